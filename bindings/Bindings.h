@@ -1,0 +1,21 @@
+#ifndef VORNIK_BINDINGS_BINDINGS_H
+#define VORNIK_BINDINGS_BINDINGS_H
+
+#include <pybind11/pybind11.h>
+
+namespace vornik {
+
+/// Registers the enumerations and the instance and outcome records, in the order
+/// ObjectiveType, NodeType, Position, Node, Agent, Options, AssignmentConstraint,
+/// TimeWindowConstraint, Problem, Result.
+void BindCore(pybind11::module_& m);
+
+/// Registers the Solver. Needs the records of BindCore.
+void BindSearch(pybind11::module_& m);
+
+/// Registers solve_json_file and solve_json_str. Needs the records of BindCore.
+void BindEntryPoints(pybind11::module_& m);
+
+}  // namespace vornik
+
+#endif  // VORNIK_BINDINGS_BINDINGS_H

@@ -1,0 +1,34 @@
+#include "plugins/CompositePostOptimizer.h"
+
+#include <utility>
+
+namespace vornik {
+
+void CompositePostOptimizer::AddOptimizer(std::unique_ptr<PostOptimizerPlugin> child) {
+    // Null children would have to be skipped on every call; refusing them here is simpler.
+    if (child != nullptr) children_.push_back(std::move(child));
+}
+
+void CompositePostOptimizer::Optimize(const PlannerGraph* graph,
+                                      const std::vector<NodeEntry>& nodes,
+                                      const std::vector<AgentEntry>& agents, Result& result) {
+    for (const auto& child : children_) child->Optimize(graph, nodes, agents, result);
+}
+
+void CompositePostOptimizer::SetReturnToEnd(bool return_to_end) {
+    for (const auto& child : children_) child->SetReturnToEnd(return_to_end);
+}
+
+void CompositePostOptimizer::SetStartVertices(const std::vector<std::uint64_t>& start_vertices) {
+    for (const auto& child : children_) child->SetStartVertices(start_vertices);
+}
+
+void CompositePostOptimizer::SetEndVertices(const std::vector<std::uint64_t>& end_vertices) {
+    for (const auto& child : children_) child->SetEndVertices(end_vertices);
+}
+
+void CompositePostOptimizer::SetTimeWindows(const TimeWindowTable& time_windows) {
+    for (const auto& child : children_) child->SetTimeWindows(time_windows);
+}
+
+}  // namespace vornik

@@ -1,0 +1,151 @@
+#include "plugins/DefaultHeuristic.h"
+
+#include <algorithm>
+
+namespace vornik {
+namespace {
+
+// One step of the growth: lower every key by the new active vertex's row (masked
+// entries stay at the "no record" mark) and return the smallest key.
+template <typename Block, typename Rank>
+Rank RelaxAndMin(Block* key, const Block* row, const Block* mask, std::uint32_t blocks,
+                 Rank none) {
+    Block best;
+    for (std::uint32_t lane = 0; lane < sizeof(Block) / sizeof(Rank); ++lane) best[lane] = none;
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const Block offered = row[b] | mask[b];
+        const Block k = key[b] < offered ? key[b] : offered;
+        key[b] = k;
+        best = best < k ? best : k;
+    }
+    Rank smallest = none;
+    for (std::uint32_t lane = 0; lane < sizeof(Block) / sizeof(Rank); ++lane) {
+        smallest = std::min<Rank>(smallest, best[lane]);
+    }
+    return smallest;
+}
+
+}  // namespace
+
+void DefaultHeuristic::Init(const PlannerGraph* /*graph*/, const std::vector<NodeEntry>& /*nodes*/,
+                            const std::vector<AgentEntry>& agents) {
+    num_agents_ = agents.size();
+}
+
+void DefaultHeuristic::SetEndVertices(const std::vector<std::uint64_t>& end_vertices) {
+    end_vertices_ = end_vertices;
+}
+
+void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
+    edges_ = edges;
+
+    // A record can ever be taken only when its cost is below the threshold (a NaN cost
+    // is not "9999.0 or more", so it counts as usable) and its endpoints are two
+    // distinct vertices of the 256-vertex set; a loop never has exactly one endpoint
+    // connected.
+    const auto usable = [](const EdgeRecord& e) {
+        return !(e.cost >= kBlockedCost) && e.u < kMaxVertices && e.v < kMaxVertices &&
+               e.u != e.v;
+    };
+    std::uint64_t span = 0;
+    for (const EdgeRecord& e : edges_) {
+        if (usable(e)) span = std::max(span, std::max(e.u, e.v) + 1);
+    }
+    span_ = static_cast<std::uint32_t>(span);
+    row_blocks_ = (span_ + kBlockRanks - 1) / kBlockRanks;
+    RankBlock none_block;
+    for (std::uint32_t lane = 0; lane < kBlockRanks; ++lane) none_block[lane] = kNoRank;
+    rank_.assign(static_cast<std::size_t>(span_) * row_blocks_, none_block);
+    const auto at = [this](std::uint64_t a, std::uint64_t b) -> auto& {
+        return rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks];
+    };
+    rank_cost_.clear();
+    rank_u_.clear();
+    rank_v_.clear();
+    // The scan always takes the earliest qualifying record, so among duplicates of a
+    // pair only the first can ever be taken, and only the relative order of these
+    // first records matters: number them in list order.
+    for (const EdgeRecord& e : edges_) {
+        if (!usable(e)) continue;
+        if (at(e.u, e.v) != kNoRank) continue;
+        const Rank rank = static_cast<Rank>(rank_cost_.size());
+        at(e.u, e.v) = rank;
+        at(e.v, e.u) = rank;
+        rank_cost_.push_back(e.cost);
+        rank_u_.push_back(static_cast<std::uint8_t>(e.u));
+        rank_v_.push_back(static_cast<std::uint8_t>(e.v));
+    }
+}
+
+double DefaultHeuristic::Evaluate(const SearchNode& node) const {
+    // Why this equals the literal scan: B is a subset of C and fixed, C only grows. A
+    // record qualifies exactly when one endpoint is "active" (in C, not in B) and the
+    // other is outside C; the vertex it brings in is outside B, so it becomes active.
+    // The scan therefore grows a Prim tree from the active set over the outside
+    // vertices, always taking the qualifying record that comes first in the list.
+    // Keeping for every outside vertex the best rank of a record to the active set picks
+    // the very same records in the same order, so the costs are summed in the same order.
+    const std::int64_t n = std::min<std::int64_t>(node.num_vertices, kMaxVertices);
+    if (n <= 0) return 0.0;
+
+    const std::size_t agents =
+        std::min({static_cast<std::size_t>(num_agents_), node.current_vertex.size(),
+                  node.closed.size()});
+    VisitedSet connected = node.visited;
+    VisitedSet blocked = node.visited;
+    for (std::size_t i = 0; i < agents; ++i) {
+        connected.Set(node.current_vertex[i]);
+        if (node.closed[i] == 0) blocked.Reset(node.current_vertex[i]);
+    }
+
+    std::int64_t remaining = n - connected.CountBelow(n);
+    if (remaining == 0) return 0.0;
+    // A vertex no usable record touches can never be connected.
+    for (std::int64_t v = span_; v < n; ++v) {
+        if (!connected.Test(static_cast<std::uint64_t>(v))) return kUnreachable;
+    }
+
+    // Lane j of the blocks: key = best rank of a record joining outside vertex j to the
+    // active set; mask = all ones for connected vertices and padding, so their keys
+    // never drop below the "no record" mark.
+    RankBlock key[kMaxVertices / kBlockRanks];
+    RankBlock mask[kMaxVertices / kBlockRanks];
+    for (std::uint32_t b = 0; b < row_blocks_; ++b) {
+        for (std::uint32_t lane = 0; lane < kBlockRanks; ++lane) {
+            const std::uint32_t j = b * kBlockRanks + lane;
+            key[b][lane] = kNoRank;
+            mask[b][lane] = (j >= span_ || connected.Test(j)) ? kNoRank : Rank{0};
+        }
+    }
+    Rank best = kNoRank;
+    for (std::uint32_t w = 0; w < 4; ++w) {
+        std::uint64_t bits = connected.words[w] & ~blocked.words[w];
+        while (bits != 0) {
+            const std::uint32_t a = w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            if (a >= span_) break;
+            best = RelaxAndMin(key, &rank_[static_cast<std::size_t>(a) * row_blocks_], mask,
+                               row_blocks_, kNoRank);
+        }
+    }
+
+    double sum = 0.0;
+    for (;;) {
+        // Ranks are unique, so the smallest key names exactly one record; its endpoint
+        // outside C is the vertex it brings in.
+        if (best == kNoRank) return kUnreachable;
+        const auto r = static_cast<std::size_t>(best);
+        sum += rank_cost_[r];
+        const std::uint32_t v = connected.Test(rank_u_[r]) ? rank_v_[r] : rank_u_[r];
+        connected.Set(v);
+        // Vertices beyond num_vertices may be drawn in (and paid for) but do not count
+        // towards completion.
+        if (static_cast<std::int64_t>(v) < n && --remaining == 0) return sum;
+        mask[v / kBlockRanks][v % kBlockRanks] = kNoRank;
+        key[v / kBlockRanks][v % kBlockRanks] = kNoRank;
+        best = RelaxAndMin(key, &rank_[static_cast<std::size_t>(v) * row_blocks_], mask,
+                           row_blocks_, kNoRank);
+    }
+}
+
+}  // namespace vornik

@@ -1,0 +1,42 @@
+"""zelk: a multiple-travelling-salesman solver with a C++ core.
+
+The package re-exports the compiled module ``_zelk_core``: the enumerations
+:class:`ObjectiveType` and :class:`NodeType`, and the instance and outcome records
+:class:`Position`, :class:`Node`, :class:`Agent`, :class:`Options`,
+:class:`AssignmentConstraint`, :class:`TimeWindowConstraint`, :class:`Problem` and
+:class:`Result`.
+"""
+
+from importlib.metadata import PackageNotFoundError, version
+
+from _zelk_core import (
+    Agent,
+    AssignmentConstraint,
+    Node,
+    NodeType,
+    ObjectiveType,
+    Options,
+    Position,
+    Problem,
+    Result,
+    TimeWindowConstraint,
+)
+
+try:
+    __version__: str = version("zelk")
+except PackageNotFoundError:  # running from a source tree that was never installed
+    __version__ = "0+unknown"
+
+# Every public name of _zelk_core, in the order the module creates them.
+__all__ = [
+    "ObjectiveType",
+    "NodeType",
+    "Position",
+    "Node",
+    "Agent",
+    "Options",
+    "AssignmentConstraint",
+    "TimeWindowConstraint",
+    "Problem",
+    "Result",
+]

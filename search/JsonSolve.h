@@ -1,0 +1,60 @@
+#ifndef VORNIK_SEARCH_JSONSOLVE_H
+#define VORNIK_SEARCH_JSONSOLVE_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vornik {
+
+/// One agent's route in the order of the instance's agents.
+struct RouteOutcome {
+    std::uint64_t agent_id = 0;
+    std::vector<std::int64_t> path;  ///< vertices; empty when the search found nothing
+    double cost = 0.0;
+};
+
+/// A strictly improving solution of the search, in the order found.
+struct AnytimePoint {
+    double time = 0.0;  ///< processor seconds since the search started
+    double max_cost = 0.0;
+    double sum_cost = 0.0;
+};
+
+/// Everything a whole-instance solve reports.
+struct JsonSolveOutcome {
+    bool success = false;  ///< the result holds at least one path
+    bool timeout = false;
+    std::vector<RouteOutcome> routes;
+    double solve_time = 0.0;  ///< wall-clock seconds of construction and search
+    double max_cost = 0.0;
+    double sum_cost = 0.0;
+    std::int64_t n_generated = 0;
+    std::int64_t n_expanded = 0;
+    double last_update_time = 0.0;
+    std::vector<AnytimePoint> anytime;
+    bool interrupted = false;  ///< the caller's stop callback ended the search
+};
+
+/// Optional hooks of a solve: a stop request polled during the search, and a report of
+/// every solution (search seconds, largest route cost, sum of route costs).
+struct SolveHooks {
+    std::function<bool()> should_stop;
+    std::function<void(double, double, double)> on_solution;
+};
+
+/// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
+/// instance's own) and solves. Errors propagate: the JSON library's exceptions for text
+/// and format faults, std::out_of_range for unknown node ids or types,
+/// std::invalid_argument for instances the Solver cannot represent.
+[[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
+                                             const SolveHooks& hooks = {});
+
+/// The whole content of the file at `path`, byte for byte. Throws std::runtime_error
+/// "Cannot open file: <path>" when it cannot be opened.
+[[nodiscard]] std::string ReadInstanceFile(const std::string& path);
+
+}  // namespace vornik
+
+#endif  // VORNIK_SEARCH_JSONSOLVE_H

@@ -1,0 +1,365 @@
+#include "search/Solver.h"
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+#include "core/Diagnostics.h"
+#include "plugins/AllowedTypes.h"
+#include "plugins/CompositeConstraintChecker.h"
+#include "plugins/CompositePostOptimizer.h"
+#include "plugins/DefaultConstraintChecker.h"
+#include "plugins/DefaultExpansion.h"
+#include "plugins/DefaultHeuristic.h"
+#include "plugins/DefaultObjective.h"
+#include "plugins/DefaultPostOptimizer.h"
+#include "plugins/MinSumObjective.h"
+#include "plugins/RouteMergingPostOptimizer.h"
+#include "plugins/TimeLimitConstraintChecker.h"
+#include "plugins/TimeWindowConstraintChecker.h"
+#include "search/DefaultFocalComparator.h"
+#include "search/EdgeList.h"
+
+namespace vornik {
+
+namespace {
+
+constexpr double kNoArcCost = 9999.0;
+
+// Coordinates are carried into the node table but never read by the search, so a value
+// outside the 64-bit range is clamped (and NaN read as 0) rather than cast, which would
+// be undefined.
+std::int64_t TruncateCoordinate(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+    if (value <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(value);
+}
+
+// Strict node-id lookup. The message keeps the standard library's "_Map_base::at" first,
+// so callers matching on it still do, and adds what is missing.
+std::uint64_t VertexOf(const std::unordered_map<std::uint64_t, std::uint64_t>& vertex_by_id,
+                       std::uint64_t node_id, const Agent& agent, std::size_t index,
+                       const char* field) {
+    const auto found = vertex_by_id.find(node_id);
+    if (found == vertex_by_id.end()) {
+        std::ostringstream message;
+        message << "_Map_base::at: " << field << " " << node_id << " of agent " << agent.id
+                << " (agent index " << index << ") is not the id of any node";
+        throw std::out_of_range(message.str());
+    }
+    return found->second;
+}
+
+}  // namespace
+
+Solver::Solver(const Problem& problem, const Options& options) {
+    // 1. Default plug-ins, the focal comparator first.
+    focal_comparator_ = std::make_unique<DefaultFocalComparator>();
+    heuristic_ = std::make_unique<DefaultHeuristic>();
+    post_optimizer_ = std::make_unique<DefaultPostOptimizer>();
+    checker_ = std::make_unique<DefaultConstraintChecker>();
+    expansion_ = std::make_unique<DefaultExpansion>();
+    objective_ = std::make_unique<DefaultObjective>();
+
+    // The visited set has 256 bits; refuse larger instances before building anything.
+    const std::uint64_t n = problem.nodes.size();
+    if (n > kMaxVertices) {
+        throw std::invalid_argument("instance has " + std::to_string(n) +
+                                    " nodes; at most " + std::to_string(kMaxVertices) +
+                                    " are supported");
+    }
+
+    // 2. Agent types.
+    type_index_by_name_ = problem.type_index_of;
+    for (const auto& [name, index] : type_index_by_name_) type_name_by_index_[index] = name;
+    num_agent_types_ = type_index_by_name_.size();
+
+    // 3. Node table; a later node with the same id takes over the mapping.
+    nodes_.reserve(n);
+    for (std::uint64_t v = 0; v < n; ++v) {
+        const Node& node = problem.nodes[v];
+        vertex_by_node_id_[node.id] = v;
+        NodeEntry entry;
+        entry.x = TruncateCoordinate(node.position.x);
+        entry.y = TruncateCoordinate(node.position.y);
+        entry.z = TruncateCoordinate(node.position.z);
+        entry.id = node.id;
+        nodes_.push_back(std::move(entry));
+    }
+
+    // 4. Agent table with start and end vertices.
+    for (std::size_t a = 0; a < problem.agents_ordered.size(); ++a) {
+        const Agent& agent = problem.agents_ordered[a];
+        const auto type_found = problem.agent_type_of.find(agent.id);
+        const std::int64_t type = type_found == problem.agent_type_of.end()
+                                      ? -1
+                                      : static_cast<std::int64_t>(type_found->second);
+        agent_by_id_[agent.id] = a;
+        type_by_agent_id_[agent.id] = type;
+        agents_.push_back(AgentEntry{agent.id, type, agent.capacity_limit, agent.time_limit});
+        start_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.start_node, agent, a,
+                                           "start_node"));
+        end_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.end_node, agent, a,
+                                         "end_node"));
+    }
+    if (agents_.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw std::invalid_argument("too many agents");
+    }
+    num_agents_ = static_cast<std::int32_t>(agents_.size());
+
+    // 5. Membership sets.
+    start_vertex_set_.insert(start_vertices_.begin(), start_vertices_.end());
+    end_vertex_set_.insert(end_vertices_.begin(), end_vertices_.end());
+
+    // 6. Allowed agent types of every node.
+    for (NodeEntry& entry : nodes_) entry.allowed_types = BuildAllowedTypes(problem, entry.id);
+
+    // 7. Time windows by vertex; windows of unknown node ids are reported and ignored.
+    for (const auto& [node_id, window] : problem.timewindow_constraint.window_by_node) {
+        const auto found = vertex_by_node_id_.find(node_id);
+        if (found == vertex_by_node_id_.end()) {
+            WarnLine("[warning] time window node id " + std::to_string(node_id) +
+                     " not found in nodes");
+            continue;
+        }
+        time_windows_[found->second] = window;
+    }
+
+    // 8.-9. The complete graph; a component no matrix sets stays 9999.0 (no arc).
+    owned_graph_ = std::make_unique<SparseGraph>();
+    owned_graph_->ChangeCostDim(num_agent_types_, kNoArcCost);
+    for (std::uint64_t v = 0; v < n; ++v) owned_graph_->AddVertex(v);
+    std::vector<CostVector> table(n * n, CostVector(num_agent_types_, kNoArcCost));
+    for (const auto& [name, matrix] : problem.cost_matrices) {
+        const auto type_found = type_index_by_name_.find(name);
+        if (type_found == type_index_by_name_.end()) {
+            throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
+                                    "', which no agent has");
+        }
+        const std::uint64_t t = type_found->second;
+        if (matrix.size() > n) {
+            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
+                                        std::to_string(matrix.size()) + " rows for " +
+                                        std::to_string(n) + " nodes");
+        }
+        for (std::uint64_t r = 0; r < matrix.size(); ++r) {
+            if (matrix[r].size() > n) {
+                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
+                                            std::to_string(r) + " has " +
+                                            std::to_string(matrix[r].size()) +
+                                            " entries for " + std::to_string(n) + " nodes");
+            }
+            for (std::uint64_t c = 0; c < matrix[r].size(); ++c) {
+                if (std::isnan(matrix[r][c])) {
+                    throw std::invalid_argument("cost matrix of agent type '" + name +
+                                                "': entry [" + std::to_string(r) + "][" +
+                                                std::to_string(c) + "] is NaN");
+                }
+                table[r * n + c][t] = matrix[r][c];
+            }
+        }
+    }
+    for (std::uint64_t j = 0; j < n; ++j) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (i != j) owned_graph_->AddArc(j, i, table[j * n + i]);
+        }
+    }
+
+    // 10. Objective.
+    if (options.objective == ObjectiveType::MinSum) {
+        objective_ = std::make_unique<MinSumObjective>();
+    } else {
+        objective_ = std::make_unique<DefaultObjective>();
+    }
+
+    // 11. Checkers: a composite only when windows or agent limits are in play.
+    bool has_limits = false;
+    for (const AgentEntry& agent : agents_) has_limits = has_limits || agent.time_limit > 0.0;
+    const bool has_windows = !time_windows_.empty();
+    if (has_limits || has_windows) {
+        auto composite = std::make_unique<CompositeConstraintChecker>();
+        composite->AddChecker(std::make_unique<DefaultConstraintChecker>());
+        if (has_windows) composite->AddChecker(std::make_unique<TimeWindowConstraintChecker>());
+        if (has_limits) composite->AddChecker(std::make_unique<TimeLimitConstraintChecker>());
+        checker_ = std::move(composite);
+    }
+
+    // 12. Post-optimizers: in-group optimisation, then route merging.
+    auto post = std::make_unique<CompositePostOptimizer>();
+    post->AddOptimizer(std::make_unique<DefaultPostOptimizer>());
+    post->AddOptimizer(std::make_unique<RouteMergingPostOptimizer>());
+    post_optimizer_ = std::move(post);
+
+    // 13.-14.
+    graph_ = owned_graph_.get();
+    time_limit_ = options.time_limit;
+    return_to_end_ = options.return_to_end;
+    Prepare();
+}
+
+Solver::~Solver() = default;
+
+bool Solver::Prepare() {
+    BuildEdgeList();
+    FindUnreachablePoints();
+    heuristic_->Init(graph_, nodes_, agents_);
+    if (auto* heuristic = dynamic_cast<DefaultHeuristic*>(heuristic_.get())) {
+        heuristic->SetEndVertices(end_vertices_);
+        heuristic->SetEdges(edge_list_);
+    }
+    checker_->Init(graph_, nodes_, agents_);
+    // The time-window checker needs the agents' start and end vertices and the windows,
+    // whether it is the checker itself or one of a composite's children.
+    auto configure = [this](ConstraintCheckerPlugin* checker) {
+        if (auto* windows = dynamic_cast<TimeWindowConstraintChecker*>(checker)) {
+            windows->SetEndVertices(end_vertices_);
+            windows->SetTimeWindows(time_windows_);
+            windows->SetStartVertices(start_vertices_);
+            windows->SetReturnToEnd(return_to_end_);
+        }
+    };
+    configure(checker_.get());
+    if (auto* composite = dynamic_cast<CompositeConstraintChecker*>(checker_.get())) {
+        for (const auto& child : composite->Children()) configure(child.get());
+    }
+    expansion_->Init(end_vertices_);
+    objective_->Init(end_vertices_);
+    post_optimizer_->SetReturnToEnd(return_to_end_);
+    post_optimizer_->SetStartVertices(start_vertices_);
+    post_optimizer_->SetEndVertices(end_vertices_);
+    post_optimizer_->SetTimeWindows(time_windows_);
+
+    // Dense copies of the start and end sets for the search's position rule.
+    is_start_vertex_.assign(nodes_.size(), 0);
+    is_end_vertex_.assign(nodes_.size(), 0);
+    for (std::uint64_t v : start_vertex_set_) {
+        if (v < nodes_.size()) is_start_vertex_[v] = 1;
+    }
+    for (std::uint64_t v : end_vertex_set_) {
+        if (v < nodes_.size()) is_end_vertex_[v] = 1;
+    }
+    return true;
+}
+
+bool Solver::BuildEdgeList() {
+    edge_list_ = vornik::BuildEdgeList(*graph_, num_agent_types_, time_windows_);
+    return true;
+}
+
+bool Solver::FindUnreachablePoints() {
+    unreachable_points_.clear();
+    const std::uint64_t n = nodes_.size();
+    for (std::uint64_t v = 0; v < n; ++v) {
+        if (start_vertex_set_.count(v) == 0 && end_vertex_set_.count(v) == 0) continue;
+        // Only agent type 0 is consulted: a depot that type 0 cannot leave is reported.
+        double cheapest = std::numeric_limits<double>::max();
+        for (std::uint64_t u = 0; u < n; ++u) {
+            if (u == v || graph_->CostDim() == 0) continue;
+            const double* costs = graph_->FindArcCost(v, u);
+            if (costs != nullptr) cheapest = std::min(cheapest, costs[0]);
+        }
+        if (cheapest == kNoArcCost) {
+            WarnLine("point: " + std::to_string(v) + " can't be reached");
+            unreachable_points_.push_back(v);
+        }
+    }
+    return true;
+}
+
+void Solver::SetNodes(const std::vector<NodeEntry>& nodes) {
+    nodes_ = nodes;
+    const std::vector<std::int64_t> type0{0};
+    const std::vector<std::int64_t> shared{0, 1};
+    for (const NodeEntry& entry : nodes_) {
+        if (entry.allowed_types != type0 && entry.allowed_types != shared) {
+            // This entry point only knows nodes for type 0 or for types 0 and 1.
+            WarnLine("Wrong Point type");
+            throw std::invalid_argument("Wrong Point type");
+        }
+    }
+}
+
+void Solver::SetAgents(const std::vector<AgentEntry>& agents) { agents_ = agents; }
+
+void Solver::SetGraph(const PlannerGraph* graph) { graph_ = graph; }
+
+bool Solver::SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
+                           const std::vector<AgentEntry>& agents,
+                           const std::vector<std::uint64_t>& starts,
+                           const std::vector<std::uint64_t>& goals, double time_limit,
+                           const std::string& name) {
+    if (graph == nullptr) throw std::invalid_argument("SolveInstance needs a graph");
+    if (starts.size() != goals.size() || agents.size() < starts.size()) {
+        throw std::invalid_argument("SolveInstance needs one start, one goal and one agent "
+                                    "entry per agent");
+    }
+    for (const std::vector<std::uint64_t>* list : {&starts, &goals}) {
+        for (std::uint64_t v : *list) {
+            if (v >= graph->NumVertex() || v >= nodes.size()) {
+                throw std::out_of_range("SolveInstance: start or goal vertex " +
+                                        std::to_string(v) + " is not a vertex");
+            }
+        }
+    }
+    for (const AgentEntry& agent : agents) {
+        if (agent.type >= static_cast<std::int64_t>(graph->CostDim())) {
+            throw std::out_of_range("SolveInstance: agent type " + std::to_string(agent.type) +
+                                    " has no cost component in the graph");
+        }
+    }
+    instance_name_ = name;
+    SetGraph(graph);
+    SetNodes(nodes);
+    SetAgents(agents);
+    num_agent_types_ = graph_->CostDim();
+    start_vertices_ = starts;
+    start_vertex_set_.insert(starts.begin(), starts.end());
+    num_agents_ = static_cast<std::int32_t>(starts.size());
+    end_vertices_ = goals;
+    end_vertex_set_.insert(goals.begin(), goals.end());
+    return_to_end_ = false;
+    Prepare();
+    time_limit_ = time_limit;
+    return Solve();
+}
+
+Result Solver::GetResult() {
+    result_.last_update_time = last_solution_time_;
+    return result_;
+}
+
+SolverStatistics Solver::GetStatistics() const { return statistics_; }
+
+std::vector<AnytimeRecord> Solver::GetResultProcess() const { return anytime_records_; }
+
+void Solver::UpdateStatistics() {
+    if (solution_found_ == 0) return;
+    statistics_.solved = 1;
+    statistics_.num_nodes = static_cast<std::int32_t>(nodes_.size());
+    statistics_.num_agents = num_agents_;
+    statistics_.num_type0_agents = 0;
+    statistics_.num_type1_agents = 0;
+    for (const AgentEntry& agent : agents_) {
+        if (agent.type == 0) ++statistics_.num_type0_agents;
+        if (agent.type == 1) ++statistics_.num_type1_agents;
+    }
+    statistics_.num_type0_nodes = 0;
+    statistics_.num_shared_nodes = 0;
+    for (const NodeEntry& entry : nodes_) {
+        if (entry.allowed_types == std::vector<std::int64_t>{0}) ++statistics_.num_type0_nodes;
+        if (entry.allowed_types == std::vector<std::int64_t>{0, 1}) {
+            ++statistics_.num_shared_nodes;
+        }
+    }
+    // Keys 0 .. K-1 of the route costs; a missing key counts (and is entered) as 0.0.
+    const auto count = static_cast<std::int64_t>(result_.times.size());
+    double sum = 0.0;
+    for (std::int64_t k = 0; k < count; ++k) sum += result_.times[k];
+    statistics_.sum_cost = sum;
+    statistics_.max_cost = best_max_cost_;
+    statistics_.last_update_time = last_solution_time_;
+}
+
+}  // namespace vornik

@@ -1,0 +1,184 @@
+#ifndef VORNIK_SEARCH_SOLVER_H
+#define VORNIK_SEARCH_SOLVER_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "core/Problem.h"
+#include "graph/PlannerGraph.h"
+#include "graph/SimpleTimer.h"
+#include "graph/SparseGraph.h"
+#include "plugins/ConstraintCheckerPlugin.h"
+#include "plugins/ExpansionPlugin.h"
+#include "plugins/HeuristicPlugin.h"
+#include "plugins/ObjectivePlugin.h"
+#include "plugins/PostOptimizerPlugin.h"
+#include "search/FocalComparatorPlugin.h"
+#include "search/Frontier.h"
+#include "search/NodePool.h"
+#include "search/SearchRecords.h"
+#include "search/SolverRecords.h"
+
+namespace vornik {
+
+/// The planner: turns a Problem into dense tables and a complete graph with one cost
+/// per agent type, wires one plug-in per role, and runs the anytime focal search.
+///
+/// Construction reads the Problem once and keeps nothing of it. Solve may be called
+/// again; every call starts from a clean search state and repeats the same search.
+/// Owns its graph, plug-ins, node pool, lists, frontiers, result and anytime records.
+class Solver {
+public:
+    /// Builds the tables, the graph and the plug-ins, then runs Prepare. Throws
+    /// std::invalid_argument for instances it cannot represent (more than 256 nodes, a
+    /// cost matrix larger than the node count, a NaN cost) and std::out_of_range
+    /// ("_Map_base::at: ...") for a start or end node id that no node has, or a cost
+    /// matrix whose type no agent has.
+    Solver(const Problem& problem, const Options& options);
+    virtual ~Solver();
+
+    Solver(const Solver&) = delete;
+    Solver& operator=(const Solver&) = delete;
+
+    /// Replaces the node table; every entry's allowed types must be [0] or [0, 1]
+    /// (prints "Wrong Point type" and throws std::invalid_argument otherwise).
+    virtual void SetNodes(const std::vector<NodeEntry>& nodes);
+    virtual void SetAgents(const std::vector<AgentEntry>& agents);
+    /// Points the search at `graph`, which the caller keeps alive while this Solver lives.
+    virtual void SetGraph(const PlannerGraph* graph);
+    /// Solves an instance given as tables (closing moves free), recording the routes in
+    /// the path record file under `name`.
+    virtual bool SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
+                               const std::vector<AgentEntry>& agents,
+                               const std::vector<std::uint64_t>& starts,
+                               const std::vector<std::uint64_t>& goals, double time_limit,
+                               const std::string& name);
+    /// Copy of the result, with last_update_time set to the time of its last solution.
+    virtual Result GetResult();
+    virtual SolverStatistics GetStatistics() const;
+    virtual std::vector<AnytimeRecord> GetResultProcess() const;
+    /// Runs the anytime focal search; true when it found at least one solution.
+    virtual bool Solve();
+    virtual bool Prepare();
+    virtual bool FindUnreachablePoints();
+    virtual bool BuildEdgeList();
+    virtual std::int64_t NewNode();
+    virtual bool IsDominated(const SearchNode& node);
+    virtual void AddToFrontier(const SearchNode& node);
+    virtual void ExtractSolution(std::int64_t goal_id);
+    virtual bool IsGoal(const SearchNode& node) const;
+    virtual double SumCost(const SearchNode& node) const;
+    virtual void ResetFrontiers();
+    virtual std::int64_t CountVisited(const SearchNode& node) const;
+    virtual void Refocus(double old_bound, double new_bound);
+    virtual void UpdateStatistics();
+    virtual void SetIncumbent(double cost);
+
+    /// Polled every few thousand pops; when it answers true the search stops as at a
+    /// time-out and Interrupted() reports it. Empty by default.
+    void SetShouldStop(std::function<bool()> should_stop) { should_stop_ = std::move(should_stop); }
+    [[nodiscard]] bool Interrupted() const { return interrupted_; }
+    /// Called after each solution's post-optimization with (search seconds, largest
+    /// route cost, sum of route costs). Empty by default.
+    void SetOnSolution(std::function<void(double, double, double)> on_solution) {
+        on_solution_ = std::move(on_solution);
+    }
+
+protected:
+    struct FocalOrder {
+        const FocalComparatorPlugin* comparator;  // owned by the Solver
+        bool operator()(const FocalKey& a, const FocalKey& b) const {
+            return comparator->Compare(a, b);
+        }
+    };
+    using OpenList = std::set<std::pair<double, std::int64_t>>;
+    using FocalList = std::set<FocalKey, FocalOrder>;
+
+    /// Clears every piece of search state so that a new Solve repeats the first one.
+    void ResetSearchState();
+    /// Moves agent `agent` of `parent` to every admissible vertex.
+    void GenerateSuccessors(const SearchNode& parent, std::uint64_t agent);
+    void InsertFocal(const FocalKey& key);
+    void EraseFocal(FocalList::iterator it);
+    [[nodiscard]] double Elapsed() const { return timer_.GetDuration(); }
+    /// Fills `key_` with the state key of `node` (its agents' vertices, one byte each).
+    void MakeStateKey(const SearchNode& node);
+    void HandleSolution(const SearchNode& goal);
+
+    std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
+    std::unique_ptr<HeuristicPlugin> heuristic_;
+    std::unique_ptr<PostOptimizerPlugin> post_optimizer_;
+    std::unique_ptr<ConstraintCheckerPlugin> checker_;
+    std::unique_ptr<ExpansionPlugin> expansion_;
+    std::unique_ptr<ObjectivePlugin> objective_;
+    const PlannerGraph* graph_ = nullptr;  // owned_graph_ or the caller's (SetGraph)
+    std::vector<NodeEntry> nodes_;
+    std::vector<AgentEntry> agents_;
+    std::unordered_map<std::string, std::uint64_t> type_index_by_name_;
+    std::unordered_map<std::uint64_t, std::string> type_name_by_index_;
+    std::uint64_t num_agent_types_ = 0;
+    std::unordered_map<std::uint64_t, std::uint64_t> vertex_by_node_id_;
+    std::unordered_map<std::uint64_t, std::uint64_t> agent_by_id_;
+    std::unordered_map<std::uint64_t, std::int64_t> type_by_agent_id_;
+    std::unique_ptr<SparseGraph> owned_graph_;
+    std::vector<EdgeRecord> edge_list_;
+    Result result_;
+    SolverStatistics statistics_;
+    std::vector<std::uint64_t> start_vertices_;
+    std::unordered_set<std::uint64_t> start_vertex_set_;
+    std::unordered_set<std::uint64_t> end_vertex_set_;
+    std::int32_t num_agents_ = 0;
+    std::vector<std::uint64_t> end_vertices_;
+    std::vector<std::uint64_t> unreachable_points_;
+    TimeWindowTable time_windows_;
+    double time_limit_ = 60.0;
+    bool return_to_end_ = true;
+    double last_solution_time_ = 0.0;
+    SimpleTimer timer_;
+    std::uint64_t pool_capacity_ = 0;
+    std::uint64_t pool_growth_step_ = 1024;
+    std::uint64_t pool_max_growth_step_ = 4096;
+    NodePool pool_;
+    OpenList open_list_;
+    FocalList focal_list_;
+    // FOCAL's keys by (f, id), so that "every key with f above the bound" is a suffix.
+    std::multimap<std::pair<double, std::int64_t>, FocalList::iterator> focal_by_f_;
+    std::vector<double> weights_{100.0};
+    double focal_bound_ = 0.0;
+    double incumbent_ = -1.0;
+    std::int32_t max_iterations_ = 100;
+    std::int32_t solution_found_ = 0;
+    double best_max_cost_ = -1.0;
+    std::unordered_map<std::string, std::int64_t> frontier_by_key_;
+    std::int64_t num_frontiers_ = 0;
+    std::vector<std::unique_ptr<Frontier>> frontiers_;
+    std::vector<AnytimeRecord> anytime_records_;
+    std::int64_t node_count_ = 0;
+    std::vector<std::int64_t> parents_;
+    std::string instance_name_;
+
+    // Per-vertex copies of the position-rule sets, read for every candidate vertex.
+    std::vector<std::uint8_t> is_start_vertex_;
+    std::vector<std::uint8_t> is_end_vertex_;
+    std::function<bool()> should_stop_;
+    std::function<void(double, double, double)> on_solution_;
+    bool interrupted_ = false;
+    bool searched_ = false;  // a Solve ran, so the next one must start from clean state
+    // Scratch buffers reused across expansions so that no candidate allocates.
+    SearchNode parent_scratch_;
+    SearchNode child_scratch_;
+    SearchNode refocus_scratch_;
+    std::string key_;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_SEARCH_SOLVER_H

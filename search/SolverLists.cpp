@@ -1,0 +1,99 @@
+#include <cmath>
+#include <limits>
+
+#include "search/Solver.h"
+
+namespace vornik {
+
+namespace {
+
+constexpr std::int64_t kLastId = std::numeric_limits<std::int64_t>::max();
+
+}  // namespace
+
+std::int64_t Solver::NewNode() {
+    const std::int64_t id = node_count_;
+    node_count_ += 1;
+    if (pool_capacity_ < static_cast<std::uint64_t>(node_count_)) {
+        // Capacity runs 1024, 3072, 7168, 11264, ...: the step doubles up to its maximum.
+        pool_capacity_ += pool_growth_step_;
+        pool_.Grow(pool_capacity_);
+        parents_.resize(pool_capacity_, 0);
+        if (pool_growth_step_ < pool_max_growth_step_) pool_growth_step_ *= 2;
+    }
+    return id;
+}
+
+void Solver::InsertFocal(const FocalKey& key) {
+    // A key equivalent to one already present leaves FOCAL unchanged.
+    const auto [it, inserted] = focal_list_.insert(key);
+    if (inserted) focal_by_f_.emplace(std::make_pair(key.f, key.id), it);
+}
+
+void Solver::EraseFocal(FocalList::iterator it) {
+    auto range = focal_by_f_.equal_range({it->f, it->id});
+    for (auto entry = range.first; entry != range.second; ++entry) {
+        if (entry->second == it) {
+            focal_by_f_.erase(entry);
+            break;
+        }
+    }
+    focal_list_.erase(it);
+}
+
+void Solver::Refocus(double old_bound, double new_bound) {
+    if (old_bound < new_bound) {
+        // Admit the OPEN entries the wider bound now covers.
+        for (auto it = open_list_.upper_bound({old_bound, kLastId});
+             it != open_list_.end() && it->first <= new_bound; ++it) {
+            pool_.Load(it->second, refocus_scratch_);
+            InsertFocal(FocalKey{it->second, CountVisited(refocus_scratch_),
+                                 refocus_scratch_.open_agents, it->first, 0.0});
+        }
+    } else if (!std::isnan(new_bound)) {
+        // Drop every key above the narrower bound: a suffix of FOCAL's f index.
+        auto it = focal_by_f_.upper_bound({new_bound, kLastId});
+        while (it != focal_by_f_.end()) {
+            focal_list_.erase(it->second);
+            it = focal_by_f_.erase(it);
+        }
+    }
+    focal_bound_ = new_bound;
+}
+
+void Solver::SetIncumbent(double cost) {
+    for (auto it = focal_by_f_.upper_bound({cost, kLastId}); it != focal_by_f_.end();) {
+        focal_list_.erase(it->second);
+        it = focal_by_f_.erase(it);
+    }
+    // OPEN keeps entries up to 0.2 above the incumbent; the search drops them on sight.
+    open_list_.erase(open_list_.upper_bound({cost + 0.2, kLastId}), open_list_.end());
+    incumbent_ = cost;
+}
+
+void Solver::MakeStateKey(const SearchNode& node) {
+    // One byte per agent: equal exactly when all agents stand on the same vertices.
+    key_.assign(reinterpret_cast<const char*>(node.current_vertex.data()),
+                node.current_vertex.size());
+}
+
+bool Solver::IsDominated(const SearchNode& node) {
+    MakeStateKey(node);
+    const auto found = frontier_by_key_.find(key_);
+    if (found != frontier_by_key_.end()) {
+        return frontiers_[static_cast<std::size_t>(found->second)]->IsDominated(node);
+    }
+    frontier_by_key_.emplace(key_, num_frontiers_);
+    num_frontiers_ += 1;
+    frontiers_.push_back(std::make_unique<Frontier>());
+    return false;
+}
+
+void Solver::AddToFrontier(const SearchNode& node) {
+    MakeStateKey(node);
+    frontiers_[static_cast<std::size_t>(frontier_by_key_.at(key_))]->Insert(node);
+}
+
+void Solver::ResetFrontiers() { num_frontiers_ = 0; }
+
+}  // namespace vornik

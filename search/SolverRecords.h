@@ -1,0 +1,34 @@
+#ifndef VORNIK_SEARCH_SOLVERRECORDS_H
+#define VORNIK_SEARCH_SOLVERRECORDS_H
+
+#include <cstdint>
+
+#include "core/Problem.h"
+
+namespace vornik {
+
+/// Summary of the instance and of the last solution, as GetStatistics returns it.
+struct SolverStatistics {
+    std::int32_t solved = 0;  ///< 1 once a solution has been found
+    std::int32_t num_nodes = -1;
+    std::int32_t num_agents = -1;
+    std::int32_t num_type1_agents = -1;
+    std::int32_t num_type0_agents = -1;
+    std::int32_t num_shared_nodes = -1;  ///< nodes whose allowed types are exactly [0, 1]
+    std::int32_t num_type0_nodes = -1;   ///< nodes whose allowed types are exactly [0]
+    double sum_cost = -1.0;
+    double max_cost = -1.0;
+    double last_update_time = -1.0;
+    double gap_ratio = -1.0;  ///< incumbent / lower bound at the last weight update
+};
+
+/// One solution as the search saw it: processor seconds since the search started and a
+/// full copy of the result at that moment.
+struct AnytimeRecord {
+    double time = 0.0;
+    Result result;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_SEARCH_SOLVERRECORDS_H

@@ -1,0 +1,284 @@
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+#include "core/Diagnostics.h"
+#include "search/PathRecordFile.h"
+#include "search/Solver.h"
+
+namespace vornik {
+
+namespace {
+
+// How many pops pass between two polls of the caller's stop callback: often enough to
+// answer Ctrl-C within milliseconds, rarely enough to cost nothing.
+constexpr std::uint64_t kStopPollInterval = 1024;
+
+}  // namespace
+
+void Solver::ResetSearchState() {
+    pool_.Reset(start_vertices_.size());
+    pool_capacity_ = 0;
+    pool_growth_step_ = 1024;
+    pool_max_growth_step_ = 4096;
+    node_count_ = 0;
+    parents_.clear();
+    open_list_.clear();
+    focal_by_f_.clear();
+    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()});
+    frontier_by_key_.clear();
+    frontiers_.clear();
+    ResetFrontiers();
+    weights_.assign(1, 100.0);
+    focal_bound_ = 0.0;
+    incumbent_ = -1.0;
+    solution_found_ = 0;
+    best_max_cost_ = -1.0;
+    last_solution_time_ = 0.0;
+    result_ = Result{};
+    statistics_ = SolverStatistics{};
+    anytime_records_.clear();
+    interrupted_ = false;
+}
+
+bool Solver::Solve() {
+    // Every call starts from a clean state, so a second Solve repeats the first.
+    ResetSearchState();
+    timer_.Start();
+
+    // Root: every agent on its start vertex, nothing served.
+    const std::uint64_t c = graph_->NumVertex();
+    if (c > kMaxVertices) {
+        throw std::invalid_argument("graph has " + std::to_string(c) + " vertices; at most " +
+                                    std::to_string(kMaxVertices) + " are supported");
+    }
+    SearchNode root;
+    root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
+    root.cost.assign(start_vertices_.size(), 0.0);
+    root.closed.assign(start_vertices_.size(), 0);
+    for (std::uint64_t v = c; v < kMaxVertices; ++v) root.visited.Set(v);
+    for (std::uint64_t v : unreachable_points_) {
+        if (v < kMaxVertices) root.visited.Set(v);
+    }
+    root.num_vertices = static_cast<std::int32_t>(c);
+    root.id = NewNode();
+    root.open_agents = num_agents_;
+    root.last_agent = 0;
+    root.g = objective_->Aggregate(root.cost);
+    root.h = heuristic_->Evaluate(root);
+    root.f = objective_->Estimate(root, num_agents_, root.h);
+    pool_.Store(root.id, root);
+    parents_[root.id] = -1;
+    result_.n_generated += 1;
+    focal_bound_ = weights_[0] * root.f;
+    open_list_.emplace(root.f, root.id);
+    if (SumCost(root) != 0.0) {
+        WarnLine("Initial length is not 0 !");
+        throw std::logic_error("Initial length is not 0 !");
+    }
+    InsertFocal(FocalKey{root.id, CountVisited(root), num_agents_, root.f, SumCost(root)});
+
+    std::int64_t best_goal = -1;
+    std::uint64_t pops = 0;
+    SearchNode& parent = parent_scratch_;
+    for (std::int32_t i = 0; i < max_iterations_ && !result_.timeout; ++i) {
+        while (!focal_list_.empty()) {
+            if (Elapsed() > time_limit_) {
+                result_.timeout = true;
+                break;
+            }
+            // A caller's stop request ends the search as a time-out would.
+            if (should_stop_ && ++pops % kStopPollInterval == 0 && should_stop_()) {
+                interrupted_ = true;
+                result_.timeout = true;
+                break;
+            }
+            const auto first = focal_list_.begin();
+            pool_.Load(first->id, parent);
+            EraseFocal(first);
+            open_list_.erase({parent.f, parent.id});
+
+            if (IsDominated(parent) || (incumbent_ != -1.0 && parent.f >= incumbent_)) continue;
+            if (!open_list_.empty()) {
+                const double bound = weights_[i] * open_list_.begin()->first;
+                if (bound != focal_bound_) Refocus(focal_bound_, bound);
+            }
+            AddToFrontier(parent);
+            if (IsGoal(parent)) {
+                best_goal = parent.id;
+                HandleSolution(parent);
+                break;
+            }
+            result_.n_expanded += 1;
+            const std::int64_t agent = expansion_->SelectAgent(parent);
+            if (agent == -1) {
+                WarnLine("can't find next expanded agent");
+                break;
+            }
+            GenerateSuccessors(parent, static_cast<std::uint64_t>(agent));
+            if (!open_list_.empty()) {
+                const double bound = weights_[i] * open_list_.begin()->first;
+                if (bound != focal_bound_) Refocus(focal_bound_, bound);
+            }
+        }
+        if (result_.timeout || open_list_.empty()) break;
+
+        // Next weight: four fifths of the way from 1 toward the proven ratio, or 1 once
+        // that ratio is below 1.005 (always so without an incumbent, whose r is negative).
+        const double lowest = open_list_.begin()->first;
+        const double ratio = incumbent_ / lowest;
+        const double step = (ratio - 1.0) / 5.0;
+        if (step < 0.001) {
+            weights_.push_back(1.0);
+            InfoLine("w = 1");
+        } else {
+            weights_.push_back(ratio - step);
+            statistics_.gap_ratio = incumbent_ / lowest;
+        }
+    }
+
+    result_.search_time = Elapsed();
+    if (best_goal == -1) return false;
+    if (!instance_name_.empty()) {
+        WritePathRecordFile(instance_name_, start_vertices_, end_vertices_, best_max_cost_,
+                            num_agents_, result_);
+    }
+    return true;
+}
+
+void Solver::HandleSolution(const SearchNode& goal) {
+    solution_found_ = 1;
+    ExtractSolution(goal.id);
+    const double found_at = Elapsed();
+    anytime_records_.push_back(AnytimeRecord{found_at, result_});
+    last_solution_time_ = found_at;
+
+    post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
+    const double improved_at = Elapsed();
+    anytime_records_.push_back(AnytimeRecord{improved_at, result_});
+    last_solution_time_ = improved_at;
+
+    // The incumbent is the largest route cost whichever objective is in use.
+    double largest = 0.0;
+    double sum = 0.0;
+    for (const auto& entry : result_.times) {
+        largest = std::max(largest, entry.second);
+        sum += entry.second;
+    }
+    best_max_cost_ = largest;
+    UpdateStatistics();
+    SetIncumbent(largest);
+    if (on_solution_) on_solution_(improved_at, largest, sum);
+}
+
+void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
+    const std::uint64_t start = start_vertices_[agent];
+    const std::uint64_t end = end_vertices_[agent];
+    const auto type = static_cast<std::size_t>(agents_[agent].type);
+    SearchNode& child = child_scratch_;
+    const std::uint64_t n = nodes_.size();
+    for (std::uint64_t v = 0; v < n; ++v) {
+        // Candidates: unserved vertices, and the agent's own start and end.
+        if (parent.visited.Test(v) && v != start && v != end) continue;
+        if (checker_->ViolatesAssignment(agent, v)) continue;
+        // Position rule: other agents' depots are never targets where they would close a
+        // route; with free closing moves, neither are other agents' starts.
+        if (return_to_end_) {
+            if (!(v == end || (v != start && !is_end_vertex_[v]))) continue;
+        } else {
+            if (!((v == start || !is_start_vertex_[v]) && (v == end || !is_end_vertex_[v]))) {
+                continue;
+            }
+        }
+
+        child = parent;
+        child.visited.Set(v);
+        child.last_agent = static_cast<std::int64_t>(agent);
+        const bool closes = v == end || (!return_to_end_ && v == start);
+        if (closes) {
+            if (child.closed[agent] == 0) {
+                child.closed[agent] = 1;
+                child.open_agents -= 1;
+            }
+            // Every route closed while vertices remain: this branch can never finish.
+            if (child.open_agents == 0 && !child.visited.AllSetBelow(child.num_vertices)) {
+                continue;
+            }
+            if (checker_->IsDeadEnd(child)) continue;
+        }
+
+        const std::uint64_t from = child.current_vertex[agent];
+        if (v != from && !(!return_to_end_ && (v == end || v == start))) {
+            const double* costs = graph_->FindArcCost(from, v);
+            if (costs == nullptr) continue;  // no arc: the move does not exist
+            child.cost[agent] += costs[type];
+        }
+        const ArrivalCheck arrival = checker_->CheckArrival(child, agent, v);
+        if (!arrival.feasible) continue;
+        if (arrival.time_changed) child.cost[agent] = arrival.time;
+        if (!checker_->CheckAgent(child, agent)) continue;
+        child.current_vertex[agent] = static_cast<NodeVertex>(v);
+        if (IsDominated(child)) continue;
+
+        child.g = objective_->Aggregate(child.cost);
+        if (child.open_agents <= 0) {
+            child.h = 0.0;
+            child.f = child.g;
+        } else {
+            child.h = heuristic_->Evaluate(child);
+            child.f = objective_->Estimate(child, child.open_agents, child.h);
+        }
+        if (incumbent_ != -1.0 && child.f >= incumbent_) continue;
+
+        child.id = NewNode();
+        pool_.Store(child.id, child);
+        parents_[child.id] = parent.id;
+        result_.n_generated += 1;
+        open_list_.emplace(child.f, child.id);
+        if (child.f <= focal_bound_) {
+            InsertFocal(
+                FocalKey{child.id, CountVisited(child), child.open_agents, child.f, SumCost(child)});
+        }
+    }
+}
+
+void Solver::ExtractSolution(std::int64_t goal_id) {
+    // Walk back to the root collecting (agent, vertex) moves, latest first.
+    std::vector<std::pair<std::int64_t, std::uint64_t>> moves;
+    for (std::int64_t id = goal_id; id >= 1; id = parents_[id]) {
+        const std::int64_t agent = pool_.LastAgent(id);
+        moves.emplace_back(agent, pool_.Vertex(id, static_cast<std::size_t>(agent)));
+    }
+    const std::size_t count = start_vertices_.size();
+    std::vector<std::vector<std::int64_t>> routes(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        routes[k].push_back(static_cast<std::int64_t>(start_vertices_[k]));
+        result_.times[static_cast<std::int64_t>(k)] = pool_.Cost(goal_id, k);
+    }
+    for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
+        routes[static_cast<std::size_t>(move->first)].push_back(
+            static_cast<std::int64_t>(move->second));
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        result_.paths[static_cast<std::int64_t>(k)] = std::move(routes[k]);
+    }
+}
+
+bool Solver::IsGoal(const SearchNode& node) const {
+    return node.visited.AllSetBelow(node.num_vertices) && node.open_agents == 0;
+}
+
+double Solver::SumCost(const SearchNode& node) const {
+    double sum = 0.0;
+    for (std::int32_t a = 0; a < num_agents_ && static_cast<std::size_t>(a) < node.cost.size();
+         ++a) {
+        sum += node.cost[static_cast<std::size_t>(a)];
+    }
+    return sum;
+}
+
+std::int64_t Solver::CountVisited(const SearchNode& node) const {
+    return node.visited.CountBelow(node.num_vertices);
+}
+
+}  // namespace vornik
