@@ -4,7 +4,8 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 :class:`ObjectiveType` and :class:`NodeType`, and the instance and outcome records
 :class:`Position`, :class:`Node`, :class:`Agent`, :class:`Options`,
 :class:`AssignmentConstraint`, :class:`TimeWindowConstraint`, :class:`Problem` and
-:class:`Result`.
+:class:`Result`; the :class:`Solver`; and the one-call JSON entry points
+:func:`solve_json_str` and :func:`solve_json_file`.
 """
 
 from importlib.metadata import PackageNotFoundError, version
@@ -19,7 +20,10 @@ from _zelk_core import (
     Position,
     Problem,
     Result,
+    Solver,
     TimeWindowConstraint,
+    solve_json_file,
+    solve_json_str,
 )
 
 try:
@@ -39,4 +43,7 @@ __all__ = [
     "TimeWindowConstraint",
     "Problem",
     "Result",
+    "Solver",
+    "solve_json_file",
+    "solve_json_str",
 ]

@@ -12,7 +12,7 @@ namespace {
 using testing_support::HandCase;
 using testing_support::Path;
 
-void Setup(DefaultPostOptimizer& optimizer, std::vector<std::uint64_t> depots,
+void Configure(DefaultPostOptimizer& optimizer, std::vector<std::uint64_t> depots,
            bool return_to_end = true, const TimeWindowTable& windows = {}) {
     optimizer.SetReturnToEnd(return_to_end);
     optimizer.SetStartVertices(depots);
@@ -56,7 +56,7 @@ TEST(DefaultPostOptimizerTest, RelocatesOnlyWhenTheLargerCostFalls) {
         result.paths[0] = Path({0, 3, 4, 0});
         result.paths[1] = Path({1, 5, 1});
         DefaultPostOptimizer optimizer;
-        Setup(optimizer, {0, 1});
+        Configure(optimizer, {0, 1});
         optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
         EXPECT_EQ(result.paths.at(0), row.route0);
         EXPECT_EQ(result.paths.at(1), row.route1);
@@ -77,7 +77,7 @@ TEST(DefaultPostOptimizerTest, BetweenGroupsRespectsAllowedTypes) {
         result.paths[0] = Path({0, 3, 4, 0});
         result.paths[1] = Path({1, 5, 1});
         DefaultPostOptimizer optimizer;
-        Setup(optimizer, {0, 1});
+        Configure(optimizer, {0, 1});
         optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
         EXPECT_EQ(result.paths.at(1), allowed ? Path({1, 4, 5, 1}) : Path({1, 5, 1}));
         EXPECT_DOUBLE_EQ(result.times.at(0), allowed ? 18.0 : 30.0);
@@ -107,7 +107,7 @@ TEST(DefaultPostOptimizerTest, TiedCheapestGroupsPreferTheEarlierOne) {
     result.paths[1] = Path({1, 5, 1});
     result.paths[2] = Path({2, 6, 2});
     DefaultPostOptimizer optimizer;
-    Setup(optimizer, {0, 1, 2});
+    Configure(optimizer, {0, 1, 2});
     optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
     EXPECT_EQ(result.paths.at(0), Path({0, 3, 0}));
     EXPECT_EQ(result.paths.at(1), Path({1, 4, 5, 1}));
@@ -132,7 +132,7 @@ TEST(DefaultPostOptimizerTest, SingleAgentGetsTwoOptAndAbsentRouteStaysEmpty) {
     result.last_update_time = 2.5;
     result.search_time = 3.5;
     DefaultPostOptimizer optimizer;
-    Setup(optimizer, {0, 0});
+    Configure(optimizer, {0, 0});
     optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
     EXPECT_EQ(result.paths.at(0), Path({0, 1, 2, 3, 0}));
     EXPECT_DOUBLE_EQ(result.times.at(0), 6.0);
@@ -159,7 +159,7 @@ TEST(DefaultPostOptimizerTest, UndrivableRouteIsReportedAndKeepsItsIncomingCost)
     result.times[0] = 99.0;
     result.times[1] = 123.0;
     DefaultPostOptimizer optimizer;
-    Setup(optimizer, {0, 1});
+    Configure(optimizer, {0, 1});
     ::testing::internal::CaptureStderr();
     optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -194,7 +194,7 @@ TEST(DefaultPostOptimizerTest, ReportsInfiniteOrOverLimitRoutes) {
         Result result;
         result.paths[0] = row.route;
         DefaultPostOptimizer optimizer;
-        Setup(optimizer, {0}, false, row.windows);
+        Configure(optimizer, {0}, false, row.windows);
         ::testing::internal::CaptureStderr();
         optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
@@ -214,7 +214,7 @@ TEST(DefaultPostOptimizerTest, NegativeCostsWithoutSourceGroupEndTheBetweenGroup
     result.paths[0] = Path({0, 2, 0});
     result.paths[1] = Path({1, 3, 1});
     DefaultPostOptimizer optimizer;
-    Setup(optimizer, {0, 1});
+    Configure(optimizer, {0, 1});
     ASSERT_NO_THROW(optimizer.Optimize(graph.get(), h.nodes, h.agents, result));
     EXPECT_EQ(result.paths.at(0), Path({0, 2, 0}));
     EXPECT_EQ(result.paths.at(1), Path({1, 3, 1}));
@@ -231,7 +231,7 @@ TEST(DefaultPostOptimizerTest, NameAndKeysBeyondTheAgentTableDropped) {
     result.paths[5] = Path({1});
     DefaultPostOptimizer optimizer;
     EXPECT_EQ(optimizer.GetName(), "DefaultPostOptimizer");
-    Setup(optimizer, {0});
+    Configure(optimizer, {0});
     optimizer.Optimize(graph.get(), h.nodes, h.agents, result);
     EXPECT_EQ(result.paths.size(), 1u);
     EXPECT_EQ(result.times.at(0), 2.0);

@@ -42,14 +42,14 @@ std::unique_ptr<PostOptimizerPlugin> MakeLiteral(Which which) {
     return composite;
 }
 
-struct Run {
+struct RunOutcome {
     Result result;
     std::string err;
 };
 
-Run Optimize(PostOptimizerPlugin& optimizer, const PostOptCase& c) {
+RunOutcome Optimize(PostOptimizerPlugin& optimizer, const PostOptCase& c) {
     testing_support::Configure(optimizer, c);
-    Run run{c.result, {}};
+    RunOutcome run{c.result, {}};
     ::testing::internal::CaptureStderr();
     try {
         optimizer.Optimize(c.graph.get(), c.nodes, c.agents, run.result);
@@ -125,10 +125,12 @@ void CheckProperties(const PostOptCase& c, const Result& after, Which which) {
         }
     }
     EXPECT_EQ(count_before, count_after);
-    if (which != Which::Merging) EXPECT_LE(max_after, max_before);
+    if (which != Which::Merging) {
+        EXPECT_LE(max_after, max_before);
+    }
 }
 
-void CompareRuns(const Run& fast, const Run& slow) {
+void CompareRuns(const RunOutcome& fast, const RunOutcome& slow) {
     EXPECT_EQ(fast.err, slow.err);
     ASSERT_EQ(fast.result.paths, slow.result.paths);
     ASSERT_EQ(fast.result.times.size(), slow.result.times.size());
@@ -149,8 +151,8 @@ TEST_P(PostOptimizerPropertyTest, RandomSolutionsKeepInvariantsAndMatchLiteralVe
         const PostOptCase c = testing_support::MakeRandomCase(rng, shape);
         auto fast = MakeFast(GetParam());
         auto slow = MakeLiteral(GetParam());
-        const Run fast_run = Optimize(*fast, c);
-        const Run slow_run = Optimize(*slow, c);
+        const RunOutcome fast_run = Optimize(*fast, c);
+        const RunOutcome slow_run = Optimize(*slow, c);
         CheckProperties(c, fast_run.result, GetParam());
         CompareRuns(fast_run, slow_run);
         EXPECT_EQ(fast_run.result.n_generated, 77);
@@ -162,8 +164,8 @@ TEST_P(PostOptimizerPropertyTest, RandomSolutionsKeepInvariantsAndMatchLiteralVe
 
 INSTANTIATE_TEST_SUITE_P(Optimizers, PostOptimizerPropertyTest,
                          ::testing::Values(Which::Default, Which::Merging, Which::Both),
-                         [](const auto& info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<Which>& param_info) {
+                             switch (param_info.param) {
                                  case Which::Default: return std::string("Default");
                                  case Which::Merging: return std::string("Merging");
                                  default: return std::string("Composite");

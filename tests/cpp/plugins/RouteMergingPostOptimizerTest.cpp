@@ -10,7 +10,7 @@ namespace {
 using testing_support::HandCase;
 using testing_support::Path;
 
-Result Run(const HandCase& h, const std::vector<std::uint64_t>& starts,
+Result Merge(const HandCase& h, const std::vector<std::uint64_t>& starts,
            const std::vector<std::uint64_t>& ends, Result result, bool return_to_end = true) {
     const auto graph = h.Graph();
     RouteMergingPostOptimizer optimizer;
@@ -32,7 +32,7 @@ TEST(RouteMergingPostOptimizerTest, AllRoutesFreeLeavesTheResultUntouched) {
     result.paths[0] = Path({0, 0});
     result.paths[1] = Path({1, 1});
     result.times[0] = 7.0;  // stale values stay, since nothing is written back
-    const Result out = Run(h, {0, 1}, {0, 1}, result);
+    const Result out = Merge(h, {0, 1}, {0, 1}, result);
     EXPECT_EQ(out.times.at(0), 7.0);
     EXPECT_EQ(out.times.count(1), 0u);
     EXPECT_EQ(out.paths, result.paths);
@@ -59,7 +59,7 @@ TEST(RouteMergingPostOptimizerTest, CheapestRouteIsDissolvedAndRoutesAtTheBoundA
     result.paths[0] = Path({0, 3, 0});
     result.paths[1] = Path({1, 4, 1});
     result.paths[2] = Path({2, 5, 2});
-    const Result out = Run(h, {0, 1, 2}, {0, 1, 2}, result);
+    const Result out = Merge(h, {0, 1, 2}, {0, 1, 2}, result);
     EXPECT_EQ(out.paths.at(0), Path({0, 0}));
     EXPECT_EQ(out.times.at(0), 0.0);
     EXPECT_EQ(out.paths.at(1), Path({1, 3, 4, 1}));
@@ -104,7 +104,7 @@ TEST(RouteMergingPostOptimizerTest, RouteStaysWholeWhenAVertexCannotBePlaced) {
         result.paths[0] = Path({0, 3, 4, 0});
         result.paths[1] = Path({1, 1});
         result.paths[2] = Path({2, 5, 2});
-        const Result out = Run(h, {0, 1, 2}, {0, 1, 2}, result);
+        const Result out = Merge(h, {0, 1, 2}, {0, 1, 2}, result);
         EXPECT_EQ(out.paths.at(0), Path({0, 3, 4, 0}));
         EXPECT_DOUBLE_EQ(out.times.at(0), 10.0);
         EXPECT_EQ(out.paths.at(1), Path({1, 1}));
@@ -131,7 +131,7 @@ TEST(RouteMergingPostOptimizerTest, DissolvedRouteCostsItsRemainingMove) {
         Result result;
         result.paths[0] = Path({0, 3, 6});
         result.paths[1] = Path({1, 7, 1});
-        const Result out = Run(h, {0, 1}, {6, 1}, result, return_to_end);
+        const Result out = Merge(h, {0, 1}, {6, 1}, result, return_to_end);
         EXPECT_EQ(out.paths.at(0), Path({0, 6}));
         EXPECT_EQ(out.times.at(0), return_to_end ? 6.0 : 0.0);
         EXPECT_EQ(out.paths.at(1), Path({1, 3, 7, 1}));
@@ -153,7 +153,7 @@ TEST(RouteMergingPostOptimizerTest, RouteWhoseRemainderCannotBeDrivenIsKept) {
     Result result;
     result.paths[0] = Path({0, 3, 6});
     result.paths[1] = Path({1, 7, 1});
-    const Result out = Run(h, {0, 1}, {6, 1}, result);
+    const Result out = Merge(h, {0, 1}, {6, 1}, result);
     EXPECT_EQ(out.paths.at(0), Path({0, 3, 6}));
     EXPECT_DOUBLE_EQ(out.times.at(0), 8.0);
     EXPECT_EQ(out.paths.at(1), Path({1, 7, 1}));
@@ -180,7 +180,7 @@ TEST(RouteMergingPostOptimizerTest, NearTieGoesToTheSmallerIncrease) {
     result.paths[1] = Path({1, 5, 1});
     result.paths[2] = Path({2, 6, 2});
     result.paths[3] = Path({3, 7, 3});
-    const Result out = Run(h, {0, 1, 2, 3}, {0, 1, 2, 3}, result);
+    const Result out = Merge(h, {0, 1, 2, 3}, {0, 1, 2, 3}, result);
     EXPECT_EQ(out.paths.at(0), Path({0, 0}));
     EXPECT_EQ(out.paths.at(1), Path({1, 5, 1}));
     EXPECT_EQ(out.paths.at(2), Path({2, 4, 6, 2}));
@@ -198,7 +198,7 @@ TEST(RouteMergingPostOptimizerTest, TwoVertexRouteIsLeftAlone) {
     Result result;
     result.paths[0] = Path({0, 6});
     result.paths[1] = Path({1, 7, 1});
-    const Result out = Run(h, {0, 1}, {6, 1}, result);
+    const Result out = Merge(h, {0, 1}, {6, 1}, result);
     EXPECT_EQ(out.paths.at(0), Path({0, 6}));
     EXPECT_EQ(out.times.at(0), 5.0);
     EXPECT_EQ(out.times.at(1), 40.0);
@@ -215,7 +215,7 @@ TEST(RouteMergingPostOptimizerTest, UndrivableRouteKeepsItsIncomingCost) {
     result.paths[1] = Path({1, 0, 3, 1});
     result.paths[9] = Path({4});
     result.times[1] = 77.0;
-    const Result out = Run(h, {0, 1}, {0, 1}, result);
+    const Result out = Merge(h, {0, 1}, {0, 1}, result);
     EXPECT_EQ(out.paths.at(1), Path({1, 0, 3, 1}));
     EXPECT_EQ(out.times.at(1), 77.0);
     EXPECT_EQ(out.times.at(0), 2.0);
