@@ -25,6 +25,19 @@ Rank RelaxAndMin(Block* key, const Block* row, const Block* mask, std::uint32_t 
     return smallest;
 }
 
+// Lane masks by byte: lane i of entry b is all ones when bit i of b is set.
+template <typename Block, typename Rank>
+struct ByteLaneMasks {
+    Block masks[256];
+    explicit ByteLaneMasks(Rank ones) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            for (unsigned lane = 0; lane < sizeof(Block) / sizeof(Rank); ++lane) {
+                masks[byte][lane] = ((byte >> lane) & 1U) != 0 ? ones : Rank{0};
+            }
+        }
+    }
+};
+
 }  // namespace
 
 void DefaultHeuristic::Init(const PlannerGraph* /*graph*/, const std::vector<NodeEntry>& /*nodes*/,
@@ -59,9 +72,13 @@ void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
     const auto at = [this](std::uint64_t a, std::uint64_t b) -> auto& {
         return rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks];
     };
+    const std::size_t max_ranks = std::min<std::size_t>(edges_.size(), span * span / 2);
     rank_cost_.clear();
     rank_u_.clear();
     rank_v_.clear();
+    rank_cost_.reserve(max_ranks);
+    rank_u_.reserve(max_ranks);
+    rank_v_.reserve(max_ranks);
     // The scan always takes the earliest qualifying record, so among duplicates of a
     // pair only the first can ever be taken, and only the relative order of these
     // first records matters: number them in list order.
@@ -106,16 +123,15 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
     }
 
     // Lane j of the blocks: key = best rank of a record joining outside vertex j to the
-    // active set; mask = all ones for connected vertices and padding, so their keys
-    // never drop below the "no record" mark.
+    // active set; mask = all ones for connected vertices, so their keys never drop below
+    // the "no record" mark. Padding lanes need no mask: their rank entries are kNoRank.
+    static const ByteLaneMasks<RankBlock, Rank> kLaneMasks(kNoRank);
     RankBlock key[kMaxVertices / kBlockRanks];
     RankBlock mask[kMaxVertices / kBlockRanks];
     for (std::uint32_t b = 0; b < row_blocks_; ++b) {
-        for (std::uint32_t lane = 0; lane < kBlockRanks; ++lane) {
-            const std::uint32_t j = b * kBlockRanks + lane;
-            key[b][lane] = kNoRank;
-            mask[b][lane] = (j >= span_ || connected.Test(j)) ? kNoRank : Rank{0};
-        }
+        const auto byte = static_cast<unsigned>((connected.words[b / 8] >> (b % 8 * 8)) & 0xFF);
+        mask[b] = kLaneMasks.masks[byte];
+        key[b] = kLaneMasks.masks[0xFF];
     }
     Rank best = kNoRank;
     for (std::uint32_t w = 0; w < 4; ++w) {

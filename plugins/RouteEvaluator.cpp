@@ -94,12 +94,6 @@ void RouteEvaluator::RebuildTables() {
     }
 }
 
-bool RouteEvaluator::CanServe(std::uint64_t agent, std::uint64_t v) const {
-    const std::size_t num_nodes = nodes_.size();
-    if (agent >= agents_.size() || v >= num_nodes) return false;
-    return can_serve_[agent * num_nodes + v] != 0;
-}
-
 bool RouteEvaluator::EndpointsOk(const AgentFacts& facts, std::uint64_t first,
                                  std::uint64_t last) const {
     if (has_starts_ && !(facts.has_start && first == facts.start)) return false;
@@ -165,7 +159,7 @@ void RouteEvaluator::ImproveTwoOpt(std::vector<std::uint64_t>& route, std::uint6
             for (std::size_t j = i + 1; j + 2 <= n; ++j) {
                 const RouteEvaluation candidate = Walk(
                     agent, n, i, clock,
-                    [&](std::size_t k) { return k <= j ? route[i + j - k] : route[k]; },
+                    [&](std::size_t k) { return k < i || k > j ? route[k] : route[i + j - k]; },
                     cannot_improve);
                 if (candidate.ok && cost > candidate.cost + 1e-9) {
                     std::reverse(route.begin() + static_cast<std::ptrdiff_t>(i),

@@ -60,7 +60,11 @@ public:
 
     /// True when agent `agent` may stand on `v`: its type is allowed there, and `v` is
     /// neither another agent's start nor another agent's end vertex (where configured).
-    bool CanServe(std::uint64_t agent, std::uint64_t v) const;
+    bool CanServe(std::uint64_t agent, std::uint64_t v) const {
+        const std::size_t num_nodes = nodes_.size();
+        if (agent >= agents_.size() || v >= num_nodes) return false;
+        return can_serve_[agent * num_nodes + v] != 0;
+    }
 
     /// Checks that `agent` can drive `route` and returns its duration. The empty route
     /// is ok with cost 0. Allocates nothing.

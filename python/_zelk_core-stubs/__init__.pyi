@@ -1,6 +1,6 @@
 """Type stubs for the compiled module _zelk_core (ZELK MTSP Solver core bindings)."""
 
-from typing import ClassVar, SupportsIndex, SupportsInt
+from typing import Any, ClassVar, SupportsIndex, SupportsInt
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]
@@ -100,3 +100,18 @@ class Result:
     def paths(self) -> dict[int, list[int]]: ...
     @property
     def times(self) -> dict[int, float]: ...
+
+class Solver:
+    def __init__(self, problem: Problem, options: Options) -> None: ...
+    def solve(self) -> int:
+        """Run the ZELK solver. Returns 1 on success, 0 on failure."""
+    def get_result(self) -> Result: ...
+    def get_result_process(self) -> list[tuple[float, Result]]: ...
+
+def solve_json_file(input_path: str, time_limit: float = -1.0) -> dict[str, Any]:
+    """Solve an MTSP instance from a JSON file path.
+    Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+
+def solve_json_str(json_str: str, time_limit: float = -1.0) -> dict[str, Any]:
+    """Solve an MTSP instance from a JSON string.
+    Returns a dict with keys: status, routes, statistics, anytime, timeout."""

@@ -22,6 +22,9 @@ REGISTRATION_ORDER = [
     "TimeWindowConstraint",
     "Problem",
     "Result",
+    "Solver",
+    "solve_json_file",
+    "solve_json_str",
 ]
 
 

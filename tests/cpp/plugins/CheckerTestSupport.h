@@ -58,7 +58,9 @@ inline SearchNode MakeState(const std::vector<std::uint64_t>& positions,
                             std::int32_t num_vertices,
                             const std::vector<std::uint8_t>& closed = {}) {
     SearchNode node;
-    for (const std::uint64_t p : positions) node.current_vertex.push_back(static_cast<NodeVertex>(p));
+    for (const std::uint64_t p : positions) {
+        node.current_vertex.push_back(static_cast<NodeVertex>(p));
+    }
     node.cost = costs;
     for (const std::uint64_t v : visited) node.visited.Set(v);
     node.num_vertices = num_vertices;

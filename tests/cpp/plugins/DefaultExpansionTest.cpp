@@ -49,7 +49,9 @@ INSTANTIATE_TEST_SUITE_P(
         SelectCase{"LargestDoubleNeverSelected", 2, {kMax, kMax}, {0, 0}, -1}),
     [](const testing::TestParamInfo<SelectCase>& param_info) { return param_info.param.name; });
 
-TEST(DefaultExpansionNameTest, Name) { EXPECT_EQ(DefaultExpansion().GetName(), "DefaultExpansion"); }
+TEST(DefaultExpansionNameTest, Name) {
+    EXPECT_EQ(DefaultExpansion().GetName(), "DefaultExpansion");
+}
 
 }  // namespace
 }  // namespace vornik

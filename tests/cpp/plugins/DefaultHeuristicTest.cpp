@@ -256,8 +256,8 @@ TEST_P(DefaultHeuristicOracleTest, EqualsLiteralScanBitForBit) {
         const std::uint32_t n =
             setup.n_min + static_cast<std::uint32_t>(rng() % (setup.n_max - setup.n_min + 1));
         // Records may reach a few vertices past the vertex count.
-        const std::uint32_t span =
-            std::min<std::uint32_t>(256, n + (rng() % 3 == 0 ? static_cast<std::uint32_t>(rng() % 4) : 0));
+        const std::uint32_t beyond = rng() % 3 == 0 ? static_cast<std::uint32_t>(rng() % 4) : 0;
+        const std::uint32_t span = std::min<std::uint32_t>(256, n + beyond);
         const std::vector<EdgeRecord> edges = RandomEdges(rng, n, std::max(span, 1u));
         const std::size_t agents = 1 + rng() % 5;
         // Sometimes the heuristic knows fewer agents than the node carries.

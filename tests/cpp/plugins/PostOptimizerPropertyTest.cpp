@@ -95,6 +95,16 @@ void CheckProperties(const PostOptCase& c, const Result& after, Which which) {
     double max_before = 0.0;
     double max_after = 0.0;
     for (std::size_t a = 0; a < c.agents.size(); ++a) {
+        const RouteEvaluation was = eval.Evaluate(testing_support::RouteOf(c.result, a), a);
+        if (was.ok) max_before = std::max(max_before, was.cost);
+    }
+    if (which == Which::Merging && max_before <= 0) {
+        // Nothing costs anything: the result is handed back untouched.
+        EXPECT_EQ(after.paths, c.result.paths);
+        EXPECT_EQ(after.times, c.result.times);
+        return;
+    }
+    for (std::size_t a = 0; a < c.agents.size(); ++a) {
         const auto before = testing_support::RouteOf(c.result, a);
         const auto now = testing_support::RouteOf(after, a);
         for (const auto v : before) ++count_before[v];
@@ -108,7 +118,6 @@ void CheckProperties(const PostOptCase& c, const Result& after, Which which) {
         const RouteEvaluation is = eval.Evaluate(now, a);
         const auto key = static_cast<std::int64_t>(a);
         if (was.ok) {
-            max_before = std::max(max_before, was.cost);
             ASSERT_TRUE(is.ok) << "agent " << a << " lost a drivable route";
             EXPECT_TRUE(SameBits(after.times.at(key), is.cost)) << "agent " << a;
         }
@@ -145,7 +154,7 @@ class PostOptimizerPropertyTest : public ::testing::TestWithParam<Which> {};
 
 TEST_P(PostOptimizerPropertyTest, RandomSolutionsKeepInvariantsAndMatchLiteralVersion) {
     std::mt19937_64 rng(20240601 + static_cast<int>(GetParam()));
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 100; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const CaseShape shape = RandomShape(rng, round % 10 == 0 ? 60 : 28);
         const PostOptCase c = testing_support::MakeRandomCase(rng, shape);

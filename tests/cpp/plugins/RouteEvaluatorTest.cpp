@@ -236,6 +236,7 @@ TEST(RouteEvaluatorTest, NegativeCostsDisableEarlyStops) {
     std::vector<AgentEntry> agents(1);
     agents[0].type = 0;
     RouteEvaluator evaluator;
+    evaluator.SetReturnToEnd(true);
     evaluator.SetStartVertices({0});
     evaluator.SetEndVertices({0});
     evaluator.Bind(graph.get(), nodes, agents);
