@@ -12,7 +12,7 @@ namespace {
 
 // How many pops pass between two polls of the caller's stop callback: often enough to
 // answer Ctrl-C within milliseconds, rarely enough to cost nothing.
-constexpr std::uint64_t kStopPollInterval = 1024;
+constexpr std::uint64_t kStopPollInterval = 64;
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <filesystem>
 #include <stdexcept>
 
 #include "search/SolverTestSupport.h"
@@ -393,6 +394,84 @@ TEST(SolverRandomTest, EverySolutionPassesTheIndependentChecker) {
             EXPECT_GE(value, BruteForceOptimum(problem) - 1e-6);
         }
     }
+}
+
+}  // namespace
+}  // namespace vornik
+
+namespace vornik {
+namespace {
+
+using testing_support::TestSolver;
+
+TEST(SolverTest, WeightScheduleMatchesTheLinesPrinted) {
+    // Every weight after the first is either 1 (announced by "w = 1") or 0.8 r + 0.2 with
+    // r the proven ratio, which is above 1.005.
+    Problem problem = testing_support::MakeLineProblem({0, 3, -1, 4, 7, -6, 2, 9}, 2, true,
+                                                       ObjectiveType::MinMax);
+    TestSolver solver(problem, problem.options);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(solver.Solve());
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_FALSE(solver.weights_.empty());
+    EXPECT_DOUBLE_EQ(solver.weights_[0], 100.0);
+    std::size_t ones = 0;
+    for (std::size_t i = 1; i < solver.weights_.size(); ++i) {
+        if (solver.weights_[i] == 1.0) {
+            ++ones;
+        } else {
+            EXPECT_GT(solver.weights_[i], 1.0 + 0.8 * 0.005);
+        }
+    }
+    std::size_t lines = 0;
+    for (std::size_t at = out.find("w = 1\n"); at != std::string::npos;
+         at = out.find("w = 1\n", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, ones);
+}
+
+TEST(SolverTest, SolveInstanceSolvesTablesAndRecordsThePaths) {
+    const auto previous = std::filesystem::current_path();
+    const auto dir = std::filesystem::temp_directory_path() / "zelk_solve_instance_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+
+    // Three vertices on a line, one agent from 0 back to 0 with a free closing move:
+    // 0 -> 1 -> 2 costs 1 + 1 = 2.
+    SparseGraph graph;
+    graph.ChangeCostDim(1, 9999.0);
+    for (std::uint64_t u = 0; u < 3; ++u) {
+        for (std::uint64_t v = 0; v < 3; ++v) {
+            if (u != v) graph.AddArc(u, v, {std::fabs(static_cast<double>(u) - v)});
+        }
+    }
+    std::vector<NodeEntry> nodes(3);
+    for (std::uint64_t v = 0; v < 3; ++v) {
+        nodes[v].id = v;
+        nodes[v].allowed_types = {0};
+    }
+    std::vector<AgentEntry> agents(1);
+    agents[0].type = 0;
+    Problem empty;
+    Solver solver(empty, empty.options);
+    testing::internal::CaptureStdout();
+    const bool found = solver.SolveInstance(&graph, nodes, agents, {0}, {0}, 5.0, "line");
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(found);
+    EXPECT_NE(out.find("Saved to paths/paths_astar/line_astar.json\n"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir / "paths/paths_astar/line_astar.json"));
+    const Result result = solver.GetResult();
+    EXPECT_DOUBLE_EQ(result.times.at(0), 2.0);
+    std::filesystem::remove_all(dir);
+
+    nodes[1].allowed_types = {1};
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(solver.SolveInstance(&graph, nodes, agents, {0}, {0}, 5.0, "bad"),
+                 std::invalid_argument);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Wrong Point type\n");
 }
 
 }  // namespace
