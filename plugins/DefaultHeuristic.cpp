@@ -69,8 +69,13 @@ void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
     RankBlock none_block;
     for (std::uint32_t lane = 0; lane < kBlockRanks; ++lane) none_block[lane] = kNoRank;
     rank_.assign(static_cast<std::size_t>(span_) * row_blocks_, none_block);
-    const auto at = [this](std::uint64_t a, std::uint64_t b) -> auto& {
+    // Lanes of a vector-extension block are read and written by subscript only: clang
+    // refuses to bind a reference to one.
+    const auto at = [this](std::uint64_t a, std::uint64_t b) -> Rank {
         return rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks];
+    };
+    const auto set = [this](std::uint64_t a, std::uint64_t b, Rank rank) {
+        rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks] = rank;
     };
     const std::size_t max_ranks = std::min<std::size_t>(edges_.size(), span * span / 2);
     rank_cost_.clear();
@@ -86,8 +91,8 @@ void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
         if (!usable(e)) continue;
         if (at(e.u, e.v) != kNoRank) continue;
         const Rank rank = static_cast<Rank>(rank_cost_.size());
-        at(e.u, e.v) = rank;
-        at(e.v, e.u) = rank;
+        set(e.u, e.v, rank);
+        set(e.v, e.u, rank);
         rank_cost_.push_back(e.cost);
         rank_u_.push_back(static_cast<std::uint8_t>(e.u));
         rank_v_.push_back(static_cast<std::uint8_t>(e.v));

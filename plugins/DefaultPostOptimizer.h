@@ -38,7 +38,6 @@ public:
         evaluator_.SetTimeWindows(time_windows);
     }
 
-    const RouteEvaluator& Evaluator() const { return evaluator_; }
 
 private:
     static constexpr std::uint64_t kNoPosition = std::numeric_limits<std::uint64_t>::max();

@@ -107,6 +107,7 @@ bool RouteEvaluator::EndpointsOk(const AgentFacts& facts, std::uint64_t first,
 void RouteEvaluator::Trace(const std::vector<std::uint64_t>& route, std::uint64_t agent,
                            RouteTrace& trace) const {
     trace.clock.clear();
+    trace.length = route.size();
     trace.fail_position = 0;
     trace.endpoints_ok = false;
     if (route.empty() || agent >= facts_.size()) return;
@@ -160,7 +161,7 @@ void RouteEvaluator::ImproveTwoOpt(std::vector<std::uint64_t>& route, std::uint6
                 const RouteEvaluation candidate = Walk(
                     agent, n, i, clock,
                     [&](std::size_t k) { return k < i || k > j ? route[k] : route[i + j - k]; },
-                    cannot_improve);
+                    cannot_improve, SharedSuffix{&scratch_, j + 1, 0});
                 if (candidate.ok && cost > candidate.cost + 1e-9) {
                     std::reverse(route.begin() + static_cast<std::ptrdiff_t>(i),
                                  route.begin() + static_cast<std::ptrdiff_t>(j) + 1);

@@ -26,8 +26,12 @@ struct RouteEvaluation {
 /// `endpoints_ok` is false when the first or last vertex already rules the route out.
 struct RouteTrace {
     bool endpoints_ok = false;
+    std::size_t length = 0;  ///< of the traced route
     std::size_t fail_position = 0;
     std::vector<double> clock;
+
+    /// True when the traced route can be driven; clock.back() is then its cost.
+    bool Complete() const { return endpoints_ok && length > 0 && fail_position == length; }
 };
 
 /// The configuration every post-optimizer keeps (return_to_end, time windows, start
@@ -94,9 +98,11 @@ public:
                                     const RouteTrace& trace, std::uint64_t agent,
                                     std::size_t position, Stop stop) const {
         if (!trace.endpoints_ok || trace.fail_position < position) return {false, 0.0};
+        // From `position` on, candidate position k holds the vertex of route position k+1.
         return Walk(
             agent, route.size() - 1, position, trace.clock[position - 1],
-            [&](std::size_t k) { return k < position ? route[k] : route[k + 1]; }, stop);
+            [&](std::size_t k) { return k < position ? route[k] : route[k + 1]; }, stop,
+            SharedSuffix{&trace, position, 1});
     }
 
     /// Evaluates `route` with `v` inserted before position `position` (1 .. length-1),
@@ -106,12 +112,13 @@ public:
                                       const RouteTrace& trace, std::uint64_t agent,
                                       std::uint64_t v, std::size_t position, Stop stop) const {
         if (!trace.endpoints_ok || trace.fail_position < position) return {false, 0.0};
+        // After the inserted vertex, candidate position k holds route position k-1.
         return Walk(
             agent, route.size() + 1, position, trace.clock[position - 1],
             [&](std::size_t k) {
                 return k < position ? route[k] : (k == position ? v : route[k - 1]);
             },
-            stop);
+            stop, SharedSuffix{&trace, position + 1, -1});
     }
 
 private:
@@ -166,19 +173,39 @@ private:
         return !(k > 0 && facts.limit > 0 && t > facts.limit);
     }
 
+    /// A candidate's positions from `start` on hold the vertices of the traced route
+    /// `base` at positions shifted by `shift`, up to the common last vertex.
+    struct SharedSuffix {
+        const RouteTrace* base;
+        std::size_t start;
+        std::ptrdiff_t shift;
+    };
+
     /// Evaluates a route of `length` vertices given by `vertex_at`, whose positions
     /// before `first` (>= 1) equal a traced route with clock `clock` after first - 1.
     template <typename VertexAt, typename Stop>
     RouteEvaluation Walk(std::uint64_t agent, std::size_t length, std::size_t first,
-                         double clock, VertexAt vertex_at, Stop stop) const {
+                         double clock, VertexAt vertex_at, Stop stop,
+                         SharedSuffix suffix) const {
         const AgentFacts& facts = facts_[agent];
         // A partial clock bounds the final cost from below only when clocks never fall.
         if (monotone_ && stop(clock)) return {false, 0.0};
+        // Each position maps the clock monotonically (add the step, wait for the window),
+        // so a candidate that reaches a shared suffix vertex no earlier than the traced
+        // route did ends no earlier than it; if even that route's cost cannot be accepted,
+        // neither can the candidate's.
+        const bool suffix_cut =
+            monotone_ && suffix.base->Complete() && stop(suffix.base->clock.back());
         std::uint64_t u = vertex_at(first - 1);
         for (std::size_t k = first; k < length; ++k) {
             const std::uint64_t v = vertex_at(k);
             if (!Advance(agent, facts, k, length, u, v, clock)) return {false, 0.0};
             if (monotone_ && stop(clock)) return {false, 0.0};
+            if (suffix_cut && k >= suffix.start &&
+                clock >= suffix.base->clock[static_cast<std::size_t>(
+                             static_cast<std::ptrdiff_t>(k) + suffix.shift)]) {
+                return {false, 0.0};
+            }
             u = v;
         }
         return {true, clock};

@@ -46,7 +46,6 @@ public:
         evaluator_.SetTimeWindows(time_windows);
     }
 
-    const RouteEvaluator& Evaluator() const { return evaluator_; }
 
 private:
     /// Cheapest feasible place for `v` in a route other than agent `excluded`'s whose

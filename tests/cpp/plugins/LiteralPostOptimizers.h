@@ -58,13 +58,16 @@ public:
     }
     bool HasStarts() const { return !starts.empty(); }
     bool HasEnds() const { return !ends.empty(); }
-    bool IsStartOf(std::uint64_t a, std::uint64_t v) const { return a < starts.size() && starts[a] == v; }
+    bool IsStartOf(std::uint64_t a, std::uint64_t v) const {
+        return a < starts.size() && starts[a] == v;
+    }
     bool IsEndOf(std::uint64_t a, std::uint64_t v) const { return a < ends.size() && ends[a] == v; }
 
     bool CanServe(std::uint64_t a, std::uint64_t v) const {
         if (a >= agents.size() || v >= nodes.size()) return false;
         const auto& allowed = nodes[v].allowed_types;
-        if (std::find(allowed.begin(), allowed.end(), agents[a].type) == allowed.end()) return false;
+        const std::int64_t type = agents[a].type;
+        if (std::find(allowed.begin(), allowed.end(), type) == allowed.end()) return false;
         if (HasStarts() && start_set.count(v) != 0 && !IsStartOf(a, v)) return false;
         if (HasEnds() && end_set.count(v) != 0 && !IsEndOf(a, v)) return false;
         return true;
@@ -189,7 +192,9 @@ public:
             const double c = RouteCost(route, a);
             auto it = groups_.find(type);
             if (it != groups_.end()) {
-                if (it->second.count == 0) Stop("group " + Signed(type) + " size is 0 after initialize ?");
+                if (it->second.count == 0) {
+                    Stop("group " + Signed(type) + " size is 0 after initialize ?");
+                }
                 it->second.members.push_back(a);
                 if (c > routes_[it->second.max_agent].cost) {
                     it->second.max_agent = a;
@@ -214,7 +219,8 @@ public:
                     eval_.TwoOpt(routes_[a].route, a, routes_[a].cost);
                 }
                 const double limit = agents[a].time_limit;
-                if (!(std::fabs(routes_[a].cost) <= kLargest) || (limit > 0 && routes_[a].cost > limit)) {
+                const double cost = routes_[a].cost;
+                if (!(std::fabs(cost) <= kLargest) || (limit > 0 && cost > limit)) {
                     WarnLine("[post-opt] path invalid or over capacity, skip agent " + Signed(a));
                 }
             }
@@ -257,7 +263,8 @@ public:
         for (std::size_t a = 0; a < n; ++a) {
             const auto key = static_cast<std::int64_t>(a);
             paths[key].assign(routes_[a].route.begin(), routes_[a].route.end());
-            times[key] = eval_.Evaluate(routes_[a].route, a).ok ? routes_[a].cost : Incoming(result, a);
+            const bool ok = eval_.Evaluate(routes_[a].route, a).ok;
+            times[key] = ok ? routes_[a].cost : Incoming(result, a);
         }
         result.paths = paths;
         result.times = times;
@@ -396,7 +403,9 @@ public:
             if (!rest.ok) continue;
             const std::vector<std::uint64_t> interior(routes_[b].begin() + 1, routes_[b].end() - 1);
             bool feasible = true;
-            for (const std::uint64_t v : interior) feasible = feasible && Insertion(v, b, bound).found;
+            for (const std::uint64_t v : interior) {
+                feasible = feasible && Insertion(v, b, bound).found;
+            }
             if (!feasible) continue;
             const auto saved_routes = routes_;
             const auto saved_costs = costs_;
@@ -409,7 +418,8 @@ public:
                 }
                 auto& target = routes_[static_cast<std::size_t>(choice.agent)];
                 target.insert(target.begin() + static_cast<std::ptrdiff_t>(choice.position), v);
-                const RouteEvaluation e = eval_.Evaluate(target, static_cast<std::uint64_t>(choice.agent));
+                const auto receiver = static_cast<std::uint64_t>(choice.agent);
+                const RouteEvaluation e = eval_.Evaluate(target, receiver);
                 if (e.ok) costs_[static_cast<std::size_t>(choice.agent)] = e.cost;
                 routes_[b].erase(std::find(routes_[b].begin(), routes_[b].end(), v));
             }

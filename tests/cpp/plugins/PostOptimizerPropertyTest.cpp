@@ -76,6 +76,7 @@ CaseShape RandomShape(std::mt19937_64& rng, std::size_t max_vertices) {
     shape.return_to_end = rng() % 2 == 0;
     shape.shared_depot = rng() % 2 == 0;
     shape.drop_some_paths = rng() % 4 == 0;
+    shape.metric = rng() % 4 != 0;
     return shape;
 }
 
@@ -127,14 +128,18 @@ void CheckProperties(const PostOptCase& c, const Result& after, Which which) {
             // A route that cannot be driven was left alone with its incoming cost.
             EXPECT_EQ(now, before) << "agent " << a;
             const auto incoming = c.result.times.find(key);
-            EXPECT_EQ(after.times.at(key), incoming == c.result.times.end() ? 0.0 : incoming->second);
+            const double expected = incoming == c.result.times.end() ? 0.0 : incoming->second;
+            EXPECT_EQ(after.times.at(key), expected);
         }
         if (which == Which::Merging && now.size() > before.size()) {
             EXPECT_LE(is.cost, max_before + 1e-9) << "receiving agent " << a;
         }
     }
     EXPECT_EQ(count_before, count_after);
-    if (which != Which::Merging) {
+    // Dissolving may leave a route whose direct closing move is dearer than the detour
+    // it replaced when costs break the triangle rule, so only the in-group optimizer
+    // promises never to raise the largest cost.
+    if (which == Which::Default) {
         EXPECT_LE(max_after, max_before);
     }
 }

@@ -41,6 +41,7 @@ struct CaseShape {
     bool return_to_end = true;
     bool shared_depot = true;
     bool drop_some_paths = false;
+    bool metric = true;  ///< false: independent random arc costs (asymmetric, no triangle rule)
 };
 
 /// Complete directed graph on vertices 0 .. n-1 whose arc u -> v costs cost[t][u * n + v]
@@ -60,7 +61,8 @@ inline std::unique_ptr<SparseGraph> MakeMatrixGraph(std::size_t n,
     return graph;
 }
 
-/// Euclidean points in a 100 x 100 square; type t travels at speed 1 / (1 + 0.25 t).
+/// Euclidean points in a 100 x 100 square (or random arc costs up to 100 when not
+/// `metric`); type t travels at speed 1 / (1 + 0.25 t).
 /// Depots: vertex 0 for every agent, or vertices 2a and 2a+1 (start and end of agent a,
 /// the same vertex for every third agent). The targets are dealt to random agents and
 /// shuffled, so every target is served exactly once.
@@ -82,8 +84,10 @@ inline PostOptCase MakeRandomCase(std::mt19937_64& rng, const CaseShape& shape) 
     for (std::size_t t = 0; t < types; ++t) {
         for (std::size_t u = 0; u < n; ++u) {
             for (std::size_t v = 0; v < n; ++v) {
-                cost[t][u * n + v] =
-                    std::hypot(xs[u] - xs[v], ys[u] - ys[v]) * (1.0 + 0.25 * static_cast<double>(t));
+                const double slowness = 1.0 + 0.25 * static_cast<double>(t);
+                const double distance = shape.metric ? std::hypot(xs[u] - xs[v], ys[u] - ys[v])
+                                                     : coord(rng);
+                cost[t][u * n + v] = distance * slowness;
             }
         }
     }
@@ -173,7 +177,9 @@ struct HandCase {
     HandCase(std::size_t vertices, std::size_t types, double fill)
         : n(vertices), dim(types), cost(vertices * vertices, fill), nodes(vertices) {
         for (auto& node : nodes) {
-            for (std::size_t t = 0; t < dim; ++t) node.allowed_types.push_back(static_cast<std::int64_t>(t));
+            for (std::size_t t = 0; t < dim; ++t) {
+                node.allowed_types.push_back(static_cast<std::int64_t>(t));
+            }
         }
     }
     /// Both directions of u - v cost c.
