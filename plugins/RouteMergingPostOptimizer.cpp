@@ -65,9 +65,10 @@ void RouteMergingPostOptimizer::Dissolve(std::uint64_t b, double bound) {
     std::vector<std::uint64_t>& route = routes_[b];
     // The route keeps its first and last vertex; the agent must be able to drive that
     // remainder, and its cost is what the route costs afterwards (the closing move may
-    // be charged).
+    // be charged). Where costs break the triangle rule the direct move can cost more
+    // than the whole route did; it must not end above the solution's longest route.
     const RouteEvaluation remainder = evaluator_.EvaluateRoute({route.front(), route.back()}, b);
-    if (!remainder.ok) return;
+    if (!remainder.ok || remainder.cost > bound + 1e-9) return;
     const std::vector<std::uint64_t> interior(route.begin() + 1, route.end() - 1);
     for (const std::uint64_t v : interior) {
         if (!FindBestInsertion(v, b, bound).found) return;

@@ -400,7 +400,7 @@ public:
         for (const auto& [h, b] : order) {
             if (!(h > 0 && h < bound - 1e-9 && routes_[b].size() >= 3)) continue;
             const RouteEvaluation rest = eval_.Evaluate({routes_[b].front(), routes_[b].back()}, b);
-            if (!rest.ok) continue;
+            if (!rest.ok || rest.cost > bound + 1e-9) continue;
             const std::vector<std::uint64_t> interior(routes_[b].begin() + 1, routes_[b].end() - 1);
             bool feasible = true;
             for (const std::uint64_t v : interior) {

@@ -224,3 +224,33 @@ TEST(RouteMergingPostOptimizerTest, UndrivableRouteKeepsItsIncomingCost) {
 
 }  // namespace
 }  // namespace vornik
+
+namespace vornik {
+namespace {
+
+TEST(RouteMergingPostOptimizerTest, NoDissolvingWhenTheDirectMoveWouldExceedTheBound) {
+    // Agent 0 runs from 0 to 1 over 3: 2 + 2 = 4, but the direct move 0 -> 1 costs 50
+    // (costs break the triangle rule). Agent 1's route 2,4,2 costs 20 + 20 = 40, the
+    // bound, and vertex 3 would fit into it (2,3,4,2 = 1 + 1 + 20 = 22). Dissolving would
+    // leave agent 0 with 0,1 at cost 50 > 40, so the route stays as it is.
+    testing_support::HandCase h(5, 1, 100.0);
+    h.Both(0, 3, 2);
+    h.Both(3, 1, 2);
+    h.Both(0, 1, 50);
+    h.Both(2, 4, 20);
+    h.Both(2, 3, 1);
+    h.Both(3, 4, 1);
+    h.AddAgent(0);
+    h.AddAgent(0);
+    Result result;
+    result.paths[0] = testing_support::Path({0, 3, 1});
+    result.paths[1] = testing_support::Path({2, 4, 2});
+    const Result out = Merge(h, {0, 2}, {1, 2}, result);
+    EXPECT_EQ(out.paths.at(0), testing_support::Path({0, 3, 1}));
+    EXPECT_DOUBLE_EQ(out.times.at(0), 4.0);
+    EXPECT_EQ(out.paths.at(1), testing_support::Path({2, 4, 2}));
+    EXPECT_DOUBLE_EQ(out.times.at(1), 40.0);
+}
+
+}  // namespace
+}  // namespace vornik
