@@ -1,4 +1,4 @@
-"""Build a small routing instance object by object and describe it.
+"""Build a small routing instance object by object, solve it and print the routes.
 
 Run after ``pip install .``:  python3 examples/quickstart.py
 """
@@ -51,7 +51,11 @@ def build_problem() -> zelk.Problem:
         )
 
     # Only the truck may serve target 3; target 2 must be reached between t=2 and t=20.
+    # Every node names its allowed types (a node without an entry is open to all types,
+    # with a warning).
     assignment = zelk.AssignmentConstraint()
+    for node_id, *_ in SITES:
+        assignment.set_assignment(node=node_id, types=["truck", "drone"])
     assignment.set_assignment(node=3, types=["truck"])
     problem.set_assignment_constraint(assignment)
     windows = zelk.TimeWindowConstraint()
@@ -86,6 +90,19 @@ def describe(problem: zelk.Problem) -> str:
 def main() -> None:
     problem = build_problem()
     print(describe(problem))
+    solver = zelk.Solver(problem, problem.options())
+    if not solver.solve():
+        print("no solution found")
+        return
+    result = solver.get_result()
+    agents = problem.agents_ordered()
+    for index, agent in enumerate(agents):
+        route = " -> ".join(str(problem.nodes()[v].id) for v in result.paths[index])
+        print(f"  {agent.type:>5} {agent.id}: {route}  (cost {result.times[index]:.2f})")
+    print(
+        f"longest route {max(result.times.values()):.2f}, "
+        f"found after {result.last_update_time:.3f} s of search"
+    )
 
 
 if __name__ == "__main__":
