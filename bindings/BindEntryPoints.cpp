@@ -1,6 +1,11 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
 #include "bindings/Bindings.h"
 #include "bindings/StopOnSignal.h"
 #include "search/JsonSolve.h"
@@ -45,9 +50,38 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
     return result;
 }
 
-py::dict Solve(const std::string& text, double time_limit) {
+// The first exception an on_solution callable raises, kept until the search returns: a
+// Python exception must not unwind the C++ search, so the search is asked to stop instead.
+struct CallbackError {
+    std::optional<py::error_already_set> error;
+};
+
+SolveHooks MakeHooks(std::optional<py::function> on_solution,
+                     const std::shared_ptr<CallbackError>& failure) {
+    SolveHooks hooks;
+    hooks.should_stop = [failure, signal = StopOnPythonSignal()] {
+        return failure->error.has_value() || signal();
+    };
+    if (on_solution) {
+        hooks.on_solution = [failure, callable = std::move(*on_solution)](
+                                double time, double max_cost, double sum_cost) {
+            if (failure->error) return;
+            try {
+                callable(time, max_cost, sum_cost);
+            } catch (py::error_already_set& error) {
+                failure->error = std::move(error);
+            }
+        };
+    }
+    return hooks;
+}
+
+py::dict Solve(const std::string& text, double time_limit,
+               std::optional<py::function> on_solution) {
+    const auto failure = std::make_shared<CallbackError>();
     const JsonSolveOutcome outcome =
-        SolveJsonText(text, time_limit, SolveHooks{StopOnPythonSignal(), {}});
+        SolveJsonText(text, time_limit, MakeHooks(std::move(on_solution), failure));
+    if (failure->error) throw *failure->error;
     RaiseIfInterrupted(outcome.interrupted);
     return ToDict(outcome);
 }
@@ -57,20 +91,24 @@ py::dict Solve(const std::string& text, double time_limit) {
 void BindEntryPoints(py::module_& m) {
     m.def(
         "solve_json_file",
-        [](const std::string& input_path, double time_limit) {
-            return Solve(ReadInstanceFile(input_path), time_limit);
+        [](const std::string& input_path, double time_limit,
+           std::optional<py::function> on_solution) {
+            return Solve(ReadInstanceFile(input_path), time_limit, std::move(on_solution));
         },
         "Solve an MTSP instance from a JSON file path.\n"
         "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
-        py::arg("input_path"), py::arg("time_limit") = -1.0);
+        py::arg("input_path"), py::arg("time_limit") = -1.0, py::kw_only(),
+        py::arg("on_solution") = py::none());
     m.def(
         "solve_json_str",
-        [](const std::string& json_str, double time_limit) {
-            return Solve(json_str, time_limit);
+        [](const std::string& json_str, double time_limit,
+           std::optional<py::function> on_solution) {
+            return Solve(json_str, time_limit, std::move(on_solution));
         },
         "Solve an MTSP instance from a JSON string.\n"
         "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
-        py::arg("json_str"), py::arg("time_limit") = -1.0);
+        py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
+        py::arg("on_solution") = py::none());
 }
 
 }  // namespace vornik

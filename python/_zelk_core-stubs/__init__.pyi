@@ -1,6 +1,11 @@
 """Type stubs for the compiled module _zelk_core (ZELK MTSP Solver core bindings)."""
 
+from collections.abc import Callable
 from typing import Any, ClassVar, SupportsIndex, SupportsInt
+
+#: Called after each solution the search finds (post-optimised): processor seconds since
+#: the search started, the largest route cost and the sum of the route costs.
+_OnSolution = Callable[[float, float, float], object]
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]
@@ -103,15 +108,19 @@ class Result:
 
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
-    def solve(self) -> int:
+    def solve(self, *, on_solution: _OnSolution | None = None) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
-def solve_json_file(input_path: str, time_limit: float = -1.0) -> dict[str, Any]:
+def solve_json_file(
+    input_path: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
-def solve_json_str(json_str: str, time_limit: float = -1.0) -> dict[str, Any]:
+def solve_json_str(
+    json_str: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

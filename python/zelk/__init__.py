@@ -6,6 +6,11 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 :class:`AssignmentConstraint`, :class:`TimeWindowConstraint`, :class:`Problem` and
 :class:`Result`; the :class:`Solver`; and the one-call JSON entry points
 :func:`solve_json_str` and :func:`solve_json_file`.
+
+On top of these it adds :func:`load_instance` (JSON instances, TSPLIB files and Solomon
+files as JSON instance dicts), :func:`check_solution` (an independent check of a
+result) and :func:`plot_solution` (needs matplotlib), and the ``zelk`` command line
+(``python -m zelk``).
 """
 
 from importlib.metadata import PackageNotFoundError, version
@@ -25,6 +30,10 @@ from _zelk_core import (
     solve_json_file,
     solve_json_str,
 )
+
+from zelk.check import check_solution
+from zelk.formats import load_instance
+from zelk.plot import plot_solution
 
 try:
     __version__: str = version("zelk")
@@ -46,4 +55,8 @@ __all__ = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    # The package's own helpers.
+    "load_instance",
+    "check_solution",
+    "plot_solution",
 ]

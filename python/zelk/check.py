@@ -1,0 +1,165 @@
+"""An independent check of a solve's result against its instance.
+
+Nothing here calls the solver: every route is walked again from the instance's own cost
+matrices, time windows, agent limits and allowed types, so a wrong route, a wrong cost or
+a lost target shows up as a problem that names the agent and the rule broken.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+__all__ = ["NO_ARC", "check_solution", "route_duration"]
+
+#: The cost of a move for which the agent's type has no matrix entry.
+NO_ARC = 9999.0
+
+# Costs are compared with the same slack as the solver's own tolerance, plus a relative
+# part for long routes.
+_ABS_TOL = 1e-6
+_REL_TOL = 1e-9
+
+
+def _vertex_of(instance: Mapping[str, Any]) -> dict[int, int]:
+    # A later node with the same id takes the id over, as in the solver.
+    return {int(node["id"]): v for v, node in enumerate(instance["nodes"])}
+
+
+def _constraints(
+    instance: Mapping[str, Any],
+) -> tuple[dict[int, list[str]], dict[int, tuple[float, float]]]:
+    allowed: dict[int, list[str]] = {}
+    windows: dict[int, tuple[float, float]] = {}
+    for constraint in instance.get("constraints", []):
+        if constraint["kind"] == "assignment":
+            for item in constraint.get("items", []):
+                allowed[int(item["node"])] = list(item["types"])
+        elif constraint["kind"] == "timewindow":
+            for item in constraint.get("items", []):
+                windows[int(item["node"])] = (float(item["start"]), float(item["end"]))
+    return allowed, windows
+
+
+def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[float]]:
+    costs = instance.get("costs", {})
+    if isinstance(costs, list):
+        # An array of matrices is stored under the decimal text of each index.
+        costs = {str(k): m for k, m in enumerate(costs)}
+    return costs.get(agent_type, [])
+
+
+def _walk(
+    instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
+) -> tuple[float, str | None]:
+    """The duration of ``path`` and the first rule it breaks (None when feasible)."""
+    vertex_of = _vertex_of(instance)
+    _, windows = _constraints(instance)
+    return_to_end = instance.get("options", {}).get("return_to_end", True)
+    matrix = _matrix(instance, agent["type"])
+    start = vertex_of[int(agent["start_node"])]
+    end = vertex_of[int(agent["end_node"])]
+    limit = float(agent.get("max_length", 0))
+    t = 0.0
+    for u, v in zip(path, path[1:]):
+        # With return_to_end off, the closing move back to the start or end is free.
+        free_close = not return_to_end and v in (start, end)
+        if u != v and not free_close:
+            t += matrix[u][v] if u < len(matrix) and v < len(matrix[u]) else NO_ARC
+        node_id = int(instance["nodes"][v]["id"])
+        if node_id in windows:
+            open_at, close_at = windows[node_id]
+            if t > close_at + 1e-9:
+                return math.nan, (
+                    f"reaches node {node_id} at {t:g}, after its window closes at {close_at:g}"
+                )
+            t = max(t, open_at)
+        if limit > 0 and t > limit + 1e-9:
+            return math.nan, f"exceeds its max_length {limit:g} at node {node_id} ({t:g})"
+    return t, None
+
+
+def route_duration(
+    instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
+) -> float:
+    """Duration of ``path`` for ``agent``: travel, waiting at windows, the closing move
+    free when ``return_to_end`` is off; NaN when a window or the agent's limit breaks."""
+    return _walk(instance, agent, path)[0]
+
+
+def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> list[str]:
+    """The problems of ``result`` as a solution of ``instance``; empty when it is valid.
+
+    A valid result has "status" "success", one route per agent in the instance's agent
+    order, each starting at its agent's start node and ending at its end node (or back
+    at the start when ``return_to_end`` is off), only nodes that allow the agent's type,
+    every window and ``max_length`` kept, every target served exactly once, and a "cost"
+    per route and "max_cost"/"sum_cost" statistics equal to the recomputed durations.
+
+    Parameters
+    ----------
+    instance
+        The instance as a JSON-format dict (as :func:`zelk.formats.load_instance` gives).
+    result
+        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`.
+    """
+    if result.get("status") != "success":
+        return [f'status is {result.get("status")!r}, not "success": no solution to check']
+    problems: list[str] = []
+    nodes = instance["nodes"]
+    vertex_of = _vertex_of(instance)
+    allowed, _ = _constraints(instance)
+    return_to_end = instance.get("options", {}).get("return_to_end", True)
+    agents = instance["agents"]
+    routes = result.get("routes", [])
+    if [r.get("agent_id") for r in routes] != [int(a["id"]) for a in agents]:
+        problems.append(
+            f"routes are for agents {[r.get('agent_id') for r in routes]}, "
+            f"the instance has agents {[int(a['id']) for a in agents]}"
+        )
+    depots: set[int] = set()
+    for agent in agents:
+        depots.add(vertex_of[int(agent["start_node"])])
+        depots.add(vertex_of[int(agent["end_node"])])
+    served = [0] * len(nodes)
+    for agent, route in zip(agents, routes):
+        who = f"agent {agent['id']}"
+        path = list(route.get("path", []))
+        bad = [v for v in path if not (isinstance(v, int) and 0 <= v < len(nodes))]
+        if bad:
+            problems.append(f"{who}: path holds vertices outside the instance: {bad}")
+            continue
+        start = vertex_of[int(agent["start_node"])]
+        end = vertex_of[int(agent["end_node"])]
+        if not path or path[0] != start:
+            problems.append(f"{who}: path {path} does not start at its start vertex {start}")
+            continue
+        if not (path[-1] == end or (not return_to_end and path[-1] == start)):
+            problems.append(f"{who}: path ends at vertex {path[-1]}, not at its end vertex {end}")
+        for v in path[1:]:
+            node_id = int(nodes[v]["id"])
+            if node_id in allowed and agent["type"] not in allowed[node_id]:
+                problems.append(
+                    f"{who}: node {node_id} does not allow agent type {agent['type']!r}"
+                )
+            if v not in depots:
+                served[v] += 1
+        duration, broken = _walk(instance, agent, path)
+        if broken is not None:
+            problems.append(f"{who}: route {broken}")
+        elif not math.isclose(
+            route.get("cost", math.nan), duration, rel_tol=_REL_TOL, abs_tol=_ABS_TOL
+        ):
+            problems.append(
+                f"{who}: reported cost {route.get('cost')} but the route takes {duration}"
+            )
+    for v, count in enumerate(served):
+        if v not in depots and count != 1:
+            problems.append(f"node {nodes[v]['id']} (vertex {v}) is served {count} times")
+    costs = [r.get("cost", 0.0) for r in routes]
+    stats = result.get("statistics", {})
+    for key, expected in (("max_cost", max(costs, default=0.0)), ("sum_cost", sum(costs))):
+        if not math.isclose(stats.get(key, math.nan), expected, rel_tol=_REL_TOL, abs_tol=1e-9):
+            problems.append(f"statistics {key} is {stats.get(key)}, the routes give {expected}")
+    return problems

@@ -1,0 +1,237 @@
+"""Instance converters: TSPLIB distances and layouts, Solomon time windows, detection."""
+
+import json
+import math
+from pathlib import Path
+
+import pytest
+
+from zelk.formats import (
+    AGENT_TYPE,
+    FormatError,
+    detect_format,
+    load_instance,
+    parse_tsplib,
+    solomon_to_instance,
+    tsplib_distance,
+    tsplib_matrix,
+    tsplib_to_instance,
+)
+
+DATA = Path(__file__).resolve().parents[1] / "data"
+SHARED = Path("/work/shared/data")
+
+
+def tsplib_text(kind: str, rows: list[str], *, extra: str = "", problem_type: str = "TSP") -> str:
+    return (
+        f"NAME : t\nTYPE : {problem_type}\nDIMENSION : {len(rows)}\n"
+        f"EDGE_WEIGHT_TYPE : {kind}\n{extra}NODE_COORD_SECTION\n" + "\n".join(rows) + "\nEOF\n"
+    )
+
+
+@pytest.mark.parametrize(
+    ("kind", "a", "b", "rounded", "exact"),
+    [
+        # 3-4-5 triangle: both conventions agree on whole distances.
+        ("EUC_2D", (0, 0), (3, 4), 5.0, 5.0),
+        # sqrt(2) = 1.414 -> nint 1.
+        ("EUC_2D", (0, 0), (1, 1), 1.0, math.sqrt(2)),
+        # sqrt(6.25) = 2.5 -> nint rounds halves up: (int)(2.5 + 0.5) = 3.
+        ("EUC_2D", (0, 0), (1.5, 2.0), 3.0, 2.5),
+        # sqrt(2) rounded up.
+        ("CEIL_2D", (0, 0), (1, 1), 2.0, math.sqrt(2)),
+        # sqrt(1 + 4 + 4) = 3.
+        ("EUC_3D", (0, 0, 0), (1, 2, 2), 3.0, 3.0),
+        # |1.4| + |1.4| = 2.8 -> 3.
+        ("MAN_2D", (0, 0), (1.4, 1.4), 3.0, 2.8),
+        # max(nint 1.4, nint 2.6) = 3.
+        ("MAX_2D", (0, 0), (1.4, 2.6), 3.0, 2.6),
+        # ATT: r = sqrt(100 / 10) = 3.162, t = nint(r) = 3 < r, so 4.
+        ("ATT", (0, 0), (10, 0), 4.0, math.sqrt(10)),
+        # ATT: r = sqrt(1000 / 10) = 10 exactly, t = 10 is not below r, so 10.
+        ("ATT", (0, 0), (10, 30), 10.0, 10.0),
+        # GEO along the equator, 1 degree: 6378.388 * 3.141592 / 180 = 111.32 -> (int)(112.32).
+        ("GEO", (0, 0), (0, 1), 112.0, 111.32384840942224),
+        # GEO 1.30 is 1 degree 30 minutes = 1.5 degrees: 166.99 -> (int)(167.99) = 167.
+        ("GEO", (0, 0), (0, 1.30), 167.0, 166.98577261413337),
+        # GEO 1.50 is 1 degree 50 minutes = 1.8333 degrees (degrees truncated, not
+        # rounded: rounding would make it 2 - 0.8333 degrees and give 130): 204.09 -> 205.
+        ("GEO", (0, 0), (0, 1.50), 205.0, 204.09372208394078),
+        # Negative coordinates truncate toward zero too: -1.30 is -1.5 degrees.
+        ("GEO", (0, 0), (0, -1.30), 167.0, 166.98577261413337),
+    ],
+)
+def test_tsplib_distance_rounded_and_exact(kind, a, b, rounded, exact) -> None:
+    assert tsplib_distance(kind, a, b) == rounded
+    assert tsplib_distance(kind, a, b, exact=True) == pytest.approx(exact, rel=1e-12)
+    # Every distance type is symmetric.
+    assert tsplib_distance(kind, b, a) == rounded
+
+
+def test_tsplib_distance_rejects_an_unknown_type() -> None:
+    with pytest.raises(FormatError, match="XRAY1"):
+        tsplib_distance("XRAY1", (0, 0), (1, 1))
+
+
+def test_euc_2d_file_nint_by_default_exact_on_request() -> None:
+    text = tsplib_text("EUC_2D", ["1 0 0", "2 1 1", "3 3 4"])
+    nint = tsplib_to_instance(text)["costs"][AGENT_TYPE]
+    exact = tsplib_to_instance(text, distances="exact")["costs"][AGENT_TYPE]
+    # d(1,2) = sqrt 2, d(1,3) = 5, d(2,3) = sqrt(4 + 9) = 3.606.
+    assert nint == [[0, 1, 5], [1, 0, 4], [5, 4, 0]]
+    assert exact[0][1] == pytest.approx(math.sqrt(2))
+    assert exact[1][2] == pytest.approx(math.sqrt(13))
+
+
+# One symmetric 4-node matrix written in every explicit layout.
+MATRIX = [[0, 1, 2, 3], [1, 0, 4, 5], [2, 4, 0, 6], [3, 5, 6, 0]]
+LAYOUTS = {
+    "FULL_MATRIX": "0 1 2 3\n1 0 4 5\n2 4 0 6\n3 5 6 0",
+    "UPPER_ROW": "1 2 3\n4 5\n6",
+    "LOWER_ROW": "1\n2 4\n3 5 6",
+    "UPPER_DIAG_ROW": "0 1 2 3\n0 4 5\n0 6\n0",
+    "LOWER_DIAG_ROW": "0\n1 0\n2 4 0\n3 5 6 0",
+    # Column layouts: column 1 of the upper triangle is (0,1); column 2 is (0,2),(1,2); ...
+    "UPPER_COL": "1\n2 4\n3 5 6",
+    "LOWER_COL": "1 2 3\n4 5\n6",
+    "UPPER_DIAG_COL": "0\n1 0\n2 4 0\n3 5 6 0",
+    # Line breaks inside the section do not matter: the weights are one stream.
+    "LOWER_DIAG_COL": "0 1 2\n3 0 4 5 0 6 0",
+}
+
+
+def explicit_text(layout: str, weights: str, problem_type: str = "TSP") -> str:
+    n = len(MATRIX)
+    return (
+        f"NAME: m\nTYPE: {problem_type}\nDIMENSION: {n}\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+        f"EDGE_WEIGHT_FORMAT: {layout}\nEDGE_WEIGHT_SECTION\n{weights}\nEOF\n"
+    )
+
+
+@pytest.mark.parametrize("layout", sorted(LAYOUTS))
+def test_explicit_layouts_give_the_same_matrix(layout: str) -> None:
+    assert tsplib_matrix(parse_tsplib(explicit_text(layout, LAYOUTS[layout]))) == MATRIX
+
+
+def test_explicit_full_matrix_keeps_an_asymmetric_matrix() -> None:
+    text = explicit_text("FULL_MATRIX", "0 1 2 3\n9 0 4 5\n2 4 0 6\n3 5 8 0", "ATSP")
+    matrix = tsplib_matrix(parse_tsplib(text))
+    assert matrix[1][0] == 9 and matrix[0][1] == 1 and matrix[3][2] == 8
+
+
+def test_explicit_with_a_missing_weight_is_refused() -> None:
+    with pytest.raises(FormatError, match="6 weights, the file has 5"):
+        tsplib_matrix(parse_tsplib(explicit_text("UPPER_ROW", "1 2 3\n4 5")))
+
+
+@pytest.mark.parametrize(
+    ("text", "message"),
+    [
+        # DIMENSION says 3, two nodes follow.
+        (
+            tsplib_text("EUC_2D", ["1 0 0", "2 1 1"]).replace("DIMENSION : 2", "DIMENSION : 3"),
+            "lists 2 nodes",
+        ),
+        # A tour file is not an instance.
+        (tsplib_text("EUC_2D", ["1 0 0"], problem_type="TOUR"), "TYPE 'TOUR'"),
+        # Coordinates that are not numbers.
+        (tsplib_text("EUC_2D", ["1 0 zero"]), "'zero' is not a number"),
+        # No DIMENSION at all.
+        ("NAME : x\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n1 0 0\nEOF\n", "no DIMENSION"),
+    ],
+)
+def test_broken_tsplib_files_are_refused(text: str, message: str) -> None:
+    with pytest.raises(FormatError, match=message):
+        tsplib_to_instance(text)
+
+
+def test_tsplib_instance_agents_depot_and_allowed_types() -> None:
+    instance = load_instance(DATA / "ten_nodes.tsp", agents=3, depot=4)
+    ids = [node["id"] for node in instance["nodes"]]
+    assert ids == list(range(1, 11))  # the file's own ids
+    assert [n["id"] for n in instance["nodes"] if n["type"] == "DEPOT"] == [4]
+    assert [(a["start_node"], a["end_node"]) for a in instance["agents"]] == [(4, 4)] * 3
+    # Every node lists the one agent type, so the solver has nothing to warn about.
+    (assignment,) = [c for c in instance["constraints"] if c["kind"] == "assignment"]
+    assert sorted(item["node"] for item in assignment["items"]) == ids
+    assert all(item["types"] == [AGENT_TYPE] for item in assignment["items"])
+    # Default depot: the first node. d(1,2) = |(3,4)| = 5.
+    default = load_instance(DATA / "ten_nodes.tsp")
+    assert default["agents"][0]["start_node"] == 1
+    assert default["costs"][AGENT_TYPE][0][1] == 5.0
+
+
+def test_unknown_depot_is_refused() -> None:
+    with pytest.raises(ValueError, match="depot 42"):
+        load_instance(DATA / "ten_nodes.tsp", depot=42)
+
+
+def test_solomon_service_time_is_added_to_moves_out_of_a_customer() -> None:
+    instance = load_instance(DATA / "c101_first6.txt", agents=2)
+    costs = instance["costs"][AGENT_TYPE]
+    ids = [node["id"] for node in instance["nodes"]]
+    assert ids == [0, 1, 2, 3, 4, 5, 6]
+    # Depot (40,50), customer 1 (45,68): dist = sqrt(25 + 324) = 18.6815.
+    # Out of the depot (service 0): 18.6815; out of customer 1 (service 90): 108.6815.
+    assert costs[0][1] == pytest.approx(18.681541692269406)
+    assert costs[1][0] == pytest.approx(90 + 18.681541692269406)
+    # Customer 5 (42,65) to customer 3 (42,66): 90 + 1.
+    assert costs[5][3] == pytest.approx(91.0)
+    windows = {
+        item["node"]: (item["start"], item["end"])
+        for c in instance["constraints"]
+        if c["kind"] == "timewindow"
+        for item in c["items"]
+    }
+    # The depot's window is the horizon; customer 1 is ready at 912, due at 967.
+    assert windows[0] == (0, 1236) and windows[1] == (912, 967)
+    assert len(instance["agents"]) == 2
+
+
+def test_solomon_defaults_to_the_files_vehicle_number_and_can_round() -> None:
+    text = (DATA / "c101_first6.txt").read_text()
+    instance = solomon_to_instance(text)
+    assert len(instance["agents"]) == 25  # "NUMBER CAPACITY / 25 200"
+    rounded = solomon_to_instance(text, distances="nint")["costs"][AGENT_TYPE]
+    # nint(18.68) = 19, plus the 90 of service.
+    assert rounded[1][0] == 109.0
+
+
+def test_solomon_file_keeps_crlf_and_has_no_stray_nodes() -> None:
+    raw = (DATA / "c101_first6.txt").read_bytes()
+    assert b"\r\n" in raw  # the sample keeps the published line endings
+    assert len(load_instance(DATA / "c101_first6.txt")["nodes"]) == 7
+
+
+@pytest.mark.parametrize(
+    ("name", "expected"),
+    [
+        ("ten_nodes.tsp", "tsplib"),
+        ("upper_row_5.tsp", "tsplib"),
+        ("c101_first6.txt", "solomon"),
+        ("four_targets_two_agents.json", "json"),
+    ],
+)
+def test_formats_are_recognised_by_content(name: str, expected: str, tmp_path: Path) -> None:
+    # Renamed to a neutral suffix: the content alone decides.
+    copy = tmp_path / "instance.dat"
+    copy.write_bytes((DATA / name).read_bytes())
+    assert detect_format(copy, copy.read_text()) == expected
+
+
+def test_json_instances_take_no_conversion_options() -> None:
+    with pytest.raises(ValueError, match="TSPLIB and Solomon files only"):
+        load_instance(DATA / "four_targets_two_agents.json", agents=2)
+    instance = load_instance(DATA / "four_targets_two_agents.json")
+    assert instance == json.loads((DATA / "four_targets_two_agents.json").read_text())
+
+
+@pytest.mark.skipif(not SHARED.exists(), reason="benchmark data not present")
+@pytest.mark.parametrize(
+    ("name", "n"), [("eil51.tsp", 51), ("berlin52.tsp", 52), ("rat99.tsp", 99), ("ch150.tsp", 150)]
+)
+def test_published_tsplib_files_parse(name: str, n: int) -> None:
+    # berlin52 writes integers as 565.0, rat99 indents its lines, ch150 has 10 decimals.
+    data = parse_tsplib((SHARED / "tsplib" / name).read_text())
+    assert data.ids == list(range(1, n + 1))
+    assert data.coords is not None and len(data.coords) == n
