@@ -4,19 +4,20 @@
 // of the targets). Every instance runs in a fresh child process so that its peak resident
 // memory is its own.
 //
-//   solve_bench [--time S] [--index K] [--pops N] [--no-postopt]
+//   solve_bench [--time S] [--index K] [--polls N] [--no-postopt]
 //
 //   --time S      processor-second budget of each search (default 2)
 //   --index K     run only instance K, in this process (for profilers)
-//   --pops N      also stop after about N pops (in steps of 1024), so that runs repeat
-//                 exactly whatever the machine's speed: the mode for before/after checks
+//   --polls N     also stop at the N-th time the search polls its stop callback (it polls
+//                 every few dozen pops), so that runs repeat exactly whatever the
+//                 machine's speed: the mode for before/after checks
 //   --no-postopt  replace the post-optimizer by one that changes nothing, so that the
 //                 search alone is measured and compared
 //
 // Per instance it prints the generated and expanded nodes, generated nodes per processor
 // second, the peak resident memory, the bytes per stored search node (pool slot plus the
-// parents entry), the heap bytes per OPEN entry, per FOCAL entry (with its f index) and
-// per frontier entry (measured by freeing each structure), the processor time of the
+// parents entry), the bytes per OPEN entry and per FOCAL entry (with its f index), the
+// heap bytes per frontier entry (measured by freeing the frontiers), the processor time of the
 // first solution, the final largest and summed route costs, and a digest of the anytime
 // records (routes, costs, counters) for comparing two builds.
 
@@ -78,7 +79,9 @@ Problem MakeInstance(const Spec& spec, std::uint64_t seed) {
     vornik::CostMatrix fast(static_cast<std::size_t>(spec.n),
                             std::vector<double>(static_cast<std::size_t>(spec.n), 0.0));
     for (std::size_t i = 0; i < fast.size(); ++i) {
-        for (std::size_t j = 0; j < fast.size(); ++j) fast[i][j] = std::hypot(x[i] - x[j], y[i] - y[j]);
+        for (std::size_t j = 0; j < fast.size(); ++j) {
+            fast[i][j] = std::hypot(x[i] - x[j], y[i] - y[j]);
+        }
     }
     for (int a = 0; a < spec.agents; ++a) {
         vornik::Agent agent;
@@ -149,22 +152,15 @@ public:
     void KeepSolutions() { post_optimizer_ = std::make_unique<KeepSolution>(); }
     std::size_t SlotBytes() const { return pool_.SlotBytes(); }
     std::int64_t Stored() const { return node_count_; }
-    std::size_t OpenEntries() const { return open_list_.size(); }
-    std::size_t FocalEntries() const { return focal_list_.size(); }
     std::size_t FrontierEntries() const {
         std::size_t total = 0;
         for (const auto& frontier : frontiers_) total += frontier.Size();
         return total;
     }
-    void FreeFocal() {
-        focal_list_.clear();
-        focal_by_f_.clear();
-        focal_arena_.Release();
-        focal_index_arena_.Release();
-    }
-    void FreeOpen() {
-        open_list_.clear();
-        open_arena_.Release();
+    // Bytes one entry takes: its tree node (FOCAL's with its node in the f index).
+    std::size_t OpenEntryBytes() const { return open_arena_.ChunkBytes(); }
+    std::size_t FocalEntryBytes() const {
+        return focal_arena_.ChunkBytes() + focal_index_arena_.ChunkBytes();
     }
     void FreeFrontiers() {
         frontiers_.clear();
@@ -210,16 +206,16 @@ double ThisPeakRssMb() {
 }
 
 // Runs instance `index` in this process and prints one line on `out`.
-void RunOne(int index, double time_limit, std::int64_t pops, bool keep, int out) {
+void RunOne(int index, double time_limit, std::int64_t max_polls, bool keep, int out) {
     const Spec spec = AllSpecs()[static_cast<std::size_t>(index)];
     Problem problem = MakeInstance(spec, 1000 + static_cast<std::uint64_t>(index));
     problem.options.time_limit = time_limit;
     BenchSolver solver(problem, problem.options);
     if (keep) solver.KeepSolutions();
     std::int64_t polls = 0;
-    if (pops > 0) {
-        // Polled once per 1024 pops: stopping after a fixed number of polls repeats exactly.
-        solver.SetShouldStop([&polls, pops] { return ++polls * 1024 >= pops; });
+    if (max_polls > 0) {
+        // Polls come after a fixed number of pops: stopping at the N-th repeats exactly.
+        solver.SetShouldStop([&polls, max_polls] { return ++polls >= max_polls; });
     }
     const double base_mb = ThisPeakRssMb();
     const bool solved = solver.Solve();
@@ -227,16 +223,8 @@ void RunOne(int index, double time_limit, std::int64_t pops, bool keep, int out)
     const vornik::Result result = solver.GetResult();
     const std::vector<vornik::AnytimeRecord> records = solver.GetResultProcess();
 
-    const std::size_t open_entries = solver.OpenEntries();
-    const std::size_t focal_entries = solver.FocalEntries();
     const std::size_t frontier_entries = solver.FrontierEntries();
-    std::size_t before = HeapInUse();
-    solver.FreeFocal();
-    const double focal_bytes = static_cast<double>(before - HeapInUse());
-    before = HeapInUse();
-    solver.FreeOpen();
-    const double open_bytes = static_cast<double>(before - HeapInUse());
-    before = HeapInUse();
+    const std::size_t before = HeapInUse();
     solver.FreeFrontiers();
     const double frontier_bytes = static_cast<double>(before - HeapInUse());
     const auto per = [](double bytes, std::size_t count) {
@@ -265,8 +253,9 @@ void RunOne(int index, double time_limit, std::int64_t pops, bool keep, int out)
             index, spec.n, spec.agents, spec.mixed ? "mixed" : "plain",
             static_cast<long long>(result.n_generated), static_cast<long long>(result.n_expanded),
             seconds > 0.0 ? static_cast<double>(result.n_generated) / seconds : 0.0, peak_mb,
-            peak_mb - base_mb, node_bytes, per(open_bytes, open_entries),
-            per(focal_bytes, focal_entries), per(frontier_bytes, frontier_entries), first,
+            peak_mb - base_mb, node_bytes, static_cast<double>(solver.OpenEntryBytes()),
+            static_cast<double>(solver.FocalEntryBytes()), per(frontier_bytes, frontier_entries),
+            first,
             solved ? largest : -1.0, solved ? sum : -1.0, records.size(),
             static_cast<unsigned long long>(digest));
 }
@@ -276,7 +265,7 @@ void RunOne(int index, double time_limit, std::int64_t pops, bool keep, int out)
 int main(int argc, char** argv) {
     double time_limit = 2.0;
     int only = -1;
-    std::int64_t pops = 0;
+    std::int64_t max_polls = 0;
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -284,13 +273,13 @@ int main(int argc, char** argv) {
             time_limit = std::atof(argv[++i]);
         } else if (arg == "--index" && i + 1 < argc) {
             only = std::atoi(argv[++i]);
-        } else if (arg == "--pops" && i + 1 < argc) {
-            pops = std::atoll(argv[++i]);
+        } else if (arg == "--polls" && i + 1 < argc) {
+            max_polls = std::atoll(argv[++i]);
         } else if (arg == "--no-postopt") {
             keep = true;
         } else {
             std::fprintf(stderr,
-                         "usage: solve_bench [--time S] [--index K] [--pops N] [--no-postopt]\n");
+                         "usage: solve_bench [--time S] [--index K] [--polls N] [--no-postopt]\n");
             return 2;
         }
     }
@@ -301,11 +290,11 @@ int main(int argc, char** argv) {
     }
     std::printf(
         "# time limit %.2f s processor time%s%s\n"
-        "# slot+par = pool slot + parents entry; open/focal/front = heap bytes per entry "
-        "(focal includes its f index)\n"
+        "# slot+par = pool slot + parents entry; open/focal = bytes per entry (focal with its "
+        "f index); front = heap bytes per frontier entry\n"
         "#idx    n  A var         gen       exp      gen/s  peakMB  srchMB slot+par   open "
         " focal  front  first1        max        sum rec digest\n",
-        time_limit, pops > 0 ? (", pop budget " + std::to_string(pops)).c_str() : "",
+        time_limit, max_polls > 0 ? (", stop at poll " + std::to_string(max_polls)).c_str() : "",
         keep ? ", no post-optimization" : "");
     std::fflush(stdout);
     // The search's progress lines ("w = 1") would interleave with the table: keep the
@@ -314,13 +303,13 @@ int main(int argc, char** argv) {
     std::FILE* sink = std::freopen("/dev/null", "w", stdout);
     if (sink == nullptr || out < 0) return 1;
     if (only >= 0) {
-        RunOne(only, time_limit, pops, keep, out);
+        RunOne(only, time_limit, max_polls, keep, out);
         return 0;
     }
     for (int index = 0; index < count; ++index) {
         const pid_t child = fork();
         if (child == 0) {
-            RunOne(index, time_limit, pops, keep, out);
+            RunOne(index, time_limit, max_polls, keep, out);
             _exit(0);
         }
         int status = 0;

@@ -23,9 +23,11 @@
 #include "plugins/PostOptimizerPlugin.h"
 #include "search/FocalComparatorPlugin.h"
 #include "search/Frontier.h"
+#include "search/ListArena.h"
 #include "search/NodePool.h"
 #include "search/SearchRecords.h"
 #include "search/SolverRecords.h"
+#include "search/StateKeyIndex.h"
 
 namespace vornik {
 
@@ -99,8 +101,14 @@ protected:
             return comparator->Compare(a, b);
         }
     };
-    using OpenList = std::set<std::pair<double, std::int64_t>>;
-    using FocalList = std::set<FocalKey, FocalOrder>;
+    using OpenEntry = std::pair<double, std::int64_t>;
+    // The lists take their tree nodes from arenas: no heap call per entry, and each
+    // entry costs exactly its node's size.
+    using OpenList = std::set<OpenEntry, std::less<OpenEntry>, ArenaAllocator<OpenEntry>>;
+    using FocalList = std::set<FocalKey, FocalOrder, ArenaAllocator<FocalKey>>;
+    using FocalIndex =
+        std::multimap<OpenEntry, FocalList::iterator, std::less<OpenEntry>,
+                      ArenaAllocator<std::pair<const OpenEntry, FocalList::iterator>>>;
 
     /// Clears every piece of search state so that a new Solve repeats the first one.
     void ResetSearchState();
@@ -109,8 +117,9 @@ protected:
     void InsertFocal(const FocalKey& key);
     void EraseFocal(FocalList::iterator it);
     [[nodiscard]] double Elapsed() const { return timer_.GetDuration(); }
-    /// Fills `key_` with the state key of `node` (its agents' vertices, one byte each).
-    void MakeStateKey(const SearchNode& node);
+    /// Index into frontiers_ of the state key of `node` (its agents' vertices, one byte
+    /// each), or -1 when no frontier has that key yet.
+    [[nodiscard]] std::int64_t FindFrontier(const SearchNode& node) const;
     void HandleSolution(const SearchNode& goal);
 
     std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
@@ -147,19 +156,25 @@ protected:
     std::uint64_t pool_growth_step_ = 1024;
     std::uint64_t pool_max_growth_step_ = 4096;
     NodePool pool_;
-    OpenList open_list_;
-    FocalList focal_list_;
+    // Declared before the lists, so that they outlive them.
+    ListArena open_arena_;
+    ListArena focal_arena_;
+    ListArena focal_index_arena_;
+    OpenList open_list_{std::less<OpenEntry>{}, ArenaAllocator<OpenEntry>(&open_arena_)};
+    FocalList focal_list_{FocalOrder{nullptr}, ArenaAllocator<FocalKey>(&focal_arena_)};
     // FOCAL's keys by (f, id), so that "every key with f above the bound" is a suffix.
-    std::multimap<std::pair<double, std::int64_t>, FocalList::iterator> focal_by_f_;
+    FocalIndex focal_by_f_{std::less<OpenEntry>{},
+                           FocalIndex::allocator_type(&focal_index_arena_)};
     std::vector<double> weights_{100.0};
     double focal_bound_ = 0.0;
     double incumbent_ = -1.0;
     std::int32_t max_iterations_ = 100;
     std::int32_t solution_found_ = 0;
     double best_max_cost_ = -1.0;
-    std::unordered_map<std::string, std::int64_t> frontier_by_key_;
+    // State key -> index into frontiers_, numbered in order of first appearance.
+    StateKeyIndex frontier_by_key_;
     std::int64_t num_frontiers_ = 0;
-    std::vector<std::unique_ptr<Frontier>> frontiers_;
+    std::vector<Frontier> frontiers_;
     std::vector<AnytimeRecord> anytime_records_;
     std::int64_t node_count_ = 0;
     std::vector<std::int64_t> parents_;
@@ -176,7 +191,6 @@ protected:
     SearchNode parent_scratch_;
     SearchNode child_scratch_;
     SearchNode refocus_scratch_;
-    std::string key_;
 };
 
 }  // namespace vornik

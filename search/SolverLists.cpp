@@ -1,5 +1,7 @@
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "search/Solver.h"
 
@@ -71,27 +73,32 @@ void Solver::SetIncumbent(double cost) {
     incumbent_ = cost;
 }
 
-void Solver::MakeStateKey(const SearchNode& node) {
-    // One byte per agent: equal exactly when all agents stand on the same vertices.
-    key_.assign(reinterpret_cast<const char*>(node.current_vertex.data()),
-                node.current_vertex.size());
+std::int64_t Solver::FindFrontier(const SearchNode& node) const {
+    // The key is the agents' vertex bytes themselves: equal exactly when all agents
+    // stand on the same vertices. Every node of a search has one entry per agent.
+    if (node.current_vertex.size() != frontier_by_key_.Width()) {
+        throw std::invalid_argument("search node has " +
+                                    std::to_string(node.current_vertex.size()) +
+                                    " agent positions; the search has " +
+                                    std::to_string(frontier_by_key_.Width()) + " agents");
+    }
+    return frontier_by_key_.Find(node.current_vertex.data());
 }
 
 bool Solver::IsDominated(const SearchNode& node) {
-    MakeStateKey(node);
-    const auto found = frontier_by_key_.find(key_);
-    if (found != frontier_by_key_.end()) {
-        return frontiers_[static_cast<std::size_t>(found->second)]->IsDominated(node);
-    }
-    frontier_by_key_.emplace(key_, num_frontiers_);
+    const std::int64_t found = FindFrontier(node);
+    if (found >= 0) return frontiers_[static_cast<std::size_t>(found)].IsDominated(node);
+    frontier_by_key_.Insert(node.current_vertex.data());
     num_frontiers_ += 1;
-    frontiers_.push_back(std::make_unique<Frontier>());
+    frontiers_.emplace_back();
     return false;
 }
 
 void Solver::AddToFrontier(const SearchNode& node) {
-    MakeStateKey(node);
-    frontiers_[static_cast<std::size_t>(frontier_by_key_.at(key_))]->Insert(node);
+    const std::int64_t found = FindFrontier(node);
+    // The search asks IsDominated for the same node first, which creates the frontier.
+    if (found < 0) throw std::out_of_range("no frontier for the node's state key");
+    frontiers_[static_cast<std::size_t>(found)].Insert(node);
 }
 
 void Solver::ResetFrontiers() { num_frontiers_ = 0; }

@@ -25,8 +25,13 @@ void Solver::ResetSearchState() {
     parents_.clear();
     open_list_.clear();
     focal_by_f_.clear();
-    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()});
-    frontier_by_key_.clear();
+    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
+                            ArenaAllocator<FocalKey>(&focal_arena_));
+    // The lists are empty, so their arenas can give their blocks back.
+    open_arena_.Release();
+    focal_arena_.Release();
+    focal_index_arena_.Release();
+    frontier_by_key_.Reset(start_vertices_.size());
     frontiers_.clear();
     ResetFrontiers();
     weights_.assign(1, 100.0);
