@@ -12,7 +12,12 @@ void CompositePostOptimizer::AddOptimizer(std::unique_ptr<PostOptimizerPlugin> c
 void CompositePostOptimizer::Optimize(const PlannerGraph* graph,
                                       const std::vector<NodeEntry>& nodes,
                                       const std::vector<AgentEntry>& agents, Result& result) {
-    for (const auto& child : children_) child->Optimize(graph, nodes, agents, result);
+    // The first child always runs: even when stopped at once it writes back the
+    // evaluated costs. Later children are skipped once the stop check fires.
+    for (std::size_t i = 0; i < children_.size(); ++i) {
+        if (i > 0 && expired_ && expired_()) return;
+        children_[i]->Optimize(graph, nodes, agents, result);
+    }
 }
 
 void CompositePostOptimizer::SetReturnToEnd(bool return_to_end) {
@@ -29,6 +34,11 @@ void CompositePostOptimizer::SetEndVertices(const std::vector<std::uint64_t>& en
 
 void CompositePostOptimizer::SetTimeWindows(const TimeWindowTable& time_windows) {
     for (const auto& child : children_) child->SetTimeWindows(time_windows);
+}
+
+void CompositePostOptimizer::SetStopCheck(std::function<bool()> expired) {
+    for (const auto& child : children_) child->SetStopCheck(expired);
+    expired_ = std::move(expired);
 }
 
 }  // namespace vornik

@@ -29,9 +29,13 @@ public:
     void SetStartVertices(const std::vector<std::uint64_t>& start_vertices) override;
     void SetEndVertices(const std::vector<std::uint64_t>& end_vertices) override;
     void SetTimeWindows(const TimeWindowTable& time_windows) override;
+    /// Forwards the check to every child; once it fires, the children after the one
+    /// running are skipped.
+    void SetStopCheck(std::function<bool()> expired) override;
 
 private:
     std::vector<std::unique_ptr<PostOptimizerPlugin>> children_;  // owned
+    std::function<bool()> expired_;
 };
 
 }  // namespace vornik

@@ -99,6 +99,7 @@ void DefaultPostOptimizer::OptimizeInGroups() {
             ConsistencyStop("Error: no group with type " + Signed(type) + " to InGroup optimize !");
         }
         for (const std::uint64_t a : found->second.members) {
+            if (evaluator_.Expired()) return;
             AgentRoute& record = routes_[a];
             const double c = RouteCost(record.route, a);
             if (std::fabs(c) <= kLargest) {
@@ -124,7 +125,7 @@ void DefaultPostOptimizer::OptimizeInGroups() {
 void DefaultPostOptimizer::OptimizeBetweenGroups() {
     // Terminates: every accepted move lowers the globally most expensive route (or the
     // number of routes at that cost) and lifts no route to it.
-    while (!group_order_.empty()) {
+    while (!group_order_.empty() && !evaluator_.Expired()) {
         double hi = -1.0;
         double lo = kLargest;
         const std::uint64_t* source = nullptr;

@@ -2,9 +2,11 @@
 #define VORNIK_PLUGINS_DEFAULTPOSTOPTIMIZER_H
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "plugins/PostOptimizerPlugin.h"
@@ -36,6 +38,9 @@ public:
     }
     void SetTimeWindows(const TimeWindowTable& time_windows) override {
         evaluator_.SetTimeWindows(time_windows);
+    }
+    void SetStopCheck(std::function<bool()> expired) override {
+        evaluator_.SetStopCheck(std::move(expired));
     }
 
 

@@ -2,6 +2,7 @@
 #define VORNIK_PLUGINS_POSTOPTIMIZERPLUGIN_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/Problem.h"
@@ -24,6 +25,10 @@ public:
     virtual void SetStartVertices(const std::vector<std::uint64_t>& start_vertices) = 0;
     virtual void SetEndVertices(const std::vector<std::uint64_t>& end_vertices) = 0;
     virtual void SetTimeWindows(const TimeWindowTable& time_windows) = 0;
+    /// Installs a check polled between moves (empty: never). Once it answers true,
+    /// Optimize stops after its current move and still writes back a complete,
+    /// consistent solution; until then results do not depend on it.
+    virtual void SetStopCheck(std::function<bool()> expired) = 0;
 };
 
 }  // namespace vornik

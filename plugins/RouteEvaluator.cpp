@@ -150,6 +150,8 @@ void RouteEvaluator::ImproveTwoOpt(std::vector<std::uint64_t>& route, std::uint6
     const auto cannot_improve = [&cost](double t) { return !(cost > t + 1e-9); };
     bool improved = true;
     while (improved) {
+        // Out of time: route and cost hold the last applied reversal.
+        if (Expired()) return;
         improved = false;
         Trace(route, agent, scratch_);
         if (!scratch_.endpoints_ok) return;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <unordered_set>
 #include <vector>
 
@@ -49,6 +50,10 @@ public:
     void SetEndVertices(const std::vector<std::uint64_t>& end_vertices);
     /// Copies the table; windows are in force when it is non-empty.
     void SetTimeWindows(const TimeWindowTable& time_windows);
+    /// The optimizer's stop check (empty: never); ImproveTwoOpt polls it once per pass.
+    void SetStopCheck(std::function<bool()> expired) { expired_ = std::move(expired); }
+    /// True once the stop check has fired: the optimizer should make no further move.
+    bool Expired() const { return expired_ && expired_(); }
 
     bool ReturnToEnd() const { return return_to_end_; }
     bool HasTimeWindows() const { return has_time_windows_; }
@@ -122,6 +127,7 @@ public:
     }
 
 private:
+    std::function<bool()> expired_;
     /// Per-agent facts read on every position of a walk, gathered once per Bind.
     struct AgentFacts {
         bool has_start = false;

@@ -39,6 +39,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
         return x.second < y.second;
     });
     for (const auto& [h, b] : order) {
+        if (evaluator_.Expired()) break;
         // Routes at the largest cost are never dissolved, nor routes without interior.
         if (h > 0 && h < bound - 1e-9 && routes_[b].size() >= 3) Dissolve(b, bound);
     }

@@ -2,8 +2,10 @@
 #define VORNIK_PLUGINS_ROUTEMERGINGPOSTOPTIMIZER_H
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugins/PostOptimizerPlugin.h"
@@ -44,6 +46,9 @@ public:
     }
     void SetTimeWindows(const TimeWindowTable& time_windows) override {
         evaluator_.SetTimeWindows(time_windows);
+    }
+    void SetStopCheck(std::function<bool()> expired) override {
+        evaluator_.SetStopCheck(std::move(expired));
     }
 
 

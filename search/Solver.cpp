@@ -230,6 +230,9 @@ bool Solver::Prepare() {
     post_optimizer_->SetStartVertices(start_vertices_);
     post_optimizer_->SetEndVertices(end_vertices_);
     post_optimizer_->SetTimeWindows(time_windows_);
+    // Improving a large solution can take seconds: the optimizers stop between moves
+    // once the search's budget is spent or the caller asks to stop.
+    post_optimizer_->SetStopCheck([this] { return Elapsed() > time_limit_ || StopRequested(); });
 
     // Dense copies of the start and end sets for the search's position rule.
     is_start_vertex_.assign(nodes_.size(), 0);

@@ -84,7 +84,8 @@ public:
     virtual void UpdateStatistics();
     virtual void SetIncumbent(double cost);
 
-    /// Polled every few thousand pops; when it answers true the search stops as at a
+    /// Polled every few dozen pops and between post-optimizer moves; when it answers
+    /// true (once is enough: the answer is latched) the search stops as at a
     /// time-out and Interrupted() reports it. Empty by default.
     void SetShouldStop(std::function<bool()> should_stop) { should_stop_ = std::move(should_stop); }
     [[nodiscard]] bool Interrupted() const { return interrupted_; }
@@ -117,6 +118,8 @@ protected:
     void InsertFocal(const FocalKey& key);
     void EraseFocal(FocalList::iterator it);
     [[nodiscard]] double Elapsed() const { return timer_.GetDuration(); }
+    /// Polls the caller's stop callback and latches a yes in interrupted_.
+    bool StopRequested();
     /// Index into frontiers_ of the state key of `node` (its agents' vertices, one byte
     /// each), or -1 when no frontier has that key yet.
     [[nodiscard]] std::int64_t FindFrontier(const SearchNode& node) const;

@@ -93,8 +93,7 @@ bool Solver::Solve() {
                 break;
             }
             // A caller's stop request ends the search as a time-out would.
-            if (should_stop_ && ++pops % kStopPollInterval == 0 && should_stop_()) {
-                interrupted_ = true;
+            if (interrupted_ || (++pops % kStopPollInterval == 0 && StopRequested())) {
                 result_.timeout = true;
                 break;
             }
@@ -149,6 +148,11 @@ bool Solver::Solve() {
                             num_agents_, result_);
     }
     return true;
+}
+
+bool Solver::StopRequested() {
+    if (!interrupted_ && should_stop_ && should_stop_()) interrupted_ = true;
+    return interrupted_;
 }
 
 void Solver::HandleSolution(const SearchNode& goal) {

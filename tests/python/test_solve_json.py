@@ -322,3 +322,17 @@ def test_ctrl_c_interrupts_a_long_solve_promptly() -> None:
     assert "interrupted after" in out
     assert ended < 3.0, f"took {ended:.2f} s to stop"
     assert math.isfinite(ended)
+
+
+def test_one_second_budget_holds_on_the_largest_instance() -> None:
+    """A 256-node, single-agent solve with a 1 s budget returns within 10% (plus parsing
+    and building): improving its one long route would take about two seconds more, so the
+    post-optimizer must stop when the budget is spent. Processor time, as the budget."""
+    instance = random_instance(random.Random(21), 256, 1, time_limit=1.0)
+    text = json.dumps(instance)
+    started = time.process_time()
+    result = zelk.solve_json_str(text)
+    spent = time.process_time() - started
+    assert result["status"] == "success"
+    check_solution(instance, result)
+    assert spent < 1.1 + 0.2, f"returned after {spent:.2f} s of processor time"

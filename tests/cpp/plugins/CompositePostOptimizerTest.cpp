@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace vornik {
@@ -31,6 +32,9 @@ public:
     }
     void SetTimeWindows(const TimeWindowTable& w) override {
         journal_->push_back(std::to_string(tag_) + " windows " + std::to_string(w.size()));
+    }
+    void SetStopCheck(std::function<bool()> expired) override {
+        journal_->push_back(std::to_string(tag_) + " stop check " + (expired ? "set" : "empty"));
     }
 
 private:
@@ -63,6 +67,26 @@ TEST(CompositePostOptimizerTest, RunsAndConfiguresChildrenInInsertionOrder) {
     };
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(result.paths[0], (std::vector<std::int64_t>{7, 1, 2}));
+}
+
+TEST(CompositePostOptimizerTest, FiredStopCheckSkipsTheRemainingChildren) {
+    // The first child spends the budget; the second is not run any more.
+    std::vector<std::string> journal;
+    bool expired = false;
+    CompositePostOptimizer composite;
+    composite.AddOptimizer(std::make_unique<RecordingOptimizer>(1, &journal));
+    composite.AddOptimizer(std::make_unique<RecordingOptimizer>(2, &journal));
+    composite.SetStopCheck([&expired, &journal] {
+        expired = journal.size() >= 3;  // two "stop check set" lines and one optimize
+        return expired;
+    });
+    Result result;
+    result.paths[0] = {7};
+    composite.Optimize(nullptr, {}, {}, result);
+    const std::vector<std::string> expected = {"1 stop check set", "2 stop check set",
+                                               "1 optimize sees 1 with 0 agents"};
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(result.paths[0], (std::vector<std::int64_t>{7, 1}));
 }
 
 TEST(CompositePostOptimizerTest, WithoutChildrenNothingChanges) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -155,6 +156,8 @@ public:
     void SetStartVertices(const std::vector<std::uint64_t>& s) override { eval_.SetStarts(s); }
     void SetEndVertices(const std::vector<std::uint64_t>& e) override { eval_.SetEnds(e); }
     void SetTimeWindows(const TimeWindowTable& w) override { eval_.SetWindows(w); }
+    // The literal versions always run to the end.
+    void SetStopCheck(std::function<bool()>) override {}
 
 protected:
     void Bind(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,

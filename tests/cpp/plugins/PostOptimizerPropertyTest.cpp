@@ -187,6 +187,29 @@ INSTANTIATE_TEST_SUITE_P(Optimizers, PostOptimizerPropertyTest,
                              }
                          });
 
+// A stop check that fires after a random number of polls cuts the work short but still
+// leaves a consistent solution; one that never fires changes nothing.
+TEST_P(PostOptimizerPropertyTest, StoppedOptimizersLeaveConsistentSolutions) {
+    std::mt19937_64 rng(777 + static_cast<int>(GetParam()));
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const CaseShape shape = RandomShape(rng, 40);
+        const PostOptCase c = testing_support::MakeRandomCase(rng, shape);
+        const int fire_after = static_cast<int>(rng() % 12);
+        auto stopped = MakeFast(GetParam());
+        int polls = 0;
+        stopped->SetStopCheck([&polls, fire_after] { return polls++ >= fire_after; });
+        const RunOutcome stopped_run = Optimize(*stopped, c);
+        CheckProperties(c, stopped_run.result, GetParam());
+
+        auto never = MakeFast(GetParam());
+        never->SetStopCheck([] { return false; });
+        auto unchecked = MakeFast(GetParam());
+        CompareRuns(Optimize(*never, c), Optimize(*unchecked, c));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // Calling the same optimizer twice in a row must not carry anything over.
 TEST(PostOptimizerPropertyTest, RepeatedCallsStartAfresh) {
     std::mt19937_64 rng(99);
