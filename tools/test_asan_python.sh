@@ -8,7 +8,8 @@
 #   bash tools/test_asan_python.sh [pytest arguments]
 #
 # The plot tests are left out: matplotlib's own extension modules abort on import under
-# the preloaded runtime, which says nothing about ours.
+# the preloaded runtime, which says nothing about ours. So are the tests that bound
+# processor time (marked "timing"): the instrumented build runs several times slower.
 #
 # Builds in build-asan-py (optimised with debug info: the solves are budgeted in
 # processor seconds, and an unoptimised build would explore too little within them).
@@ -42,7 +43,8 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1:log_path="$log_
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path="$log_dir/ubsan" \
 PYTHONMALLOC=malloc \
 PYTHONPATH="$PWD/build-asan-py:$PWD/python${PYTHONPATH:+:$PYTHONPATH}" \
-    python3 -m pytest tests/python -q -p no:cacheprovider -k "not plot" "$@" || status=$?
+    python3 -m pytest tests/python -q -p no:cacheprovider -k "not plot" -m "not timing" "$@" \
+    || status=$?
 if compgen -G "$log_dir/*" >/dev/null; then
     cat "$log_dir"/* >&2
     status=${status/#0/1}

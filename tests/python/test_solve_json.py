@@ -292,6 +292,7 @@ def test_more_than_256_nodes_raises_and_the_interpreter_survives() -> None:
     assert "alive" in proc.stdout
 
 
+@pytest.mark.timing
 def test_ctrl_c_interrupts_a_long_solve_promptly() -> None:
     """SIGINT during a 60 s solve ends it within a second or so with KeyboardInterrupt,
     which the program can catch."""
@@ -324,6 +325,7 @@ def test_ctrl_c_interrupts_a_long_solve_promptly() -> None:
     assert math.isfinite(ended)
 
 
+@pytest.mark.timing
 def test_one_second_budget_holds_on_the_largest_instance() -> None:
     """A 256-node, single-agent solve with a 1 s budget returns within 10% (plus parsing
     and building): improving its one long route would take about two seconds more, so the
