@@ -33,15 +33,16 @@ LARGE_AGENTS = [3, 5, 10]
 RANDOM_SIZES = [20, 50, 100, 200, 256]
 RANDOM_AGENTS = [2, 3, 5, 10]
 TYPED_CASES = [(50, 4), (100, 4), (100, 6), (150, 6)]
-# Vehicles per Solomon file: enough for its windows alone (capacity is not modelled),
-# checked by solving each with both solvers.
+# Vehicles per Solomon file: the fewest for which a complete plan was found under the
+# windows alone (capacity is not modelled) and, second, under the windows and the route
+# limits of the limit set (half the agents may use only 80 % of the horizon).
 SOLOMON_AGENTS = {
-    (25, "C101"): 3,
-    (25, "R101"): 8,
-    (25, "RC101"): 4,
-    (50, "C101"): 5,
-    (50, "R101"): 12,
-    (50, "RC101"): 8,
+    (25, "C101"): (3, 3),
+    (25, "R101"): (8, 8),
+    (25, "RC101"): (4, 5),
+    (50, "C101"): (5, 5),
+    (50, "R101"): (12, 13),
+    (50, "RC101"): (10, 11),
 }
 # Instance time budget written into "options"; the runner overrides it per solve.
 DEFAULT_TIME_LIMIT = 5.0
@@ -85,7 +86,9 @@ def read_solomon(path: Path) -> list[dict[str, float]]:
         fields = raw.split()
         if len(fields) == 7 and all(f.lstrip("-").isdigit() for f in fields):
             _, x, y, _demand, ready, due, service = (float(f) for f in fields)
-            rows.append({"x": x, "y": y, "ready": ready, "due": due, "service": service})
+            rows.append(
+                {"x": x, "y": y, "ready": ready, "due": due, "service": service}
+            )
     if not rows:
         raise ValueError(f"{path}: no customer rows")
     return rows
@@ -118,18 +121,28 @@ def build_instance(
     ]
     agents = []
     for a, agent_type in enumerate(agent_types):
-        agent: dict[str, Any] = {"id": a, "type": agent_type, "start_node": 0, "end_node": 0}
+        agent: dict[str, Any] = {
+            "id": a,
+            "type": agent_type,
+            "start_node": 0,
+            "end_node": 0,
+        }
         if max_length is not None and max_length[a] > 0:
             agent["max_length"] = int(max_length[a])
         agents.append(agent)
     allowed = allowed or {}
-    items = [{"node": i, "types": list(allowed.get(i, types))} for i in range(len(points))]
+    items = [
+        {"node": i, "types": list(allowed.get(i, types))} for i in range(len(points))
+    ]
     constraints: list[dict[str, Any]] = [{"kind": "assignment", "items": items}]
     if windows:
         constraints.append(
             {
                 "kind": "timewindow",
-                "items": [{"node": i, "start": s, "end": e} for i, (s, e) in sorted(windows.items())],
+                "items": [
+                    {"node": i, "start": s, "end": e}
+                    for i, (s, e) in sorted(windows.items())
+                ],
             }
         )
     return {
@@ -137,13 +150,22 @@ def build_instance(
         "agents": agents,
         "costs": costs,
         "constraints": constraints,
-        "options": {"return_to_end": True, "objective": objective, "time_limit": DEFAULT_TIME_LIMIT},
+        "options": {
+            "return_to_end": True,
+            "objective": objective,
+            "time_limit": DEFAULT_TIME_LIMIT,
+        },
     }
 
 
 def tsplib_instance(data: Path, name: str, m: int, objective: str) -> Instance:
     points = read_tsplib(data / "tsplib" / f"{name}.tsp")
-    return build_instance(points, ["salesman"] * m, {"salesman": euclidean_matrix(points)}, objective=objective)
+    return build_instance(
+        points,
+        ["salesman"] * m,
+        {"salesman": euclidean_matrix(points)},
+        objective=objective,
+    )
 
 
 def random_points(rng: random.Random, n: int) -> list[tuple[float, float]]:
@@ -153,7 +175,12 @@ def random_points(rng: random.Random, n: int) -> list[tuple[float, float]]:
 def random_instance(n: int, m: int, seed: int) -> Instance:
     """``n`` nodes (the depot included) uniform in a 1000 x 1000 square, min-max."""
     points = random_points(random.Random(seed), n)
-    return build_instance(points, ["salesman"] * m, {"salesman": euclidean_matrix(points)}, objective="min_max")
+    return build_instance(
+        points,
+        ["salesman"] * m,
+        {"salesman": euclidean_matrix(points)},
+        objective="min_max",
+    )
 
 
 def typed_instance(n: int, m: int, seed: int) -> Instance:
@@ -172,24 +199,38 @@ def typed_instance(n: int, m: int, seed: int) -> Instance:
         elif r < 0.35:
             allowed[i] = ["drone"]
     agent_types = ["truck" if a % 2 == 0 else "drone" for a in range(m)]
-    return build_instance(points, agent_types, costs, objective="min_max", allowed=allowed)
+    return build_instance(
+        points, agent_types, costs, objective="min_max", allowed=allowed
+    )
 
 
-def solomon_instance(data: Path, customers: int, name: str, m: int, limits: bool) -> Instance:
+def solomon_instance(
+    data: Path, customers: int, name: str, m: int, limits: bool
+) -> Instance:
     """Time windows [ready, due] (depot: the horizon); service time folded into travel,
     t(i, j) = service(i) + dist(i, j); min-max. With ``limits``, every other agent's
     route may last at most 80 % of the horizon."""
     rows = read_solomon(data / "solomon" / str(customers) / f"{name}.txt")
     points = [(r["x"], r["y"]) for r in rows]
     dist = euclidean_matrix(points)
-    times = [[0.0 if i == j else rows[i]["service"] + dist[i][j] for j in range(len(rows))] for i in range(len(rows))]
+    times = [
+        [0.0 if i == j else rows[i]["service"] + dist[i][j] for j in range(len(rows))]
+        for i in range(len(rows))
+    ]
     windows = {i: (r["ready"], r["due"]) for i, r in enumerate(rows)}
     horizon = rows[0]["due"]
     max_length = None
     if limits:
-        max_length = [int(0.8 * horizon) if a % 2 == 1 else int(horizon) for a in range(m)]
+        max_length = [
+            int(0.8 * horizon) if a % 2 == 1 else int(horizon) for a in range(m)
+        ]
     return build_instance(
-        points, ["vehicle"] * m, {"vehicle": times}, objective="min_max", windows=windows, max_length=max_length
+        points,
+        ["vehicle"] * m,
+        {"vehicle": times},
+        objective="min_max",
+        windows=windows,
+        max_length=max_length,
     )
 
 
@@ -199,35 +240,64 @@ def solomon_instance(data: Path, customers: int, name: str, m: int, limits: bool
 def _mtsp(data: Path, objective: str) -> Iterator[tuple[str, Callable[[], Instance]]]:
     for name in MTSPLIB_FILES:
         for m in MTSPLIB_AGENTS:
-            yield f"{name}-m{m}", lambda name=name, m=m: tsplib_instance(data, name, m, objective)
+            yield (
+                f"{name}-m{m}",
+                lambda name=name, m=m: tsplib_instance(data, name, m, objective),
+            )
     for name in LARGE_FILES:
         for m in LARGE_AGENTS:
-            yield f"{name}-m{m}", lambda name=name, m=m: tsplib_instance(data, name, m, objective)
+            yield (
+                f"{name}-m{m}",
+                lambda name=name, m=m: tsplib_instance(data, name, m, objective),
+            )
 
 
 def _random(_: Path) -> Iterator[tuple[str, Callable[[], Instance]]]:
     for n in RANDOM_SIZES:
         for m in RANDOM_AGENTS:
-            yield f"rand{n}-m{m}", lambda n=n, m=m: random_instance(n, m, seed=1000 * n + m)
+            yield (
+                f"rand{n}-m{m}",
+                lambda n=n, m=m: random_instance(n, m, seed=1000 * n + m),
+            )
 
 
 def _typed(_: Path) -> Iterator[tuple[str, Callable[[], Instance]]]:
     for n, m in TYPED_CASES:
-        yield f"typed{n}-m{m}", lambda n=n, m=m: typed_instance(n, m, seed=7000 + 10 * n + m)
+        yield (
+            f"typed{n}-m{m}",
+            lambda n=n, m=m: typed_instance(n, m, seed=7000 + 10 * n + m),
+        )
 
 
 def _solomon(data: Path, limits: bool) -> Iterator[tuple[str, Callable[[], Instance]]]:
-    for (customers, name), m in SOLOMON_AGENTS.items():
-        yield f"{name}-{customers}-m{m}", lambda c=customers, name=name, m=m: solomon_instance(data, c, name, m, limits)
+    for (customers, name), agents in SOLOMON_AGENTS.items():
+        m = agents[1] if limits else agents[0]
+        yield (
+            f"{name}-{customers}-m{m}",
+            lambda c=customers, name=name, m=m: solomon_instance(
+                data, c, name, m, limits
+            ),
+        )
 
 
-SETS: dict[str, tuple[str, Callable[[Path], Iterator[tuple[str, Callable[[], Instance]]]]]] = {
+SETS: dict[
+    str, tuple[str, Callable[[Path], Iterator[tuple[str, Callable[[], Instance]]]]]
+] = {
     "mtsp-minmax": ("TSPLIB min-max mTSP, depot node 1", lambda d: _mtsp(d, "min_max")),
     "mtsp-minsum": ("TSPLIB min-sum mTSP, depot node 1", lambda d: _mtsp(d, "min_sum")),
     "random": ("random Euclidean min-max, 1000 x 1000 square", _random),
-    "typed": ("two agent types (truck/drone matrices) with assignment constraints, min-max", _typed),
-    "solomon-tw": ("Solomon C101/R101/RC101, time windows, min-max", lambda d: _solomon(d, False)),
-    "solomon-limit": ("Solomon time windows plus per-agent max_length, min-max", lambda d: _solomon(d, True)),
+    "typed": (
+        "two agent types (truck/drone matrices) with assignment constraints, min-max",
+        _typed,
+    ),
+    "solomon-tw": (
+        "Solomon C101/R101/RC101, time windows, min-max",
+        lambda d: _solomon(d, False),
+    ),
+    "solomon-limit": (
+        "Solomon time windows plus per-agent max_length, min-max",
+        lambda d: _solomon(d, True),
+    ),
 }
 
 
@@ -239,6 +309,8 @@ def generate(data: Path, out: Path, sets: list[str] | None = None) -> list[Entry
         _, make_set = SETS[set_name]
         folder = out / set_name
         folder.mkdir(parents=True, exist_ok=True)
+        for stale in folder.glob("*.json"):
+            stale.unlink()
         for name, make in make_set(data):
             instance = make()
             path = folder / f"{name}.json"
@@ -264,7 +336,9 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
     parser.add_argument("--out", type=Path, default=DEFAULT_CACHE)
-    parser.add_argument("--sets", default=",".join(SETS), help="comma-separated: " + ", ".join(SETS))
+    parser.add_argument(
+        "--sets", default=",".join(SETS), help="comma-separated: " + ", ".join(SETS)
+    )
     args = parser.parse_args()
     chosen = [s for s in args.sets.split(",") if s]
     unknown = [s for s in chosen if s not in SETS]
