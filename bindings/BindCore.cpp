@@ -1,10 +1,129 @@
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+
+#include <string>
+#include <utility>
 
 #include "bindings/Bindings.h"
 #include "core/Problem.h"
 
 namespace py = pybind11;
+
+namespace vornik {
+namespace {
+
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// set_cost_matrix has two overloads, and each must take only its own kind of argument:
+// pybind11 tries overloads in order, first without conversions, and the list caster
+// would happily walk a NumPy array entry by entry, while the array caster imports NumPy
+// just to look at a list. These two wrappers keep the paths apart.
+
+/// A cost matrix given as rows of numbers (lists, tuples, ...), never a NumPy array.
+struct RowsMatrix {
+    CostMatrix rows;
+};
+
+/// A cost matrix given as a NumPy array, converted to a DoubleArray. Held as a plain
+/// object: a default-constructed array_t would import NumPy.
+struct ArrayMatrix {
+    py::object array;
+};
+
+// An object can only be a NumPy array if NumPy was imported already, so the test looks
+// in sys.modules and never imports NumPy itself: without NumPy, lists still work.
+bool IsNumpyArray(py::handle obj) {
+    PyObject* numpy = PyImport_GetModule(py::str("numpy").ptr());
+    if (numpy == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    const auto module = py::reinterpret_steal<py::object>(numpy);
+    if (!py::hasattr(module, "ndarray")) {  // a None placeholder blocks the import
+        return false;
+    }
+    return py::isinstance(obj, module.attr("ndarray"));
+}
+
+std::string ShapeText(const DoubleArray& array) {
+    std::string text = "(";
+    for (py::ssize_t axis = 0; axis < array.ndim(); ++axis) {
+        text += std::to_string(array.shape(axis));
+        if (axis + 1 < array.ndim() || array.ndim() == 1) {
+            text += axis + 1 < array.ndim() ? ", " : ",";
+        }
+    }
+    return text + ")";
+}
+
+void SetCostMatrixFromArray(Problem& problem, const std::string& agent_type,
+                            const ArrayMatrix& matrix) {
+    const auto array = py::reinterpret_borrow<DoubleArray>(matrix.array);
+    if (array.ndim() != 2) {
+        throw py::value_error("cost matrix for agent type '" + agent_type +
+                              "' must be a 2-D array, got shape " + ShapeText(array));
+    }
+    const auto n_rows = static_cast<std::size_t>(array.shape(0));
+    const auto n_cols = static_cast<std::size_t>(array.shape(1));
+    // c_style guarantees one contiguous block of rows, whatever the caller's layout.
+    const double* data = array.data();
+    CostMatrix rows(n_rows);
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        rows[i].assign(data + i * n_cols, data + (i + 1) * n_cols);
+    }
+    problem.SetCostMatrix(agent_type, std::move(rows));
+}
+
+}  // namespace
+}  // namespace vornik
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<vornik::RowsMatrix> {
+    PYBIND11_TYPE_CASTER(vornik::RowsMatrix, make_caster<vornik::CostMatrix>::name);
+
+    bool load(handle src, bool convert) {
+        if (vornik::IsNumpyArray(src)) {
+            return false;
+        }
+        make_caster<vornik::CostMatrix> rows;
+        if (!rows.load(src, convert)) {
+            return false;
+        }
+        value.rows = cast_op<vornik::CostMatrix&&>(std::move(rows));
+        return true;
+    }
+
+    static handle cast(const vornik::RowsMatrix& src, return_value_policy policy, handle parent) {
+        return make_caster<vornik::CostMatrix>::cast(src.rows, policy, parent);
+    }
+};
+
+template <>
+struct type_caster<vornik::ArrayMatrix> {
+    PYBIND11_TYPE_CASTER(vornik::ArrayMatrix, make_caster<vornik::DoubleArray>::name);
+
+    bool load(handle src, bool convert) {
+        if (!vornik::IsNumpyArray(src)) {
+            return false;
+        }
+        // Built only now: its default value is an array, which needs NumPy.
+        make_caster<vornik::DoubleArray> array;
+        if (!array.load(src, convert)) {
+            return false;
+        }
+        value.array = cast_op<vornik::DoubleArray&&>(std::move(array));
+        return true;
+    }
+
+    static handle cast(const vornik::ArrayMatrix& src, return_value_policy, handle) {
+        return src.array.inc_ref();
+    }
+};
+
+}  // namespace pybind11::detail
 
 namespace vornik {
 
@@ -62,7 +181,15 @@ void BindCore(py::module_& m) {
         .def(py::init<>())
         .def("add_node", &Problem::AddNode, py::arg("node"))
         .def("add_agent", &Problem::AddAgent, py::arg("agent"), py::arg("id"))
-        .def("set_cost_matrix", &Problem::SetCostMatrix, py::arg("agent_type"), py::arg("matrix"))
+        // Lists of rows first, as always; a NumPy array is copied row by row in C++.
+        .def(
+            "set_cost_matrix",
+            [](Problem& problem, const std::string& agent_type, RowsMatrix matrix) {
+                problem.SetCostMatrix(agent_type, std::move(matrix.rows));
+            },
+            py::arg("agent_type"), py::arg("matrix"))
+        .def("set_cost_matrix", &SetCostMatrixFromArray, py::arg("agent_type"),
+             py::arg("matrix"))
         .def("set_assignment_constraint", &Problem::SetAssignmentConstraint,
              py::arg("constraint"))
         .def("set_timewindow_constraint", &Problem::SetTimewindowConstraint,

@@ -1,7 +1,9 @@
 """Type stubs for the compiled module _zelk_core (ZELK MTSP Solver core bindings)."""
 
-from collections.abc import Callable
-from typing import Any, ClassVar, SupportsIndex, SupportsInt
+from collections.abc import Callable, Sequence
+from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt, overload
+
+import numpy.typing as npt
 
 #: Called after each solution the search finds (post-optimised): processor seconds since
 #: the search started, the largest route cost and the sum of the route costs.
@@ -82,7 +84,14 @@ class Problem:
     def __init__(self) -> None: ...
     def add_node(self, node: Node) -> None: ...
     def add_agent(self, agent: Agent, id: int) -> None: ...
-    def set_cost_matrix(self, agent_type: str, matrix: list[list[float]]) -> None: ...
+    @overload
+    def set_cost_matrix(
+        self, agent_type: str, matrix: Sequence[Sequence[SupportsFloat | SupportsIndex]]
+    ) -> None: ...
+    @overload
+    def set_cost_matrix(self, agent_type: str, matrix: npt.NDArray[Any]) -> None:
+        """A 2-D NumPy array of numbers, copied row by row as doubles; any other number
+        of dimensions raises ValueError."""
     def set_assignment_constraint(self, constraint: AssignmentConstraint) -> None: ...
     def set_timewindow_constraint(self, constraint: TimeWindowConstraint) -> None: ...
     def options(self) -> Options:

@@ -9,7 +9,9 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 
 On top of these it adds :func:`load_instance` (JSON instances, TSPLIB files and Solomon
 files as JSON instance dicts), :func:`check_solution` (an independent check of a
-result) and :func:`plot_solution` (needs matplotlib), and the ``zelk`` command line
+result), :func:`plot_solution` and :func:`plot_anytime` (need matplotlib), the module
+:mod:`zelk.io` (instance readers and writer, and :func:`zelk.io.problem_from_arrays`
+for building a Problem from lists or NumPy arrays), and the ``zelk`` command line
 (``python -m zelk``).
 """
 
@@ -31,9 +33,10 @@ from _zelk_core import (
     solve_json_str,
 )
 
+from zelk import io
 from zelk.check import check_solution
 from zelk.formats import load_instance
-from zelk.plot import plot_solution
+from zelk.plot import plot_anytime, plot_solution
 
 try:
     __version__: str = version("zelk")
@@ -59,4 +62,5 @@ __all__ = [
     "load_instance",
     "check_solution",
     "plot_solution",
+    "plot_anytime",
 ]

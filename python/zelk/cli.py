@@ -25,7 +25,7 @@ from typing import Any, TextIO
 from _zelk_core import solve_json_str
 
 from zelk.check import check_solution
-from zelk.formats import DISTANCE_MODES, apply_options, load_instance
+from zelk.formats import DISTANCE_MODES, FormatError, apply_options, load_instance
 
 __all__ = ["main", "stdout_to_stderr"]
 
@@ -295,5 +295,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         # FormatError is a ValueError; RuntimeError and IndexError come from the core's
         # reading of the instance.
         text = str(error) if not isinstance(error, KeyError) else f"missing key {error}"
+        # A fault inside a file names the file, so the message says where to look.
+        if isinstance(error, FormatError) and not text.startswith(str(args.instance)):
+            text = f"{args.instance}: {text}"
         print(f"zelk: error: {text}", file=sys.stderr)
         return EXIT_USAGE

@@ -122,6 +122,42 @@ def test_bad_input_exits_2_with_a_message(args: list[object], message: str) -> N
     assert "Traceback" not in run.stderr
 
 
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        # A coordinate that is not a number, in a file that is otherwise TSPLIB: the
+        # message names the file and the node.
+        (["solve", "{bad}"], "bad.tsp: node 2: 'x' is not a number"),
+        (["convert", "{bad}", "-o", "{out}"], "bad.tsp: node 2: 'x' is not a number"),
+        # Options the parser refuses: its usage text, then the one error line.
+        (["solve", JSON_INSTANCE, "--bogus"], "unrecognized arguments: --bogus"),
+        (["solve", JSON_INSTANCE, "--time-limit", "soon"], "invalid float value: 'soon'"),
+        (["frobnicate", JSON_INSTANCE], "invalid choice: 'frobnicate'"),
+    ],
+)
+def test_malformed_input_and_unknown_options_exit_2_in_one_line(
+    args: list[object], message: str, tmp_path: Path
+) -> None:
+    bad = tmp_path / "bad.tsp"
+    bad.write_text(
+        "NAME: bad\nTYPE: TSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: EUC_2D\n"
+        "NODE_COORD_SECTION\n1 0 0\n2 3 x\n3 1 1\nEOF\n"
+    )
+    out = tmp_path / "out.json"
+    run = zelk_cli(*(str(a).format(bad=bad, out=out) for a in args))
+    assert run.returncode == 2
+    lines = run.stderr.splitlines()
+    errors = [line for line in lines if line.startswith("zelk") and ": error: " in line]
+    assert len(errors) == 1 and message in errors[0], run.stderr
+    assert errors[0] == lines[-1]
+    if "node" not in message:
+        assert lines[0].startswith("usage: zelk")
+    else:
+        assert lines == errors  # bad input: nothing but the error line
+    assert "Traceback" not in run.stderr
+    assert run.stdout == "" and not out.exists()
+
+
 # --------------------------------------------------------------------------- convert
 
 

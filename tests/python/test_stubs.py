@@ -77,6 +77,7 @@ def test_zelk_reexports_every_public_name() -> None:
         "load_instance",
         "check_solution",
         "plot_solution",
+        "plot_anytime",
     ]
     for name in REGISTRATION_ORDER:
         assert getattr(zelk, name) is getattr(_zelk_core, name)
