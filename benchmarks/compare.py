@@ -9,6 +9,12 @@ are regenerated from all stored records.
 
     python3 benchmarks/compare.py --budgets 1,5 --sets mtsp-minmax,random
     python3 benchmarks/compare.py --report-only
+    python3 benchmarks/compare.py --quick        # a few minutes: table on stdout only
+
+``--quick`` solves QUICK_PER_SET instances of every set (the smallest, a middle and the
+largest) at 1 s (unless ``--budgets`` says otherwise), keeps its records apart in
+``benchmarks/cache/quick.json`` and prints the comparison in markdown on the standard
+output; with ``--write`` it stores them with the others and rewrites RESULTS.md instead.
 
 zelk must be importable (installed, or PYTHONPATH=<build dir>:python).
 """
@@ -34,6 +40,8 @@ ROOT = HERE.parent
 CACHE = HERE / "cache"
 RESULTS_JSON = CACHE / "results.json"
 RESULTS_MD = HERE / "RESULTS.md"
+QUICK_JSON = CACHE / "quick.json"
+QUICK_PER_SET = 3
 PLOTS = HERE / "plots"
 BEGIN = "<!-- compare:begin -->"
 END = "<!-- compare:end -->"
@@ -415,15 +423,32 @@ def evaluate(instance: dict[str, Any], record: dict[str, Any]) -> dict[str, Any]
     return row
 
 
-def load_results() -> dict[str, Any]:
-    if RESULTS_JSON.exists():
-        return json.loads(RESULTS_JSON.read_text())
+def load_results(store: Path = RESULTS_JSON) -> dict[str, Any]:
+    if store.exists():
+        return json.loads(store.read_text())
     return {"runs": {}}
 
 
-def save_results(results: dict[str, Any]) -> None:
-    RESULTS_JSON.parent.mkdir(parents=True, exist_ok=True)
-    RESULTS_JSON.write_text(json.dumps(results))
+def save_results(results: dict[str, Any], store: Path = RESULTS_JSON) -> None:
+    store.parent.mkdir(parents=True, exist_ok=True)
+    store.write_text(json.dumps(results))
+
+
+def quick_pick(entries: list[dict[str, Any]]) -> list[dict[str, Any]]:
+    """The first, a middle and the last instance of every set, in index order (the
+    sets are listed from small to large)."""
+    by_set: dict[str, list[dict[str, Any]]] = {}
+    for e in entries:
+        by_set.setdefault(e["set"], []).append(e)
+    picked: list[dict[str, Any]] = []
+    for members in by_set.values():
+        if len(members) <= QUICK_PER_SET:
+            picked.extend(members)
+            continue
+        last = len(members) - 1
+        spots = sorted({round(i * last / (QUICK_PER_SET - 1)) for i in range(QUICK_PER_SET)})
+        picked.extend(members[i] for i in spots)
+    return picked
 
 
 def run_key(set_name: str, name: str, solver: str, budget: float) -> str:
@@ -436,12 +461,16 @@ def run(
     names: list[str] | None,
     solvers: list[str],
     resume: bool,
+    quick: bool = False,
+    store: Path = RESULTS_JSON,
 ) -> None:
     index = instance_sets.load_index(CACHE)
-    results = load_results()
+    results = load_results(store)
     chosen = [
         e for e in index if e["set"] in sets and (not names or e["name"] in names)
     ]
+    if quick:
+        chosen = quick_pick(chosen)
     total = len(chosen) * len(budgets) * len(solvers)
     done = 0
     for budget in budgets:
@@ -480,11 +509,12 @@ def run(
                 )
                 print(
                     f"[{done}/{total}] {budget:g}s {entry['set']}/{entry['name']} {solver}: {shown}",
+                    file=sys.stderr,
                     flush=True,
                 )
-            save_results(results)
+            save_results(results, store)
     results["machine"] = machine_info()
-    save_results(results)
+    save_results(results, store)
 
 
 # ------------------------------------------------------------------ report
@@ -793,7 +823,9 @@ def main() -> None:
         return
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument(
-        "--budgets", default="1,5", help="processor seconds per solve, comma-separated"
+        "--budgets",
+        default=None,
+        help="processor seconds per solve, comma-separated (default 1,5; 1 with --quick)",
     )
     parser.add_argument(
         "--sets", default=",".join(instance_sets.SETS), help="comma-separated set names"
@@ -810,16 +842,35 @@ def main() -> None:
         action="store_true",
         help="rewrite RESULTS.md from stored records",
     )
+    parser.add_argument(
+        "--quick",
+        action="store_true",
+        help=f"{QUICK_PER_SET} instances per set, 1 s; print the table instead of writing RESULTS.md",
+    )
+    parser.add_argument(
+        "--write",
+        action="store_true",
+        help="with --quick: store the records with the others and rewrite RESULTS.md",
+    )
     args = parser.parse_args()
+    # A quick run keeps its records apart (fresh each time unless resumed), so that it
+    # neither mixes into nor is mixed with the full comparison.
+    store = QUICK_JSON if args.quick and not args.write else RESULTS_JSON
     if not args.report_only:
         if not (CACHE / "index.json").exists():
             entries = instance_sets.generate(instance_sets.DEFAULT_DATA, CACHE)
             (CACHE / "index.json").write_text(json.dumps(entries, indent=1))
-        budgets = [float(b) for b in args.budgets.split(",") if b]
+        if store == QUICK_JSON and not args.resume and QUICK_JSON.exists():
+            QUICK_JSON.unlink()
+        budgets_text = args.budgets or ("1" if args.quick else "1,5")
+        budgets = [float(b) for b in budgets_text.split(",") if b]
         sets = [s for s in args.sets.split(",") if s]
         names = [s for s in args.names.split(",") if s] or None
         solvers = [s for s in args.solvers.split(",") if s]
-        run(budgets, sets, names, solvers, args.resume)
+        run(budgets, sets, names, solvers, args.resume, args.quick, store)
+    if store == QUICK_JSON:
+        print(render(load_results(QUICK_JSON), []))
+        return
     write_report(load_results())
 
 

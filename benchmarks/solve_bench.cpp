@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -143,6 +144,7 @@ public:
     void SetStartVertices(const std::vector<std::uint64_t>&) override {}
     void SetEndVertices(const std::vector<std::uint64_t>&) override {}
     void SetTimeWindows(const vornik::TimeWindowTable&) override {}
+    void SetStopCheck(std::function<bool()>) override {}
 };
 
 // Reaches into the Solver's lists to measure them.

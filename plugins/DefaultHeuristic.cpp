@@ -2,28 +2,10 @@
 
 #include <algorithm>
 
+#include "plugins/RankKernels.h"
+
 namespace vornik {
 namespace {
-
-// One step of the growth: lower every key by the new active vertex's row (masked
-// entries stay at the "no record" mark) and return the smallest key.
-template <typename Block, typename Rank>
-Rank RelaxAndMin(Block* key, const Block* row, const Block* mask, std::uint32_t blocks,
-                 Rank none) {
-    Block best;
-    for (std::uint32_t lane = 0; lane < sizeof(Block) / sizeof(Rank); ++lane) best[lane] = none;
-    for (std::uint32_t b = 0; b < blocks; ++b) {
-        const Block offered = row[b] | mask[b];
-        const Block k = key[b] < offered ? key[b] : offered;
-        key[b] = k;
-        best = best < k ? best : k;
-    }
-    Rank smallest = none;
-    for (std::uint32_t lane = 0; lane < sizeof(Block) / sizeof(Rank); ++lane) {
-        smallest = std::min<Rank>(smallest, best[lane]);
-    }
-    return smallest;
-}
 
 // Lane masks by byte: lane i of entry b is all ones when bit i of b is set.
 template <typename Block, typename Rank>
@@ -39,6 +21,20 @@ struct ByteLaneMasks {
 };
 
 }  // namespace
+
+DefaultHeuristic::RankBlock* DefaultHeuristic::RankRows() {
+    return const_cast<RankBlock*>(static_cast<const DefaultHeuristic*>(this)->RankRows());
+}
+
+const DefaultHeuristic::RankBlock* DefaultHeuristic::RankRows() const {
+    // The two-block step loads 32 bytes at a time; a row pair split across two cache
+    // lines costs it more than it saves. The heap gives 16-byte alignment, so the rows
+    // start one block in when the array itself is not on a 32-byte boundary (the
+    // answer is worked out each time, so a copied heuristic is right too).
+    const RankBlock* base = rank_.data();
+    if (base != nullptr && reinterpret_cast<std::uintptr_t>(base) % 32 != 0) ++base;
+    return base;
+}
 
 void DefaultHeuristic::Init(const PlannerGraph* /*graph*/, const std::vector<NodeEntry>& /*nodes*/,
                             const std::vector<AgentEntry>& agents) {
@@ -66,16 +62,19 @@ void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
     }
     span_ = static_cast<std::uint32_t>(span);
     row_blocks_ = (span_ + kBlockRanks - 1) / kBlockRanks;
+    // Whole pairs of blocks, for the two-block step (the extra block is "no record").
+    row_blocks_ += row_blocks_ % 2;
     RankBlock none_block;
     for (std::uint32_t lane = 0; lane < kBlockRanks; ++lane) none_block[lane] = kNoRank;
-    rank_.assign(static_cast<std::size_t>(span_) * row_blocks_, none_block);
+    // One spare block lets the rows start on a 32-byte boundary (see RankRows).
+    rank_.assign(static_cast<std::size_t>(span_) * row_blocks_ + 1, none_block);
     // Lanes of a vector-extension block are read and written by subscript only: clang
     // refuses to bind a reference to one.
     const auto at = [this](std::uint64_t a, std::uint64_t b) -> Rank {
-        return rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks];
+        return RankRows()[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks];
     };
     const auto set = [this](std::uint64_t a, std::uint64_t b, Rank rank) {
-        rank_[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks] = rank;
+        RankRows()[a * row_blocks_ + b / kBlockRanks][b % kBlockRanks] = rank;
     };
     const std::size_t max_ranks = std::min<std::size_t>(edges_.size(), span * span / 2);
     rank_cost_.clear();
@@ -131,8 +130,13 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
     // active set; mask = all ones for connected vertices, so their keys never drop below
     // the "no record" mark. Padding lanes need no mask: their rank entries are kNoRank.
     static const ByteLaneMasks<RankBlock, Rank> kLaneMasks(kNoRank);
-    RankBlock key[kMaxVertices / kBlockRanks];
-    RankBlock mask[kMaxVertices / kBlockRanks];
+    using Relax = Rank (*)(RankBlock*, const RankBlock*, const RankBlock*, std::uint32_t, Rank);
+    static const Relax relax = __builtin_cpu_supports("avx2")
+                                   ? &RelaxAndMinWide
+                                   : &RelaxAndMin<RankBlock, Rank>;
+    alignas(32) RankBlock key[kMaxVertices / kBlockRanks];
+    alignas(32) RankBlock mask[kMaxVertices / kBlockRanks];
+    const RankBlock* rows = RankRows();
     for (std::uint32_t b = 0; b < row_blocks_; ++b) {
         const auto byte = static_cast<unsigned>((connected.words[b / 8] >> (b % 8 * 8)) & 0xFF);
         mask[b] = kLaneMasks.masks[byte];
@@ -145,7 +149,7 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
             const std::uint32_t a = w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits));
             bits &= bits - 1;
             if (a >= span_) break;
-            best = RelaxAndMin(key, &rank_[static_cast<std::size_t>(a) * row_blocks_], mask,
+            best = relax(key, &rows[static_cast<std::size_t>(a) * row_blocks_], mask,
                                row_blocks_, kNoRank);
         }
     }
@@ -164,7 +168,7 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
         if (static_cast<std::int64_t>(v) < n && --remaining == 0) return sum;
         mask[v / kBlockRanks][v % kBlockRanks] = kNoRank;
         key[v / kBlockRanks][v % kBlockRanks] = kNoRank;
-        best = RelaxAndMin(key, &rank_[static_cast<std::size_t>(v) * row_blocks_], mask,
+        best = relax(key, &rows[static_cast<std::size_t>(v) * row_blocks_], mask,
                            row_blocks_, kNoRank);
     }
 }

@@ -59,11 +59,14 @@ private:
     std::vector<std::uint64_t> end_vertices_;
     /// Vertices 0 .. span_-1 are the only ones any usable record touches.
     std::uint32_t span_ = 0;
-    /// Blocks per row: span_ rounded up to whole blocks.
+    /// Blocks per row: span_ rounded up to whole blocks, and to an even count.
     std::uint32_t row_blocks_ = 0;
-    /// Row a (blocks a * row_blocks_ ..): entry b is the rank of the first usable record
+    /// Row a (blocks a * row_blocks_ .. from RankRows(), plus one spare block): entry b is the rank of the first usable record
     /// joining a and b (either orientation), kNoRank when there is none or b >= span_.
     std::vector<RankBlock> rank_;
+    /// Row 0 of rank_: its first or second block, whichever starts on 32 bytes.
+    RankBlock* RankRows();
+    const RankBlock* RankRows() const;
     /// Cost and endpoints of the record of each rank.
     std::vector<double> rank_cost_;
     std::vector<std::uint8_t> rank_u_;
