@@ -2,14 +2,13 @@
 #define VORNIK_PLUGINS_DEFAULTPOSTOPTIMIZER_H
 
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "plugins/PostOptimizerPlugin.h"
+#include "plugins/EvaluatingPostOptimizer.h"
 #include "plugins/RouteEvaluator.h"
 
 namespace vornik {
@@ -20,7 +19,7 @@ namespace vornik {
 /// route is the costliest to the group whose most expensive route is the cheapest) as
 /// long as they lower the larger of the two route costs. Owned by the Solver's
 /// CompositePostOptimizer.
-class DefaultPostOptimizer final : public PostOptimizerPlugin {
+class DefaultPostOptimizer final : public EvaluatingPostOptimizer {
 public:
     std::string GetName() const override { return "DefaultPostOptimizer"; }
 
@@ -29,20 +28,6 @@ public:
     /// `times` value. Throws std::logic_error if its group bookkeeping is inconsistent.
     void Optimize(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
                   const std::vector<AgentEntry>& agents, Result& result) override;
-    void SetReturnToEnd(bool return_to_end) override { evaluator_.SetReturnToEnd(return_to_end); }
-    void SetStartVertices(const std::vector<std::uint64_t>& start_vertices) override {
-        evaluator_.SetStartVertices(start_vertices);
-    }
-    void SetEndVertices(const std::vector<std::uint64_t>& end_vertices) override {
-        evaluator_.SetEndVertices(end_vertices);
-    }
-    void SetTimeWindows(const TimeWindowTable& time_windows) override {
-        evaluator_.SetTimeWindows(time_windows);
-    }
-    void SetStopCheck(std::function<bool()> expired) override {
-        evaluator_.SetStopCheck(std::move(expired));
-    }
-
 
 private:
     static constexpr std::uint64_t kNoPosition = std::numeric_limits<std::uint64_t>::max();
@@ -76,7 +61,6 @@ private:
     void OptimizeInGroups();
     void OptimizeBetweenGroups();
 
-    RouteEvaluator evaluator_;
 
     // Working state of one Optimize call.
     std::vector<AgentRoute> routes_;

@@ -2,13 +2,12 @@
 #define VORNIK_PLUGINS_ROUTEMERGINGPOSTOPTIMIZER_H
 
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "plugins/PostOptimizerPlugin.h"
+#include "plugins/EvaluatingPostOptimizer.h"
 #include "plugins/RouteEvaluator.h"
 
 namespace vornik {
@@ -19,7 +18,7 @@ namespace vornik {
 /// of the call (+1e-9). An emptied route keeps its first and last vertex. Finally every
 /// route with a positive cost is shortened by 2-opt. Writes no messages. Owned by the
 /// Solver's CompositePostOptimizer, where it runs after DefaultPostOptimizer.
-class RouteMergingPostOptimizer final : public PostOptimizerPlugin {
+class RouteMergingPostOptimizer final : public EvaluatingPostOptimizer {
 public:
     /// Where a vertex fits best: the receiving agent, the position it is inserted
     /// before, and the receiving route's cost afterwards.
@@ -37,20 +36,6 @@ public:
     /// agent cannot drive keeps its incoming `times` value.
     void Optimize(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
                   const std::vector<AgentEntry>& agents, Result& result) override;
-    void SetReturnToEnd(bool return_to_end) override { evaluator_.SetReturnToEnd(return_to_end); }
-    void SetStartVertices(const std::vector<std::uint64_t>& start_vertices) override {
-        evaluator_.SetStartVertices(start_vertices);
-    }
-    void SetEndVertices(const std::vector<std::uint64_t>& end_vertices) override {
-        evaluator_.SetEndVertices(end_vertices);
-    }
-    void SetTimeWindows(const TimeWindowTable& time_windows) override {
-        evaluator_.SetTimeWindows(time_windows);
-    }
-    void SetStopCheck(std::function<bool()> expired) override {
-        evaluator_.SetStopCheck(std::move(expired));
-    }
-
 
 private:
     /// Cheapest feasible place for `v` in a route other than agent `excluded`'s whose
@@ -61,7 +46,6 @@ private:
     void Dissolve(std::uint64_t b, double bound);
     const RouteTrace& TraceOf(std::uint64_t agent);
 
-    RouteEvaluator evaluator_;
 
     // Working state of one Optimize call.
     std::vector<std::vector<std::uint64_t>> routes_;
