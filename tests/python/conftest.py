@@ -1,8 +1,16 @@
 """Shared fixtures: small instances built object by object."""
 
+import os
 from collections.abc import Callable
 
 import pytest
+from hypothesis import settings
+
+# Under CI the property tests replay the same examples every run, so a result there is
+# reproducible; elsewhere each run explores new ones.
+settings.register_profile("ci", derandomize=True)
+if os.environ.get("CI"):
+    settings.load_profile("ci")
 
 import zelk
 
