@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "plugins/PluginBase.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

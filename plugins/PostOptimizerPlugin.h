@@ -8,7 +8,7 @@
 #include "core/Problem.h"
 #include "graph/PlannerGraph.h"
 #include "plugins/PluginBase.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "graph/PlannerGraph.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

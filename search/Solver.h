@@ -25,7 +25,7 @@
 #include "search/Frontier.h"
 #include "search/ListArena.h"
 #include "search/NodePool.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 #include "search/SolverRecords.h"
 #include "search/StateKeyIndex.h"
 

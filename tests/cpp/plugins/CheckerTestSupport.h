@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "graph/SparseGraph.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 namespace checker_testing {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 

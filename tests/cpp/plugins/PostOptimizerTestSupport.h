@@ -14,7 +14,7 @@
 #include "core/Problem.h"
 #include "graph/SparseGraph.h"
 #include "plugins/PostOptimizerPlugin.h"
-#include "search/SearchRecords.h"
+#include "core/SearchRecords.h"
 
 namespace vornik {
 namespace testing_support {

@@ -1,5 +1,5 @@
-#ifndef VORNIK_SEARCH_SEARCHRECORDS_H
-#define VORNIK_SEARCH_SEARCHRECORDS_H
+#ifndef VORNIK_CORE_SEARCHRECORDS_H
+#define VORNIK_CORE_SEARCHRECORDS_H
 
 #include <cstdint>
 #include <unordered_map>
@@ -103,4 +103,4 @@ using TimeWindowTable = std::unordered_map<std::uint64_t, std::pair<double, doub
 
 }  // namespace vornik
 
-#endif  // VORNIK_SEARCH_SEARCHRECORDS_H
+#endif  // VORNIK_CORE_SEARCHRECORDS_H
