@@ -30,6 +30,14 @@ MTSPLIB_FILES = ["eil51", "berlin52", "eil76", "rat99"]
 MTSPLIB_AGENTS = [2, 3, 5, 7]
 LARGE_FILES = ["kroA100", "ch150", "kroA200"]
 LARGE_AGENTS = [3, 5, 10]
+# Above the specified search's 256 nodes: only the improvement path takes them.
+HUGE_FILES = ["lin318", "pr439", "rat783", "pr1002"]
+HUGE_AGENTS = [5, 10, 20]
+# How the TSPLIB sets measure a leg: "exact" is the real Euclidean distance (what the
+# published mTSP values use); "nint" rounds it to the nearest integer, as TSPLIB's own
+# EUC_2D convention does. A rounded variant is a set of its own, named with this suffix.
+DISTANCES = ("exact", "nint")
+NINT_SUFFIX = "-nint"
 RANDOM_SIZES = [20, 50, 100, 200, 256]
 RANDOM_AGENTS = [2, 3, 5, 10]
 TYPED_CASES = [(50, 4), (100, 4), (100, 6), (150, 6)]
@@ -97,8 +105,15 @@ def read_solomon(path: Path) -> list[dict[str, float]]:
 # ---------------------------------------------------------------- builders
 
 
-def euclidean_matrix(points: list[tuple[float, float]]) -> list[list[float]]:
-    """Real (unrounded) Euclidean distances."""
+def euclidean_matrix(
+    points: list[tuple[float, float]], distances: str = "exact"
+) -> list[list[float]]:
+    """Real (unrounded) Euclidean distances, or with ``distances="nint"`` TSPLIB's
+    rounding to the nearest integer (halves up)."""
+    if distances == "nint":
+        return [[float(math.floor(math.dist(p, q) + 0.5)) for q in points] for p in points]
+    if distances != "exact":
+        raise ValueError(f"distances must be one of {DISTANCES}, not {distances!r}")
     return [[math.dist(p, q) for q in points] for p in points]
 
 
@@ -158,12 +173,14 @@ def build_instance(
     }
 
 
-def tsplib_instance(data: Path, name: str, m: int, objective: str) -> Instance:
+def tsplib_instance(
+    data: Path, name: str, m: int, objective: str, distances: str = "exact"
+) -> Instance:
     points = read_tsplib(data / "tsplib" / f"{name}.tsp")
     return build_instance(
         points,
         ["salesman"] * m,
-        {"salesman": euclidean_matrix(points)},
+        {"salesman": euclidean_matrix(points, distances)},
         objective=objective,
     )
 
@@ -237,19 +254,31 @@ def solomon_instance(
 # ---------------------------------------------------------------- sets
 
 
-def _mtsp(data: Path, objective: str) -> Iterator[tuple[str, Callable[[], Instance]]]:
-    for name in MTSPLIB_FILES:
-        for m in MTSPLIB_AGENTS:
-            yield (
-                f"{name}-m{m}",
-                lambda name=name, m=m: tsplib_instance(data, name, m, objective),
-            )
-    for name in LARGE_FILES:
-        for m in LARGE_AGENTS:
-            yield (
-                f"{name}-m{m}",
-                lambda name=name, m=m: tsplib_instance(data, name, m, objective),
-            )
+def _tsplib(
+    data: Path, files: list[tuple[list[str], list[int]]], objective: str, distances: str
+) -> Iterator[tuple[str, Callable[[], Instance]]]:
+    for names, agent_counts in files:
+        for name in names:
+            for m in agent_counts:
+                yield (
+                    f"{name}-m{m}",
+                    lambda name=name, m=m: tsplib_instance(
+                        data, name, m, objective, distances
+                    ),
+                )
+
+
+def _mtsp(
+    data: Path, objective: str, distances: str = "exact"
+) -> Iterator[tuple[str, Callable[[], Instance]]]:
+    files = [(MTSPLIB_FILES, MTSPLIB_AGENTS), (LARGE_FILES, LARGE_AGENTS)]
+    return _tsplib(data, files, objective, distances)
+
+
+def _huge(
+    data: Path, objective: str, distances: str = "exact"
+) -> Iterator[tuple[str, Callable[[], Instance]]]:
+    return _tsplib(data, [(HUGE_FILES, HUGE_AGENTS)], objective, distances)
 
 
 def _random(_: Path) -> Iterator[tuple[str, Callable[[], Instance]]]:
@@ -285,6 +314,14 @@ SETS: dict[
 ] = {
     "mtsp-minmax": ("TSPLIB min-max mTSP, depot node 1", lambda d: _mtsp(d, "min_max")),
     "mtsp-minsum": ("TSPLIB min-sum mTSP, depot node 1", lambda d: _mtsp(d, "min_sum")),
+    "tsplib-large-minmax": (
+        "TSPLIB files of 318-1002 nodes, 5/10/20 agents, min-max, depot node 1",
+        lambda d: _huge(d, "min_max"),
+    ),
+    "tsplib-large-minsum": (
+        "TSPLIB files of 318-1002 nodes, 5/10/20 agents, min-sum, depot node 1",
+        lambda d: _huge(d, "min_sum"),
+    ),
     "random": ("random Euclidean min-max, 1000 x 1000 square", _random),
     "typed": (
         "two agent types (truck/drone matrices) with assignment constraints, min-max",
@@ -299,6 +336,31 @@ SETS: dict[
         lambda d: _solomon(d, True),
     ),
 }
+
+
+# The sets built from TSPLIB files, which have a rounded-distance variant.
+TSPLIB_SETS = {
+    "mtsp-minmax": lambda d: _mtsp(d, "min_max", "nint"),
+    "mtsp-minsum": lambda d: _mtsp(d, "min_sum", "nint"),
+    "tsplib-large-minmax": lambda d: _huge(d, "min_max", "nint"),
+    "tsplib-large-minsum": lambda d: _huge(d, "min_sum", "nint"),
+}
+for _name, _make in TSPLIB_SETS.items():
+    SETS[_name + NINT_SUFFIX] = (
+        SETS[_name][0] + ", distances rounded to integers (TSPLIB EUC_2D)",
+        _make,
+    )
+
+
+def variant(set_name: str, distances: str) -> str:
+    """The name of ``set_name`` under the given distances: the rounded variant of a
+    TSPLIB set, and every other set (or an exact request) as it is."""
+    if distances not in DISTANCES:
+        raise ValueError(f"distances must be one of {DISTANCES}, not {distances!r}")
+    base = set_name.removesuffix(NINT_SUFFIX)
+    if base not in TSPLIB_SETS:
+        return set_name
+    return base + NINT_SUFFIX if distances == "nint" else base
 
 
 def generate(data: Path, out: Path, sets: list[str] | None = None) -> list[Entry]:
