@@ -1,5 +1,6 @@
-"""The benchmark instance generator (benchmarks/instances.py) on the published data, and
-the OR-Tools model of the comparison runner, whose routes must pass the checker."""
+"""The benchmark instance generator (benchmarks/instances.py) on the published data, the
+OR-Tools model of the comparison (benchmarks/ortools_model.py), whose routes must pass the
+checker, and the comparison's report."""
 
 from __future__ import annotations
 
@@ -63,6 +64,12 @@ def test_tsplib_instance_eil51(objective: str) -> None:
     assert matrix[0][0] == 0.0
     # Every node, the depot too, lists its allowed type.
     assert _allowed(instance) == {v: ["salesman"] for v in range(51)}
+    # TSPLIB's own convention rounds to the nearest integer; it is a set of its own.
+    rounded = instances.tsplib_instance(DATA, "eil51", 3, objective, "nint")
+    assert rounded["costs"]["salesman"][0][1] == 12.0
+    assert instances.variant("mtsp-minmax", "nint") == "mtsp-minmax-nint"
+    assert instances.variant("mtsp-minmax-nint", "exact") == "mtsp-minmax"
+    assert instances.variant("random", "nint") == "random"
 
 
 @needs_data
@@ -106,22 +113,26 @@ def test_random_instances_are_reproducible() -> None:
 
 
 @pytest.mark.parametrize(
-    ("objective", "features"),
+    ("objective", "features", "setting"),
     [
-        ("min_max", {}),
-        ("min_sum", {}),
-        ("min_max", {"two_types": True, "windows": True, "limits": True}),
-        ("min_sum", {"two_types": True, "windows": True}),
+        ("min_max", {}, "span-pci"),
+        ("min_max", {}, "span100-pca"),
+        ("min_sum", {}, "sum-savings"),
+        ("min_max", {"two_types": True, "windows": True, "limits": True}, "span-pca"),
+        ("min_sum", {"two_types": True, "windows": True}, "sum-pci"),
     ],
 )
-def test_ortools_model_solution_passes_checker(objective: str, features: dict) -> None:
+def test_ortools_model_solution_passes_checker(
+    objective: str, features: dict, setting: str
+) -> None:
     pytest.importorskip("ortools")
     import compare
+    import ortools_model
 
     instance = random_instance(
         random.Random(11), 10, 3, objective=objective, **features
     )
-    record = compare.run_ortools(instance, budget=0.3)
+    record = ortools_model.run(instance, 0.3, setting)
     result = record["result"]
     assert result["status"] == "success"
     assert compare.problems_of(instance, result) == []
@@ -138,7 +149,7 @@ def _row(set_name: str, name: str, solver: str, objective: float | None) -> dict
         "set": set_name,
         "name": name,
         "solver": solver,
-        "budget": 1.0,
+        "budget": 10.0,
         "nodes": 10,
         "agents": 2,
         "objective": objective,
@@ -146,6 +157,7 @@ def _row(set_name: str, name: str, solver: str, objective: float | None) -> dict
         "sum_cost": objective,
         "check": "ok" if objective is not None else "no solution",
         "anytime": [[0.01, objective, objective]] if objective is not None else [],
+        "peak_rss_mb": 40.0,
     }
 
 
@@ -153,29 +165,37 @@ def test_report_replaces_only_its_own_section(
     tmp_path: Path, monkeypatch: pytest.MonkeyPatch
 ) -> None:
     import compare
+    import report
 
     monkeypatch.setattr(compare, "CACHE", tmp_path / "cache")
-    monkeypatch.setattr(compare, "PLOTS", tmp_path / "plots")
-    report = tmp_path / "RESULTS.md"
-    monkeypatch.setattr(compare, "RESULTS_MD", report)
+    monkeypatch.setattr(report, "PLOTS", tmp_path / "plots")
+    results_md = tmp_path / "RESULTS.md"
+    monkeypatch.setattr(report, "RESULTS_MD", results_md)
     other = "# Benchmark results\n\n## Search\nkept as written\n\n"
-    report.write_text(
-        other + f"{compare.BEGIN}\nold table\n{compare.END}\n\n## Later\nalso kept\n"
+    results_md.write_text(
+        other + f"{report.BEGIN}\nold table\n{report.END}\n\n## Later\nalso kept\n"
     )
     runs = {}
     # Ratios 110/100 = 1.1 and 90/100 = 0.9: geometric mean sqrt(0.99) = 0.99499 -> "0.995";
-    # the third instance has no zelk solution and counts in no mean.
+    # the third instance has no zelk solution and counts in no mean, but as a loss.
+    ortools = "ortools:" + report.CHOSEN["random"]
     for name, zelk_value in (("a", 110.0), ("b", 90.0), ("c", None)):
-        runs[compare.run_key("random", name, "zelk", 1.0)] = _row(
-            "random", name, "zelk", zelk_value
+        runs[compare.run_key("random", name, "improve", 10.0)] = _row(
+            "random", name, "improve", zelk_value
         )
-        runs[compare.run_key("random", name, "ortools", 1.0)] = _row(
-            "random", name, "ortools", 100.0
+        runs[compare.run_key("random", name, ortools, 10.0)] = _row(
+            "random", name, ortools, 100.0
         )
-    compare.write_report({"runs": runs})
-    text = report.read_text()
-    assert text.startswith(other + compare.BEGIN)
-    assert text.endswith(f"{compare.END}\n\n## Later\nalso kept\n")
+    report.write_report({"runs": runs})
+    text = results_md.read_text()
+    assert text.startswith(other + report.BEGIN)
+    assert text.endswith(f"{report.END}\n\n## Later\nalso kept\n")
     assert "old table" not in text
-    summary = next(line for line in text.splitlines() if line.startswith("| random |"))
-    assert summary == "| random | 0.995 | 3 | 1 / 0 / 1 | 1 / 0 |"
+    lines = text.splitlines()
+    summary = next(line for line in lines if line.startswith("| random | 10 s |"))
+    assert summary == "| random | 10 s | 3 | 0.995 | 1 / 0 / 1 | – | 1 / – / 0 |"
+    target = next(line for line in lines if "random, 10 s: geometric mean" in line)
+    assert target.startswith("- **MISS**")
+    assert target.endswith("above 1.0: a (1.100), c (no solution)")
+    memory = next(line for line in lines if "peak RSS of every improve" in line)
+    assert memory.startswith("- **PASS**")
