@@ -73,8 +73,12 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         // A small share of the sum keeps the routes below the longest one moving.
         weights.sum_weight = 0.1 / static_cast<double>(std::max<std::size_t>(1, model.NumAgents()));
     }
+    // Local search descends on the objective itself: under min-max the longest route
+    // first, the sum only as a tie-breaker, so the longest route is never traded away.
+    ScoreWeights descent = weights;
+    if (objective == ObjectiveType::MinMax) descent.sum_weight = 1e-6;
     RuinRecreate ruin_recreate(model_, &weights);
-    LocalSearch local_search(model_, &weights);
+    LocalSearch local_search(model_, &descent);
 
     // The given routes, cleaned: only targets the agent may serve, each once; a route
     // that cannot be driven gives its targets back.
