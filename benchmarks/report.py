@@ -349,6 +349,13 @@ def settings_section(records: Records) -> list[str]:
         lines.append(f"| `{name}` | {setting.describe()} |")
     lines += [
         "",
+        "How the setting of a set is chosen: all candidates of the set run at 10 s on the"
+        " instances listed (a spread of sizes and agent counts); the one used is the one with"
+        " the fewest instances left without a checked solution, then the lowest geometric mean"
+        " against the best per instance (*measured best*). The choice is fixed in"
+        " `ortools_model.CHOSEN`, so that a set's OR-Tools column comes from one setting; a"
+        " *used* that differs from *measured best* would be a stale choice.",
+        "",
         "Tried per set at the budgets below, on the instances listed; *vs best* = geometric mean"
         " of the setting's objective over the best of the settings tried, per instance (1.000 ="
         " best everywhere); *wins* = instances where it is (one of) the best; *none* = instances"
