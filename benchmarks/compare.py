@@ -144,6 +144,7 @@ def child_main(solver: str, instance_path: str, budget: float, out_path: str) ->
         record = {"error": f"{type(err).__name__}: {err}"[:300]}
     record["process_cpu"] = time.process_time() - cpu0
     record["peak_rss_mb"] = peak_rss_mb()
+    record["rss_source"] = "VmHWM"
     Path(out_path).write_text(json.dumps(record))
 
 
@@ -212,6 +213,7 @@ def evaluate(instance: dict[str, Any], record: dict[str, Any]) -> dict[str, Any]
         "solutions_seen",
         "process_cpu",
         "child_wall",
+        "rss_source",
         "version",
         "setting",
     ):

@@ -18,6 +18,7 @@ import math
 import resource
 import time
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Any
 
 try:
@@ -106,6 +107,15 @@ def score(objective: str, max_cost: float, sum_cost: float) -> float:
 
 
 def peak_rss_mb() -> float:
+    """This process's peak resident memory since it started its program. Linux carries
+    ru_maxrss over an exec from the image it replaced (the parent's, for a spawned
+    child), so the high-water mark of the process's own memory map comes first."""
+    try:
+        for line in Path("/proc/self/status").read_text().splitlines():
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024.0
+    except (OSError, ValueError, IndexError):
+        pass
     # ru_maxrss is in KiB on Linux.
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 

@@ -150,7 +150,7 @@ def _no_worse(records: Records, set_name: str, budget: float) -> tuple[bool | No
         if z["objective"] is None:
             worse.append(f"{name} (no solution)")
         elif z["objective"] > o["objective"] * (1 + TIE):
-            worse.append(f"{name} ({z['objective'] / o['objective']:.3f})")
+            worse.append(f"{name} ({z['objective'] / o['objective']:.4f})")
     if not run:
         return None, ""
     g = geomean(
@@ -215,7 +215,7 @@ def target_lines(records: Records) -> list[str]:
             lines.append(_line(None, f"{set_name}, 10 s: geometric mean of zelk / OR-Tools at most 0.95, no instance above 1.0"))
             continue
         g = geomean([r for _, r, _ in rs])
-        above = [f"{n} ({r:.3f})" for n, r, _ in rs if r is not None and r > 1 + TIE]
+        above = [f"{n} ({r:.4f})" for n, r, _ in rs if r is not None and r > 1 + TIE]
         above += [f"{n} (no solution)" for n, _, lost in rs if lost]
         ok = g is not None and g <= 0.95 and not above
         lines.append(
@@ -248,11 +248,12 @@ def target_lines(records: Records) -> list[str]:
         )
     )
     # Memory.
-    heavy, run = [], 0
+    heavy, run, bounds = [], 0, 0
     for row in records.runs.values():
         if row["solver"] != "improve" or row.get("peak_rss_mb") is None:
             continue
         run += 1
+        bounds += not row.get("rss_source")
         limit = RSS_LIMIT_LARGE_MB.get(row["name"].split("-")[0], RSS_LIMIT_MB)
         if row["peak_rss_mb"] > limit:
             heavy.append(f"{row['set']}/{row['name']} {row['budget']:g} s ({row['peak_rss_mb']:.0f} MB)")
@@ -260,7 +261,10 @@ def target_lines(records: Records) -> list[str]:
         _line(
             None if not run else not heavy,
             f"peak RSS of every improve solve at most {RSS_LIMIT_MB:g} MB (pr1002: 300 MB)",
-            f"{run} solves; " + (f"above: {', '.join(heavy)}" if heavy else "none above"),
+            f"{run} solves"
+            + (f" ({bounds} of them measured as upper bounds, see the notes)" if bounds else "")
+            + "; "
+            + (f"above: {', '.join(heavy)}" if heavy else "none above"),
         )
     )
     # Large instances at 60 s (10 s for information).
@@ -484,7 +488,8 @@ def detail_tables(records: Records) -> list[str]:
                     return f"{row['max_cost']:.2f} / {row['sum_cost']:.2f}"
 
                 def mb(row: Row | None) -> str:
-                    return fmt(row.get("peak_rss_mb") if row else None, 0)
+                    value = fmt(row.get("peak_rss_mb") if row else None, 0)
+                    return value if not row or row.get("rss_source") or value == "–" else "≤" + value
 
                 times = f"{fmt(z.get('t_first'), 3)} / {fmt(z.get('t_last'), 2)}" if z else "–"
                 e = next(e for e in records.entries[set_name] if e["name"] == n)
@@ -530,8 +535,11 @@ def render(results: dict[str, Any], plot_files: list[str]) -> str:
         "- *improve / OR* = zelk's objective over OR-Tools' (max route under min-max, sum"
         " under min-sum): below 1 zelk is better. *first / last* = processor seconds to the first"
         " solution and to the last improvement. *MB* = peak resident memory of the child"
-        " process, the interpreter and the instance text included (about 22 MB for zelk before"
-        " the solve, plus the text; 43 MB for OR-Tools).",
+        " process (`VmHWM`), the interpreter and the instance text included (about 20 MB for"
+        " zelk before the solve, plus the text; 43 MB for OR-Tools). A value marked ≤ was"
+        " read from `ru_maxrss`, which Linux carries over from the spawning parent's memory at"
+        " exec: an upper bound (the parent's peak, up to about 100 MB once it had read the"
+        " largest instance, or the solve's own, whichever is larger).",
         "",
         "### Targets",
         "",

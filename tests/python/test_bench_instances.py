@@ -196,6 +196,6 @@ def test_report_replaces_only_its_own_section(
     assert summary == "| random | 10 s | 3 | 0.995 | 1 / 0 / 1 | – | 1 / – / 0 |"
     target = next(line for line in lines if "random, 10 s: geometric mean" in line)
     assert target.startswith("- **MISS**")
-    assert target.endswith("above 1.0: a (1.100), c (no solution)")
+    assert target.endswith("above 1.0: a (1.1000), c (no solution)")
     memory = next(line for line in lines if "peak RSS of every improve" in line)
     assert memory.startswith("- **PASS**")
