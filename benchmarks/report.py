@@ -333,7 +333,8 @@ def published_table(records: Records) -> list[str]:
             if row["objective"] is None:
                 return row["check"][:40]
             gap = (row["objective"] / published - 1) if published else None
-            return fmt(row["objective"]) + (f" ({100 * gap:+.1f}%)" if gap is not None else "")
+            shown = f" ({100 * gap:+.1f}%)".replace("-0.0%", "+0.0%") if gap is not None else ""
+            return fmt(row["objective"]) + shown
 
         lines.append(
             f"| {name} | {fmt(published)} | {fmt(best)} | "
