@@ -9,6 +9,7 @@
 #include "bindings/Bindings.h"
 #include "bindings/StopOnSignal.h"
 #include "search/JsonSolve.h"
+#include "search/MemoryBudget.h"
 
 namespace py = pybind11;
 
@@ -57,8 +58,10 @@ struct CallbackError {
 };
 
 SolveHooks MakeHooks(std::optional<py::function> on_solution,
-                     const std::shared_ptr<CallbackError>& failure) {
+                     const std::shared_ptr<CallbackError>& failure,
+                     std::optional<double> memory_limit_mb) {
     SolveHooks hooks;
+    if (memory_limit_mb) hooks.memory_limit_bytes = MemoryLimitFromMb(*memory_limit_mb);
     hooks.should_stop = [failure, signal = StopOnPythonSignal()] {
         return failure->error.has_value() || signal();
     };
@@ -77,10 +80,10 @@ SolveHooks MakeHooks(std::optional<py::function> on_solution,
 }
 
 py::dict Solve(const std::string& text, double time_limit,
-               std::optional<py::function> on_solution) {
+               std::optional<py::function> on_solution, std::optional<double> memory_limit_mb) {
     const auto failure = std::make_shared<CallbackError>();
-    const JsonSolveOutcome outcome =
-        SolveJsonText(text, time_limit, MakeHooks(std::move(on_solution), failure));
+    const JsonSolveOutcome outcome = SolveJsonText(
+        text, time_limit, MakeHooks(std::move(on_solution), failure, memory_limit_mb));
     if (failure->error) throw *failure->error;
     RaiseIfInterrupted(outcome.interrupted);
     return ToDict(outcome);
@@ -92,23 +95,24 @@ void BindEntryPoints(py::module_& m) {
     m.def(
         "solve_json_file",
         [](const std::string& input_path, double time_limit,
-           std::optional<py::function> on_solution) {
-            return Solve(ReadInstanceFile(input_path), time_limit, std::move(on_solution));
+           std::optional<py::function> on_solution, std::optional<double> memory_limit_mb) {
+            return Solve(ReadInstanceFile(input_path), time_limit, std::move(on_solution),
+                         memory_limit_mb);
         },
         "Solve an MTSP instance from a JSON file path.\n"
         "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
         py::arg("input_path"), py::arg("time_limit") = -1.0, py::kw_only(),
-        py::arg("on_solution") = py::none());
+        py::arg("on_solution") = py::none(), py::arg("memory_limit_mb") = py::none());
     m.def(
         "solve_json_str",
         [](const std::string& json_str, double time_limit,
-           std::optional<py::function> on_solution) {
-            return Solve(json_str, time_limit, std::move(on_solution));
+           std::optional<py::function> on_solution, std::optional<double> memory_limit_mb) {
+            return Solve(json_str, time_limit, std::move(on_solution), memory_limit_mb);
         },
         "Solve an MTSP instance from a JSON string.\n"
         "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
         py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
-        py::arg("on_solution") = py::none());
+        py::arg("on_solution") = py::none(), py::arg("memory_limit_mb") = py::none());
 }
 
 }  // namespace vornik

@@ -8,6 +8,7 @@
 
 #include "bindings/Bindings.h"
 #include "bindings/StopOnSignal.h"
+#include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace py = pybind11;
@@ -44,7 +45,10 @@ void BindSearch(py::module_& m) {
              py::arg("options"))
         .def(
             "solve",
-            [](Solver& solver, std::optional<py::function> on_solution) {
+            [](Solver& solver, std::optional<py::function> on_solution,
+               std::optional<double> memory_limit_mb) {
+                solver.SetMemoryLimit(memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb)
+                                                      : DefaultMemoryLimitBytes());
                 const auto failure = std::make_shared<CallbackError>();
                 solver.SetShouldStop([failure, signal = StopOnPythonSignal()] {
                     return failure->error.has_value() || signal();
@@ -64,7 +68,7 @@ void BindSearch(py::module_& m) {
                 return found ? 1 : 0;
             },
             "Run the ZELK solver. Returns 1 on success, 0 on failure.", py::kw_only(),
-            py::arg("on_solution") = py::none())
+            py::arg("on_solution") = py::none(), py::arg("memory_limit_mb") = py::none())
         .def("get_result", &Solver::GetResult)
         .def("get_result_process", [](const Solver& solver) {
             py::list records;

@@ -71,9 +71,33 @@ std::size_t Frontier::Insert(const SearchNode& node) {
         costs_.resize(last * num_agents_);
         ++removed;
     }
+    // Grow both lists together by a known amount, so that the Solver can account for
+    // the bytes before they are allocated (InsertGrowthBytes).
+    if (entries_.size() == entries_.capacity()) {
+        const std::size_t capacity = NextCapacity();
+        entries_.reserve(capacity);
+        costs_.reserve(capacity * num_agents_);
+    }
     entries_.push_back(Entry{node.g, node.visited});
     costs_.insert(costs_.end(), node.cost.begin(), node.cost.end());
     return removed;
+}
+
+std::size_t Frontier::NextCapacity() const {
+    // Most frontiers hold one node or a few; large ones double.
+    const std::size_t capacity = entries_.capacity();
+    return capacity < 4 ? capacity + 1 : 2 * capacity;
+}
+
+std::size_t Frontier::CapacityBytes() const {
+    return entries_.capacity() * sizeof(Entry) + costs_.capacity() * sizeof(double);
+}
+
+std::size_t Frontier::InsertGrowthBytes(std::size_t num_agents) const {
+    if (entries_.size() < entries_.capacity()) return 0;
+    const std::size_t extra = NextCapacity() - entries_.capacity();
+    const std::size_t agents = agents_fixed_ ? num_agents_ : num_agents;
+    return extra * sizeof(Entry) + (NextCapacity() * agents - costs_.capacity()) * sizeof(double);
 }
 
 }  // namespace vornik

@@ -36,6 +36,11 @@ public:
 
     /// Number of stored nodes.
     std::size_t Size() const { return entries_.size(); }
+    /// Heap bytes the stored nodes take (the lists' capacity).
+    std::size_t CapacityBytes() const;
+    /// Heap bytes the next Insert of a node with `num_agents` agents may add: the growth
+    /// of the lists when they are full, 0 otherwise. Insert grows them by exactly this.
+    std::size_t InsertGrowthBytes(std::size_t num_agents) const;
 
 private:
     struct Entry {
@@ -44,6 +49,8 @@ private:
     };
 
     void CheckAgentCount(const SearchNode& node) const;
+    /// Capacity (in entries) the lists take when a full frontier grows.
+    std::size_t NextCapacity() const;
 
     std::vector<Entry> entries_;
     /// Costs of entry k at [k * num_agents_, (k + 1) * num_agents_).

@@ -20,10 +20,14 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 
     // "solve_time" covers construction and search, not the parsing above.
     const auto t0 = std::chrono::steady_clock::now();
-    Solver solver(problem, problem.options);
+    Solver solver(problem, problem.options,
+                  hooks.memory_limit_bytes > 0 ? hooks.memory_limit_bytes
+                                               : DefaultMemoryLimitBytes());
     solver.SetShouldStop(hooks.should_stop);
     solver.SetOnSolution(hooks.on_solution);
     solver.Solve();
+    // Only the result is read from here on: the search's memory goes back first.
+    solver.ReleaseSearchMemory();
     const auto t1 = std::chrono::steady_clock::now();
 
     const Result result = solver.GetResult();

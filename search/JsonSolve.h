@@ -1,6 +1,7 @@
 #ifndef VORNIK_SEARCH_JSONSOLVE_H
 #define VORNIK_SEARCH_JSONSOLVE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,12 +43,16 @@ struct JsonSolveOutcome {
 struct SolveHooks {
     std::function<bool()> should_stop;
     std::function<void(double, double, double)> on_solution;
+    /// Memory limit of the whole solve in bytes; 0 means DefaultMemoryLimitBytes().
+    std::size_t memory_limit_bytes = 0;
 };
 
 /// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
 /// instance's own) and solves. Errors propagate: the JSON library's exceptions for text
 /// and format faults, std::out_of_range for unknown node ids or types,
-/// std::invalid_argument for instances the Solver cannot represent.
+/// std::invalid_argument for instances the Solver cannot represent or that cannot fit
+/// in the memory limit, OutOfMemoryError (a std::bad_alloc) when memory ran out before
+/// any solution was found.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                              const SolveHooks& hooks = {});
 

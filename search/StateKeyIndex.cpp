@@ -1,5 +1,6 @@
 #include "search/StateKeyIndex.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vornik {
@@ -21,9 +22,12 @@ std::uint64_t Mix(std::uint64_t x) {
 }  // namespace
 
 void StateKeyIndex::Reset(std::size_t width) {
+    if (budget_ != nullptr) budget_->Give(CapacityBytes());
     width_ = width;
     count_ = 0;
-    keys_.clear();
+    keys_ = {};
+    slots_ = {};
+    if (budget_ != nullptr) budget_->Take(kInitialSlots * sizeof(std::int64_t));
     slots_.assign(kInitialSlots, -1);
 }
 
@@ -54,7 +58,16 @@ std::int64_t StateKeyIndex::Find(const std::uint8_t* key) const {
 
 std::int64_t StateKeyIndex::Insert(const std::uint8_t* key) {
     // At most half full, so probe runs stay short and an empty slot always exists.
-    if (slots_.empty() || 2 * (count_ + 1) > slots_.size()) Grow();
+    const bool grow_slots = slots_.empty() || 2 * (count_ + 1) > slots_.size();
+    const bool grow_keys = keys_.size() + width_ > keys_.capacity();
+    // Both arrays double; the budget hears of it before anything is allocated.
+    const std::size_t key_capacity = std::max(keys_.size() + width_, 2 * keys_.capacity());
+    std::size_t growth = 0;
+    if (grow_slots) growth += (slots_.empty() ? kInitialSlots : slots_.size()) * sizeof(std::int64_t);
+    if (grow_keys) growth += key_capacity - keys_.capacity();
+    if (budget_ != nullptr && growth > 0) budget_->Take(growth);
+    if (grow_keys) keys_.reserve(key_capacity);
+    if (grow_slots) Grow();
     const auto index = static_cast<std::int64_t>(count_);
     keys_.insert(keys_.end(), key, key + width_);
     ++count_;

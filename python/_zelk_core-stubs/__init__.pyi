@@ -117,19 +117,29 @@ class Result:
 
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
-    def solve(self, *, on_solution: _OnSolution | None = None) -> int:
+    def solve(
+        self, *, on_solution: _OnSolution | None = None, memory_limit_mb: float | None = None
+    ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
 def solve_json_file(
-    input_path: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+    input_path: str,
+    time_limit: float = -1.0,
+    *,
+    on_solution: _OnSolution | None = None,
+    memory_limit_mb: float | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
 def solve_json_str(
-    json_str: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+    json_str: str,
+    time_limit: float = -1.0,
+    *,
+    on_solution: _OnSolution | None = None,
+    memory_limit_mb: float | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
