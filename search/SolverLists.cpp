@@ -102,11 +102,14 @@ std::int64_t Solver::FindFrontier(const SearchNode& node) const {
 bool Solver::IsDominated(const SearchNode& node) {
     const std::int64_t found = FindFrontier(node);
     if (found >= 0) return frontiers_[static_cast<std::size_t>(found)].IsDominated(node);
-    // A new state key: room for its frontier is taken before anything changes.
+    // A new state key: room for its frontier is taken before anything changes. The new
+    // list is allocated while the old one is still held, so the budget takes both.
     if (frontiers_.size() == frontiers_.capacity()) {
         const std::size_t capacity = std::max<std::size_t>(64, 2 * frontiers_.capacity());
-        budget_.Take((capacity - frontiers_.capacity()) * sizeof(Frontier));
+        const std::size_t old_bytes = frontiers_.capacity() * sizeof(Frontier);
+        budget_.Take(capacity * sizeof(Frontier));
         frontiers_.reserve(capacity);
+        budget_.Give(old_bytes);
     }
     frontier_by_key_.Insert(node.current_vertex.data());
     num_frontiers_ += 1;
@@ -119,12 +122,13 @@ void Solver::AddToFrontier(const SearchNode& node) {
     // The search asks IsDominated for the same node first, which creates the frontier.
     if (found < 0) throw std::out_of_range("no frontier for the node's state key");
     Frontier& frontier = frontiers_[static_cast<std::size_t>(found)];
-    // Take what the insert may add; give back what it did not need (it removed nodes).
+    // Take what the insert may allocate (a new block while the old one is held), then
+    // keep only what it added.
     const std::size_t taken = frontier.InsertGrowthBytes(node.cost.size());
     const std::size_t before = frontier.CapacityBytes();
     budget_.Take(taken);
     frontier.Insert(node);
-    budget_.Give(taken - (frontier.CapacityBytes() - before));
+    budget_.Give(taken + before - frontier.CapacityBytes());
 }
 
 void Solver::ResetFrontiers() { num_frontiers_ = 0; }

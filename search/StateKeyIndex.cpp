@@ -60,14 +60,18 @@ std::int64_t StateKeyIndex::Insert(const std::uint8_t* key) {
     // At most half full, so probe runs stay short and an empty slot always exists.
     const bool grow_slots = slots_.empty() || 2 * (count_ + 1) > slots_.size();
     const bool grow_keys = keys_.size() + width_ > keys_.capacity();
-    // Both arrays double; the budget hears of it before anything is allocated.
+    // Both arrays double. Each new array is allocated while the old one is still held:
+    // the budget takes both first and gets the old ones back afterwards.
     const std::size_t key_capacity = std::max(keys_.size() + width_, 2 * keys_.capacity());
-    std::size_t growth = 0;
-    if (grow_slots) growth += (slots_.empty() ? kInitialSlots : slots_.size()) * sizeof(std::int64_t);
-    if (grow_keys) growth += key_capacity - keys_.capacity();
-    if (budget_ != nullptr && growth > 0) budget_->Take(growth);
+    const std::size_t slot_count = slots_.empty() ? kInitialSlots : 2 * slots_.size();
+    std::size_t peak = 0;
+    if (grow_slots) peak += slot_count * sizeof(std::int64_t);
+    if (grow_keys) peak += key_capacity;
+    const std::size_t before = CapacityBytes();
+    if (budget_ != nullptr && peak > 0) budget_->Take(peak);
     if (grow_keys) keys_.reserve(key_capacity);
     if (grow_slots) Grow();
+    if (budget_ != nullptr && peak > 0) budget_->Give(peak + before - CapacityBytes());
     const auto index = static_cast<std::int64_t>(count_);
     keys_.insert(keys_.end(), key, key + width_);
     ++count_;
