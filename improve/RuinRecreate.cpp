@@ -31,8 +31,8 @@ void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double
 
     // String lengths follow the routes' average size; the number of routes touched
     // follows from how many targets should go in all.
-    const double average_size =
-        static_cast<double>(routed.size()) / static_cast<double>(std::max<std::size_t>(1, used_routes));
+    const double average_size = static_cast<double>(routed.size()) /
+                                static_cast<double>(std::max<std::size_t>(1, used_routes));
     const double max_length = std::max(1.0, std::min(10.0, average_size));
     const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
     const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;

@@ -14,8 +14,8 @@ namespace vornik {
 /// a share of the summed cost under min-max (so that routes below the longest one still
 /// get shorter) and a penalty for every target left unserved.
 struct ScoreWeights {
-    double sum_weight = 1.0;      ///< weight of the summed cost (1 under min-sum)
-    double max_weight = 0.0;      ///< weight of the largest route (1 under min-max)
+    double sum_weight = 1.0;  ///< weight of the summed cost (1 under min-sum)
+    double max_weight = 0.0;  ///< weight of the largest route (1 under min-max)
     double unassigned_penalty = 0.0;
 
     double Of(const EngineSolution& solution) const;

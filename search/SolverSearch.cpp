@@ -17,22 +17,10 @@ constexpr std::uint64_t kStopPollInterval = 64;
 }  // namespace
 
 void Solver::ResetSearchState() {
-    pool_.Reset(start_vertices_.size());
-    pool_capacity_ = 0;
+    ReleaseSearchMemory();
     pool_growth_step_ = 1024;
     pool_max_growth_step_ = 4096;
     node_count_ = 0;
-    parents_.clear();
-    open_list_.clear();
-    focal_by_f_.clear();
-    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
-                            ArenaAllocator<FocalKey>(&focal_arena_));
-    // The lists are empty, so their arenas can give their blocks back.
-    open_arena_.Release();
-    focal_arena_.Release();
-    focal_index_arena_.Release();
-    frontier_by_key_.Reset(start_vertices_.size());
-    frontiers_.clear();
     ResetFrontiers();
     weights_.assign(1, 100.0);
     focal_bound_ = 0.0;
@@ -56,14 +44,13 @@ void Solver::ReleaseSearchMemory() {
     focal_by_f_.clear();
     focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
                             ArenaAllocator<FocalKey>(&focal_arena_));
+    // The lists are empty, so their arenas can give their blocks back.
     open_arena_.Release();
     focal_arena_.Release();
     focal_index_arena_.Release();
     frontier_by_key_.Reset(start_vertices_.size());
     frontiers_.clear();
     frontiers_.shrink_to_fit();
-    // The next Solve must start from a clean state.
-    searched_ = true;
 }
 
 bool Solver::Solve() {
