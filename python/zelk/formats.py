@@ -192,10 +192,10 @@ def _whole_number(token: str, where: str) -> int:
     return int(value)
 
 
-def _check_node_count(what: str, n: int, max_nodes: int | None) -> None:
+def _check_node_count(what: str, n: int, max_nodes: int | None, unit: str = "nodes") -> None:
     limit = NODE_LIMIT if max_nodes is None else max_nodes
     if n > limit:
-        raise FormatError(f"{what} {n} is above the limit of {limit} nodes")
+        raise FormatError(f"{what} {n} is above the limit of {limit} {unit}")
 
 
 _LAYOUTS = (
@@ -452,8 +452,10 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
                 )
             else:
                 if vehicles is None and len(fields) == 2 and all(_INT.match(t) for t in fields):
-                    vehicles = int(fields[0])
-                    _check_node_count(f"line {number}: the vehicle number", vehicles, max_nodes)
+                    vehicles = _whole_number(fields[0], f"line {number}, NUMBER")
+                    _check_node_count(
+                        f"line {number}: the vehicle number", vehicles, max_nodes, "agents"
+                    )
                 continue
         if not fields:
             continue
