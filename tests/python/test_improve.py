@@ -211,3 +211,55 @@ def test_improve_lifts_the_node_limit() -> None:
         zelk.solve_json_str(dumps(instance), 1.0)
     result = _solve(instance, iteration_limit=20)
     check_solution(instance, result)
+
+
+def test_the_engine_lets_other_threads_run_and_keeps_its_own_budget() -> None:
+    """Threads solving side by side give the sequential answers; while the engine runs,
+    the interpreter lock is free (with Python's forced hand-over switched off, a solve
+    that held it would keep the main thread from ever stopping it); and budgets are per
+    thread."""
+    import threading
+    import time
+
+    texts = [dumps(random_instance(random.Random(seed), 80, 4)) for seed in (8, 9)]
+    sequential = [zelk.solve_json_str(t, 60.0, improve=True, iteration_limit=400) for t in texts]
+    results: list[dict[str, Any]] = [{}, {}]
+
+    def run(k: int) -> None:
+        results[k] = zelk.solve_json_str(texts[k], 60.0, improve=True, iteration_limit=400)
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert [r["routes"] for r in results] == [r["routes"] for r in sequential]
+
+    stop = threading.Event()
+    stopped: dict[str, Any] = {}
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    try:
+        solver = threading.Thread(
+            target=lambda: stopped.update(zelk.solve_json_str(texts[0], 60.0, improve=True, should_stop=stop.is_set))
+        )
+        began = time.perf_counter()
+        solver.start()
+        time.sleep(0.3)
+        stop.set()
+        solver.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert stopped["statistics"]["interrupted"] is True
+    assert time.perf_counter() - began < 30.0
+
+    # Two 1 s solves side by side each use a full second of their own thread's
+    # processor time, so together they cannot end before a second of wall time (on the
+    # shared process clock they would end after half a second on two cores).
+    began = time.perf_counter()
+    threads = [threading.Thread(target=lambda t=t: zelk.solve_json_str(t, 1.0, improve=True)) for t in texts]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert time.perf_counter() - began >= 0.95
