@@ -66,7 +66,15 @@ bool Solver::Solve() {
     }
     SearchNode root;
     root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
+    // An agent leaves its start when the start's window opens, not before: the route
+    // evaluator of the post-optimizers counts that wait, so the search's clocks do too.
     root.cost.assign(start_vertices_.size(), 0.0);
+    double start_waits = 0.0;
+    for (std::size_t k = 0; k < start_vertices_.size(); ++k) {
+        const auto window = time_windows_.find(start_vertices_[k]);
+        if (window != time_windows_.end()) root.cost[k] = std::max(0.0, window->second.first);
+        start_waits += root.cost[k];
+    }
     root.closed.assign(start_vertices_.size(), 0);
     for (std::uint64_t v = c; v < kMaxVertices; ++v) root.visited.Set(v);
     for (std::uint64_t v : unreachable_points_) {
@@ -84,7 +92,7 @@ bool Solver::Solve() {
     result_.n_generated += 1;
     focal_bound_ = weights_[0] * root.f;
     open_list_.emplace(root.f, root.id);
-    if (SumCost(root) != 0.0) {
+    if (SumCost(root) != start_waits) {
         WarnLine("Initial length is not 0 !");
         throw std::logic_error("Initial length is not 0 !");
     }

@@ -127,8 +127,8 @@ def test_bad_input_exits_2_with_a_message(args: list[object], message: str) -> N
     [
         # A coordinate that is not a number, in a file that is otherwise TSPLIB: the
         # message names the file and the node.
-        (["solve", "{bad}"], "bad.tsp: node 2: 'x' is not a number"),
-        (["convert", "{bad}", "-o", "{out}"], "bad.tsp: node 2: 'x' is not a number"),
+        (["solve", "{bad}"], "bad.tsp: line 7, node 2 y: 'x' is not a number"),
+        (["convert", "{bad}", "-o", "{out}"], "bad.tsp: line 7, node 2 y: 'x' is not a number"),
         # Options the parser refuses: its usage text, then the one error line.
         (["solve", JSON_INSTANCE, "--bogus"], "unrecognized arguments: --bogus"),
         (["solve", JSON_INSTANCE, "--time-limit", "soon"], "invalid float value: 'soon'"),
