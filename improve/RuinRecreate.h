@@ -37,6 +37,9 @@ public:
     /// `blink`. Targets that fit nowhere stay unassigned.
     void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
 
+    /// Up to this many targets, every place of every route is tried for an insertion.
+    static constexpr std::size_t kExhaustiveTargets = 200;
+
 private:
     void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,
                       std::size_t length, std::mt19937_64& rng) const;
