@@ -1,6 +1,11 @@
 #include "search/JsonSolve.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,34 +17,11 @@
 
 namespace vornik {
 
-JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
-                               const SolveHooks& hooks) {
-    Problem problem = ParseInstance(json_text);
-    if (time_limit > 0) problem.options.time_limit = time_limit;
-    const ObjectiveType objective = problem.options.objective;
+namespace {
 
-    // "solve_time" covers construction and search, not the parsing above.
-    const auto t0 = std::chrono::steady_clock::now();
-    Solver solver(problem, problem.options,
-                  hooks.memory_limit_bytes > 0 ? hooks.memory_limit_bytes
-                                               : DefaultMemoryLimitBytes());
-    solver.SetShouldStop(hooks.should_stop);
-    solver.SetOnSolution(hooks.on_solution);
-    solver.Solve();
-    // Only the result is read from here on: the search's memory goes back first.
-    solver.ReleaseSearchMemory();
-    const auto t1 = std::chrono::steady_clock::now();
-
-    const Result result = solver.GetResult();
-    const std::vector<AnytimeRecord> records = solver.GetResultProcess();
-
-    JsonSolveOutcome outcome;
-    outcome.solve_time =
-        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
-        1e9;
+void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
     outcome.timeout = result.timeout;
-    outcome.interrupted = solver.Interrupted();
     for (std::size_t k = 0; k < problem.agents_ordered.size(); ++k) {
         RouteOutcome route;
         route.agent_id = problem.agents_ordered[k].id;
@@ -57,6 +39,76 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
     outcome.n_generated = result.n_generated;
     outcome.n_expanded = result.n_expanded;
     outcome.last_update_time = result.last_update_time;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+    const auto t1 = std::chrono::steady_clock::now();
+    return static_cast<double>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
+           1e9;
+}
+
+// The memory limit a solve was given, or the default.
+std::size_t MemoryLimitOf(const SolveHooks& hooks) {
+    return hooks.memory_limit_bytes > 0 ? hooks.memory_limit_bytes : DefaultMemoryLimitBytes();
+}
+
+JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks& hooks,
+                                       const ImproveSettings& settings) {
+    const auto t0 = std::chrono::steady_clock::now();
+    ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
+    ImproveReport report;
+    if (problem.nodes.size() <= kMaxVertices) {
+        Solver solver(problem, problem.options, MemoryLimitOf(hooks));
+        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
+                                settings);
+    } else {
+        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
+                                settings);
+    }
+    JsonSolveOutcome outcome;
+    outcome.solve_time = SecondsSince(t0);
+    FillRoutes(problem, report.result, outcome);
+    outcome.interrupted = report.interrupted;
+    outcome.improved = true;
+    outcome.improve_iterations = report.iterations;
+    outcome.best_phase = report.best_phase;
+    outcome.first_solution_time = report.first_solution_time;
+    for (const ImprovePoint& point : report.anytime) {
+        outcome.anytime.push_back(
+            AnytimePoint{point.time, point.max_cost, point.sum_cost, point.phase});
+    }
+    return outcome;
+}
+
+}  // namespace
+
+JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
+                               const SolveHooks& hooks, const SolveSettings& settings) {
+    Problem problem = ParseInstance(json_text);
+    if (time_limit > 0) problem.options.time_limit = time_limit;
+    if (settings.improve) return SolveImprovingProblem(problem, hooks, settings.improve_settings);
+    const ObjectiveType objective = problem.options.objective;
+
+    // "solve_time" covers construction and search, not the parsing above.
+    const auto t0 = std::chrono::steady_clock::now();
+    Solver solver(problem, problem.options, MemoryLimitOf(hooks));
+    solver.SetShouldStop(hooks.should_stop);
+    solver.SetOnSolution(hooks.on_solution);
+    solver.Solve();
+    // Only the result is read from here on: the search's memory goes back first.
+    solver.ReleaseSearchMemory();
+    const auto t1 = std::chrono::steady_clock::now();
+
+    const Result result = solver.GetResult();
+    const std::vector<AnytimeRecord> records = solver.GetResultProcess();
+
+    JsonSolveOutcome outcome;
+    outcome.solve_time =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
+        1e9;
+    FillRoutes(problem, result, outcome);
+    outcome.interrupted = solver.Interrupted();
 
     // Keep only solutions better than every earlier one by more than 1e-9, by sum under
     // min-sum and by the largest route under min-max.
@@ -70,7 +122,7 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
         }
         const double score = objective == ObjectiveType::MinSum ? sum : largest;
         if (score < best - 1e-9) {
-            outcome.anytime.push_back(AnytimePoint{record.time, largest, sum});
+            outcome.anytime.push_back(AnytimePoint{record.time, largest, sum, {}});
             best = score;
         }
     }
@@ -78,11 +130,36 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 }
 
 std::string ReadInstanceFile(const std::string& path) {
-    // A folder opens as a stream on Linux but has no content to read.
-    std::error_code ignored;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open() || std::filesystem::is_directory(path, ignored)) throw std::runtime_error("Cannot open file: " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // The C library would stop at an embedded NUL and open the file named by the part
+    // before it.
+    if (path.find('\0') != std::string::npos) {
+        throw std::invalid_argument("input_path must not contain a NUL character");
+    }
+    // Only a regular file has a known end: a device such as /dev/zero never ends, a FIFO
+    // without a writer blocks the open (O_NONBLOCK returns at once instead), and a folder
+    // has no content. Any of them is a file that cannot be opened as an instance.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("Cannot open file: " + path);
+    }
+    // Read no more than the size the file had when opened: a file that grows meanwhile
+    // cannot make the read unbounded.
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    bool read_failed = false;
+    while (filled < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read_failed = true;
+        if (got <= 0) break;  // an error, or the file shrank
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    if (read_failed) throw std::runtime_error("Cannot open file: " + path);
+    text.resize(filled);
+    return text;
 }
 
 }  // namespace vornik

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "search/ImprovingSolve.h"
+
 namespace vornik {
 
 /// One agent's route in the order of the instance's agents.
@@ -21,6 +23,7 @@ struct AnytimePoint {
     double time = 0.0;  ///< processor seconds since the search started
     double max_cost = 0.0;
     double sum_cost = 0.0;
+    std::string phase;  ///< improvement path only: "search", "construct" or "improve"
 };
 
 /// Everything a whole-instance solve reports.
@@ -36,6 +39,18 @@ struct JsonSolveOutcome {
     double last_update_time = 0.0;
     std::vector<AnytimePoint> anytime;
     bool interrupted = false;  ///< the caller's stop callback ended the search
+    // Improvement path only.
+    bool improved = false;  ///< the solve ran on the improvement path
+    std::int64_t improve_iterations = 0;
+    std::string best_phase;
+    double first_solution_time = -1.0;
+};
+
+/// Which path a whole-instance solve takes: the focal search alone (the default), or the
+/// improvement path with its settings.
+struct SolveSettings {
+    bool improve = false;
+    ImproveSettings improve_settings;
 };
 
 /// Optional hooks of a solve: a stop request polled during the search, and a report of
@@ -48,16 +63,20 @@ struct SolveHooks {
 };
 
 /// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
-/// instance's own) and solves. Errors propagate: the JSON library's exceptions for text
+/// instance's own) and solves. On the improvement path an instance above the focal
+/// search's node limit skips the search and goes to the engine alone. Errors propagate: the JSON library's exceptions for text
 /// and format faults, std::out_of_range for unknown node ids or types,
 /// std::invalid_argument for instances the Solver cannot represent or that cannot fit
 /// in the memory limit, OutOfMemoryError (a std::bad_alloc) when memory ran out before
 /// any solution was found.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
-                                             const SolveHooks& hooks = {});
+                                             const SolveHooks& hooks = {},
+                                             const SolveSettings& settings = {});
 
-/// The whole content of the file at `path`, byte for byte. Throws std::runtime_error
-/// "Cannot open file: <path>" when it cannot be opened.
+/// The whole content of the file at `path`, byte for byte, up to the size the file had
+/// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be
+/// opened or read, or is not a regular file (a folder, a device, a FIFO: refused without
+/// reading or waiting), and std::invalid_argument when `path` holds a NUL character.
 [[nodiscard]] std::string ReadInstanceFile(const std::string& path);
 
 }  // namespace vornik

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "core/CostMatrixCheck.h"
 #include "core/Diagnostics.h"
 #include "plugins/AllowedTypes.h"
 #include "plugins/CompositeConstraintChecker.h"
@@ -79,6 +80,13 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     CheckFits(estimate_, memory_limit_bytes);
     memory_limit_ = memory_limit_bytes;
 
+    {
+        auto kept = std::make_shared<Problem>(problem);
+        kept->options = options;
+        problem_ = std::move(kept);
+    }
+    objective_type_ = options.objective;
+
     // 2. Agent types.
     type_index_by_name_ = problem.type_index_of;
     for (const auto& [name, index] : type_index_by_name_) type_name_by_index_[index] = name;
@@ -139,34 +147,15 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     owned_graph_ = std::make_unique<SparseGraph>();
     owned_graph_->ChangeCostDim(num_agent_types_, kNoArcCost);
     for (std::uint64_t v = 0; v < n; ++v) owned_graph_->AddVertex(v);
-    // Every matrix is checked before anything is filled, in the order the faults were
-    // always reported; the table is then built one row at a time (a whole n x n table
+    // Every matrix is checked before anything is filled, in the order the faults are
+    // reported; the table is then built one row at a time (a whole n x n table
     // of cost vectors would double the graph's peak).
     for (const auto& [name, matrix] : problem.cost_matrices) {
         if (type_index_by_name_.find(name) == type_index_by_name_.end()) {
             throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
                                     "', which no agent has");
         }
-        if (matrix.size() > n) {
-            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
-                                        std::to_string(matrix.size()) + " rows for " +
-                                        std::to_string(n) + " nodes");
-        }
-        for (std::uint64_t r = 0; r < matrix.size(); ++r) {
-            if (matrix[r].size() > n) {
-                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
-                                            std::to_string(r) + " has " +
-                                            std::to_string(matrix[r].size()) +
-                                            " entries for " + std::to_string(n) + " nodes");
-            }
-            for (std::uint64_t c = 0; c < matrix[r].size(); ++c) {
-                if (std::isnan(matrix[r][c])) {
-                    throw std::invalid_argument("cost matrix of agent type '" + name +
-                                                "': entry [" + std::to_string(r) + "][" +
-                                                std::to_string(c) + "] is NaN");
-                }
-            }
-        }
+        CheckCostMatrix(name, matrix, n);
     }
     std::vector<CostVector> row(n, CostVector(num_agent_types_, kNoArcCost));
     for (std::uint64_t j = 0; j < n; ++j) {
