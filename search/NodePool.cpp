@@ -23,10 +23,10 @@ T Get(const unsigned char* at) {
 }  // namespace
 
 std::size_t NodePool::SlotBytesFor(std::size_t num_agents) {
-    // Fixed part, costs, the two ids, vertices and closed bits, rounded up to 8 bytes so
-    // that the doubles of every slot stay aligned.
+    // Fixed part, costs, the two ids, vertices and closed bits, rounded up to 4 bytes so
+    // that the ids stay aligned (doubles are copied in and out, never read in place).
     const std::size_t bytes = kCostsAt + 8 * num_agents + 8 + num_agents + (num_agents + 7) / 8;
-    return (bytes + 7) / 8 * 8;
+    return (bytes + 3) / 4 * 4;
 }
 
 void NodePool::Reset(std::size_t num_agents) {
@@ -85,7 +85,6 @@ void NodePool::Store(std::int64_t id, const SearchNode& node, std::int64_t paren
     num_vertices_ = node.num_vertices;
     unsigned char* slot = Slot(id);
     std::memcpy(slot + kVisitedAt, node.visited.words, sizeof(node.visited.words));
-    Put(slot + kGAt, node.g);
     Put(slot + kFAt, node.f);
     Put(slot + ids_at_, parent < 0 ? kNoParent : static_cast<std::uint32_t>(parent));
     Put(slot + ids_at_ + 4, static_cast<std::int32_t>(node.last_agent));
@@ -111,7 +110,7 @@ void NodePool::Load(std::int64_t id, SearchNode& out) const {
     out.id = id;
     std::memcpy(out.visited.words, slot + kVisitedAt, sizeof(out.visited.words));
     out.h = 0.0;
-    out.g = Get<double>(slot + kGAt);
+    out.g = 0.0;
     out.f = Get<double>(slot + kFAt);
     out.last_agent = Get<std::int32_t>(slot + ids_at_ + 4);
     out.num_vertices = out.last_agent < 0 ? -1 : num_vertices_;

@@ -17,12 +17,13 @@ namespace vornik {
 /// A SearchNode value holds three heap lists; storing millions of them that way would
 /// cost several allocations and well over 200 bytes each. The pool instead lays each
 /// node out in one fixed-size slot inside blocks that never move, so growing the pool
-/// copies nothing. A slot keeps only what the search reads back: the visited set, g, f,
+/// copies nothing. A slot keeps only what the search reads back: the visited set, f,
 /// the per-agent costs, the parent and last-agent ids, one byte per agent for its vertex
 /// and one bit per agent for its closed flag. What follows from those is not stored: a
 /// node's open_agents is the number of agents whose flag is clear, its num_vertices is
-/// the search's (the same for every node of a search), and h, which nothing reads after
-/// the node's f was computed, reads back as 0.0.
+/// the search's (the same for every node of a search), g is the objective's aggregate of
+/// the costs (the Solver computes it again after Load), and h, which nothing reads after
+/// the node's f was computed, reads back as 0.0, as g does.
 class NodePool {
 public:
     /// Drops every node and fixes the number of agents of the slots to come.
@@ -61,9 +62,8 @@ public:
 private:
     // Slot layout, byte offsets from the slot's start.
     static constexpr std::size_t kVisitedAt = 0;
-    static constexpr std::size_t kGAt = 32;
-    static constexpr std::size_t kFAt = 40;
-    static constexpr std::size_t kCostsAt = 48;
+    static constexpr std::size_t kFAt = 32;
+    static constexpr std::size_t kCostsAt = 40;
     static constexpr std::uint64_t kSlotsPerBlock = 1024;
     static constexpr std::uint32_t kNoParent = 0xFFFFFFFF;
 

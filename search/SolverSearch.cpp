@@ -184,6 +184,8 @@ void Solver::Search(std::uint64_t c) {
             }
             const auto first = focal_list_.begin();
             pool_.Load(first->id, parent);
+            // The pool keeps no g: it is the aggregate of the costs, as when it was made.
+            parent.g = objective_->Aggregate(parent.cost);
             EraseFocal(first);
             open_list_.erase({parent.f, parent.id});
 
