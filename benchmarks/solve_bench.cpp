@@ -160,7 +160,7 @@ public:
     std::int64_t Stored() const { return node_count_; }
     std::size_t FrontierEntries() const {
         std::size_t total = 0;
-        for (const auto& frontier : frontiers_) total += frontier.Size();
+        for (std::size_t k = 0; k < frontiers_.Size(); ++k) total += frontiers_[k].Size();
         return total;
     }
     // Bytes one entry takes: its tree node (FOCAL's with its node in the f index).
@@ -169,8 +169,8 @@ public:
         return focal_arena_.ChunkBytes() + focal_index_arena_.ChunkBytes();
     }
     void FreeFrontiers() {
-        frontiers_.clear();
-        frontiers_.shrink_to_fit();
+        frontiers_.SetBudget(nullptr);
+        frontiers_.Clear();
         frontier_by_key_ = vornik::StateKeyIndex();
     }
 };

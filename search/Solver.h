@@ -23,6 +23,7 @@
 #include "plugins/PostOptimizerPlugin.h"
 #include "search/FocalComparatorPlugin.h"
 #include "search/Frontier.h"
+#include "search/FrontierStore.h"
 #include "search/ImprovingSolve.h"
 #include "search/ListArena.h"
 #include "search/MemoryBudget.h"
@@ -253,7 +254,7 @@ protected:
     // State key -> index into frontiers_, numbered in order of first appearance.
     StateKeyIndex frontier_by_key_;
     std::int64_t num_frontiers_ = 0;
-    std::vector<Frontier> frontiers_;
+    FrontierStore frontiers_;
     std::vector<AnytimeRecord> anytime_records_;
     std::int64_t node_count_ = 0;  // parent ids live in the pool's slots
     std::string instance_name_;

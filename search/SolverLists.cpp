@@ -102,18 +102,12 @@ std::int64_t Solver::FindFrontier(const SearchNode& node) const {
 bool Solver::IsDominated(const SearchNode& node) {
     const std::int64_t found = FindFrontier(node);
     if (found >= 0) return frontiers_[static_cast<std::size_t>(found)].IsDominated(node);
-    // A new state key: room for its frontier is taken before anything changes. The new
-    // list is allocated while the old one is still held, so the budget takes both.
-    if (frontiers_.size() == frontiers_.capacity()) {
-        const std::size_t capacity = std::max<std::size_t>(64, 2 * frontiers_.capacity());
-        const std::size_t old_bytes = frontiers_.capacity() * sizeof(Frontier);
-        budget_.Take(capacity * sizeof(Frontier));
-        frontiers_.reserve(capacity);
-        budget_.Give(old_bytes);
-    }
+    // A new state key: its frontier is added first, so that a refusal by the budget
+    // leaves the key unknown (at worst with an empty frontier to spare, which the next
+    // new key takes).
+    frontiers_.Add();
     frontier_by_key_.Insert(node.current_vertex.data());
     num_frontiers_ += 1;
-    frontiers_.emplace_back();
     return false;
 }
 

@@ -54,7 +54,7 @@ void Solver::ReleaseSearchMemory() {
     focal_arena_.Release();
     focal_index_arena_.Release();
     frontier_by_key_ = StateKeyIndex();
-    frontiers_ = std::vector<Frontier>();
+    frontiers_.Clear();
     budget_.Clear();
     // Every structure asks the budget before it grows.
     pool_.SetBudget(&budget_);
@@ -62,6 +62,7 @@ void Solver::ReleaseSearchMemory() {
     focal_arena_.SetBudget(&budget_);
     focal_index_arena_.SetBudget(&budget_);
     frontier_by_key_.SetBudget(&budget_);
+    frontiers_.SetBudget(&budget_);
 }
 
 std::size_t Solver::SearchLimit() const {
