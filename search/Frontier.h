@@ -38,8 +38,8 @@ public:
 
     /// Number of stored nodes.
     std::size_t Size() const { return stride_ == 0 ? 0 : data_.size() / stride_; }
-    /// Heap bytes the stored nodes take (the list's capacity).
-    std::size_t CapacityBytes() const { return data_.capacity() * sizeof(double); }
+    /// Heap bytes the stored nodes take (the list's capacity and the allocator's header).
+    std::size_t CapacityBytes() const { return HeapBytes(data_.capacity() * sizeof(double)); }
     /// Heap bytes the next Insert of a node with `num_agents` agents may allocate while
     /// the current block is still held: the whole new block when the list is full, 0
     /// otherwise. Insert never allocates more.
@@ -50,6 +50,7 @@ private:
     static constexpr std::size_t kCostsAt = 5;
 
     void CheckAgentCount(const SearchNode& node) const;
+    static std::size_t HeapBytes(std::size_t bytes);
     /// Capacity (in entries) the list takes when a full frontier grows.
     std::size_t NextCapacity() const;
 
