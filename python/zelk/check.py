@@ -88,7 +88,7 @@ def route_duration(
     return _walk(instance, agent, path)[0]
 
 
-def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> list[str]:
+def check_solution(instance: Mapping[str, Any], result: Any) -> list[str]:
     """The problems of ``result`` as a solution of ``instance``; empty when it is valid.
 
     A valid result has "status" "success", one route per agent in the instance's agent
@@ -102,8 +102,11 @@ def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> li
     instance
         The instance as a JSON-format dict (as :func:`zelk.formats.load_instance` gives).
     result
-        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`.
+        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`,
+        or a :class:`zelk.Solution`.
     """
+    if hasattr(result, "to_dict"):
+        result = result.to_dict()
     if result.get("status") != "success":
         return [f'status is {result.get("status")!r}, not "success": no solution to check']
     problems: list[str] = []
