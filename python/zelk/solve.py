@@ -20,6 +20,7 @@ from typing import Any
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
+from zelk.schema import prepare_instance
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.solution import Route, Solution, from_result
 
@@ -252,9 +253,9 @@ def solve(
         )  # fmt: skip
 
     data = _instance_dict(instance)
-    from zelk.schema import prepare_instance
-
-    data = prepare_instance(data)
+    if isinstance(instance, Mapping):
+        # A file was checked and completed by load_instance.
+        data = prepare_instance(data, stacklevel=3)
     options = data.setdefault("options", {})
     if objective is not None:
         options["objective"] = _OBJECTIVES[objective]

@@ -121,7 +121,8 @@ def test_no_solution_is_a_status_not_an_error() -> None:
     """An instance whose windows cannot all be kept gives "no_solution", empty routes,
     no objective value, and JSON without NaN or infinity."""
     instance = waiting_instance()
-    instance["constraints"][1]["items"][1]["end"] = 4  # node 2 closes before reachable
+    # Node 2 closes at 4, before the agent can reach it (5 direct, 3 + 4 through node 1).
+    instance["constraints"][1]["items"][1].update(start=1, end=4)
     solution = zelk.solve(instance, improve=False)
     assert solution.status == "no_solution" and not solution.found
     assert solution.objective_value is None
