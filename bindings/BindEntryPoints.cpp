@@ -1,13 +1,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <functional>
-#include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "bindings/Bindings.h"
-#include "bindings/StopOnSignal.h"
+#include "bindings/SolveCallbacks.h"
 #include "search/JsonSolve.h"
 
 namespace py = pybind11;
@@ -16,7 +15,8 @@ namespace vornik {
 
 namespace {
 
-// The result dictionary, keys in their documented order.
+// The result dictionary, keys in their documented order; the improvement path adds its
+// own keys after them.
 py::dict ToDict(const JsonSolveOutcome& outcome) {
     py::list routes;
     for (const RouteOutcome& route : outcome.routes) {
@@ -33,12 +33,19 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
     statistics["n_generated"] = outcome.n_generated;
     statistics["n_expanded"] = outcome.n_expanded;
     statistics["last_update_time"] = outcome.last_update_time;
+    if (outcome.improved) {
+        statistics["improve_iterations"] = outcome.improve_iterations;
+        statistics["best_phase"] = outcome.best_phase;
+        statistics["interrupted"] = outcome.interrupted;
+        statistics["first_solution_time"] = outcome.first_solution_time;
+    }
     py::list anytime;
     for (const AnytimePoint& point : outcome.anytime) {
         py::dict entry;
         entry["time"] = point.time;
         entry["max_cost"] = point.max_cost;
         entry["sum_cost"] = point.sum_cost;
+        if (outcome.improved) entry["phase"] = point.phase;
         anytime.append(entry);
     }
     py::dict result;
@@ -50,41 +57,44 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
     return result;
 }
 
-// The first exception an on_solution callable raises, kept until the search returns: a
-// Python exception must not unwind the C++ search, so the search is asked to stop instead.
-struct CallbackError {
-    std::optional<py::error_already_set> error;
-};
-
-SolveHooks MakeHooks(std::optional<py::function> on_solution,
-                     const std::shared_ptr<CallbackError>& failure) {
-    SolveHooks hooks;
-    hooks.should_stop = [failure, signal = StopOnPythonSignal()] {
-        return failure->error.has_value() || signal();
-    };
-    if (on_solution) {
-        hooks.on_solution = [failure, callable = std::move(*on_solution)](
-                                double time, double max_cost, double sum_cost) {
-            if (failure->error) return;
-            try {
-                callable(time, max_cost, sum_cost);
-            } catch (py::error_already_set& error) {
-                failure->error = std::move(error);
-            }
-        };
+py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
+               std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
+               std::optional<py::function> should_stop, const std::string& clock,
+               std::int64_t iteration_limit) {
+    SolveSettings settings;
+    settings.improve = improve;
+    settings.improve_settings.seed = seed;
+    settings.improve_settings.iteration_limit = iteration_limit;
+    settings.improve_settings.wall_clock = ParseWallClock(clock);
+    if (settings.improve_settings.wall_clock && !improve) {
+        throw py::value_error(
+            "clock=\"wall\" applies to the improvement path (improve=True); the focal "
+            "search alone budgets processor time");
     }
-    return hooks;
-}
-
-py::dict Solve(const std::string& text, double time_limit,
-               std::optional<py::function> on_solution) {
-    const auto failure = std::make_shared<CallbackError>();
-    const JsonSolveOutcome outcome =
-        SolveJsonText(text, time_limit, MakeHooks(std::move(on_solution), failure));
-    if (failure->error) throw *failure->error;
-    RaiseIfInterrupted(outcome.interrupted);
+    const std::string text = read_text();
+    // The improvement path lets other Python threads run; the focal search alone keeps
+    // the interpreter lock for its whole duration.
+    const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop), improve);
+    SolveHooks hooks{callbacks.StopHook(), callbacks.SolutionHook()};
+    JsonSolveOutcome outcome;
+    if (improve) {
+        py::gil_scoped_release release;
+        outcome = SolveJsonText(text, time_limit, hooks, settings);
+    } else {
+        outcome = SolveJsonText(text, time_limit, hooks, settings);
+    }
+    hooks = SolveHooks{};
+    callbacks.Finish();
     return ToDict(outcome);
 }
+
+constexpr const char* kSolveDoc =
+    "Returns a dict with keys: status, routes, statistics, anytime, timeout.\n"
+    "improve=True runs the focal search briefly, then the improvement engine for the\n"
+    "rest of the budget (seed: its random seed; iteration_limit >= 0: a fixed number of\n"
+    "steps, for repeatable runs; clock: \"process\" for the solving thread's processor\n"
+    "time, \"wall\" for wall-clock seconds). should_stop() is polled during the solve;\n"
+    "True stops it as the budget would, keeping the best solution.";
 
 }  // namespace
 
@@ -92,23 +102,32 @@ void BindEntryPoints(py::module_& m) {
     m.def(
         "solve_json_file",
         [](const std::string& input_path, double time_limit,
-           std::optional<py::function> on_solution) {
-            return Solve(ReadInstanceFile(input_path), time_limit, std::move(on_solution));
+           std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
+           std::optional<py::function> should_stop, const std::string& clock,
+           std::int64_t iteration_limit) {
+            return Solve([&] { return ReadInstanceFile(input_path); }, time_limit,
+                         std::move(on_solution), improve, seed, std::move(should_stop), clock,
+                         iteration_limit);
         },
-        "Solve an MTSP instance from a JSON file path.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
+        (std::string("Solve an MTSP instance from a JSON file path.\n") + kSolveDoc).c_str(),
         py::arg("input_path"), py::arg("time_limit") = -1.0, py::kw_only(),
-        py::arg("on_solution") = py::none());
+        py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
+        py::arg("should_stop") = py::none(), py::arg("clock") = "process",
+        py::arg("iteration_limit") = -1);
     m.def(
         "solve_json_str",
         [](const std::string& json_str, double time_limit,
-           std::optional<py::function> on_solution) {
-            return Solve(json_str, time_limit, std::move(on_solution));
+           std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
+           std::optional<py::function> should_stop, const std::string& clock,
+           std::int64_t iteration_limit) {
+            return Solve([&] { return json_str; }, time_limit, std::move(on_solution), improve,
+                         seed, std::move(should_stop), clock, iteration_limit);
         },
-        "Solve an MTSP instance from a JSON string.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
+        (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc).c_str(),
         py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
-        py::arg("on_solution") = py::none());
+        py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
+        py::arg("should_stop") = py::none(), py::arg("clock") = "process",
+        py::arg("iteration_limit") = -1);
 }
 
 }  // namespace vornik

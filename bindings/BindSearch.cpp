@@ -2,41 +2,17 @@
 #include <pybind11/stl.h>
 
 #include <functional>
-#include <memory>
+#include <string>
 #include <optional>
 #include <utility>
 
 #include "bindings/Bindings.h"
-#include "bindings/StopOnSignal.h"
+#include "bindings/SolveCallbacks.h"
 #include "search/Solver.h"
 
 namespace py = pybind11;
 
 namespace vornik {
-
-namespace {
-
-// The first exception an on_solution callable raises, kept until the search returns: a
-// Python exception must not unwind the C++ search, so the search is asked to stop instead.
-struct CallbackError {
-    std::optional<py::error_already_set> error;
-};
-
-std::function<void(double, double, double)> GuardCallback(
-    std::optional<py::function> on_solution, const std::shared_ptr<CallbackError>& failure) {
-    if (!on_solution) return {};
-    return [failure, callable = std::move(*on_solution)](double time, double max_cost,
-                                                         double sum_cost) {
-        if (failure->error) return;
-        try {
-            callable(time, max_cost, sum_cost);
-        } catch (py::error_already_set& error) {
-            failure->error = std::move(error);
-        }
-    };
-}
-
-}  // namespace
 
 void BindSearch(py::module_& m) {
     py::class_<Solver>(m, "Solver")
@@ -44,27 +20,46 @@ void BindSearch(py::module_& m) {
              py::arg("options"))
         .def(
             "solve",
-            [](Solver& solver, std::optional<py::function> on_solution) {
-                const auto failure = std::make_shared<CallbackError>();
-                solver.SetShouldStop([failure, signal = StopOnPythonSignal()] {
-                    return failure->error.has_value() || signal();
-                });
-                solver.SetOnSolution(GuardCallback(std::move(on_solution), failure));
-                // The Solver outlives this call; it must not keep the callable alive.
+            [](Solver& solver, std::optional<py::function> on_solution, bool improve,
+               std::uint64_t seed, std::optional<py::function> should_stop,
+               const std::string& clock, std::int64_t iteration_limit) {
+                ImproveSettings settings;
+                settings.seed = seed;
+                settings.iteration_limit = iteration_limit;
+                settings.wall_clock = ParseWallClock(clock);
+                if (settings.wall_clock && !improve) {
+                    throw py::value_error(
+                        "clock=\"wall\" applies to the improvement path (improve=True)");
+                }
+                const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop),
+                                               improve);
+                solver.SetShouldStop(callbacks.StopHook());
+                solver.SetOnSolution(callbacks.SolutionHook());
+                // The Solver outlives this call; it must not keep the callables alive.
                 struct ClearOnExit {
                     Solver& solver;
                     ~ClearOnExit() {
                         solver.SetOnSolution({});
-                        solver.SetShouldStop(StopOnPythonSignal());
+                        solver.SetShouldStop({});
                     }
                 } clear_on_exit{solver};
-                const bool found = solver.Solve();
-                if (failure->error) throw *failure->error;
-                RaiseIfInterrupted(solver.Interrupted());
+                bool found = false;
+                if (improve) {
+                    py::gil_scoped_release release;
+                    found = solver.SolveImproving(settings);
+                } else {
+                    found = solver.Solve();
+                }
+                callbacks.Finish();
                 return found ? 1 : 0;
             },
-            "Run the ZELK solver. Returns 1 on success, 0 on failure.", py::kw_only(),
-            py::arg("on_solution") = py::none())
+            "Run the ZELK solver. Returns 1 on success, 0 on failure.\n"
+            "improve=True runs the focal search briefly, then the improvement engine for\n"
+            "the rest of the budget; see solve_json_str for seed, should_stop, clock and\n"
+            "iteration_limit.",
+            py::kw_only(), py::arg("on_solution") = py::none(), py::arg("improve") = false,
+            py::arg("seed") = 0, py::arg("should_stop") = py::none(),
+            py::arg("clock") = "process", py::arg("iteration_limit") = -1)
         .def("get_result", &Solver::GetResult)
         .def("get_result_process", [](const Solver& solver) {
             py::list records;

@@ -7,7 +7,8 @@
 
 namespace vornik {
 
-std::vector<std::int64_t> BuildAllowedTypes(const Problem& problem, std::uint64_t node_id) {
+std::vector<std::int64_t> BuildAllowedTypes(const Problem& problem, std::uint64_t node_id,
+                                            bool warn) {
     std::vector<std::int64_t> allowed;
     const auto& by_node = problem.assignment_constraint.types_by_node;
     const auto entry = by_node.find(node_id);
@@ -21,8 +22,10 @@ std::vector<std::int64_t> BuildAllowedTypes(const Problem& problem, std::uint64_
             }
         }
     } else {
-        WarnLine("[warning] node " + std::to_string(node_id) +
-                 " has no assignment constraint; allowing all types");
+        if (warn) {
+            WarnLine("[warning] node " + std::to_string(node_id) +
+                     " has no assignment constraint; allowing all types");
+        }
         allowed.reserve(problem.type_index_of.size());
         for (const auto& type : problem.type_index_of) {
             allowed.push_back(static_cast<std::int64_t>(type.second));

@@ -88,9 +88,9 @@ void RouteEvaluator::RebuildTables() {
         }
     }
 
-    windows_.assign(num_nodes, Window{});
+    windows_.assign(num_nodes, TimeWindow{});
     for (const auto& [vertex, window] : time_windows_) {
-        if (vertex < num_nodes) windows_[vertex] = Window{true, window.first, window.second};
+        if (vertex < num_nodes) windows_[vertex] = TimeWindow{true, window.first, window.second};
     }
 }
 

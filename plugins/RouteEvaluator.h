@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graph/PlannerGraph.h"
+#include "core/RouteRules.h"
 #include "core/SearchRecords.h"
 
 namespace vornik {
@@ -138,11 +139,6 @@ private:
         std::size_t type = 0;
         double limit = 0.0;
     };
-    struct Window {
-        bool present = false;
-        double start = 0.0;
-        double end = 0.0;
-    };
 
     void RebuildTables();
     bool EndpointsOk(const AgentFacts& facts, std::uint64_t first, std::uint64_t last) const;
@@ -158,7 +154,7 @@ private:
         if (k > 0 && v != u) {
             // The closing move to the agent's own start or end is free when the agent
             // does not return.
-            const bool free_close = !return_to_end_ &&
+            const bool free_close = ClosingLegIsFree(return_to_end_) &&
                                     ((has_starts_ && facts.has_start && v == facts.start) ||
                                      (has_ends_ && facts.has_end && v == facts.end));
             if (!free_close) {
@@ -169,14 +165,8 @@ private:
                 }
             }
         }
-        if (has_time_windows_) {
-            const Window& window = windows_[v];
-            if (window.present) {
-                if (t > window.end) return false;
-                t = std::max(t, window.start);
-            }
-        }
-        return !(k > 0 && facts.limit > 0 && t > facts.limit);
+        if (has_time_windows_ && !ArriveWithinWindow(windows_[v], t)) return false;
+        return k == 0 || WithinLimit(t, facts.limit);
     }
 
     /// A candidate's positions from `start` on hold the vertices of the traced route
@@ -238,7 +228,7 @@ private:
     // changes, so that the hot walk does no hashing.
     std::vector<AgentFacts> facts_;
     std::vector<std::uint8_t> can_serve_;  ///< agent * nodes_.size() + vertex
-    std::vector<Window> windows_;          ///< by vertex, for vertices of the node table
+    std::vector<TimeWindow> windows_;          ///< by vertex, for vertices of the node table
 
     RouteTrace scratch_;  ///< reused by ImproveTwoOpt
 };

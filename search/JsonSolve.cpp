@@ -12,30 +12,11 @@
 
 namespace vornik {
 
-JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
-                               const SolveHooks& hooks) {
-    Problem problem = ParseInstance(json_text);
-    if (time_limit > 0) problem.options.time_limit = time_limit;
-    const ObjectiveType objective = problem.options.objective;
+namespace {
 
-    // "solve_time" covers construction and search, not the parsing above.
-    const auto t0 = std::chrono::steady_clock::now();
-    Solver solver(problem, problem.options);
-    solver.SetShouldStop(hooks.should_stop);
-    solver.SetOnSolution(hooks.on_solution);
-    solver.Solve();
-    const auto t1 = std::chrono::steady_clock::now();
-
-    const Result result = solver.GetResult();
-    const std::vector<AnytimeRecord> records = solver.GetResultProcess();
-
-    JsonSolveOutcome outcome;
-    outcome.solve_time =
-        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
-        1e9;
+void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
     outcome.timeout = result.timeout;
-    outcome.interrupted = solver.Interrupted();
     for (std::size_t k = 0; k < problem.agents_ordered.size(); ++k) {
         RouteOutcome route;
         route.agent_id = problem.agents_ordered[k].id;
@@ -53,6 +34,69 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
     outcome.n_generated = result.n_generated;
     outcome.n_expanded = result.n_expanded;
     outcome.last_update_time = result.last_update_time;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+    const auto t1 = std::chrono::steady_clock::now();
+    return static_cast<double>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
+           1e9;
+}
+
+JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks& hooks,
+                                       const ImproveSettings& settings) {
+    const auto t0 = std::chrono::steady_clock::now();
+    ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
+    ImproveReport report;
+    if (problem.nodes.size() <= kMaxVertices) {
+        Solver solver(problem, problem.options);
+        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
+                                settings);
+    } else {
+        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
+                                settings);
+    }
+    JsonSolveOutcome outcome;
+    outcome.solve_time = SecondsSince(t0);
+    FillRoutes(problem, report.result, outcome);
+    outcome.interrupted = report.interrupted;
+    outcome.improved = true;
+    outcome.improve_iterations = report.iterations;
+    outcome.best_phase = report.best_phase;
+    outcome.first_solution_time = report.first_solution_time;
+    for (const ImprovePoint& point : report.anytime) {
+        outcome.anytime.push_back(
+            AnytimePoint{point.time, point.max_cost, point.sum_cost, point.phase});
+    }
+    return outcome;
+}
+
+}  // namespace
+
+JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
+                               const SolveHooks& hooks, const SolveSettings& settings) {
+    Problem problem = ParseInstance(json_text);
+    if (time_limit > 0) problem.options.time_limit = time_limit;
+    if (settings.improve) return SolveImprovingProblem(problem, hooks, settings.improve_settings);
+    const ObjectiveType objective = problem.options.objective;
+
+    // "solve_time" covers construction and search, not the parsing above.
+    const auto t0 = std::chrono::steady_clock::now();
+    Solver solver(problem, problem.options);
+    solver.SetShouldStop(hooks.should_stop);
+    solver.SetOnSolution(hooks.on_solution);
+    solver.Solve();
+    const auto t1 = std::chrono::steady_clock::now();
+
+    const Result result = solver.GetResult();
+    const std::vector<AnytimeRecord> records = solver.GetResultProcess();
+
+    JsonSolveOutcome outcome;
+    outcome.solve_time =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()) /
+        1e9;
+    FillRoutes(problem, result, outcome);
+    outcome.interrupted = solver.Interrupted();
 
     // Keep only solutions better than every earlier one by more than 1e-9, by sum under
     // min-sum and by the largest route under min-max.
@@ -66,7 +110,7 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
         }
         const double score = objective == ObjectiveType::MinSum ? sum : largest;
         if (score < best - 1e-9) {
-            outcome.anytime.push_back(AnytimePoint{record.time, largest, sum});
+            outcome.anytime.push_back(AnytimePoint{record.time, largest, sum, {}});
             best = score;
         }
     }

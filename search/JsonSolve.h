@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "search/ImprovingSolve.h"
+
 namespace vornik {
 
 /// One agent's route in the order of the instance's agents.
@@ -20,6 +22,7 @@ struct AnytimePoint {
     double time = 0.0;  ///< processor seconds since the search started
     double max_cost = 0.0;
     double sum_cost = 0.0;
+    std::string phase;  ///< improvement path only: "search", "construct" or "improve"
 };
 
 /// Everything a whole-instance solve reports.
@@ -35,6 +38,18 @@ struct JsonSolveOutcome {
     double last_update_time = 0.0;
     std::vector<AnytimePoint> anytime;
     bool interrupted = false;  ///< the caller's stop callback ended the search
+    // Improvement path only.
+    bool improved = false;  ///< the solve ran on the improvement path
+    std::int64_t improve_iterations = 0;
+    std::string best_phase;
+    double first_solution_time = -1.0;
+};
+
+/// Which path a whole-instance solve takes: the focal search alone (the default), or the
+/// improvement path with its settings.
+struct SolveSettings {
+    bool improve = false;
+    ImproveSettings improve_settings;
 };
 
 /// Optional hooks of a solve: a stop request polled during the search, and a report of
@@ -45,11 +60,13 @@ struct SolveHooks {
 };
 
 /// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
-/// instance's own) and solves. Errors propagate: the JSON library's exceptions for text
+/// instance's own) and solves. On the improvement path an instance above the focal
+/// search's node limit skips the search and goes to the engine alone. Errors propagate: the JSON library's exceptions for text
 /// and format faults, std::out_of_range for unknown node ids or types,
 /// std::invalid_argument for instances the Solver cannot represent.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
-                                             const SolveHooks& hooks = {});
+                                             const SolveHooks& hooks = {},
+                                             const SolveSettings& settings = {});
 
 /// The whole content of the file at `path`, byte for byte. Throws std::runtime_error
 /// "Cannot open file: <path>" when it cannot be opened.

@@ -71,6 +71,13 @@ Solver::Solver(const Problem& problem, const Options& options) {
                                     " are supported");
     }
 
+    {
+        auto kept = std::make_shared<Problem>(problem);
+        kept->options = options;
+        problem_ = std::move(kept);
+    }
+    objective_type_ = options.objective;
+
     // 2. Agent types.
     type_index_by_name_ = problem.type_index_of;
     for (const auto& [name, index] : type_index_by_name_) type_name_by_index_[index] = name;

@@ -23,6 +23,7 @@
 #include "plugins/PostOptimizerPlugin.h"
 #include "search/FocalComparatorPlugin.h"
 #include "search/Frontier.h"
+#include "search/ImprovingSolve.h"
 #include "search/ListArena.h"
 #include "search/NodePool.h"
 #include "core/SearchRecords.h"
@@ -89,11 +90,23 @@ public:
     /// time-out and Interrupted() reports it. Empty by default.
     void SetShouldStop(std::function<bool()> should_stop) { should_stop_ = std::move(should_stop); }
     [[nodiscard]] bool Interrupted() const { return interrupted_; }
-    /// Called after each solution's post-optimization with (search seconds, largest
-    /// route cost, sum of route costs). Empty by default.
+    /// Called once per anytime record that improves on every earlier one by more than
+    /// 1e-9 (by the sum under min-sum, the largest route under min-max), with (search
+    /// seconds, largest route cost, sum of route costs): the same solutions, in the same
+    /// order, as the "anytime" list of the JSON entry points. Empty by default.
     void SetOnSolution(std::function<void(double, double, double)> on_solution) {
         on_solution_ = std::move(on_solution);
     }
+
+    /// Runs the improvement path on the instance this Solver was built from: the focal
+    /// search until its first solution, then the improvement engine for the rest of the
+    /// budget. Afterwards GetResult holds the best solution and GetResultProcess the
+    /// search's records followed by one record of the engine's best, when it improved. The
+    /// stop and solution hooks set above are used. True when a solution was found.
+    bool SolveImproving(const ImproveSettings& settings, ImproveReport* report = nullptr);
+    /// Gives back the memory of the search (pool, lists, frontiers), keeping the result,
+    /// the anytime records and the statistics.
+    void ReleaseSearchMemory();
 
 protected:
     struct FocalOrder {
@@ -124,6 +137,8 @@ protected:
     /// each), or -1 when no frontier has that key yet.
     [[nodiscard]] std::int64_t FindFrontier(const SearchNode& node) const;
     void HandleSolution(const SearchNode& goal);
+    /// Appends an anytime record and reports it when it improves on the earlier ones.
+    void Record(double time);
 
     std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
     std::unique_ptr<HeuristicPlugin> heuristic_;
@@ -188,6 +203,12 @@ protected:
     std::vector<std::uint8_t> is_end_vertex_;
     std::function<bool()> should_stop_;
     std::function<void(double, double, double)> on_solution_;
+    // Score of the best anytime record so far, for reporting only improving ones.
+    double reported_best_ = 0.0;
+    bool reported_any_ = false;
+    ObjectiveType objective_type_ = ObjectiveType::MinSum;
+    // The instance as given, for the improvement path.
+    std::shared_ptr<const Problem> problem_;
     bool interrupted_ = false;
     bool searched_ = false;  // a Solve ran, so the next one must start from clean state
     // Scratch buffers reused across expansions so that no candidate allocates.

@@ -43,7 +43,27 @@ void Solver::ResetSearchState() {
     result_ = Result{};
     statistics_ = SolverStatistics{};
     anytime_records_.clear();
+    reported_any_ = false;
     interrupted_ = false;
+}
+
+void Solver::ReleaseSearchMemory() {
+    pool_.Reset(start_vertices_.size());
+    pool_capacity_ = 0;
+    parents_.clear();
+    parents_.shrink_to_fit();
+    open_list_.clear();
+    focal_by_f_.clear();
+    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
+                            ArenaAllocator<FocalKey>(&focal_arena_));
+    open_arena_.Release();
+    focal_arena_.Release();
+    focal_index_arena_.Release();
+    frontier_by_key_.Reset(start_vertices_.size());
+    frontiers_.clear();
+    frontiers_.shrink_to_fit();
+    // The next Solve must start from a clean state.
+    searched_ = true;
 }
 
 bool Solver::Solve() {
@@ -159,12 +179,12 @@ void Solver::HandleSolution(const SearchNode& goal) {
     solution_found_ = 1;
     ExtractSolution(goal.id);
     const double found_at = Elapsed();
-    anytime_records_.push_back(AnytimeRecord{found_at, result_});
+    Record(found_at);
     last_solution_time_ = found_at;
 
     post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
     const double improved_at = Elapsed();
-    anytime_records_.push_back(AnytimeRecord{improved_at, result_});
+    Record(improved_at);
     last_solution_time_ = improved_at;
 
     // The incumbent is the largest route cost whichever objective is in use.
@@ -177,7 +197,21 @@ void Solver::HandleSolution(const SearchNode& goal) {
     best_max_cost_ = largest;
     UpdateStatistics();
     SetIncumbent(largest);
-    if (on_solution_) on_solution_(improved_at, largest, sum);
+}
+
+void Solver::Record(double time) {
+    anytime_records_.push_back(AnytimeRecord{time, result_});
+    double largest = 0.0;
+    double sum = 0.0;
+    for (const auto& entry : result_.times) {
+        largest = std::max(largest, entry.second);
+        sum += entry.second;
+    }
+    const double score = objective_type_ == ObjectiveType::MinSum ? sum : largest;
+    if (reported_any_ && !(score < reported_best_ - 1e-9)) return;
+    reported_any_ = true;
+    reported_best_ = score;
+    if (on_solution_) on_solution_(time, largest, sum);
 }
 
 void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {

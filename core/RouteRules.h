@@ -1,0 +1,87 @@
+#ifndef VORNIK_CORE_ROUTERULES_H
+#define VORNIK_CORE_ROUTERULES_H
+
+#include <algorithm>
+#include <limits>
+
+namespace vornik {
+
+/// The rules every route obeys, whoever builds it: the post-optimizers' route walk and
+/// the improvement engine's segment arithmetic both call these, so that a route has one
+/// feasibility and one cost.
+///
+/// A route is driven on one clock that starts at 0 at the first vertex. Each leg adds its
+/// travel cost; at a vertex with a window the agent waits until the window opens and must
+/// not arrive after it closes (the first vertex included: an agent whose depot window
+/// opens at 5 leaves at 5). The route's cost is the clock after its last vertex, and an
+/// agent's limit (when > 0) bounds the clock.
+
+/// Earliest and latest time at a vertex; absent windows admit every time.
+struct TimeWindow {
+    bool present = false;
+    double start = 0.0;
+    double end = 0.0;
+};
+
+/// Arrival at a vertex with window `window` at clock `t`: false when the window has
+/// closed, otherwise waits for it to open.
+inline bool ArriveWithinWindow(const TimeWindow& window, double& t) {
+    if (!window.present) return true;
+    if (t > window.end) return false;
+    t = std::max(t, window.start);
+    return true;
+}
+
+/// An agent's limit bounds its clock; 0 or less means unlimited.
+inline bool WithinLimit(double t, double limit) { return !(limit > 0 && t > limit); }
+
+/// The leg onto the agent's own start or end vertex that closes its route costs nothing
+/// when the agent does not return.
+inline bool ClosingLegIsFree(bool return_to_end) { return !return_to_end; }
+
+/// What a stretch of consecutive vertices does to the clock, in closed form: entered at
+/// clock t (before waiting at its first vertex), it is left at max(t + duration, earliest)
+/// and can be entered only while t <= latest. Built from ArriveWithinWindow, so that
+/// concatenating two stretches gives exactly what walking them vertex by vertex gives.
+struct TimeSegment {
+    double duration = 0.0;  ///< travel inside the stretch
+    double earliest = -std::numeric_limits<double>::infinity();  ///< earliest exit clock
+    double latest = std::numeric_limits<double>::infinity();     ///< latest entry clock
+    bool feasible = true;  ///< false when no entry clock gets through
+
+    /// The stretch of one vertex with window `window`.
+    static TimeSegment Vertex(const TimeWindow& window) {
+        TimeSegment segment;
+        if (window.present) {
+            segment.earliest = window.start;
+            segment.latest = window.end;
+        }
+        return segment;
+    }
+
+    /// Exit clock when entered at `t`; only meaningful when Admits(t).
+    double Exit(double t) const { return std::max(t + duration, earliest); }
+    bool Admits(double t) const { return feasible && !(t > latest); }
+
+    /// `first`, a leg of `travel`, then `second`. Entering at t, the leg starts at
+    /// max(t + d1, e1) and reaches `second` at that + travel, so the exit is
+    /// max(t + d1 + travel + d2, e1 + travel + d2, e2), and entry needs t <= l1 and
+    /// t + d1 + travel <= l2 and e1 + travel <= l2.
+    static TimeSegment Join(const TimeSegment& first, double travel, const TimeSegment& second) {
+        TimeSegment joined;
+        if (!(travel < std::numeric_limits<double>::infinity())) {
+            joined.feasible = false;  // no arc
+            return joined;
+        }
+        joined.duration = first.duration + travel + second.duration;
+        joined.earliest = std::max(first.earliest + travel + second.duration, second.earliest);
+        joined.latest = std::min(first.latest, second.latest - travel - first.duration);
+        joined.feasible = first.feasible && second.feasible &&
+                          !(first.earliest + travel > second.latest);
+        return joined;
+    }
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_CORE_ROUTERULES_H

@@ -1,0 +1,145 @@
+#include "improve/EngineModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+#include "plugins/AllowedTypes.h"
+
+namespace vornik {
+
+namespace {
+
+std::uint32_t VertexOf(const std::unordered_map<std::uint64_t, std::uint32_t>& vertex_by_id,
+                       std::uint64_t node_id, const Agent& agent, const char* field) {
+    const auto found = vertex_by_id.find(node_id);
+    if (found == vertex_by_id.end()) {
+        throw std::out_of_range("_Map_base::at: " + std::string(field) + " " +
+                                std::to_string(node_id) + " of agent " +
+                                std::to_string(agent.id) + " is not the id of any node");
+    }
+    return found->second;
+}
+
+}  // namespace
+
+EngineModel::EngineModel(const Problem& problem)
+    : n_(problem.nodes.size()),
+      return_to_end_(problem.options.return_to_end),
+      objective_(problem.options.objective) {
+    // A later node with the same id takes the id over, as in the Solver.
+    std::unordered_map<std::uint64_t, std::uint32_t> vertex_by_id;
+    for (std::size_t v = 0; v < n_; ++v) {
+        vertex_by_id[problem.nodes[v].id] = static_cast<std::uint32_t>(v);
+    }
+
+    // One cost slot per type index in use; the agent's type is the one recorded under its
+    // id (a later agent with the same id takes it over, as in the Solver).
+    std::unordered_map<std::int64_t, std::size_t> slot_of_type;
+    std::vector<std::int64_t> type_of_slot;
+    for (const vornik::Agent& agent : problem.agents_ordered) {
+        const auto found = problem.agent_type_of.find(agent.id);
+        const std::int64_t type =
+            found == problem.agent_type_of.end() ? -1 : static_cast<std::int64_t>(found->second);
+        auto [slot, inserted] = slot_of_type.emplace(type, type_of_slot.size());
+        if (inserted) type_of_slot.push_back(type);
+        EngineAgent entry;
+        entry.id = agent.id;
+        entry.slot = slot->second;
+        entry.start = VertexOf(vertex_by_id, agent.start_node, agent, "start_node");
+        entry.end = VertexOf(vertex_by_id, agent.end_node, agent, "end_node");
+        entry.limit = agent.time_limit;
+        agents_.push_back(entry);
+    }
+
+    is_target_.assign(n_, 1);
+    for (const EngineAgent& agent : agents_) {
+        is_target_[agent.start] = 0;
+        is_target_[agent.end] = 0;
+    }
+    for (std::size_t v = 0; v < n_; ++v) {
+        if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
+    }
+
+    // Matrices: entries the instance does not give stay "no arc".
+    costs_.assign(type_of_slot.size(), std::vector<double>());
+    for (const auto& [name, matrix] : problem.cost_matrices) {
+        const auto type = problem.type_index_of.find(name);
+        if (type == problem.type_index_of.end()) {
+            throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
+                                    "', which no agent has");
+        }
+        if (matrix.size() > n_) {
+            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
+                                        std::to_string(matrix.size()) + " rows for " +
+                                        std::to_string(n_) + " nodes");
+        }
+        const auto slot = slot_of_type.find(static_cast<std::int64_t>(type->second));
+        if (slot == slot_of_type.end()) continue;  // a type whose agents were all renamed
+        std::vector<double>& table = costs_[slot->second];
+        table.assign(n_ * n_, kNoArc);
+        for (std::size_t r = 0; r < matrix.size(); ++r) {
+            if (matrix[r].size() > n_) {
+                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
+                                            std::to_string(r) + " has " +
+                                            std::to_string(matrix[r].size()) +
+                                            " entries for " + std::to_string(n_) + " nodes");
+            }
+            for (std::size_t c = 0; c < matrix[r].size(); ++c) {
+                const double cost = matrix[r][c];
+                if (std::isnan(cost)) {
+                    throw std::invalid_argument("cost matrix of agent type '" + name +
+                                                "': entry [" + std::to_string(r) + "][" +
+                                                std::to_string(c) + "] is NaN");
+                }
+                if (cost < 0 && r != c) usable_ = false;
+                table[r * n_ + c] = cost;
+            }
+        }
+    }
+    for (std::vector<double>& table : costs_) {
+        if (table.empty()) table.assign(n_ * n_, kNoArc);  // a type without a matrix
+    }
+
+    allowed_.assign(type_of_slot.size() * n_, 0);
+    for (std::size_t v = 0; v < n_; ++v) {
+        if (is_target_[v] == 0) continue;
+        for (const std::int64_t type : BuildAllowedTypes(problem, problem.nodes[v].id, false)) {
+            const auto slot = slot_of_type.find(type);
+            if (slot != slot_of_type.end()) allowed_[slot->second * n_ + v] = 1;
+        }
+    }
+
+    windows_.assign(n_, TimeWindow{});
+    for (const auto& [node_id, window] : problem.timewindow_constraint.window_by_node) {
+        const auto found = vertex_by_id.find(node_id);
+        if (found == vertex_by_id.end()) continue;  // reported by the Solver
+        windows_[found->second] = TimeWindow{true, window.first, window.second};
+        has_windows_ = true;
+    }
+
+    // Neighbour lists by the cheapest round trip over the types in use.
+    neighbours_.assign(n_, {});
+    std::vector<std::pair<double, std::uint32_t>> order;
+    for (const std::uint32_t v : targets_) {
+        order.clear();
+        for (const std::uint32_t w : targets_) {
+            if (w == v) continue;
+            double best = kNoArc;
+            for (const std::vector<double>& table : costs_) {
+                best = std::min(best, table[static_cast<std::size_t>(v) * n_ + w] +
+                                          table[static_cast<std::size_t>(w) * n_ + v]);
+            }
+            order.emplace_back(best, w);
+        }
+        const std::size_t keep = std::min(kNeighbours, order.size());
+        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep),
+                          order.end());
+        neighbours_[v].reserve(keep);
+        for (std::size_t k = 0; k < keep; ++k) neighbours_[v].push_back(order[k].second);
+    }
+}
+
+}  // namespace vornik

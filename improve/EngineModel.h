@@ -1,0 +1,87 @@
+#ifndef VORNIK_IMPROVE_ENGINEMODEL_H
+#define VORNIK_IMPROVE_ENGINEMODEL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "core/Problem.h"
+#include "core/RouteRules.h"
+
+namespace vornik {
+
+/// One agent as the improvement engine sees it: positions, not ids.
+struct EngineAgent {
+    std::uint64_t id = 0;
+    std::size_t slot = 0;  ///< index of the agent's cost matrix in the model
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    double limit = 0.0;  ///< bounds the route's cost when > 0
+};
+
+/// The improvement engine's read-only view of an instance, built once from a Problem.
+///
+/// Vertices are positions in Problem::nodes, as everywhere else. Every agent's start and
+/// end vertex is a depot; every other vertex is a target that exactly one route serves.
+/// Each agent type in use has a dense matrix in which an entry the instance does not
+/// give is no arc (+infinity) and every given cost is a real one, whatever its size. Not
+/// limited to 256 vertices.
+class EngineModel {
+public:
+    static constexpr double kNoArc = std::numeric_limits<double>::infinity();
+
+    /// Throws like the Solver's construction: std::out_of_range ("_Map_base::at: ...")
+    /// for a start or end id that no node has, std::invalid_argument for a NaN cost or a
+    /// matrix larger than the node count.
+    explicit EngineModel(const Problem& problem);
+
+    std::size_t NumVertices() const { return n_; }
+    std::size_t NumAgents() const { return agents_.size(); }
+    const EngineAgent& Agent(std::size_t a) const { return agents_[a]; }
+    const std::vector<std::uint32_t>& Targets() const { return targets_; }
+    bool IsTarget(std::uint32_t v) const { return is_target_[v] != 0; }
+    bool ReturnToEnd() const { return return_to_end_; }
+    ObjectiveType Objective() const { return objective_; }
+    const TimeWindow& Window(std::uint32_t v) const { return windows_[v]; }
+    bool HasWindows() const { return has_windows_; }
+    /// False when some given cost is negative: clocks could then fall along a route and
+    /// the engine's closed-form segments would not match the route walk, so it must not run.
+    bool Usable() const { return usable_; }
+
+    /// True when agent `a`'s type may serve target `v`.
+    bool CanServe(std::size_t a, std::uint32_t v) const {
+        return allowed_[agents_[a].slot * n_ + v] != 0;
+    }
+    /// Travel cost of agent `a` from `u` to `v` (0 when u == v; kNoArc when not given).
+    double Cost(std::size_t a, std::uint32_t u, std::uint32_t v) const {
+        return u == v ? 0.0 : costs_[agents_[a].slot][static_cast<std::size_t>(u) * n_ + v];
+    }
+    /// Cost of the leg onto the agent's end vertex that closes its route.
+    double ClosingCost(std::size_t a, std::uint32_t u) const {
+        return ClosingLegIsFree(return_to_end_) ? 0.0 : Cost(a, u, agents_[a].end);
+    }
+    /// Targets near `v` (by the smallest round-trip cost over the agent types), nearest
+    /// first, at most kNeighbours of them.
+    const std::vector<std::uint32_t>& Neighbours(std::uint32_t v) const { return neighbours_[v]; }
+
+    static constexpr std::size_t kNeighbours = 40;
+
+private:
+    std::size_t n_ = 0;
+    std::vector<EngineAgent> agents_;
+    std::vector<std::uint32_t> targets_;
+    std::vector<std::uint8_t> is_target_;
+    std::vector<std::vector<double>> costs_;  ///< per slot, row-major n x n
+    std::vector<std::uint8_t> allowed_;       ///< slot * n + vertex
+    std::vector<TimeWindow> windows_;
+    std::vector<std::vector<std::uint32_t>> neighbours_;
+    bool return_to_end_ = true;
+    bool has_windows_ = false;
+    bool usable_ = true;
+    ObjectiveType objective_ = ObjectiveType::MinSum;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_ENGINEMODEL_H

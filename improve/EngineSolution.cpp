@@ -1,0 +1,120 @@
+#include "improve/EngineSolution.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace vornik {
+
+bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b) {
+    constexpr double kTolerance = 1e-9;
+    if (objective == ObjectiveType::MinSum) return a.sum_cost < b.sum_cost - kTolerance;
+    if (a.max_cost < b.max_cost - kTolerance) return true;
+    if (a.max_cost > b.max_cost + kTolerance) return false;
+    return a.sum_cost < b.sum_cost - kTolerance;
+}
+
+EngineSolution::EngineSolution(const EngineModel* model) : model_(model) {
+    routes_.resize(model_->NumAgents());
+    route_of_.assign(model_->NumVertices(), -1);
+    position_of_.assign(model_->NumVertices(), 0);
+    unassigned_ = model_->Targets();
+    for (std::size_t a = 0; a < routes_.size(); ++a) Refresh(a);
+}
+
+void EngineSolution::SetVisits(std::size_t a, std::vector<std::uint32_t> visits) {
+    // Targets that another route has taken over meanwhile keep their new route.
+    for (const std::uint32_t v : routes_[a].visits) {
+        if (route_of_[v] == static_cast<std::int64_t>(a)) route_of_[v] = -1;
+    }
+    routes_[a].visits = std::move(visits);
+    Refresh(a);
+}
+
+void EngineSolution::RemoveVisits(std::size_t a, std::size_t first, std::size_t last) {
+    std::vector<std::uint32_t>& visits = routes_[a].visits;
+    assert(first >= 1 && first <= last && last <= visits.size() && "positions of visits");
+    for (std::size_t p = first; p <= last; ++p) {
+        route_of_[visits[p - 1]] = -1;
+        unassigned_.push_back(visits[p - 1]);
+    }
+    visits.erase(visits.begin() + static_cast<std::ptrdiff_t>(first - 1),
+                 visits.begin() + static_cast<std::ptrdiff_t>(last));
+    Refresh(a);
+}
+
+void EngineSolution::Insert(std::size_t a, std::uint32_t v, std::size_t i) {
+    const auto found = std::find(unassigned_.begin(), unassigned_.end(), v);
+    if (found != unassigned_.end()) {
+        *found = unassigned_.back();
+        unassigned_.pop_back();
+    }
+    std::vector<std::uint32_t>& visits = routes_[a].visits;
+    visits.insert(visits.begin() + static_cast<std::ptrdiff_t>(i), v);
+    Refresh(a);
+}
+
+void EngineSolution::Refresh(std::size_t a) {
+    EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    for (std::size_t p = 1; p <= k; ++p) {
+        route_of_[route.visits[p - 1]] = static_cast<std::int64_t>(a);
+        position_of_[route.visits[p - 1]] = p;
+    }
+    // Forward: the clock on leaving each position, from 0 at the start.
+    route.clock.resize(k + 2);
+    double t = 0.0;
+    bool ok = ArriveWithinWindow(model_->Window(At(a, 0)), t);
+    route.clock[0] = ok ? t : kInfeasible;
+    for (std::size_t p = 1; p <= k + 1; ++p) {
+        if (ok) {
+            const std::uint32_t u = At(a, p - 1);
+            t += p == k + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p));
+            ok = t != kInfeasible && ArriveWithinWindow(model_->Window(At(a, p)), t);
+        }
+        route.clock[p] = ok ? t : kInfeasible;
+    }
+    // Backward: the clock arithmetic of every suffix.
+    route.suffix.resize(k + 2);
+    route.suffix[k + 1] = TimeSegment::Vertex(model_->Window(At(a, k + 1)));
+    for (std::size_t p = k + 1; p-- > 0;) {
+        const std::uint32_t u = At(a, p);
+        const double leg = p == k ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p + 1));
+        route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(u)), leg,
+                                            route.suffix[p + 1]);
+    }
+    const double cost = route.clock[k + 1];
+    route.cost = WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+}
+
+EngineScore EngineSolution::Score() const {
+    EngineScore score;
+    for (const EngineRoute& route : routes_) {
+        score.max_cost = std::max(score.max_cost, route.cost);
+        score.sum_cost += route.cost;
+    }
+    return score;
+}
+
+bool EngineSolution::AllRoutesFeasible() const {
+    return std::all_of(routes_.begin(), routes_.end(),
+                       [](const EngineRoute& route) { return route.cost != kInfeasible; });
+}
+
+double EngineSolution::WalkRoute(const EngineModel& model, std::size_t a,
+                                 const std::vector<std::uint32_t>& visits) {
+    const EngineAgent& agent = model.Agent(a);
+    double t = 0.0;
+    if (!ArriveWithinWindow(model.Window(agent.start), t)) return kInfeasible;
+    std::uint32_t u = agent.start;
+    for (const std::uint32_t v : visits) {
+        if (!model.IsTarget(v) || !model.CanServe(a, v)) return kInfeasible;
+        t += model.Cost(a, u, v);
+        if (t == kInfeasible || !ArriveWithinWindow(model.Window(v), t)) return kInfeasible;
+        u = v;
+    }
+    t += model.ClosingCost(a, u);
+    if (t == kInfeasible || !ArriveWithinWindow(model.Window(agent.end), t)) return kInfeasible;
+    return WithinLimit(t, agent.limit) ? t : kInfeasible;
+}
+
+}  // namespace vornik

@@ -1,0 +1,137 @@
+#ifndef VORNIK_IMPROVE_ENGINESOLUTION_H
+#define VORNIK_IMPROVE_ENGINESOLUTION_H
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "core/RouteRules.h"
+#include "improve/EngineModel.h"
+
+namespace vornik {
+
+/// One agent's route: the targets it serves, in order, plus what a walk over it leaves
+/// behind for pricing changes in constant time. Positions count the whole sequence
+/// [start, visits..., end]: position 0 is the start, 1 .. k the visits, k + 1 the end.
+struct EngineRoute {
+    std::vector<std::uint32_t> visits;
+    /// clock[i]: the clock on leaving position i (after waiting there); +infinity from
+    /// the first position the route cannot reach in time.
+    std::vector<double> clock;
+    /// suffix[i]: the clock arithmetic of positions i .. k + 1.
+    std::vector<TimeSegment> suffix;
+    double cost = 0.0;  ///< +infinity when the route breaks a window, an arc or the limit
+};
+
+/// The largest route cost and the sum of route costs of a complete solution.
+struct EngineScore {
+    double max_cost = 0.0;
+    double sum_cost = 0.0;
+};
+
+/// True when `a` is better than `b` by more than 1e-9 under `objective`: the sum under
+/// min-sum; the largest route, then the sum, under min-max.
+bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b);
+
+/// A set of routes, one per agent, and the targets that none of them serves.
+class EngineSolution {
+public:
+    static constexpr double kInfeasible = std::numeric_limits<double>::infinity();
+
+    explicit EngineSolution(const EngineModel* model);  // model outlives the solution
+
+    const EngineModel& Model() const { return *model_; }
+    std::size_t NumRoutes() const { return routes_.size(); }
+    const EngineRoute& Route(std::size_t a) const { return routes_[a]; }
+    const std::vector<std::uint32_t>& Unassigned() const { return unassigned_; }
+    /// Agent whose route serves `v`, or -1; position of `v` in that route (1 .. k).
+    std::int64_t RouteOf(std::uint32_t v) const { return route_of_[v]; }
+    std::size_t PositionOf(std::uint32_t v) const { return position_of_[v]; }
+
+    /// Vertex at position i of route a (0: start, k + 1: end).
+    std::uint32_t At(std::size_t a, std::size_t i) const {
+        const EngineRoute& route = routes_[a];
+        if (i == 0) return model_->Agent(a).start;
+        if (i > route.visits.size()) return model_->Agent(a).end;
+        return route.visits[i - 1];
+    }
+
+    /// Replaces route a's visits and refreshes its caches; the caller keeps every target
+    /// in exactly one route or in the unassigned list.
+    void SetVisits(std::size_t a, std::vector<std::uint32_t> visits);
+    std::vector<std::uint32_t>& MutableUnassigned() { return unassigned_; }
+    /// Removes the visits at positions first .. last (1-based, inclusive) of route a, adds
+    /// them to the unassigned list, and refreshes the route.
+    void RemoveVisits(std::size_t a, std::size_t first, std::size_t last);
+    /// Inserts `v` after position i (0 .. k) of route a and refreshes the route; `v` must
+    /// not be in any route (it is taken off the unassigned list if it is there).
+    void Insert(std::size_t a, std::uint32_t v, std::size_t i);
+
+    /// Cost of route a with the vertices [begin, end) in place of positions i + 1 .. j - 1
+    /// (0 <= i < j <= k + 1), or kInfeasible (also when the agent may not serve one of
+    /// the new vertices). Walks only the new vertices.
+    template <typename Iter>
+    double Splice(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
+    /// Cost of route a with `v` inserted after position i.
+    double InsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const {
+        return Splice(a, i, &v, &v + 1, i + 1);
+    }
+    /// Cost of route a with positions i + 1 .. j - 1 removed.
+    double RemovalCost(std::size_t a, std::size_t i, std::size_t j) const {
+        const std::uint32_t* none = nullptr;
+        return Splice(a, i, none, none, j);
+    }
+    /// Cost of route a's prefix 0 .. i followed by the vertices [begin, end) and the end.
+    template <typename Iter>
+    double Tail(std::size_t a, std::size_t i, Iter begin, Iter end) const;
+
+    EngineScore Score() const;
+    bool Complete() const { return unassigned_.empty(); }
+    bool AllRoutesFeasible() const;
+
+    /// Cost of `visits` for agent a walked vertex by vertex, without caches: the
+    /// reference the constant-time evaluation is held against.
+    static double WalkRoute(const EngineModel& model, std::size_t a,
+                            const std::vector<std::uint32_t>& visits);
+
+private:
+    void Refresh(std::size_t a);
+
+    const EngineModel* model_;  // owned by the caller of the engine
+    std::vector<EngineRoute> routes_;
+    std::vector<std::uint32_t> unassigned_;
+    std::vector<std::int64_t> route_of_;
+    std::vector<std::size_t> position_of_;
+};
+
+template <typename Iter>
+double EngineSolution::Splice(std::size_t a, std::size_t i, Iter begin, Iter end,
+                              std::size_t j) const {
+    const EngineRoute& route = routes_[a];
+    double t = route.clock[i];
+    if (t == kInfeasible) return kInfeasible;
+    std::uint32_t u = At(a, i);
+    for (Iter it = begin; it != end; ++it) {
+        const std::uint32_t w = *it;
+        if (!model_->CanServe(a, w)) return kInfeasible;
+        t += model_->Cost(a, u, w);
+        if (!ArriveWithinWindow(model_->Window(w), t) || t == kInfeasible) return kInfeasible;
+        u = w;
+    }
+    t += j == route.visits.size() + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, j));
+    const TimeSegment& rest = route.suffix[j];
+    if (!rest.Admits(t) || t == kInfeasible) return kInfeasible;
+    const double cost = rest.Exit(t);
+    return WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+}
+
+template <typename Iter>
+double EngineSolution::Tail(std::size_t a, std::size_t i, Iter begin, Iter end) const {
+    // Dropping every position after i is a splice up to the end vertex.
+    return Splice(a, i, begin, end, routes_[a].visits.size() + 1);
+}
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_ENGINESOLUTION_H

@@ -1,0 +1,67 @@
+#ifndef VORNIK_IMPROVE_IMPROVEMENTENGINE_H
+#define VORNIK_IMPROVE_IMPROVEMENTENGINE_H
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "improve/EngineModel.h"
+#include "improve/EngineSolution.h"
+
+namespace vornik {
+
+/// Where the best solution of an engine run came from.
+enum class EnginePhase { kGiven, kConstruct, kImprove };
+
+/// What an engine run may use and whom it tells.
+struct EngineSettings {
+    std::uint64_t seed = 0;
+    /// Stops after this many ruin-and-recreate steps when >= 0 (for repeatable runs).
+    std::int64_t iteration_limit = -1;
+    /// Seconds on `clock` after which the run stops; <= 0 together with no iteration
+    /// limit means the run only builds (and locally improves) a first solution.
+    double time_limit = 0.0;
+    /// Seconds on the budget's clock since the solve began. Required.
+    std::function<double()> clock;
+    /// Polled about every 10 ms of wall time; true stops the run as the budget would.
+    std::function<bool()> should_stop;
+    /// Called with every new best complete solution and the clock reading.
+    std::function<void(const EngineSolution&, EnginePhase, double)> on_best;
+};
+
+/// The outcome: the best complete solution found (or none), and counters.
+struct EngineOutcome {
+    bool found = false;
+    std::vector<std::vector<std::uint32_t>> routes;  ///< visits per agent
+    std::vector<double> costs;                       ///< per agent
+    EngineScore score;
+    EnginePhase phase = EnginePhase::kGiven;
+    std::int64_t iterations = 0;
+    bool interrupted = false;  ///< should_stop ended the run
+};
+
+/// Improves a solution of an instance for the rest of a budget: a constructive start
+/// fills what the given routes leave out, then ruin and recreate under simulated
+/// annealing (with local search on promising candidates) follows the instance's
+/// objective, always keeping the best complete solution. Never returns a solution
+/// worse than a complete and feasible one it was given.
+class ImprovementEngine {
+public:
+    ImprovementEngine(const EngineModel* model, EngineSettings settings);  // model outlives it
+
+    /// `start` holds visits per agent (may be empty or partial; vertices that are not
+    /// targets, not allowed, or repeated are dropped).
+    EngineOutcome Run(const std::vector<std::vector<std::uint32_t>>& start);
+
+private:
+    bool OutOfBudget(std::int64_t iteration);
+
+    const EngineModel* model_;
+    EngineSettings settings_;
+    bool interrupted_ = false;
+    double last_poll_ = -1.0;  // wall seconds
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_IMPROVEMENTENGINE_H

@@ -1,0 +1,247 @@
+#include "improve/LocalSearch.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace vornik {
+
+namespace {
+
+constexpr double kImprovement = 1e-9;
+
+bool Finite(double cost) { return cost != EngineSolution::kInfeasible; }
+
+}  // namespace
+
+LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights)
+    : model_(model), weights_(weights) {}
+
+void LocalSearch::RefreshLargest(const EngineSolution& solution) {
+    for (Ranked& entry : largest_) entry = Ranked{};
+    for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
+        Ranked entry{solution.Route(r).cost, r};
+        for (Ranked& slot : largest_) {
+            if (slot.route == kNone || entry.cost > slot.cost) std::swap(slot, entry);
+            if (entry.route == kNone) break;
+        }
+    }
+}
+
+double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double cost_a,
+                          std::size_t b, double cost_b) const {
+    if (!Finite(cost_a) || (b != kNone && !Finite(cost_b))) return EngineSolution::kInfeasible;
+    double delta = weights_->sum_weight * (cost_a - solution.Route(a).cost);
+    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.Route(b).cost);
+    if (weights_->max_weight > 0) {
+        double others = 0.0;
+        for (const Ranked& entry : largest_) {
+            if (entry.route != kNone && entry.route != a && entry.route != b) {
+                others = entry.cost;
+                break;
+            }
+        }
+        double new_max = std::max(others, cost_a);
+        if (b != kNone) new_max = std::max(new_max, cost_b);
+        delta += weights_->max_weight * (new_max - largest_[0].cost);
+    }
+    return delta;
+}
+
+void LocalSearch::Apply(EngineSolution& solution, std::size_t a,
+                        std::vector<std::uint32_t> visits_a, std::size_t b,
+                        std::vector<std::uint32_t> visits_b) {
+    // Clear b first when it receives targets of a, so that no target is in two routes
+    // between the two calls.
+    if (b != kNone) solution.SetVisits(b, std::move(visits_b));
+    solution.SetVisits(a, std::move(visits_a));
+    RefreshLargest(solution);
+}
+
+std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng) {
+    std::vector<std::uint32_t> order = model_->Targets();
+    std::shuffle(order.begin(), order.end(), rng);
+    RefreshLargest(solution);
+    std::size_t applied = 0;
+    bool improved = true;
+    for (int pass = 0; improved && pass < 100; ++pass) {
+        improved = false;
+        for (const std::uint32_t u : order) {
+            if (solution.RouteOf(u) < 0) continue;
+            const std::vector<std::uint32_t>& near = model_->Neighbours(u);
+            const std::size_t count = std::min(kGranularity, near.size());
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::uint32_t v = near[k];
+                if (solution.RouteOf(v) < 0) continue;
+                if (TryRelocate(solution, u, v) || TrySwap(solution, u, v) ||
+                    TryTwoOpt(solution, u, v) || TryTwoOptStar(solution, u, v)) {
+                    improved = true;
+                    ++applied;
+                    if (solution.RouteOf(u) < 0) break;
+                }
+            }
+            // A target may also open an empty route, which no neighbour list reaches.
+            const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+            if (solution.Route(a).visits.size() < 2) continue;
+            const std::size_t pu = solution.PositionOf(u);
+            const double removed = solution.RemovalCost(a, pu - 1, pu + 1);
+            for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
+                if (r == a || !solution.Route(r).visits.empty() || !model_->CanServe(r, u)) {
+                    continue;
+                }
+                const double delta = Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
+                if (delta < -kImprovement) {
+                    std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
+                    visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
+                    Apply(solution, a, std::move(visits_a), r, {u});
+                    improved = true;
+                    ++applied;
+                    break;
+                }
+            }
+        }
+    }
+    return applied;
+}
+
+bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
+    const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+    const auto b = static_cast<std::size_t>(solution.RouteOf(v));
+    const std::vector<std::uint32_t>& from = solution.Route(a).visits;
+    const std::size_t pu = solution.PositionOf(u);
+    const std::size_t pv = solution.PositionOf(v);
+    for (std::size_t length = 1; length <= 3 && pu + length - 1 <= from.size(); ++length) {
+        // The string u .. and whether v lies inside it.
+        if (a == b && pv >= pu && pv < pu + length) break;
+        scratch_a_.assign(from.begin() + static_cast<std::ptrdiff_t>(pu - 1),
+                          from.begin() + static_cast<std::ptrdiff_t>(pu - 1 + length));
+        for (int reversed = 0; reversed < (length > 1 ? 2 : 1); ++reversed) {
+            if (reversed == 1) std::reverse(scratch_a_.begin(), scratch_a_.end());
+            // Either after v or before v.
+            for (int side = 0; side < 2; ++side) {
+                const std::size_t gap = side == 0 ? pv : pv - 1;  // insert after position gap
+                if (a != b) {
+                    const double cost_a = solution.RemovalCost(a, pu - 1, pu + length);
+                    const double cost_b =
+                        solution.Splice(b, gap, scratch_a_.begin(), scratch_a_.end(), gap + 1);
+                    if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
+                        std::vector<std::uint32_t> visits_a = from;
+                        visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1),
+                                       visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1 + length));
+                        std::vector<std::uint32_t> visits_b = solution.Route(b).visits;
+                        visits_b.insert(visits_b.begin() + static_cast<std::ptrdiff_t>(gap),
+                                        scratch_a_.begin(), scratch_a_.end());
+                        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                        return true;
+                    }
+                } else {
+                    // Within one route only the stretch between the string and v changes:
+                    // splice it in, walking the moved part alone.
+                    std::size_t i = 0;
+                    std::size_t j = 0;
+                    scratch_b_.clear();
+                    const auto copy = [&](std::size_t lo, std::size_t hi) {  // positions lo .. hi
+                        for (std::size_t p = lo; p <= hi && p >= 1; ++p) scratch_b_.push_back(from[p - 1]);
+                    };
+                    if (pv > pu) {
+                        i = pu - 1;
+                        j = side == 0 ? pv + 1 : pv;
+                        copy(pu + length, j - 1);
+                        scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
+                    } else {
+                        i = side == 0 ? pv : pv - 1;
+                        j = pu + length;
+                        scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
+                        copy(i + 1, pu - 1);
+                    }
+                    const double cost = solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
+                    if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
+                        std::vector<std::uint32_t> visits(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(i));
+                        visits.insert(visits.end(), scratch_b_.begin(), scratch_b_.end());
+                        visits.insert(visits.end(), from.begin() + static_cast<std::ptrdiff_t>(j - 1), from.end());
+                        Apply(solution, a, std::move(visits), kNone, {});
+                        return true;
+                    }
+                }
+            }
+        }
+    }
+    return false;
+}
+
+bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
+    const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+    const auto b = static_cast<std::size_t>(solution.RouteOf(v));
+    if (a == b) return false;
+    const std::vector<std::uint32_t>& route_a = solution.Route(a).visits;
+    const std::vector<std::uint32_t>& route_b = solution.Route(b).visits;
+    const std::size_t pu = solution.PositionOf(u);
+    const std::size_t pv = solution.PositionOf(v);
+    for (std::size_t la = 1; la <= 2 && pu + la - 1 <= route_a.size(); ++la) {
+        for (std::size_t lb = 1; lb <= 2 && pv + lb - 1 <= route_b.size(); ++lb) {
+            const auto ua = route_a.begin() + static_cast<std::ptrdiff_t>(pu - 1);
+            const auto vb = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
+            const double cost_a = solution.Splice(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la);
+            const double cost_b = solution.Splice(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb);
+            if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
+                std::vector<std::uint32_t> visits_a(route_a.begin(), ua);
+                visits_a.insert(visits_a.end(), vb, vb + static_cast<std::ptrdiff_t>(lb));
+                visits_a.insert(visits_a.end(), ua + static_cast<std::ptrdiff_t>(la), route_a.end());
+                std::vector<std::uint32_t> visits_b(route_b.begin(), vb);
+                visits_b.insert(visits_b.end(), ua, ua + static_cast<std::ptrdiff_t>(la));
+                visits_b.insert(visits_b.end(), vb + static_cast<std::ptrdiff_t>(lb), route_b.end());
+                Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
+    const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+    if (solution.RouteOf(v) != static_cast<std::int64_t>(a)) return false;
+    const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
+    // Reversing positions first + 1 .. last makes the vertex at `first` precede the one
+    // that was at `last`.
+    const std::size_t first = std::min(solution.PositionOf(u), solution.PositionOf(v));
+    const std::size_t last = std::max(solution.PositionOf(u), solution.PositionOf(v));
+    if (last - first < 2) return false;
+    const auto begin = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(last));
+    const auto end = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(first));
+    const double cost = solution.Splice(a, first, begin, end, last + 1);
+    if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
+        std::vector<std::uint32_t> changed = visits;
+        std::reverse(changed.begin() + static_cast<std::ptrdiff_t>(first),
+                     changed.begin() + static_cast<std::ptrdiff_t>(last));
+        Apply(solution, a, std::move(changed), kNone, {});
+        return true;
+    }
+    return false;
+}
+
+bool LocalSearch::TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
+    const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+    const auto b = static_cast<std::size_t>(solution.RouteOf(v));
+    if (a == b) return false;
+    const std::vector<std::uint32_t>& route_a = solution.Route(a).visits;
+    const std::vector<std::uint32_t>& route_b = solution.Route(b).visits;
+    const std::size_t pu = solution.PositionOf(u);
+    const std::size_t pv = solution.PositionOf(v);
+    // Route a keeps its head up to u and takes b's tail from v on; b takes a's tail.
+    const auto tail_b = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
+    const auto tail_a = route_a.begin() + static_cast<std::ptrdiff_t>(pu);
+    const double cost_a = solution.Tail(a, pu, tail_b, route_b.end());
+    if (!Finite(cost_a)) return false;
+    const double cost_b = solution.Tail(b, pv - 1, tail_a, route_a.end());
+    if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
+        std::vector<std::uint32_t> visits_a(route_a.begin(), tail_a);
+        visits_a.insert(visits_a.end(), tail_b, route_b.end());
+        std::vector<std::uint32_t> visits_b(route_b.begin(), tail_b);
+        visits_b.insert(visits_b.end(), tail_a, route_a.end());
+        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace vornik

@@ -1,0 +1,61 @@
+#ifndef VORNIK_IMPROVE_LOCALSEARCH_H
+#define VORNIK_IMPROVE_LOCALSEARCH_H
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "improve/EngineSolution.h"
+#include "improve/RuinRecreate.h"
+
+namespace vornik {
+
+/// Descends to a local optimum of the weighted score over granular neighbourhoods: for
+/// every target u and each of its nearest targets v, moves that make u and v adjacent —
+/// relocation of a string of 1 to 3 targets starting at u (also reversed), swaps of 1 or
+/// 2 targets with 1 or 2, 2-opt inside a route, and 2-opt* between routes. A move is
+/// applied as soon as it lowers the score by more than 1e-9.
+class LocalSearch {
+public:
+    LocalSearch(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
+
+    /// Returns the number of moves applied.
+    std::size_t Run(EngineSolution& solution, std::mt19937_64& rng);
+
+    /// How many neighbours of each target are tried.
+    static constexpr std::size_t kGranularity = 12;
+
+private:
+    // Each tries the moves of its kind that bring u next to v; true when one was applied.
+    bool TryRelocate(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+    bool TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+    bool TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+    bool TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+
+    /// Score change when routes a and b (b may equal a; b = npos for one route) take
+    /// the costs cost_a and cost_b.
+    double Delta(const EngineSolution& solution, std::size_t a, double cost_a, std::size_t b,
+                 double cost_b) const;
+    void RefreshLargest(const EngineSolution& solution);
+    void Apply(EngineSolution& solution, std::size_t a, std::vector<std::uint32_t> visits_a,
+               std::size_t b, std::vector<std::uint32_t> visits_b);
+
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    const EngineModel* model_;
+    const ScoreWeights* weights_;
+    // The three longest routes, longest first, so that "the longest route other than
+    // these two" is read in constant time.
+    struct Ranked {
+        double cost = 0.0;
+        std::size_t route = kNone;
+    };
+    Ranked largest_[3];
+    std::vector<std::uint32_t> scratch_a_;
+    std::vector<std::uint32_t> scratch_b_;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_LOCALSEARCH_H

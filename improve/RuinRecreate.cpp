@@ -1,0 +1,132 @@
+#include "improve/RuinRecreate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vornik {
+
+double ScoreWeights::Of(const EngineSolution& solution) const {
+    const EngineScore score = solution.Score();
+    return max_weight * score.max_cost + sum_weight * score.sum_cost +
+           unassigned_penalty * static_cast<double>(solution.Unassigned().size());
+}
+
+RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights)
+    : model_(model), weights_(weights) {}
+
+void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double longest_bias,
+                        std::mt19937_64& rng) const {
+    const std::size_t num_routes = solution.NumRoutes();
+    std::vector<std::uint32_t> routed;
+    std::size_t longest = 0;
+    std::size_t used_routes = 0;
+    for (std::size_t a = 0; a < num_routes; ++a) {
+        const EngineRoute& route = solution.Route(a);
+        if (!route.visits.empty()) ++used_routes;
+        if (route.cost > solution.Route(longest).cost) longest = a;
+        routed.insert(routed.end(), route.visits.begin(), route.visits.end());
+    }
+    if (routed.empty()) return;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+
+    // String lengths follow the routes' average size; the number of routes touched
+    // follows from how many targets should go in all.
+    const double average_size =
+        static_cast<double>(routed.size()) / static_cast<double>(std::max<std::size_t>(1, used_routes));
+    const double max_length = std::max(1.0, std::min(10.0, average_size));
+    const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
+    const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;
+
+    std::uint32_t seed = routed[rng() % routed.size()];
+    const EngineRoute& longest_route = solution.Route(longest);
+    if (model_->Objective() == ObjectiveType::MinMax && !longest_route.visits.empty() &&
+        unit(rng) < longest_bias) {
+        seed = longest_route.visits[rng() % longest_route.visits.size()];
+    }
+
+    // Walk outwards from the seed; each route met for the first time loses one string
+    // around the target by which it was met.
+    std::vector<std::uint8_t> ruined(num_routes, 0);
+    std::size_t done = 0;
+    const auto visit = [&](std::uint32_t v) {
+        const std::int64_t route = solution.RouteOf(v);
+        if (route < 0 || ruined[static_cast<std::size_t>(route)] != 0) return;
+        const std::size_t size = solution.Route(static_cast<std::size_t>(route)).visits.size();
+        const double cap = std::min(static_cast<double>(size), max_length);
+        const auto length = static_cast<std::size_t>(std::floor(unit(rng) * cap)) + 1;
+        RemoveString(solution, static_cast<std::size_t>(route), v, length, rng);
+        ruined[static_cast<std::size_t>(route)] = 1;
+        ++done;
+    };
+    visit(seed);
+    for (const std::uint32_t w : model_->Neighbours(seed)) {
+        if (done >= strings) break;
+        visit(w);
+    }
+}
+
+void RuinRecreate::RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,
+                                std::size_t length, std::mt19937_64& rng) const {
+    const std::size_t size = solution.Route(route).visits.size();
+    const std::size_t position = solution.PositionOf(around);
+    // A string of `length` consecutive visits that contains `around`, placed at random.
+    const std::size_t lowest = position >= length ? position - length + 1 : 1;
+    const std::size_t highest = std::min(position, size - length + 1);
+    const std::size_t first = lowest + rng() % (highest - lowest + 1);
+    solution.RemoveVisits(route, first, first + length - 1);
+}
+
+void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const {
+    std::vector<std::uint32_t> pending = solution.Unassigned();
+    if (pending.empty()) return;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    // Order: random, by closing window, or far targets first (they have fewest good
+    // places, so they choose before the easy ones fill the routes).
+    const double pick = unit(rng);
+    std::shuffle(pending.begin(), pending.end(), rng);
+    if (pick < 0.3 && model_->HasWindows()) {
+        std::stable_sort(pending.begin(), pending.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return model_->Window(x).end < model_->Window(y).end;
+        });
+    } else if (pick < 0.5 && solution.NumRoutes() > 0) {
+        const std::uint32_t depot = model_->Agent(0).start;
+        std::stable_sort(pending.begin(), pending.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return model_->Cost(0, depot, x) > model_->Cost(0, depot, y);
+        });
+    }
+
+    const std::size_t num_routes = solution.NumRoutes();
+    const bool min_max = weights_->max_weight > 0;
+    double largest = 0.0;
+    for (std::size_t a = 0; a < num_routes; ++a) {
+        largest = std::max(largest, solution.Route(a).cost);
+    }
+    for (const std::uint32_t v : pending) {
+        double best_delta = EngineSolution::kInfeasible;
+        std::size_t best_route = 0;
+        std::size_t best_position = 0;
+        for (std::size_t a = 0; a < num_routes; ++a) {
+            if (!model_->CanServe(a, v)) continue;
+            const EngineRoute& route = solution.Route(a);
+            if (route.cost == EngineSolution::kInfeasible) continue;
+            const std::size_t k = route.visits.size();
+            for (std::size_t i = 0; i <= k; ++i) {
+                if (blink > 0 && unit(rng) < blink) continue;
+                const double cost = solution.InsertionCost(a, v, i);
+                if (cost == EngineSolution::kInfeasible) continue;
+                double delta = weights_->sum_weight * (cost - route.cost);
+                if (min_max) delta += weights_->max_weight * (std::max(cost, largest) - largest);
+                if (delta < best_delta) {
+                    best_delta = delta;
+                    best_route = a;
+                    best_position = i;
+                }
+            }
+        }
+        if (best_delta == EngineSolution::kInfeasible) continue;
+        solution.Insert(best_route, v, best_position);
+        largest = std::max(largest, solution.Route(best_route).cost);
+    }
+}
+
+}  // namespace vornik

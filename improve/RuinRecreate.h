@@ -1,0 +1,50 @@
+#ifndef VORNIK_IMPROVE_RUINRECREATE_H
+#define VORNIK_IMPROVE_RUINRECREATE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "improve/EngineSolution.h"
+
+namespace vornik {
+
+/// How a partial solution is scored while routes are rebuilt: the objective itself, with
+/// a share of the summed cost under min-max (so that routes below the longest one still
+/// get shorter) and a penalty for every target left unserved.
+struct ScoreWeights {
+    double sum_weight = 1.0;      ///< weight of the summed cost (1 under min-sum)
+    double max_weight = 0.0;      ///< weight of the largest route (1 under min-max)
+    double unassigned_penalty = 0.0;
+
+    double Of(const EngineSolution& solution) const;
+};
+
+/// The diversification step: removes strings of neighbouring targets from a few nearby
+/// routes (or random targets), then puts every unserved target back by cheapest
+/// insertion with blinks. Random choices come from the generator handed in.
+class RuinRecreate {
+public:
+    RuinRecreate(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
+
+    /// Removes about `average_removed` targets around a random seed target; with
+    /// probability `longest_bias` the seed is taken from the longest route.
+    void Ruin(EngineSolution& solution, double average_removed, double longest_bias,
+              std::mt19937_64& rng) const;
+    /// Inserts every unassigned target where it raises the score least, in an order
+    /// drawn at random among a few sortings; skips each position with probability
+    /// `blink`. Targets that fit nowhere stay unassigned.
+    void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
+
+private:
+    void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,
+                      std::size_t length, std::mt19937_64& rng) const;
+
+    const EngineModel* model_;
+    const ScoreWeights* weights_;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_RUINRECREATE_H

@@ -1,0 +1,149 @@
+#include "search/ImprovingSolve.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <stdexcept>
+
+#include "improve/EngineModel.h"
+#include "improve/ImprovementEngine.h"
+#include "search/Solver.h"
+
+namespace vornik {
+
+namespace {
+
+// The focal search gets this share of the budget to find its first solution; most
+// instances need milliseconds, and the engine builds its own start when it fails.
+constexpr double kSearchShare = 0.05;
+constexpr double kSearchShareCap = 1.0;  // seconds
+
+/// Seconds since construction on the solving thread's processor clock, or on the wall
+/// clock. A thread's own clock keeps solves in other threads out of its budget.
+class BudgetClock {
+public:
+    explicit BudgetClock(bool wall) : wall_(wall), start_(Now()) {}
+    double Elapsed() const { return Now() - start_; }
+
+private:
+    double Now() const {
+        if (wall_) {
+            return std::chrono::duration<double>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        }
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    }
+    bool wall_;
+    double start_;
+};
+
+const char* PhaseName(EnginePhase phase) {
+    return phase == EnginePhase::kConstruct ? "construct" : "improve";
+}
+
+}  // namespace
+
+ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
+                             const ImproveHooks& hooks, const ImproveSettings& settings) {
+    const BudgetClock clock(settings.wall_clock);
+    const EngineModel model(problem);
+    const ObjectiveType objective = problem.options.objective;
+    ImproveReport report;
+    bool user_stop = false;
+    const auto stop_requested = [&] {
+        if (!user_stop && hooks.should_stop && hooks.should_stop()) user_stop = true;
+        return user_stop;
+    };
+
+    // Anytime points: kept only when better than every earlier one by more than 1e-9,
+    // by the sum under min-sum and by the largest route under min-max.
+    double best_score = 0.0;
+    const auto add_point = [&](double max_cost, double sum_cost, const char* phase) {
+        const double score = objective == ObjectiveType::MinSum ? sum_cost : max_cost;
+        if (!report.anytime.empty() && !(score < best_score - 1e-9)) return;
+        best_score = score;
+        const double time = clock.Elapsed();
+        if (report.first_solution_time < 0) report.first_solution_time = time;
+        report.anytime.push_back(ImprovePoint{time, max_cost, sum_cost, phase});
+        report.best_phase = phase;
+        if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
+    };
+
+    // Phase 1: the focal search, until its first solution or its share of the budget.
+    std::vector<std::vector<std::uint32_t>> start(model.NumAgents());
+    if (solver != nullptr) {
+        const double share = std::min(kSearchShareCap, kSearchShare * std::max(0.0, time_limit));
+        bool found = false;
+        solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
+            found = true;
+            add_point(max_cost, sum_cost, "search");
+        });
+        solver->SetShouldStop([&] {
+            return stop_requested() || (!model.Usable() ? clock.Elapsed() > time_limit
+                                                         : found || clock.Elapsed() > share);
+        });
+        solver->Solve();
+        solver->SetOnSolution({});
+        solver->SetShouldStop({});
+        report.result = solver->GetResult();
+        report.found = !report.result.paths.empty();
+        for (const auto& [agent, path] : report.result.paths) {
+            if (agent < 0 || static_cast<std::size_t>(agent) >= start.size()) continue;
+            for (const std::int64_t v : path) {
+                if (v >= 0) start[static_cast<std::size_t>(agent)].push_back(static_cast<std::uint32_t>(v));
+            }
+        }
+        solver->ReleaseSearchMemory();
+        // Negative costs: the engine's closed forms do not hold, so the search's answer stands.
+        if (!model.Usable()) {
+            report.interrupted = user_stop;
+            report.result.search_time = clock.Elapsed();
+            return report;
+        }
+    } else if (!model.Usable()) {
+        throw std::invalid_argument(
+            "the improvement engine needs cost matrices without negative entries");
+    }
+
+    // Phase 2: the engine on the search's solution (or on nothing) for the rest.
+    EngineSettings engine_settings;
+    engine_settings.seed = settings.seed;
+    engine_settings.iteration_limit = settings.iteration_limit;
+    engine_settings.time_limit = time_limit;
+    engine_settings.clock = [&clock] { return clock.Elapsed(); };
+    engine_settings.should_stop = stop_requested;
+    engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double) {
+        if (phase == EnginePhase::kGiven) return;  // the search reported it already
+        const EngineScore score = best.Score();
+        add_point(score.max_cost, score.sum_cost, PhaseName(phase));
+    };
+    if (user_stop) engine_settings.iteration_limit = 0;
+    ImprovementEngine engine(&model, std::move(engine_settings));
+    const EngineOutcome outcome = engine.Run(start);
+
+    report.iterations = outcome.iterations;
+    report.interrupted = user_stop;
+    if (outcome.found) {
+        report.found = true;
+        report.result.paths.clear();
+        report.result.times.clear();
+        for (std::size_t a = 0; a < outcome.routes.size(); ++a) {
+            std::vector<std::int64_t> path;
+            path.reserve(outcome.routes[a].size() + 2);
+            path.push_back(model.Agent(a).start);
+            path.insert(path.end(), outcome.routes[a].begin(), outcome.routes[a].end());
+            path.push_back(model.Agent(a).end);
+            report.result.paths[static_cast<std::int64_t>(a)] = std::move(path);
+            report.result.times[static_cast<std::int64_t>(a)] = outcome.costs[a];
+        }
+    }
+    report.result.timeout = !user_stop && !model.Targets().empty();
+    report.result.search_time = clock.Elapsed();
+    report.result.last_update_time = report.anytime.empty() ? 0.0 : report.anytime.back().time;
+    return report;
+}
+
+}  // namespace vornik

@@ -1,0 +1,61 @@
+#ifndef VORNIK_SEARCH_IMPROVINGSOLVE_H
+#define VORNIK_SEARCH_IMPROVINGSOLVE_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Problem.h"
+
+namespace vornik {
+
+class Solver;
+
+/// How a solve on the improvement path runs.
+struct ImproveSettings {
+    std::uint64_t seed = 0;
+    /// Ends the engine after this many steps when >= 0, so that runs repeat exactly.
+    std::int64_t iteration_limit = -1;
+    /// Budget on wall-clock seconds instead of the solving thread's processor time.
+    bool wall_clock = false;
+};
+
+/// A strictly improving solution of the improvement path.
+struct ImprovePoint {
+    double time = 0.0;  ///< seconds on the budget's clock since the solve began
+    double max_cost = 0.0;
+    double sum_cost = 0.0;
+    std::string phase;  ///< "search", "construct" or "improve"
+};
+
+/// What the improvement path reports. `result` holds the best solution (paths are
+/// [start, targets..., end]) and the search's counters.
+struct ImproveReport {
+    Result result;
+    std::vector<ImprovePoint> anytime;
+    bool found = false;
+    bool interrupted = false;  ///< the caller's stop request ended the solve
+    std::int64_t iterations = 0;
+    std::string best_phase;
+    double first_solution_time = -1.0;
+};
+
+/// Hooks of an improving solve: a stop request, and a report of every anytime point
+/// (time, largest route cost, sum of route costs), called once per point.
+struct ImproveHooks {
+    std::function<bool()> should_stop;
+    std::function<void(double, double, double)> on_solution;
+};
+
+/// Solves `problem` within `time_limit` seconds: the focal search of `solver` (built
+/// from the same problem; null when the instance is too large for it) runs until its
+/// first post-optimized solution or a small share of the budget, its search memory is
+/// released, and the improvement engine works on the best solution for the rest.
+/// Throws std::invalid_argument when the instance has negative costs and no Solver.
+ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
+                             const ImproveHooks& hooks, const ImproveSettings& settings);
+
+}  // namespace vornik
+
+#endif  // VORNIK_SEARCH_IMPROVINGSOLVE_H

@@ -1,0 +1,36 @@
+#include <utility>
+
+#include "search/ImprovingSolve.h"
+#include "search/Solver.h"
+
+namespace vornik {
+
+bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* report) {
+    // SolveImproving drives this Solver's own search through the hooks, so the caller's
+    // hooks are handed to it and restored afterwards.
+    ImproveHooks hooks;
+    hooks.should_stop = should_stop_;
+    hooks.on_solution = on_solution_;
+    auto saved_stop = std::move(should_stop_);
+    auto saved_report = std::move(on_solution_);
+    ImproveReport outcome = vornik::SolveImproving(*problem_, this, time_limit_, hooks, settings);
+    should_stop_ = std::move(saved_stop);
+    on_solution_ = std::move(saved_report);
+
+    // The engine's best solution follows the search's records as one full result.
+    Result best = result_;
+    best.paths = outcome.result.paths;
+    best.times = outcome.result.times;
+    best.timeout = outcome.result.timeout;
+    best.search_time = outcome.result.search_time;
+    if (!outcome.anytime.empty() && outcome.anytime.back().phase != "search") {
+        last_solution_time_ = outcome.anytime.back().time;
+        anytime_records_.push_back(AnytimeRecord{last_solution_time_, best});
+    }
+    result_ = best;
+    interrupted_ = outcome.interrupted;
+    if (report != nullptr) *report = std::move(outcome);
+    return !result_.paths.empty();
+}
+
+}  // namespace vornik
