@@ -128,6 +128,7 @@ class Solver:
         seed: int = 0,
         should_stop: _ShouldStop | None = None,
         clock: str = "process",
+        iteration_limit: int = -1,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
@@ -142,6 +143,7 @@ def solve_json_file(
     seed: int = 0,
     should_stop: _ShouldStop | None = None,
     clock: str = "process",
+    iteration_limit: int = -1,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
@@ -155,6 +157,7 @@ def solve_json_str(
     seed: int = 0,
     should_stop: _ShouldStop | None = None,
     clock: str = "process",
+    iteration_limit: int = -1,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

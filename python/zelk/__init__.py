@@ -43,7 +43,7 @@ from zelk.formats import load_instance
 from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
 from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
-from zelk.solve import solve
+from zelk.solving import solve
 
 try:
     __version__: str = version("zelk")

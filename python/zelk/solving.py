@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import dataclasses
 import json
 import os
 import sys
@@ -198,6 +199,7 @@ def solve(
     clock: str = "process",
     memory_limit_mb: int | None = None,
     should_stop: Callable[[], bool] | threading.Event | None = None,
+    iteration_limit: int | None = None,
 ) -> Solution:
     """Solves an instance and returns its :class:`~zelk.Solution`.
 
@@ -229,6 +231,9 @@ def solve(
     should_stop
         A callable or :class:`threading.Event` polled during the solve; when it says
         stop, the solve ends with its best solution and status "interrupted".
+    iteration_limit
+        With ``improve``: stop the engine after this many steps (or at the budget,
+        whichever comes first), so that a run repeats exactly whatever the machine's load.
 
     Ctrl-C during the call (in the main thread, or in any thread inside
     :func:`zelk.stop_on_interrupt`) stops the solve with its best solution and status
@@ -246,11 +251,12 @@ def solve(
         raise ValueError(f"clock must be 'process' or 'wall' (got {clock!r})")
     if memory_limit_mb is not None and not memory_limit_mb > 0:
         raise ValueError(f"memory_limit_mb must be > 0 (got {memory_limit_mb!r})")
+    if iteration_limit is not None and iteration_limit < 0:
+        raise ValueError(f"iteration_limit must be >= 0 (got {iteration_limit!r})")
+    settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
+                         should_stop, iteration_limit)  # fmt: skip
     if isinstance(instance, Problem):
-        return _solve_problem(
-            instance, time_limit, objective, improve, seed, on_solution, quiet, clock,
-            memory_limit_mb, should_stop,
-        )  # fmt: skip
+        return _solve_problem(instance, time_limit, objective, settings)
 
     data = _instance_dict(instance)
     if isinstance(instance, Mapping):
@@ -265,8 +271,7 @@ def solve(
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, **keywords)
 
-    result, stop = _run(run, budget, improve, seed, on_solution, quiet, clock,
-                        memory_limit_mb, should_stop)  # fmt: skip
+    result, stop = _run(run, budget, settings)
     return from_result(
         result,
         data,
@@ -275,57 +280,49 @@ def solve(
     )
 
 
+@dataclasses.dataclass(frozen=True)
+class _Settings:
+    """How to run the core: the keywords of :func:`solve` beyond instance and budget."""
+
+    improve: bool
+    seed: int
+    on_solution: OnSolution | None
+    quiet: bool
+    clock: str
+    memory_limit_mb: int | None
+    should_stop: Any
+    iteration_limit: int | None
+
+
 def _run(
-    call: Callable[[dict[str, Any], float], Any],
-    budget: float,
-    improve: bool,
-    seed: int,
-    on_solution: OnSolution | None,
-    quiet: bool,
-    clock: str,
-    memory_limit_mb: int | None,
-    should_stop: Any,
+    call: Callable[[dict[str, Any], float], Any], budget: float, settings: _Settings
 ) -> tuple[Any, _Stop]:
     # The focal search alone measures processor time of the whole process; a wall
     # budget for it is the stop check's deadline. The engine keeps either clock itself.
-    wall_by_check = clock == "wall" and not improve
+    wall_by_check = settings.clock == "wall" and not settings.improve
     deadline = time.monotonic() + budget if wall_by_check else None
-    stop = _Stop(StopFlag(), deadline, should_stop)
+    stop = _Stop(StopFlag(), deadline, settings.should_stop)
     keywords: dict[str, Any] = {"should_stop": stop}
-    if on_solution is not None:
-        keywords["on_solution"] = on_solution
-    if improve:
-        keywords.update(improve=True, seed=int(seed), clock=clock)
-    if memory_limit_mb is not None:
-        keywords["memory_limit_mb"] = int(memory_limit_mb)
-    keywords = _supported(keywords)
+    if settings.on_solution is not None:
+        keywords["on_solution"] = settings.on_solution
+    if settings.improve:
+        keywords.update(improve=True, seed=int(settings.seed), clock=settings.clock)
+        if settings.iteration_limit is not None:
+            keywords["iteration_limit"] = int(settings.iteration_limit)
+    if settings.memory_limit_mb is not None:
+        keywords["memory_limit_mb"] = int(settings.memory_limit_mb)
     core_budget = _NO_BUDGET if wall_by_check else budget
     with contextlib.ExitStack() as stack:
         stack.enter_context(stop_on_interrupt())
         stack.enter_context(running(stop.flag))
-        if quiet:
+        if settings.quiet:
             stack.enter_context(quiet_output())
         result = call(keywords, core_budget)
     return result, stop
 
 
-def _supported(keywords: dict[str, Any]) -> dict[str, Any]:
-    # TODO(#16): drop once the engine's keywords are on main.
-    doc = _zelk_core.solve_json_str.__doc__ or ""
-    return {k: v for k, v in keywords.items() if k in doc}
-
-
 def _solve_problem(
-    problem: Problem,
-    time_limit: float | None,
-    objective: str | None,
-    improve: bool,
-    seed: int,
-    on_solution: OnSolution | None,
-    quiet: bool,
-    clock: str,
-    memory_limit_mb: int | None,
-    should_stop: Any,
+    problem: Problem, time_limit: float | None, objective: str | None, settings: _Settings
 ) -> Solution:
     # A copy of the options: the ones set for this call stay out of the caller's Problem.
     given = problem.options()
@@ -346,8 +343,7 @@ def _solve_problem(
         run.solve_time = time.perf_counter() - started  # type: ignore[attr-defined]
         return solver
 
-    solver, stop = _run(run, budget, improve, seed, on_solution, quiet, clock,
-                        memory_limit_mb, should_stop)  # fmt: skip
+    solver, stop = _run(run, budget, settings)
     result = _solver_dict(solver, problem, name, run.solve_time)  # type: ignore[attr-defined]
     nodes = problem.nodes()
     agents = problem.agents_ordered()
