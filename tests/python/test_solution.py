@@ -167,3 +167,37 @@ def test_schedule_counts_a_missing_arc_as_no_arc() -> None:
     instance["costs"]["van"] = [[0, 3], [3, 0]]
     stops = schedule(instance, instance["agents"][0], [0, 2])
     assert stops[1].arrival == 9999.0
+
+
+@pytest.mark.parametrize("improve", [True, False])
+def test_on_solution_is_called_once_per_anytime_entry(improve: bool) -> None:
+    """The callback sees exactly the anytime list's entries, in order, on both paths."""
+    instance = random_instance(random.Random(3), 12, 2, windows=True, time_limit=0.3)
+    calls: list[tuple[float, float, float]] = []
+    solution = zelk.solve(
+        instance, improve=improve, on_solution=lambda *a: calls.append(a), iteration_limit=2000
+    )
+    assert calls and calls == [(e.time, e.max_cost, e.sum_cost) for e in solution.anytime]
+    assert (solution.anytime[-1].phase is not None) == improve
+    check_solution(instance, solution.to_dict())
+
+
+@pytest.mark.parametrize("improve", [True, False])
+def test_wall_clock_budget_ends_as_a_time_limit(improve: bool) -> None:
+    """clock="wall" stops at the budget through the stop check on the focal search and
+    through the engine's own clock: a time-out, not an interruption."""
+    instance = random_instance(random.Random(4), 30, 3, time_limit=60)
+    solution = zelk.solve(instance, improve=improve, clock="wall", time_limit=0.3)
+    assert solution.status == "solved" and solution.timeout
+    assert not solution.statistics.interrupted
+
+
+def test_should_stop_event_interrupts_at_once() -> None:
+    """A set threading.Event given as should_stop ends the solve as "interrupted"."""
+    import threading
+
+    stop = threading.Event()
+    stop.set()
+    instance = random_instance(random.Random(4), 30, 3, time_limit=60)
+    solution = zelk.solve(instance, should_stop=stop)
+    assert solution.status == "interrupted" and solution.statistics.interrupted
