@@ -6,6 +6,9 @@ from __future__ import annotations
 import json
 import math
 import random
+import subprocess
+import sys
+import textwrap
 from pathlib import Path
 from typing import Any
 
@@ -232,3 +235,25 @@ def test_memory_limit_reaches_the_core_only_when_given(monkeypatch) -> None:
     zelk.solve(waiting_instance(), improve=False)
     zelk.solve(waiting_instance(), improve=False, memory_limit_mb=512)
     assert "memory_limit_mb" not in seen[0] and seen[1]["memory_limit_mb"] == 512
+
+
+def test_quiet_solve_in_a_thread_lets_python_output_through() -> None:
+    """While a worker thread solves quietly, the main thread's prints still arrive and
+    the core's lines do not."""
+    instance = Path(__file__).parent.parent / "data/four_targets_two_agents.json"
+    code = textwrap.dedent(
+        f"""
+        import threading, zelk
+        found = threading.Event()
+        worker = threading.Thread(target=lambda: zelk.solve(
+            {str(instance)!r}, time_limit=1, on_solution=lambda *a: found.set()))
+        worker.start()
+        found.wait()
+        print("main thread", flush=True)
+        worker.join()
+        print("done")
+        """
+    )
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "main thread\ndone\n" and run.stderr == ""
