@@ -501,11 +501,10 @@ def _terminal_stderr() -> TextIO | None:
         return None
 
 
-def _validate(args: argparse.Namespace) -> int:
-    instance = _load(args)
+def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     types = sorted({str(agent["type"]) for agent in instance["agents"]})
     _print(
-        f"{args.instance}: valid instance: {len(instance['nodes'])} nodes, "
+        f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
     return EXIT_OK
@@ -530,7 +529,7 @@ def _run(args: argparse.Namespace) -> int:
             raise _ClosedStdout
         instance = _load(args)
         if args.command == "validate":
-            return _validate(args)
+            return _validate(args, instance)
         if args.command == "convert":
             with open(args.output, "w", encoding="utf-8") as handle:
                 json.dump(instance, handle)

@@ -64,6 +64,12 @@ def test_standard_input_solves_like_the_file() -> None:
     direct = zelk_cli("solve", JSON_INSTANCE, "--json", "--no-improve")
     assert piped.returncode == direct.returncode == 0, piped.stderr
     assert json.loads(piped.stdout)["routes"] == json.loads(direct.stdout)["routes"]
+    validated = subprocess.run(
+        [sys.executable, "-m", "zelk", "validate", "-"],
+        input=text, capture_output=True, text=True, timeout=60,
+    )  # fmt: skip
+    assert validated.returncode == 0, validated.stderr
+    assert validated.stdout.startswith("<stdin>: valid instance: 5 nodes")
 
 
 def test_validate_lists_every_problem_or_says_valid(tmp_path: Path) -> None:
