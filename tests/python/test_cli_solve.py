@@ -162,3 +162,15 @@ def test_progress_line_counts_against_the_budget() -> None:
     with Progress(wall, "min_sum", 5.0, "wall"):
         pass
     assert " / 5 s wall clock" in wall.getvalue()
+
+
+def test_schedule_example_runs() -> None:
+    """examples/solve_schedule.py solves and prints a schedule per agent."""
+    example = Path(__file__).resolve().parents[2] / "examples/solve_schedule.py"
+    instance = Path(__file__).resolve().parents[2] / "examples/windows_and_limits.json"
+    run = subprocess.run(
+        [sys.executable, str(example), str(instance), "0.5"],
+        capture_output=True, text=True, timeout=60,
+    )  # fmt: skip
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.count("\nagent ") == 3 and "node   0: arrives    0.00" in run.stdout
