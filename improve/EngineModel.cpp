@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/CostMatrixCheck.h"
 #include "plugins/AllowedTypes.h"
 
 namespace vornik {
@@ -17,8 +18,8 @@ std::uint32_t VertexOf(const std::unordered_map<std::uint64_t, std::uint32_t>& v
     const auto found = vertex_by_id.find(node_id);
     if (found == vertex_by_id.end()) {
         throw std::out_of_range("_Map_base::at: " + std::string(field) + " " +
-                                std::to_string(node_id) + " of agent " +
-                                std::to_string(agent.id) + " is not the id of any node");
+                                std::to_string(node_id) + " of agent " + std::to_string(agent.id) +
+                                " is not the id of any node");
     }
     return found->second;
 }
@@ -71,31 +72,15 @@ EngineModel::EngineModel(const Problem& problem)
             throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
                                     "', which no agent has");
         }
-        if (matrix.size() > n_) {
-            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
-                                        std::to_string(matrix.size()) + " rows for " +
-                                        std::to_string(n_) + " nodes");
-        }
+        CheckCostMatrix(name, matrix, n_);
         const auto slot = slot_of_type.find(static_cast<std::int64_t>(type->second));
         if (slot == slot_of_type.end()) continue;  // a type whose agents were all renamed
         std::vector<double>& table = costs_[slot->second];
         table.assign(n_ * n_, kNoArc);
         for (std::size_t r = 0; r < matrix.size(); ++r) {
-            if (matrix[r].size() > n_) {
-                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
-                                            std::to_string(r) + " has " +
-                                            std::to_string(matrix[r].size()) +
-                                            " entries for " + std::to_string(n_) + " nodes");
-            }
             for (std::size_t c = 0; c < matrix[r].size(); ++c) {
-                const double cost = matrix[r][c];
-                if (std::isnan(cost)) {
-                    throw std::invalid_argument("cost matrix of agent type '" + name +
-                                                "': entry [" + std::to_string(r) + "][" +
-                                                std::to_string(c) + "] is NaN");
-                }
-                if (cost < 0 && r != c) usable_ = false;
-                table[r * n_ + c] = cost;
+                if (matrix[r][c] < 0 && r != c) usable_ = false;
+                table[r * n_ + c] = matrix[r][c];
             }
         }
     }

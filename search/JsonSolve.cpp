@@ -1,6 +1,11 @@
 #include "search/JsonSolve.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -118,11 +123,36 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 }
 
 std::string ReadInstanceFile(const std::string& path) {
-    // A folder opens as a stream on Linux but has no content to read.
-    std::error_code ignored;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open() || std::filesystem::is_directory(path, ignored)) throw std::runtime_error("Cannot open file: " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // The C library would stop at an embedded NUL and open the file named by the part
+    // before it.
+    if (path.find('\0') != std::string::npos) {
+        throw std::invalid_argument("input_path must not contain a NUL character");
+    }
+    // Only a regular file has a known end: a device such as /dev/zero never ends, a FIFO
+    // without a writer blocks the open (O_NONBLOCK returns at once instead), and a folder
+    // has no content. Any of them is a file that cannot be opened as an instance.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("Cannot open file: " + path);
+    }
+    // Read no more than the size the file had when opened: a file that grows meanwhile
+    // cannot make the read unbounded.
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    bool read_failed = false;
+    while (filled < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read_failed = true;
+        if (got <= 0) break;  // an error, or the file shrank
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    if (read_failed) throw std::runtime_error("Cannot open file: " + path);
+    text.resize(filled);
+    return text;
 }
 
 }  // namespace vornik

@@ -111,9 +111,9 @@ def _bad_utf8(tmp_path: Path) -> Path:
          "--out /no/such/dir/out.json: no directory"),
         (["solve", JSON_INSTANCE, "--out", "{tmp}"], "is a directory"),
         # Input that is not a regular file, or not UTF-8.
-        (["solve", "/dev/zero"], "/dev/zero: not a regular file"),
-        (["validate", "{tmp}"], "not a regular file"),
-        (["solve", "{utf8}"], "latin1.json: not UTF-8 text: byte 0xe9 at offset 13"),
+        (["solve", "/dev/zero"], "Not a regular file: '/dev/zero'"),
+        (["validate", "{tmp}"], "Is a directory"),
+        (["solve", "{utf8}"], "latin1.json: not valid UTF-8: byte 0xe9 at offset 13"),
         (["solve", JSON_INSTANCE, "--memory-limit", "-5"], "memory_limit_mb must be > 0"),
     ],
 )  # fmt: skip
