@@ -19,6 +19,8 @@ namespace vornik {
 
 namespace {
 
+constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
+
 void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
     outcome.timeout = result.timeout;
@@ -53,13 +55,19 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
     ImproveReport report;
-    if (problem.nodes.size() <= kMaxVertices) {
+    // The focal search is only the engine's warm start here: it is skipped where it cannot
+    // run (too many nodes) or where its complete graph, one cost per agent type on every
+    // arc, would take more memory than the rest of the solve.
+    const double n = static_cast<double>(problem.nodes.size());
+    const double graph_bytes =
+        n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
+    if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes) {
         Solver solver(problem, problem.options);
-        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
     } else {
-        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks, settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);
