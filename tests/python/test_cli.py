@@ -203,7 +203,10 @@ def test_plot_writes_a_png(tmp_path: Path) -> None:
     assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     # The same through the command line, on an instance without coordinates.
     cli_target = tmp_path / "explicit.png"
-    run = zelk_cli("solve", DATA / "upper_row_5.tsp", "--agents", "2", "--plot", cli_target)
+    run = zelk_cli(
+        "solve", DATA / "upper_row_5.tsp", "--agents", "2", "--plot", cli_target,
+        "--time-limit", "1",
+    )  # fmt: skip
     assert run.returncode == 0, run.stderr
     assert cli_target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
