@@ -78,6 +78,13 @@ def test_zelk_reexports_every_public_name() -> None:
         "check_solution",
         "plot_solution",
         "plot_anytime",
+        "solve",
+        "Solution",
+        "Route",
+        "Stop",
+        "AnytimeEntry",
+        "Statistics",
+        "stop_on_interrupt",
     ]
     for name in REGISTRATION_ORDER:
         # The JSON entry points are wrapped only to shorten their argument errors.
