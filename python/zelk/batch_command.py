@@ -252,6 +252,7 @@ def run(args: argparse.Namespace) -> int:
               f"{out}; solving {len(todo)}", file=sys.stderr)  # fmt: skip
     progress = BatchProgress(sys.stderr, len(inputs), len(results), args.quiet)
     interrupted = False
+    summary_written = False
     try:
         with _executor(args.scheduler) as executor:
             progress.start()
@@ -270,8 +271,15 @@ def run(args: argparse.Namespace) -> int:
         print(f"zelk: error: {error}", file=sys.stderr)
         return EXIT_USAGE
     finally:
-        _write_whole(out / SUMMARY, summary_text(inputs, results))
+        # Whatever ended the run, the summary says what was done.
+        try:
+            _write_whole(out / SUMMARY, summary_text(inputs, results))
+            summary_written = True
+        except OSError as error:
+            print(f"zelk: error: cannot write the summary: {error}", file=sys.stderr)
     progress.close()
+    if not summary_written:
+        return EXIT_USAGE
     if interrupted:
         print(f"zelk batch: interrupted; {len(results)} of {len(inputs)} instances done",
               file=sys.stderr)  # fmt: skip
