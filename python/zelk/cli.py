@@ -41,7 +41,7 @@ from zelk.formats import (
     tsplib_to_instance,
 )
 from zelk.schema import InstanceError, prepare_instance
-from zelk.solution import Solution
+from zelk.solution import Solution, objective_of
 from zelk.solving import solve
 
 __all__ = ["main", "stdout_to_stderr"]
@@ -448,7 +448,7 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         _check_output(args.out, "--out")
     if args.plot:
         _check_plot(args.plot)
-    objective = "min_max" if instance["options"].get("objective") in ("min_max", "MIN_MAX") else "min_sum"
+    objective = objective_of(instance)
     limit = instance["options"].get("time_limit")
     budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
     clock = "wall" if args.wall_clock else "process"

@@ -345,8 +345,11 @@ def from_result(
         )
     nodes = instance["nodes"]
     returns = bool((instance.get("options") or {}).get("return_to_end", True))
+    # Agents that share an id share one type, the last one's, as in the solver.
+    type_of = {int(agent["id"]): agent["type"] for agent in agents}
     routes = []
     for agent, route in zip(agents, routes_in):
+        agent = {**agent, "type": type_of[int(agent["id"])]}
         path = tuple(int(v) for v in route["path"])
         if any(not 0 <= v < len(nodes) for v in path):
             raise ValueError(f"agent {route['agent_id']}: path {list(path)} leaves the instance")

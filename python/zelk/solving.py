@@ -56,6 +56,7 @@ _quiet_lock = threading.Lock()
 _quiet_depth = 0
 _quiet_saved: dict[int, int | None] = {}
 _quiet_capture: Any = None
+_quiet_streams: dict[str, tuple[Any, Any]] = {}  # name -> (original, replacement)
 
 #: Lines of the core worth passing on as Python warnings when its output is kept quiet.
 _WARNING_PREFIXES = ("[warning] ",)
@@ -72,6 +73,37 @@ def _forward_warnings(text: str) -> None:
             warnings.warn(f"zelk core: {line}", RuntimeWarning, stacklevel=4)
 
 
+def _reroute_python_streams() -> None:
+    # Python's own streams keep reaching the terminal through the saved descriptors.
+    for name, fd in (("stdout", 1), ("stderr", 2)):
+        stream = getattr(sys, name)
+        saved = _quiet_saved.get(fd)
+        if stream is None or saved is None:
+            continue
+        try:
+            if stream.fileno() != fd:
+                continue
+            replacement = open(  # noqa: SIM115 - closed in _restore_python_streams
+                saved, "w", buffering=1, encoding=stream.encoding, errors=stream.errors,
+                closefd=False,
+            )  # fmt: skip
+        except (AttributeError, OSError, ValueError):  # not a file of its own
+            continue
+        _quiet_streams[name] = (stream, replacement)
+        setattr(sys, name, replacement)
+
+
+def _restore_python_streams() -> None:
+    for name, (original, replacement) in _quiet_streams.items():
+        with contextlib.suppress(OSError, ValueError):
+            replacement.flush()
+        # A stream someone else put in place meanwhile stays.
+        if getattr(sys, name) is replacement:
+            setattr(sys, name, original)
+        replacement.close()
+    _quiet_streams.clear()
+
+
 @contextlib.contextmanager
 def quiet_output() -> Iterator[None]:
     """Keeps what the core prints (on file descriptors 1 and 2) off the caller's stdout
@@ -79,8 +111,10 @@ def quiet_output() -> Iterator[None]:
     memory limit come back afterwards as :class:`RuntimeWarning`.
 
     The descriptors belong to the whole process, so concurrent blocks share one
-    redirection, restored when the last one ends; while it lasts, anything else written
-    to descriptors 1 and 2 is held back too.
+    redirection, restored when the last one ends. Meanwhile ``sys.stdout`` and
+    ``sys.stderr`` (when they write to those descriptors) write to the real ones, so
+    Python code in other threads still prints; only other writers of descriptors 1 and
+    2 are held back with the core.
     """
     global _quiet_depth, _quiet_capture
     with _quiet_lock:
@@ -96,6 +130,7 @@ def quiet_output() -> Iterator[None]:
                 except OSError:  # closed: it is closed again afterwards
                     _quiet_saved[fd] = None
                 os.dup2(_quiet_capture.fileno(), fd)
+            _reroute_python_streams()
         _quiet_depth += 1
     try:
         yield
@@ -105,6 +140,7 @@ def quiet_output() -> Iterator[None]:
             _quiet_depth -= 1
             if _quiet_depth == 0:
                 _flush_c_streams()
+                _restore_python_streams()
                 for fd, saved in _quiet_saved.items():
                     if saved is None:
                         os.close(fd)

@@ -100,7 +100,8 @@ def _bad_utf8(tmp_path: Path) -> Path:
     ("args", "message"),
     [
         # Output paths are refused before the solve starts.
-        (["solve", JSON_INSTANCE, "--out", "/no/such/dir/out.json"], "--out /no/such/dir/out.json: no directory"),
+        (["solve", JSON_INSTANCE, "--out", "/no/such/dir/out.json"],
+         "--out /no/such/dir/out.json: no directory"),
         (["solve", JSON_INSTANCE, "--out", "{tmp}"], "is a directory"),
         # Input that is not a regular file, or not UTF-8.
         (["solve", "/dev/zero"], "/dev/zero: not a regular file"),

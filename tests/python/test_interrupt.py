@@ -47,7 +47,9 @@ instance = json.load(open(sys.argv[1]))
 
 CASES = {
     "main thread, engine": "s = zelk.solve(instance, on_solution=announce)",
-    "main thread, focal search alone": "s = zelk.solve(instance, improve=False, on_solution=announce)",
+    "main thread, focal search alone": (
+        "s = zelk.solve(instance, improve=False, on_solution=announce)"
+    ),
     "worker thread": """
 box = {}
 def work():

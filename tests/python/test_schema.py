@@ -178,3 +178,9 @@ def test_schema_check_leaves_complete_instances_as_they_are() -> None:
         "items": [{"node": i, "types": ["t"]} for i in range(3)],
     }
     assert prepare_instance(copy.deepcopy(prepared)) == prepared
+
+
+def test_docs_carry_the_shipped_schema() -> None:
+    """The schema in docs/ is the one the package checks with."""
+    docs = json.loads((ROOT / "docs/instance.schema.json").read_text())
+    assert docs == zelk.schema.instance_schema()

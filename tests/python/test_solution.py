@@ -6,6 +6,10 @@ from __future__ import annotations
 import json
 import math
 import random
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
 from typing import Any
 
 import pytest
@@ -201,3 +205,55 @@ def test_should_stop_event_interrupts_at_once() -> None:
     instance = random_instance(random.Random(4), 30, 3, time_limit=60)
     solution = zelk.solve(instance, should_stop=stop)
     assert solution.status == "interrupted" and solution.statistics.interrupted
+
+
+def test_quiet_keeps_the_core_lines_off_both_streams(capfd) -> None:
+    """quiet=True (the default) hides the core's "w = 1"; quiet=False lets it through."""
+    # This instance makes the focal search announce its final weight.
+    data = Path(__file__).parent.parent / "data"
+    instance = zelk.load_instance(data / "four_targets_two_agents.json")
+    zelk.solve(instance, improve=False)
+    assert capfd.readouterr() == ("", "")
+    zelk.solve(instance, improve=False, quiet=False)
+    assert "w = 1" in capfd.readouterr().out
+
+
+def test_memory_limit_reaches_the_core_only_when_given(monkeypatch) -> None:
+    """memory_limit_mb is handed to the core as given, and left out when None, so the
+    core's own default applies."""
+    import zelk.solving
+
+    seen: list[dict[str, Any]] = []
+    real = zelk.solving._zelk_core.solve_json_str
+
+    def spy(text: str, budget: float, **keywords: Any) -> dict[str, Any]:
+        seen.append(dict(keywords))
+        keywords.pop("memory_limit_mb", None)
+        return real(text, budget, **keywords)
+
+    monkeypatch.setattr(zelk.solving._zelk_core, "solve_json_str", spy)
+    zelk.solve(waiting_instance(), improve=False)
+    zelk.solve(waiting_instance(), improve=False, memory_limit_mb=512)
+    assert "memory_limit_mb" not in seen[0] and seen[1]["memory_limit_mb"] == 512
+
+
+def test_quiet_solve_in_a_thread_lets_python_output_through() -> None:
+    """While a worker thread solves quietly, the main thread's prints still arrive and
+    the core's lines do not."""
+    instance = Path(__file__).parent.parent / "data/four_targets_two_agents.json"
+    code = textwrap.dedent(
+        f"""
+        import threading, zelk
+        found = threading.Event()
+        worker = threading.Thread(target=lambda: zelk.solve(
+            {str(instance)!r}, time_limit=1, on_solution=lambda *a: found.set()))
+        worker.start()
+        found.wait()
+        print("main thread", flush=True)
+        worker.join()
+        print("done")
+        """
+    )
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "main thread\ndone\n" and run.stderr == ""
