@@ -136,6 +136,7 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         std::min(10.0, std::max(1.0, 0.25 * static_cast<double>(model.Targets().size())));
     std::uniform_real_distribution<double> unit(0.0, 1.0);
 
+    std::vector<std::uint32_t> focus;
     std::int64_t iteration = 0;
     const bool nothing_to_do = model.Targets().empty();
     while (!nothing_to_do && !OutOfBudget(iteration)) {
@@ -148,13 +149,21 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
 
         EngineSolution candidate = current;
         ruin_recreate.Ruin(candidate, average_removed, 0.5, rng);
+        // Local search looks only around what moved: the removed targets and their
+        // nearest neighbours.
+        focus = candidate.Unassigned();
+        for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
+            const std::vector<std::uint32_t>& near = model.Neighbours(focus[k]);
+            focus.insert(focus.end(), near.begin(),
+                         near.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, near.size())));
+        }
         ruin_recreate.Recreate(candidate, 0.01, rng);
         double candidate_score = weights.Of(candidate);
         // Polish only candidates that may become the best: local search costs about as
         // much as many ruin-and-recreate steps.
         const double best_score = have_best ? weights.Of(best) : current_score;
         if (candidate_score < best_score + 2.0 * temperature) {
-            if (local_search.Run(candidate, rng) > 0) candidate_score = weights.Of(candidate);
+            if (local_search.Run(candidate, rng, &focus) > 0) candidate_score = weights.Of(candidate);
         }
         offer(candidate, EnginePhase::kImprove);
         if (candidate_score < current_score - temperature * std::log(unit(rng))) {

@@ -57,8 +57,9 @@ void LocalSearch::Apply(EngineSolution& solution, std::size_t a,
     RefreshLargest(solution);
 }
 
-std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng) {
-    std::vector<std::uint32_t> order = model_->Targets();
+std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
+                             const std::vector<std::uint32_t>* focus) {
+    std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
     std::size_t applied = 0;

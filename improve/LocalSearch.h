@@ -20,8 +20,11 @@ class LocalSearch {
 public:
     LocalSearch(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
 
-    /// Returns the number of moves applied.
-    std::size_t Run(EngineSolution& solution, std::mt19937_64& rng);
+    /// Returns the number of moves applied. With `focus`, only moves around those targets
+    /// are tried (after ruin and recreate, the rest of the solution is already a local
+    /// optimum, and scanning it again costs most on large instances).
+    std::size_t Run(EngineSolution& solution, std::mt19937_64& rng,
+                    const std::vector<std::uint32_t>* focus = nullptr);
 
     /// How many neighbours of each target are tried.
     static constexpr std::size_t kGranularity = 12;
