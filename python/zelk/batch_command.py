@@ -59,7 +59,9 @@ def add_parser(commands: Any) -> None:
         "--time-limit", type=float, metavar="S",
         help="budget per instance in seconds (default: the instance's, else 60)",
     )  # fmt: skip
-    batch.add_argument("--objective", choices=("min-max", "min-sum"), help="default: the instance's")
+    batch.add_argument(
+        "--objective", choices=("min-max", "min-sum"), help="default: the instance's"
+    )
     batch.add_argument("--seed", type=int, default=0, metavar="N", help="the engine's random seed")
     batch.add_argument(
         "--no-improve", action="store_true", help="the focal search alone, no improvement engine"
@@ -68,7 +70,9 @@ def add_parser(commands: Any) -> None:
         "--wall-clock", action="store_true", help="count budgets in wall-clock seconds"
     )
     batch.add_argument("--agents", type=int, metavar="M", help="TSPLIB/Solomon: number of agents")
-    batch.add_argument("--depot", type=int, metavar="ID", help="TSPLIB/Solomon: the depot's node id")
+    batch.add_argument(
+        "--depot", type=int, metavar="ID", help="TSPLIB/Solomon: the depot's node id"
+    )
     batch.add_argument(
         "--distances", choices=DISTANCE_MODES, help="TSPLIB/Solomon: rounded or real distances"
     )
@@ -128,7 +132,8 @@ def summary_text(inputs: Sequence[str], results: dict[int, Solution]) -> str:
         if solution is None:
             writer.writerow((name, "pending", "", "", ""))
         elif not solution.found:
-            time_taken = _number(solution.statistics.solve_time) if solution.status != "error" else ""
+            failed = solution.status == "error"
+            time_taken = "" if failed else _number(solution.statistics.solve_time)
             writer.writerow((name, solution.status, "", "", time_taken))
         else:
             writer.writerow(
@@ -217,7 +222,9 @@ def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
     if args.workers is not None and args.workers < 1:
         raise ValueError(f"--workers must be >= 1 (got {args.workers})")
     if args.workers is not None and args.scheduler is not None:
-        raise ValueError("--workers is for local processes; the cluster's workers serve --scheduler")
+        raise ValueError(
+            "--workers is for local processes; the cluster's workers serve --scheduler"
+        )
     options: dict[str, Any] = dict(
         seed=args.seed, improve=not args.no_improve, clock="wall" if args.wall_clock else "process"
     )
