@@ -154,8 +154,9 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         focus = candidate.Unassigned();
         for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
             const std::vector<std::uint32_t>& near = model.Neighbours(focus[k]);
-            focus.insert(focus.end(), near.begin(),
-                         near.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, near.size())));
+            focus.insert(
+                focus.end(), near.begin(),
+                near.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, near.size())));
         }
         ruin_recreate.Recreate(candidate, 0.01, rng);
         double candidate_score = weights.Of(candidate);
@@ -163,7 +164,8 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         // much as many ruin-and-recreate steps.
         const double best_score = have_best ? weights.Of(best) : current_score;
         if (candidate_score < best_score + 2.0 * temperature) {
-            if (local_search.Run(candidate, rng, &focus) > 0) candidate_score = weights.Of(candidate);
+            if (local_search.Run(candidate, rng, &focus) > 0)
+                candidate_score = weights.Of(candidate);
         }
         offer(candidate, EnginePhase::kImprove);
         if (candidate_score < current_score - temperature * std::log(unit(rng))) {

@@ -89,7 +89,8 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                 if (r == a || !solution.Route(r).visits.empty() || !model_->CanServe(r, u)) {
                     continue;
                 }
-                const double delta = Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
+                const double delta =
+                    Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
                 if (delta < -kImprovement) {
                     std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
                     visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
@@ -125,13 +126,10 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                     const double cost_b =
                         solution.Splice(b, gap, scratch_a_.begin(), scratch_a_.end(), gap + 1);
                     if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-                        std::vector<std::uint32_t> visits_a = from;
-                        visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1),
-                                       visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1 + length));
-                        std::vector<std::uint32_t> visits_b = solution.Route(b).visits;
-                        visits_b.insert(visits_b.begin() + static_cast<std::ptrdiff_t>(gap),
-                                        scratch_a_.begin(), scratch_a_.end());
-                        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                        const std::uint32_t* none = nullptr;
+                        Apply(solution, a, solution.Spliced(a, pu - 1, none, none, pu + length), b,
+                              solution.Spliced(b, gap, scratch_a_.begin(), scratch_a_.end(),
+                                               gap + 1));
                         return true;
                     }
                 } else {
@@ -141,7 +139,8 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                     std::size_t j = 0;
                     scratch_b_.clear();
                     const auto copy = [&](std::size_t lo, std::size_t hi) {  // positions lo .. hi
-                        for (std::size_t p = lo; p <= hi && p >= 1; ++p) scratch_b_.push_back(from[p - 1]);
+                        for (std::size_t p = lo; p <= hi && p >= 1; ++p)
+                            scratch_b_.push_back(from[p - 1]);
                     };
                     if (pv > pu) {
                         i = pu - 1;
@@ -154,12 +153,12 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                         scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
                         copy(i + 1, pu - 1);
                     }
-                    const double cost = solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
+                    const double cost =
+                        solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
                     if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-                        std::vector<std::uint32_t> visits(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(i));
-                        visits.insert(visits.end(), scratch_b_.begin(), scratch_b_.end());
-                        visits.insert(visits.end(), from.begin() + static_cast<std::ptrdiff_t>(j - 1), from.end());
-                        Apply(solution, a, std::move(visits), kNone, {});
+                        Apply(solution, a,
+                              solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j),
+                              kNone, {});
                         return true;
                     }
                 }
@@ -181,16 +180,16 @@ bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32
         for (std::size_t lb = 1; lb <= 2 && pv + lb - 1 <= route_b.size(); ++lb) {
             const auto ua = route_a.begin() + static_cast<std::ptrdiff_t>(pu - 1);
             const auto vb = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
-            const double cost_a = solution.Splice(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la);
-            const double cost_b = solution.Splice(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb);
+            const double cost_a =
+                solution.Splice(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la);
+            const double cost_b =
+                solution.Splice(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb);
             if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-                std::vector<std::uint32_t> visits_a(route_a.begin(), ua);
-                visits_a.insert(visits_a.end(), vb, vb + static_cast<std::ptrdiff_t>(lb));
-                visits_a.insert(visits_a.end(), ua + static_cast<std::ptrdiff_t>(la), route_a.end());
-                std::vector<std::uint32_t> visits_b(route_b.begin(), vb);
-                visits_b.insert(visits_b.end(), ua, ua + static_cast<std::ptrdiff_t>(la));
-                visits_b.insert(visits_b.end(), vb + static_cast<std::ptrdiff_t>(lb), route_b.end());
-                Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                Apply(
+                    solution, a,
+                    solution.Spliced(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la),
+                    b,
+                    solution.Spliced(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb));
                 return true;
             }
         }
@@ -207,14 +206,13 @@ bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint
     const std::size_t first = std::min(solution.PositionOf(u), solution.PositionOf(v));
     const std::size_t last = std::max(solution.PositionOf(u), solution.PositionOf(v));
     if (last - first < 2) return false;
-    const auto begin = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(last));
-    const auto end = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(first));
+    const auto begin =
+        std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(last));
+    const auto end =
+        std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(first));
     const double cost = solution.Splice(a, first, begin, end, last + 1);
     if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-        std::vector<std::uint32_t> changed = visits;
-        std::reverse(changed.begin() + static_cast<std::ptrdiff_t>(first),
-                     changed.begin() + static_cast<std::ptrdiff_t>(last));
-        Apply(solution, a, std::move(changed), kNone, {});
+        Apply(solution, a, solution.Spliced(a, first, begin, end, last + 1), kNone, {});
         return true;
     }
     return false;
@@ -235,11 +233,8 @@ bool LocalSearch::TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::
     if (!Finite(cost_a)) return false;
     const double cost_b = solution.Tail(b, pv - 1, tail_a, route_a.end());
     if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-        std::vector<std::uint32_t> visits_a(route_a.begin(), tail_a);
-        visits_a.insert(visits_a.end(), tail_b, route_b.end());
-        std::vector<std::uint32_t> visits_b(route_b.begin(), tail_b);
-        visits_b.insert(visits_b.end(), tail_a, route_a.end());
-        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+        Apply(solution, a, solution.Spliced(a, pu, tail_b, route_b.end(), route_a.size() + 1), b,
+              solution.Spliced(b, pv - 1, tail_a, route_a.end(), route_b.size() + 1));
         return true;
     }
     return false;

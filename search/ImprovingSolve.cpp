@@ -83,7 +83,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         });
         solver->SetShouldStop([&] {
             return stop_requested() || (!model.Usable() ? clock.Elapsed() > time_limit
-                                                         : found || clock.Elapsed() > share);
+                                                        : found || clock.Elapsed() > share);
         });
         solver->Solve();
         solver->SetOnSolution({});
@@ -93,7 +93,8 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         for (const auto& [agent, path] : report.result.paths) {
             if (agent < 0 || static_cast<std::size_t>(agent) >= start.size()) continue;
             for (const std::int64_t v : path) {
-                if (v >= 0) start[static_cast<std::size_t>(agent)].push_back(static_cast<std::uint32_t>(v));
+                if (v >= 0)
+                    start[static_cast<std::size_t>(agent)].push_back(static_cast<std::uint32_t>(v));
             }
         }
         solver->ReleaseSearchMemory();

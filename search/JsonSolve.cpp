@@ -1,6 +1,11 @@
 #include "search/JsonSolve.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +18,8 @@
 namespace vornik {
 
 namespace {
+
+constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
 
 void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
@@ -48,13 +55,19 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
     ImproveReport report;
-    if (problem.nodes.size() <= kMaxVertices) {
+    // The focal search is only the engine's warm start here: it is skipped where it cannot
+    // run (too many nodes) or where its complete graph, one cost per agent type on every
+    // arc, would take more memory than the rest of the solve.
+    const double n = static_cast<double>(problem.nodes.size());
+    const double graph_bytes =
+        n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
+    if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes) {
         Solver solver(problem, problem.options);
-        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
     } else {
-        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks, settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);
@@ -118,11 +131,36 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 }
 
 std::string ReadInstanceFile(const std::string& path) {
-    // A folder opens as a stream on Linux but has no content to read.
-    std::error_code ignored;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open() || std::filesystem::is_directory(path, ignored)) throw std::runtime_error("Cannot open file: " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // The C library would stop at an embedded NUL and open the file named by the part
+    // before it.
+    if (path.find('\0') != std::string::npos) {
+        throw std::invalid_argument("input_path must not contain a NUL character");
+    }
+    // Only a regular file has a known end: a device such as /dev/zero never ends, a FIFO
+    // without a writer blocks the open (O_NONBLOCK returns at once instead), and a folder
+    // has no content. Any of them is a file that cannot be opened as an instance.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("Cannot open file: " + path);
+    }
+    // Read no more than the size the file had when opened: a file that grows meanwhile
+    // cannot make the read unbounded.
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    bool read_failed = false;
+    while (filled < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read_failed = true;
+        if (got <= 0) break;  // an error, or the file shrank
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    if (read_failed) throw std::runtime_error("Cannot open file: " + path);
+    text.resize(filled);
+    return text;
 }
 
 }  // namespace vornik

@@ -68,8 +68,10 @@ struct SolveHooks {
                                              const SolveHooks& hooks = {},
                                              const SolveSettings& settings = {});
 
-/// The whole content of the file at `path`, byte for byte. Throws std::runtime_error
-/// "Cannot open file: <path>" when it cannot be opened.
+/// The whole content of the file at `path`, byte for byte, up to the size the file had
+/// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be
+/// opened or read, or is not a regular file (a folder, a device, a FIFO: refused without
+/// reading or waiting), and std::invalid_argument when `path` holds a NUL character.
 [[nodiscard]] std::string ReadInstanceFile(const std::string& path);
 
 }  // namespace vornik

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "core/CostMatrixCheck.h"
 #include "core/Diagnostics.h"
 #include "plugins/AllowedTypes.h"
 #include "plugins/CompositeConstraintChecker.h"
@@ -146,26 +147,9 @@ Solver::Solver(const Problem& problem, const Options& options) {
                                     "', which no agent has");
         }
         const std::uint64_t t = type_found->second;
-        if (matrix.size() > n) {
-            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
-                                        std::to_string(matrix.size()) + " rows for " +
-                                        std::to_string(n) + " nodes");
-        }
+        CheckCostMatrix(name, matrix, n);
         for (std::uint64_t r = 0; r < matrix.size(); ++r) {
-            if (matrix[r].size() > n) {
-                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
-                                            std::to_string(r) + " has " +
-                                            std::to_string(matrix[r].size()) +
-                                            " entries for " + std::to_string(n) + " nodes");
-            }
-            for (std::uint64_t c = 0; c < matrix[r].size(); ++c) {
-                if (std::isnan(matrix[r][c])) {
-                    throw std::invalid_argument("cost matrix of agent type '" + name +
-                                                "': entry [" + std::to_string(r) + "][" +
-                                                std::to_string(c) + "] is NaN");
-                }
-                table[r * n + c][t] = matrix[r][c];
-            }
+            for (std::uint64_t c = 0; c < matrix[r].size(); ++c) table[r * n + c][t] = matrix[r][c];
         }
     }
     for (std::uint64_t j = 0; j < n; ++j) {

@@ -17,22 +17,10 @@ constexpr std::uint64_t kStopPollInterval = 64;
 }  // namespace
 
 void Solver::ResetSearchState() {
-    pool_.Reset(start_vertices_.size());
-    pool_capacity_ = 0;
+    ReleaseSearchMemory();
     pool_growth_step_ = 1024;
     pool_max_growth_step_ = 4096;
     node_count_ = 0;
-    parents_.clear();
-    open_list_.clear();
-    focal_by_f_.clear();
-    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
-                            ArenaAllocator<FocalKey>(&focal_arena_));
-    // The lists are empty, so their arenas can give their blocks back.
-    open_arena_.Release();
-    focal_arena_.Release();
-    focal_index_arena_.Release();
-    frontier_by_key_.Reset(start_vertices_.size());
-    frontiers_.clear();
     ResetFrontiers();
     weights_.assign(1, 100.0);
     focal_bound_ = 0.0;
@@ -56,14 +44,13 @@ void Solver::ReleaseSearchMemory() {
     focal_by_f_.clear();
     focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
                             ArenaAllocator<FocalKey>(&focal_arena_));
+    // The lists are empty, so their arenas can give their blocks back.
     open_arena_.Release();
     focal_arena_.Release();
     focal_index_arena_.Release();
     frontier_by_key_.Reset(start_vertices_.size());
     frontiers_.clear();
     frontiers_.shrink_to_fit();
-    // The next Solve must start from a clean state.
-    searched_ = true;
 }
 
 bool Solver::Solve() {
@@ -79,7 +66,15 @@ bool Solver::Solve() {
     }
     SearchNode root;
     root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
+    // An agent leaves its start when the start's window opens, not before: the route
+    // evaluator of the post-optimizers counts that wait, so the search's clocks do too.
     root.cost.assign(start_vertices_.size(), 0.0);
+    double start_waits = 0.0;
+    for (std::size_t k = 0; k < start_vertices_.size(); ++k) {
+        const auto window = time_windows_.find(start_vertices_[k]);
+        if (window != time_windows_.end()) root.cost[k] = std::max(0.0, window->second.first);
+        start_waits += root.cost[k];
+    }
     root.closed.assign(start_vertices_.size(), 0);
     for (std::uint64_t v = c; v < kMaxVertices; ++v) root.visited.Set(v);
     for (std::uint64_t v : unreachable_points_) {
@@ -97,7 +92,7 @@ bool Solver::Solve() {
     result_.n_generated += 1;
     focal_bound_ = weights_[0] * root.f;
     open_list_.emplace(root.f, root.id);
-    if (SumCost(root) != 0.0) {
+    if (SumCost(root) != start_waits) {
         WarnLine("Initial length is not 0 !");
         throw std::logic_error("Initial length is not 0 !");
     }

@@ -39,6 +39,7 @@ from _zelk_core import (
 )
 
 from zelk import io
+from zelk._errors import short_argument_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
@@ -46,6 +47,11 @@ from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
 from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
 from zelk.solving import solve
+
+# The entry points that take a whole instance as an argument: their argument errors
+# show only a prefix of it.
+solve_json_file = short_argument_errors(solve_json_file)
+solve_json_str = short_argument_errors(solve_json_str)
 
 try:
     __version__: str = version("zelk")

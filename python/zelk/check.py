@@ -108,11 +108,15 @@ def _walk(
     end = vertex_of[int(agent["end_node"])]
     limit = float(agent.get("max_length", 0))
     t = 0.0
-    for u, v in zip(path, path[1:]):
-        # With return_to_end off, the closing move back to the start or end is free.
-        free_close = not return_to_end and v in (start, end)
-        if u != v and not free_close:
-            t += matrix[u][v] if u < len(matrix) and v < len(matrix[u]) else NO_ARC
+    for k, v in enumerate(path):
+        if k > 0:
+            u = path[k - 1]
+            # With return_to_end off, the closing move back to the start or end is free.
+            free_close = not return_to_end and v in (start, end)
+            if u != v and not free_close:
+                t += matrix[u][v] if u < len(matrix) and v < len(matrix[u]) else NO_ARC
+        # Every vertex's window holds, the first one's included: the agent leaves its
+        # start at time 0, or when the start's window opens, whichever is later.
         node_id = int(instance["nodes"][v]["id"])
         if node_id in windows:
             open_at, close_at = windows[node_id]
@@ -121,7 +125,7 @@ def _walk(
                     f"reaches node {node_id} at {t:g}, after its window closes at {close_at:g}"
                 )
             t = max(t, open_at)
-        if limit > 0 and t > limit + 1e-9:
+        if k > 0 and limit > 0 and t > limit + 1e-9:
             return math.nan, f"exceeds its max_length {limit:g} at node {node_id} ({t:g})"
     return t, None
 
@@ -129,8 +133,10 @@ def _walk(
 def route_duration(
     instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
 ) -> float:
-    """Duration of ``path`` for ``agent``: travel, waiting at windows, the closing move
-    free when ``return_to_end`` is off; NaN when a window or the agent's limit breaks."""
+    """Duration of ``path`` for ``agent``: travel and waiting at windows (at the start
+    too: the clock starts at 0 and waits there for the start's window to open), the
+    closing move free when ``return_to_end`` is off; NaN when a window or the agent's
+    limit breaks."""
     return _walk(instance, agent, path)[0]
 
 

@@ -23,7 +23,6 @@ import ctypes
 import json
 import os
 import signal
-import stat
 import sys
 import time
 import warnings
@@ -37,6 +36,7 @@ from zelk.formats import (
     FormatError,
     apply_options,
     detect_format,
+    load_instance,
     solomon_to_instance,
     tsplib_to_instance,
 )
@@ -328,71 +328,59 @@ def _parser() -> argparse.ArgumentParser:
 # --------------------------------------------------------------------------- input
 
 
-def read_source(name: str) -> tuple[str, str]:
-    """The label and text of INSTANCE (``-``: standard input), read as strict UTF-8.
+STDIN_LABEL = "<stdin>"
 
-    Raises
-    ------
-    FormatError
-        For a file that is not a regular file, or bytes that are not UTF-8 (naming the
-        offset and the byte).
-    OSError
-        When the file cannot be read.
-    """
-    if name == "-":
-        label = "<stdin>"
-        data = sys.stdin.buffer.read() if sys.stdin is not None else b""
-    else:
-        label = name
-        status = os.stat(name)
-        # Devices, pipes and directories could block or never end.
-        if not stat.S_ISREG(status.st_mode):
-            raise FormatError(f"{name}: not a regular file")
-        with open(name, "rb") as handle:
-            data = handle.read(status.st_size + 1)
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        byte = data[error.start : error.start + 1].hex()
-        raise FormatError(
-            f"{label}: not UTF-8 text: byte 0x{byte} at offset {error.start} "
-            f"({error.reason})"
-        ) from None
+
+def _load_stdin(args: argparse.Namespace) -> dict[str, Any]:
+    """The instance on standard input, read as :func:`zelk.load_instance` reads a file:
+    JSON as strict UTF-8 (a bad byte is named with its offset), TSPLIB and Solomon
+    text for its numbers."""
+    data = sys.stdin.buffer.read() if sys.stdin is not None else b""
     # Universal newlines: CRLF files (the Solomon set) read like LF ones.
-    return label, text.replace("\r\n", "\n").replace("\r", "\n")
-
-
-def _parse(label: str, text: str, args: argparse.Namespace) -> dict[str, Any]:
-    fmt = args.format or detect_format(Path(label), text)
-    if fmt == "json":
-        if args.agents is not None or args.depot is not None or args.distances is not None:
-            raise ValueError(
-                "--agents, --depot and --distances apply to TSPLIB and Solomon files only"
+    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n").replace("\r", "\n")
+    fmt = args.format or detect_format(Path(STDIN_LABEL), text)
+    try:
+        if fmt == "json":
+            if args.agents is not None or args.depot is not None or args.distances is not None:
+                raise ValueError(
+                    "--agents, --depot and --distances apply to TSPLIB and Solomon files only"
+                )
+            try:
+                text = data.decode("utf-8")
+            except UnicodeDecodeError as error:
+                raise FormatError(
+                    f"not valid UTF-8: byte {data[error.start]:#04x} at offset {error.start}"
+                ) from None
+            try:
+                instance = json.loads(text)
+            except json.JSONDecodeError as error:
+                raise FormatError(f"not valid JSON: {error}") from None
+            return prepare_instance(instance, source=STDIN_LABEL)
+        if fmt == "tsplib":
+            agents = 1 if args.agents is None else args.agents
+            return tsplib_to_instance(
+                text, agents=agents, depot=args.depot, distances=args.distances or "nint"
             )
-        try:
-            instance = json.loads(text)
-        except json.JSONDecodeError as error:
-            raise FormatError(f"{label}: not valid JSON: {error}") from None
-        return prepare_instance(instance, source=label)
-    if fmt == "tsplib":
-        agents = 1 if args.agents is None else args.agents
-        return tsplib_to_instance(
-            text, agents=agents, depot=args.depot, distances=args.distances or "nint"
+        return solomon_to_instance(
+            text, agents=args.agents, depot=args.depot, distances=args.distances or "exact"
         )
-    return solomon_to_instance(
-        text, agents=args.agents, depot=args.depot, distances=args.distances or "exact"
-    )
+    except InstanceError:
+        raise
+    except FormatError as error:
+        raise FormatError(f"{STDIN_LABEL}: {error}") from None
 
 
 def _load(args: argparse.Namespace) -> dict[str, Any]:
-    label, text = read_source(args.instance)
-    try:
-        instance = _parse(label, text, args)
-    except FormatError as error:
-        # A fault inside a file names the file, so the message says where to look.
-        if not str(error).startswith(label):
-            raise FormatError(f"{label}: {error}") from None
-        raise
+    if args.instance == "-":
+        instance = _load_stdin(args)
+    else:
+        instance = load_instance(
+            args.instance,
+            fmt=args.format,
+            agents=args.agents,
+            depot=args.depot,
+            distances=args.distances,
+        )
     if not hasattr(args, "objective"):
         return instance
     return apply_options(
@@ -506,11 +494,10 @@ def _terminal_stderr() -> TextIO | None:
         return None
 
 
-def _validate(args: argparse.Namespace) -> int:
-    instance = _load(args)
+def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     types = sorted({str(agent["type"]) for agent in instance["agents"]})
     _print(
-        f"{args.instance}: valid instance: {len(instance['nodes'])} nodes, "
+        f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
     return EXIT_OK
@@ -539,7 +526,7 @@ def _run(args: argparse.Namespace) -> int:
             raise _ClosedStdout
         instance = _load(args)
         if args.command == "validate":
-            return _validate(args)
+            return _validate(args, instance)
         if args.command == "convert":
             with open(args.output, "w", encoding="utf-8") as handle:
                 json.dump(instance, handle)
@@ -570,4 +557,4 @@ def _run(args: argparse.Namespace) -> int:
 
 
 def _label(args: argparse.Namespace) -> str:
-    return "<stdin>" if args.instance == "-" else args.instance
+    return STDIN_LABEL if args.instance == "-" else args.instance

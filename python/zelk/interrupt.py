@@ -26,7 +26,8 @@ from typing import Any
 
 __all__ = ["StopFlag", "stop_on_interrupt"]
 
-_lock = threading.Lock()
+# Re-entrant: the handler runs in the main thread, possibly while that thread holds it.
+_lock = threading.RLock()
 _running: set[StopFlag] = set()
 _depth = 0  # nesting of stop_on_interrupt blocks in the main thread
 _previous: Any = None  # the handler the outermost block replaced

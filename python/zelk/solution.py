@@ -119,12 +119,13 @@ class Solution:
 
     ``status`` is ``"solved"`` (a solution, found within the budget or when the search
     ended), ``"no_solution"``, ``"interrupted"`` (stopped by Ctrl-C or a stop check;
-    the routes are the best found so far, possibly none) or ``"optimal"`` (only where the
-    search proved it; the current searches never claim it) or ``"error"`` (the solve
-    failed, in :func:`zelk.solve_many`: ``error`` says why, and there are no routes).
-    ``objective`` is
-    ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
-    ``lower_bound`` is None: no search reports a proven bound yet.
+    the routes are the best found so far, possibly none), ``"optimal"`` (proven: the
+    value meets ``lower_bound``) or ``"error"`` (the solve failed, in
+    :func:`zelk.solve_many`: ``error`` says why, and there are no routes). ``objective``
+    is ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
+    ``lower_bound`` is a bound on the optimum from arc costs and windows
+    (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
+    whose matrices Python cannot read back.
     """
 
     status: Status

@@ -22,6 +22,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.schema import prepare_instance
+from zelk.bounds import lower_bound
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.solution import Route, Solution, from_result
 
@@ -35,6 +36,8 @@ DEFAULT_TIME_LIMIT = 60.0
 _OBJECTIVES = {"min_max": "min_max", "min-max": "min_max", "min_sum": "min_sum",
                "min-sum": "min_sum"}  # fmt: skip
 _CLOCKS = ("process", "wall")
+# Route costs are sums of doubles: a value this close to the bound meets it.
+_BOUND_TOLERANCE = 1e-9
 # A processor-time budget that never ends first, for the specified search run on a
 # wall-clock budget that the stop check enforces.
 _NO_BUDGET = 1e9
@@ -308,11 +311,27 @@ def solve(
         return _zelk_core.solve_json_str(text, core_budget, **keywords)
 
     result, stop = _run(run, budget, settings)
-    return from_result(
+    solution = from_result(
         result,
         data,
         interrupted=stop.interrupted,
         timeout=bool(result.get("timeout")) or stop.deadline_passed,
+    )
+    return _with_bound(solution, lower_bound(data, solution.objective))
+
+
+def _with_bound(solution: Solution, bound: float | None) -> Solution:
+    """The Solution with its lower bound; "optimal" when the bound meets its value."""
+    if bound is None:
+        return solution
+    value = solution.objective_value
+    proven = (
+        solution.status == "solved"
+        and value is not None
+        and value <= bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
+    )
+    return dataclasses.replace(
+        solution, lower_bound=bound, status="optimal" if proven else solution.status
     )
 
 

@@ -1,7 +1,10 @@
 """The independent solution checker: it accepts valid results and names each fault."""
 
 import copy
+import functools
+import itertools
 import json
+import math
 import random
 from collections.abc import Callable
 from typing import Any
@@ -146,6 +149,57 @@ def test_solver_results_pass_and_the_test_wrapper_asserts(seed: int) -> None:
     result["routes"][0]["cost"] += 1.0
     with pytest.raises(AssertionError, match="reported cost"):
         checks.check_solution(instance, result)
+
+
+def _feasible(instance: dict[str, Any]) -> bool:
+    """Brute force: some split of the targets among the agents, and some order of each
+    agent's share, keeps the types, windows and limits the checker walks."""
+    agents = instance["agents"]
+    allowed = {i["node"]: i["types"] for i in instance["constraints"][0]["items"]}
+    targets = range(1, len(instance["nodes"]))
+
+    @functools.cache
+    def drivable(a: int, share: tuple[int, ...]) -> bool:
+        if any(agents[a]["type"] not in allowed[t] for t in share):
+            return False
+        return any(
+            not math.isnan(route_duration(instance, agents[a], [0, *order, 0]))
+            for order in itertools.permutations(share)
+        )
+
+    return any(
+        all(drivable(a, tuple(t for t, b in zip(targets, split) if b == a)) for a in range(len(agents)))
+        for split in itertools.product(range(len(agents)), repeat=len(targets))
+    )
+
+
+def test_solver_and_checker_agree_on_windows_at_the_depot() -> None:
+    """With a window on the depot, every solution passes the checker (the agent waits at
+    the start for the window to open), and every "failed" instance has no solution."""
+    disagreements = []
+    for seed in range(150):
+        rng = random.Random(seed)
+        instance = random_instance(
+            rng,
+            rng.randint(3, 6),
+            rng.randint(1, 2),
+            windows=True,
+            two_types=rng.random() < 0.5,
+            return_to_end=rng.random() < 0.7,
+            objective=rng.choice(["min_max", "min_sum"]),
+            time_limit=1.0,
+        )
+        opening = rng.uniform(0, 120)
+        instance["constraints"][1]["items"].append(
+            {"node": 0, "start": opening, "end": opening + rng.uniform(0, 600)}
+        )
+        result = zelk.solve_json_str(json.dumps(instance))
+        if result["status"] == "success":
+            problems = zelk.check_solution(instance, result)
+        else:
+            problems = ["failed, yet brute force finds a solution"] if _feasible(instance) else []
+        disagreements += [f"seed {seed}: {p}" for p in problems]
+    assert not disagreements, "\n".join(disagreements)
 
 
 def _with_costs(b_matrix: Any, cost: float) -> tuple[dict[str, Any], dict[str, Any]]:

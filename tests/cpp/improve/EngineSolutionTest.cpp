@@ -150,8 +150,8 @@ TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
         std::vector<std::uint64_t> ends;
         for (std::size_t a = 0; a < model.NumAgents(); ++a) {
             const Agent& agent = problem.agents_ordered[a];
-            agents.push_back(AgentEntry{agent.id, static_cast<std::int64_t>(a % 2), 0.0,
-                                        agent.time_limit});
+            agents.push_back(
+                AgentEntry{agent.id, static_cast<std::int64_t>(a % 2), 0.0, agent.time_limit});
             starts.push_back(model.Agent(a).start);
             ends.push_back(model.Agent(a).end);
         }
@@ -175,7 +175,9 @@ TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
                 const double cost = solution.Route(a).cost;
                 ASSERT_EQ(walked.ok, cost != EngineSolution::kInfeasible)
                     << "agent " << a << " route " << ::testing::PrintToString(path);
-                if (walked.ok) EXPECT_DOUBLE_EQ(walked.cost, cost);
+                if (walked.ok) {
+                    EXPECT_DOUBLE_EQ(walked.cost, cost);
+                }
             }
         }
     }
