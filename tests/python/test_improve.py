@@ -286,3 +286,12 @@ def test_many_agent_types_fit_in_little_memory_on_the_improvement_path() -> None
         extra_mb=200,
     )
     assert run.stdout.split() == ["success", "510.0"], run.stderr[-2000:]
+
+
+def test_a_target_nobody_may_serve_ends_the_solve_at_once() -> None:
+    """No agent type may serve node 1: the answer is "failed" without spending the
+    budget, and "timeout" is false because nothing ran out."""
+    instance = random_instance(random.Random(2), 6, 2)
+    instance["constraints"][0]["items"][1]["types"] = []
+    result = zelk.solve_json_str(dumps(instance), 600.0, improve=True)
+    assert (result["status"], result["timeout"]) == ("failed", False)
