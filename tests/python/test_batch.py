@@ -22,6 +22,8 @@ from zelk.cli import main
 # Distinct sizes: a solution returned in the wrong place serves the wrong targets.
 SIZES = (6, 9, 12, 7, 10, 8)
 BUDGET = 0.2
+# What a finished solve says: small instances may be proven optimal.
+FINISHED = ("solved", "optimal")
 
 
 def _instances(sizes=SIZES) -> list[dict]:
@@ -31,7 +33,7 @@ def _instances(sizes=SIZES) -> list[dict]:
 def _assert_solves(instances: list, solutions: list[zelk.Solution]) -> None:
     assert len(solutions) == len(instances)
     for instance, solution in zip(instances, solutions):
-        assert solution.status == "solved", solution.error
+        assert solution.status in FINISHED, solution.error
         check_solution(instance, solution.to_dict())
 
 
@@ -116,7 +118,8 @@ def test_batch_writes_results_and_resumes(tmp_path: Path, capfd) -> None:
     assert main(command) == 1
     rows = _summary(out)
     assert [r["instance"] for r in rows] == paths
-    assert [r["status"] for r in rows] == ["solved", "error", "solved"]
+    assert [r["status"] in FINISHED for r in rows] == [True, False, True]
+    assert rows[1]["status"] == "error"
     first = json.loads((out / "i0.result.json").read_text())
     assert float(rows[0]["longest"]) == pytest.approx(first["statistics"]["max_cost"], rel=1e-5)
     assert float(rows[0]["sum"]) == pytest.approx(first["statistics"]["sum_cost"], rel=1e-5)
@@ -128,7 +131,7 @@ def test_batch_writes_results_and_resumes(tmp_path: Path, capfd) -> None:
     assert main(command) == 0
     assert "1 of 3 instances already solved" in capfd.readouterr().err
     assert (out / "i0.result.json").stat().st_mtime_ns == kept
-    assert [r["status"] for r in _summary(out)] == ["solved"] * 3
+    assert all(r["status"] in FINISHED for r in _summary(out))
     assert sorted(p.name for p in out.iterdir()) == [
         "i0.result.json", "i1.result.json", "i2.result.json", "summary.csv"
     ]  # fmt: skip
