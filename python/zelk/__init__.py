@@ -10,7 +10,8 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 On top of these it adds :func:`solve`, the one call that solves an instance (a dict, a
 file or a Problem) with the improvement engine and returns a :class:`Solution` (routes
 with node ids and per-stop schedules, statistics, the anytime list);
-:func:`stop_on_interrupt` (Ctrl-C stops solves in worker threads with their best
+:func:`solve_many` (many instances over local processes or a Dask cluster, one
+Solution each); :func:`stop_on_interrupt` (Ctrl-C stops solves in worker threads with their best
 solution); :func:`load_instance` (JSON instances, TSPLIB files and Solomon
 files as JSON instance dicts), :func:`check_solution` (an independent check of a
 result), :func:`plot_solution` and :func:`plot_anytime` (need matplotlib), the module
@@ -39,6 +40,7 @@ from _zelk_core import (
 
 from zelk import io
 from zelk._errors import short_argument_errors
+from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
 from zelk.interrupt import stop_on_interrupt
@@ -83,4 +85,5 @@ __all__ = [
     "AnytimeEntry",
     "Statistics",
     "stop_on_interrupt",
+    "solve_many",
 ]

@@ -4,7 +4,8 @@
 standard input), solves it with :func:`zelk.solve` (the improvement engine unless
 ``--no-improve``) and prints the routes, or the solution's dictionary with ``--json``;
 ``zelk validate INSTANCE`` only checks the file; ``zelk convert INSTANCE -o OUT.json``
-writes any supported input as a JSON instance.
+writes any supported input as a JSON instance; ``zelk batch INPUTS... --out DIR`` solves
+many files (see :mod:`zelk.batch_command`, which has its own exit statuses).
 
 Exit status: 0 solved (and, with ``--check``, the solution is valid; ``validate``: the
 file is valid); 1 the search found no solution; 2 the command line or the input is
@@ -317,6 +318,10 @@ def _parser() -> argparse.ArgumentParser:
     convert = commands.add_parser("convert", help="write an instance as a JSON instance")
     add_input(convert)
     convert.add_argument("-o", "--output", required=True, metavar="OUT.json", help="file to write")
+
+    from zelk.batch_command import add_parser as add_batch
+
+    add_batch(commands)
     return parser
 
 
@@ -508,6 +513,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     with warnings.catch_warnings():
         warnings.simplefilter("always")
         warnings.showwarning = _show_warning
+        if args.command == "batch":
+            from zelk.batch_command import run as run_batch
+
+            return run_batch(args)
         return _run(args)
 
 

@@ -26,8 +26,8 @@ __all__ = ["AnytimeEntry", "Route", "Solution", "Statistics", "Stop", "schedule"
 #: The cost of a move for which the agent's type has no matrix entry.
 NO_ARC = 9999.0
 
-Status = Literal["solved", "no_solution", "interrupted", "optimal"]
-STATUSES = ("solved", "no_solution", "interrupted", "optimal")
+Status = Literal["solved", "no_solution", "interrupted", "optimal", "error"]
+STATUSES = ("solved", "no_solution", "interrupted", "optimal", "error")
 
 
 @dataclass(frozen=True)
@@ -119,11 +119,13 @@ class Solution:
 
     ``status`` is ``"solved"`` (a solution, found within the budget or when the search
     ended), ``"no_solution"``, ``"interrupted"`` (stopped by Ctrl-C or a stop check;
-    the routes are the best found so far, possibly none) or ``"optimal"`` (proven: the
-    value meets ``lower_bound``). ``objective`` is ``"min_max"`` or ``"min_sum"`` and
-    ``objective_value`` the cost under it. ``lower_bound`` is a bound on the optimum
-    from arc costs and windows (:func:`zelk.bounds.lower_bound`), None for a solve of a
-    :class:`~zelk.Problem`, whose matrices Python cannot read back.
+    the routes are the best found so far, possibly none), ``"optimal"`` (proven: the
+    value meets ``lower_bound``) or ``"error"`` (the solve failed, in
+    :func:`zelk.solve_many`: ``error`` says why, and there are no routes). ``objective``
+    is ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
+    ``lower_bound`` is a bound on the optimum from arc costs and windows
+    (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
+    whose matrices Python cannot read back.
     """
 
     status: Status
@@ -136,6 +138,7 @@ class Solution:
     anytime: tuple[AnytimeEntry, ...]
     statistics: Statistics
     lower_bound: float | None = None
+    error: str | None = None  #: why the solve failed (status "error"); else None
 
     @property
     def found(self) -> bool:
@@ -153,7 +156,8 @@ class Solution:
         ``stops``, statistics ``first_solution_time``, ``best_phase``,
         ``improve_iterations``, ``interrupted`` (and whatever else the core reported),
         anytime ``phase`` where known, and the top-level ``outcome`` (the Solution's
-        ``status``), ``objective``, ``objective_value`` and ``lower_bound``.
+        ``status``), ``objective``, ``objective_value`` and ``lower_bound``; and
+        ``error`` when the solve failed.
         """
         stats = self.statistics
         statistics: dict[str, Any] = {key: getattr(stats, key) for key in _SPEC_STATISTICS}
@@ -169,7 +173,7 @@ class Solution:
             if entry.phase is not None:
                 item["phase"] = entry.phase
             anytime.append(item)
-        return {
+        data: dict[str, Any] = {
             "status": "success" if self.found else "failed",
             "timeout": self.timeout,
             "routes": [
@@ -191,6 +195,9 @@ class Solution:
             "objective_value": self.objective_value,
             "lower_bound": self.lower_bound,
         }
+        if self.error is not None:
+            data["error"] = self.error
+        return data
 
     def to_json(self, *, indent: int | None = None) -> str:
         """:meth:`to_dict` as JSON text."""
@@ -416,4 +423,5 @@ def _from_full_dict(data: Mapping[str, Any]) -> Solution:
         anytime=solution.anytime,
         statistics=solution.statistics,
         lower_bound=None if bound is None else float(bound),
+        error=None if data.get("error") is None else str(data["error"]),
     )
