@@ -65,7 +65,8 @@ EngineModel::EngineModel(const Problem& problem)
     }
 
     // Matrices: entries the instance does not give stay "no arc".
-    costs_.assign(type_of_slot.size(), std::vector<double>());
+    constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
+    table_of_slot_.assign(type_of_slot.size(), kNoTable);
     for (const auto& [name, matrix] : problem.cost_matrices) {
         const auto type = problem.type_index_of.find(name);
         if (type == problem.type_index_of.end()) {
@@ -75,8 +76,8 @@ EngineModel::EngineModel(const Problem& problem)
         CheckCostMatrix(name, matrix, n_);
         const auto slot = slot_of_type.find(static_cast<std::int64_t>(type->second));
         if (slot == slot_of_type.end()) continue;  // a type whose agents were all renamed
-        std::vector<double>& table = costs_[slot->second];
-        table.assign(n_ * n_, kNoArc);
+        table_of_slot_[slot->second] = costs_.size();
+        std::vector<double>& table = costs_.emplace_back(n_ * n_, kNoArc);
         for (std::size_t r = 0; r < matrix.size(); ++r) {
             for (std::size_t c = 0; c < matrix[r].size(); ++c) {
                 if (matrix[r][c] < 0 && r != c) usable_ = false;
@@ -84,8 +85,13 @@ EngineModel::EngineModel(const Problem& problem)
             }
         }
     }
-    for (std::vector<double>& table : costs_) {
-        if (table.empty()) table.assign(n_ * n_, kNoArc);  // a type without a matrix
+    for (std::size_t& table : table_of_slot_) {
+        if (table != kNoTable) continue;
+        if (no_arc_table_ == kNoTable) {
+            no_arc_table_ = costs_.size();
+            costs_.emplace_back(n_ * n_, kNoArc);
+        }
+        table = no_arc_table_;
     }
 
     allowed_.assign(type_of_slot.size() * n_, 0);

@@ -138,7 +138,15 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
 
     std::vector<std::uint32_t> focus;
     std::int64_t iteration = 0;
-    const bool nothing_to_do = model.Targets().empty();
+    // Nothing to improve without targets; nothing to find when a target has no agent that
+    // may serve it.
+    bool nothing_to_do = model.Targets().empty();
+    for (const std::uint32_t v : model.Targets()) {
+        bool served = false;
+        for (std::size_t a = 0; a < model.NumAgents() && !served; ++a)
+            served = model.CanServe(a, v);
+        nothing_to_do = nothing_to_do || !served;
+    }
     while (!nothing_to_do && !OutOfBudget(iteration)) {
         const double progress =
             settings_.iteration_limit > 0
@@ -175,6 +183,7 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     }
 
     outcome.iterations = iteration;
+    outcome.settled = nothing_to_do;
     outcome.interrupted = interrupted_;
     if (have_best) {
         outcome.found = true;

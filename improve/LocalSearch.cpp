@@ -201,19 +201,24 @@ bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint
     const auto a = static_cast<std::size_t>(solution.RouteOf(u));
     if (solution.RouteOf(v) != static_cast<std::int64_t>(a)) return false;
     const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
-    // Reversing positions first + 1 .. last makes the vertex at `first` precede the one
-    // that was at `last`.
     const std::size_t first = std::min(solution.PositionOf(u), solution.PositionOf(v));
     const std::size_t last = std::max(solution.PositionOf(u), solution.PositionOf(v));
     if (last - first < 2) return false;
-    const auto begin =
-        std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(last));
-    const auto end =
-        std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(first));
-    const double cost = solution.Splice(a, first, begin, end, last + 1);
-    if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-        Apply(solution, a, solution.Spliced(a, first, begin, end, last + 1), kNone, {});
-        return true;
+    // Two reversals make the pair adjacent: of positions first + 1 .. last (the vertex at
+    // `first` then precedes the one that was at `last`), or of first .. last - 1 (the
+    // vertex that was at `first` then precedes the one at `last`).
+    for (std::size_t shift = 0; shift < 2; ++shift) {
+        const std::size_t lo = first + 1 - shift;
+        const std::size_t hi = last - shift;
+        const auto begin =
+            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(hi));
+        const auto end =
+            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(lo - 1));
+        const double cost = solution.Splice(a, lo - 1, begin, end, hi + 1);
+        if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
+            Apply(solution, a, solution.Spliced(a, lo - 1, begin, end, hi + 1), kNone, {});
+            return true;
+        }
     }
     return false;
 }

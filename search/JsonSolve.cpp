@@ -13,11 +13,14 @@
 #include <stdexcept>
 
 #include "core/InstanceReader.h"
+#include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace vornik {
 
 namespace {
+
+constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
 
 void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
@@ -58,13 +61,22 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
     ImproveReport report;
-    if (problem.nodes.size() <= kMaxVertices) {
-        Solver solver(problem, problem.options, MemoryLimitOf(hooks));
-        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
-                                settings);
+    // The focal search is only the engine's warm start here: it is skipped where it cannot
+    // run (too many nodes) or where its complete graph, one cost per agent type on every
+    // arc, would take more memory than the rest of the solve.
+    const double n = static_cast<double>(problem.nodes.size());
+    const double graph_bytes =
+        n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
+    // Nor does it run where its tables would not fit in the memory limit.
+    const std::size_t memory_limit = MemoryLimitOf(hooks);
+    if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes &&
+        Fits(EstimateMemory(problem), memory_limit)) {
+        Solver solver(problem, problem.options, memory_limit);
+        report =
+            SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
     } else {
-        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks, settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);

@@ -114,10 +114,14 @@ std::string DescribeSize(const MemoryEstimate& estimate) {
            " agents, " + std::to_string(estimate.agent_types) + " agent types";
 }
 
-void CheckFits(const MemoryEstimate& estimate, std::size_t limit_bytes) {
+bool Fits(const MemoryEstimate& estimate, std::size_t limit_bytes) {
     const std::size_t search = Times(kMinSearchNodes, estimate.bytes_per_node);
-    const std::size_t needed = Plus(estimate.table_bytes, search);
-    if (needed <= limit_bytes) return;
+    return Plus(estimate.table_bytes, search) <= limit_bytes;
+}
+
+void CheckFits(const MemoryEstimate& estimate, std::size_t limit_bytes) {
+    if (Fits(estimate, limit_bytes)) return;
+    const std::size_t search = Times(kMinSearchNodes, estimate.bytes_per_node);
     std::ostringstream message;
     message << "the instance (" << DescribeSize(estimate) << ") needs about "
             << Megabytes(estimate.table_bytes) << " for its tables and "

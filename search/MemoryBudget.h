@@ -86,8 +86,9 @@ inline constexpr std::size_t kMinSearchNodes = 1024;
 /// Estimates the memory of solving `problem` from its sizes alone, without allocating.
 [[nodiscard]] MemoryEstimate EstimateMemory(const Problem& problem);
 
-/// Throws std::invalid_argument, naming the numbers, when the tables and the smallest
-/// search of `estimate` do not fit in `limit_bytes`.
+/// True when the tables and the smallest search of `estimate` fit in `limit_bytes`.
+[[nodiscard]] bool Fits(const MemoryEstimate& estimate, std::size_t limit_bytes);
+/// Throws std::invalid_argument, naming the numbers, unless Fits.
 void CheckFits(const MemoryEstimate& estimate, std::size_t limit_bytes);
 
 /// "256 nodes, 2000 agents, 2000 agent types": the instance's size for messages.

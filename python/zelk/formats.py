@@ -727,7 +727,9 @@ def load_instance(
             raise FormatError(f"{path}: not valid JSON: {error}") from None
         if not isinstance(instance, dict):
             raise FormatError(f"{path}: a JSON instance is an object")
-        return instance
+        from zelk.schema import prepare_instance
+
+        return prepare_instance(instance, source=str(path), stacklevel=3)
     try:
         if fmt == "tsplib":
             return tsplib_to_instance(

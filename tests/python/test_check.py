@@ -200,3 +200,63 @@ def test_solver_and_checker_agree_on_windows_at_the_depot() -> None:
             problems = ["failed, yet brute force finds a solution"] if _feasible(instance) else []
         disagreements += [f"seed {seed}: {p}" for p in problems]
     assert not disagreements, "\n".join(disagreements)
+
+
+def _with_costs(b_matrix: Any, cost: float) -> tuple[dict[str, Any], dict[str, Any]]:
+    """INSTANCE with type "b"'s matrix replaced (None: removed), and RESULT with agent 1's
+    route cost and the totals set to ``cost`` (what a solver counting 9999 reports)."""
+    instance = copy.deepcopy(INSTANCE)
+    instance["constraints"] = instance["constraints"][:1]  # no window on node 3
+    if b_matrix is None:
+        del instance["costs"]["b"]
+    else:
+        instance["costs"]["b"] = b_matrix
+    result = copy.deepcopy(RESULT)
+    result["routes"][1]["cost"] = cost
+    result["statistics"] = {"max_cost": cost, "sum_cost": 4.0 + cost}
+    return instance, result
+
+
+def _far(i: int, j: int) -> float:
+    return 9999.0 if (i, j) == (0, 3) else float(abs(i - j))
+
+
+@pytest.mark.parametrize(
+    ("b_matrix", "cost", "phase", "problem"),
+    [
+        # No matrix for type "b": both moves count 9999 and are reported.
+        (None, 2 * 9999.0, None, ["agent 1: route moves from node 0 to node 3, but type 'b' has no cost matrix",
+                                  "agent 1: route moves from node 3 to node 0, but type 'b' has no cost matrix"]),
+        # Rows of three entries: vertex 3 is in no column.
+        ([[abs(i - j) for j in range(3)] for i in range(4)], 9999.0 + 3, None,
+         "agent 1: route moves from node 0 to node 3, an arc the cost matrix of type 'b' does not give"),
+        # A given 9999 is "no arc" to the focal search that reported the result ...
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, None,
+         "agent 1: route moves from node 0 to node 3 at cost 9999, which the focal search reads as no arc"),
+        # ... and a real cost to the improvement engine.
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, "improve", None),
+    ],
+)  # fmt: skip
+def test_moves_over_arcs_the_instance_does_not_give(b_matrix, cost, phase, problem) -> None:
+    """A move without a given cost is a problem, named with both node ids, while the
+    rest of the route is still checked against the 9999 the solver counts."""
+    instance, result = _with_costs(b_matrix, cost)
+    if phase is not None:
+        result["statistics"]["best_phase"] = phase
+    problems = zelk.check_solution(instance, result)
+    assert problems == ([problem] if isinstance(problem, str) else problem or [])
+
+
+def test_agents_sharing_an_id_are_checked_as_the_core_solved_them() -> None:
+    """The core gives agents with one id the last one's type; the checker agrees, so a
+    result of the specified entry point passes it (the zelk layer refuses such files)."""
+    instance = copy.deepcopy(INSTANCE)
+    instance["agents"][1]["id"] = 0
+    instance["costs"]["b"] = [[2 * abs(i - j) for j in range(4)] for i in range(4)]
+    result = zelk.solve_json_str(json.dumps(instance), 2.0)
+    assert result["status"] == "success"
+    assert zelk.check_solution(instance, result) == []
+    # Both routes are priced with type "b"'s doubled costs.
+    assert result["statistics"]["sum_cost"] == pytest.approx(12.0)
+    solution = zelk.Solution.from_dict(result, instance)
+    assert [route.agent_type for route in solution.routes] == ["b", "b"]

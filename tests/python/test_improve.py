@@ -263,3 +263,35 @@ def test_the_engine_lets_other_threads_run_and_keeps_its_own_budget() -> None:
     for thread in threads:
         thread.join()
     assert time.perf_counter() - began >= 0.95
+
+
+def test_many_agent_types_fit_in_little_memory_on_the_improvement_path() -> None:
+    """256 nodes and 2,000 agents of distinct types (one with a matrix): the search's
+    graph would hold a cost per type on every arc (3 GB); the engine alone needs MBs."""
+    from checks import run_capped
+
+    run = run_capped(
+        """
+        import json
+        n, m = 256, 2000
+        instance = {
+            "nodes": [{"id": i, "x": i, "y": 0, "z": 0, "type": "TARGET"} for i in range(n)],
+            "agents": [{"id": a, "type": f"t{a}", "start_node": 0, "end_node": 0} for a in range(m)],
+            "costs": {"t0": [[abs(i - j) for j in range(n)] for i in range(n)]},
+            "options": {"objective": "min_max"},
+        }
+        result = zelk.solve_json_str(json.dumps(instance), 0.5, improve=True, iteration_limit=5)
+        print(result["status"], result["statistics"]["max_cost"])
+        """,
+        extra_mb=200,
+    )
+    assert run.stdout.split() == ["success", "510.0"], run.stderr[-2000:]
+
+
+def test_a_target_nobody_may_serve_ends_the_solve_at_once() -> None:
+    """No agent type may serve node 1: the answer is "failed" without spending the
+    budget, and "timeout" is false because nothing ran out."""
+    instance = random_instance(random.Random(2), 6, 2)
+    instance["constraints"][0]["items"][1]["types"] = []
+    result = zelk.solve_json_str(dumps(instance), 600.0, improve=True)
+    assert (result["status"], result["timeout"]) == ("failed", False)

@@ -78,6 +78,14 @@ def test_zelk_reexports_every_public_name() -> None:
         "check_solution",
         "plot_solution",
         "plot_anytime",
+        "solve",
+        "Solution",
+        "Route",
+        "Stop",
+        "AnytimeEntry",
+        "Statistics",
+        "stop_on_interrupt",
+        "solve_many",
     ]
     for name in REGISTRATION_ORDER:
         # The JSON entry points are wrapped only to shorten their argument errors.
