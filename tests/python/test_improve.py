@@ -295,3 +295,17 @@ def test_a_target_nobody_may_serve_ends_the_solve_at_once() -> None:
     instance["constraints"][0]["items"][1]["types"] = []
     result = zelk.solve_json_str(dumps(instance), 600.0, improve=True)
     assert (result["status"], result["timeout"]) == ("failed", False)
+
+
+def test_solver_object_runs_the_improvement_path(line_problem) -> None:
+    """Solver.solve(improve=True): the best route in get_result, one call per improving
+    solution, and the search's records followed by the engine's best."""
+    problem = line_problem(6)
+    solver = zelk.Solver(problem, problem.options())
+    calls: list[tuple[float, float, float]] = []
+    assert solver.solve(improve=True, iteration_limit=50, on_solution=lambda *a: calls.append(a)) == 1
+    result = solver.get_result()
+    # Out along the line and back: 6 + 6.
+    assert (dict(result.times), sorted(result.paths[0])) == ({0: 12.0}, [0, 0, 1, 2, 3, 4, 5, 6])
+    assert calls and calls[-1][1:] == (12.0, 12.0)
+    assert solver.get_result_process()[-1][1].times == result.times
