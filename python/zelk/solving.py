@@ -236,7 +236,7 @@ def solve(
     on_solution: OnSolution | None = None,
     quiet: bool = True,
     clock: str = "process",
-    memory_limit_mb: int | None = None,
+    memory_limit_mb: float | None = None,
     should_stop: Callable[[], bool] | threading.Event | None = None,
     iteration_limit: int | None = None,
 ) -> Solution:
@@ -344,7 +344,7 @@ class _Settings:
     on_solution: OnSolution | None
     quiet: bool
     clock: str
-    memory_limit_mb: int | None
+    memory_limit_mb: float | None
     should_stop: Any
     iteration_limit: int | None
 
@@ -365,7 +365,7 @@ def _run(
         if settings.iteration_limit is not None:
             keywords["iteration_limit"] = int(settings.iteration_limit)
     if settings.memory_limit_mb is not None:
-        keywords["memory_limit_mb"] = int(settings.memory_limit_mb)
+        keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
     core_budget = _NO_BUDGET if wall_by_check else budget
     with contextlib.ExitStack() as stack:
         stack.enter_context(stop_on_interrupt())
