@@ -176,8 +176,8 @@ bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32
     const std::vector<std::uint32_t>& route_b = solution.Route(b).visits;
     const std::size_t pu = solution.PositionOf(u);
     const std::size_t pv = solution.PositionOf(v);
-    for (std::size_t la = 1; la <= 2 && pu + la - 1 <= route_a.size(); ++la) {
-        for (std::size_t lb = 1; lb <= 2 && pv + lb - 1 <= route_b.size(); ++lb) {
+    for (std::size_t la = 1; la <= kLongestString && pu + la - 1 <= route_a.size(); ++la) {
+        for (std::size_t lb = 1; lb <= kLongestString && pv + lb - 1 <= route_b.size(); ++lb) {
             const auto ua = route_a.begin() + static_cast<std::ptrdiff_t>(pu - 1);
             const auto vb = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
             const double cost_a =
