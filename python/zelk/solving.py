@@ -8,6 +8,7 @@ import contextlib
 import ctypes
 import dataclasses
 import json
+import math
 import os
 import sys
 import tempfile
@@ -200,16 +201,24 @@ class _Stop:
     """The stop check handed to the core: Ctrl-C, a wall-clock deadline, the caller's
     own check, and the end of the main thread (the program is exiting)."""
 
-    def __init__(self, flag: StopFlag, deadline: float | None, user: Any) -> None:
+    def __init__(
+        self, flag: StopFlag, deadline: float | None, user: Any, proof: Any = None
+    ) -> None:
         self.flag = flag
         self.deadline = deadline
         self.user = user
+        self.proof = proof
         self.deadline_passed = False
         self.stopped_by_user = False
+        self.proven = False
         self._main = threading.main_thread()
 
     def __call__(self) -> bool:
         if self.flag.is_set():
+            return True
+        if self.proof is not None and self.proof():
+            # The best solution meets the lower bound: the rest of the budget cannot help.
+            self.proven = True
             return True
         if self.deadline is not None and time.monotonic() >= self.deadline:
             self.deadline_passed = True
@@ -306,18 +315,20 @@ def solve(
         options["objective"] = _OBJECTIVES[objective]
     budget = _budget(time_limit, options.get("time_limit"))
     text = json.dumps(data)
+    min_max = options.get("objective") in ("min_max", "MIN_MAX")
+    bound = lower_bound(data, "min_max" if min_max else "min_sum")
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, **keywords)
 
-    result, stop = _run(run, budget, settings)
+    result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
     solution = from_result(
         result,
         data,
         interrupted=stop.interrupted,
-        timeout=bool(result.get("timeout")) or stop.deadline_passed,
+        timeout=(bool(result.get("timeout")) or stop.deadline_passed) and not stop.proven,
     )
-    return _with_bound(solution, lower_bound(data, solution.objective))
+    return _with_bound(solution, bound)
 
 
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
@@ -350,16 +361,34 @@ class _Settings:
 
 
 def _run(
-    call: Callable[[dict[str, Any], float], Any], budget: float, settings: _Settings
+    call: Callable[[dict[str, Any], float], Any],
+    budget: float,
+    settings: _Settings,
+    *,
+    bound: float | None = None,
+    min_max: bool = False,
 ) -> tuple[Any, _Stop]:
     # The focal search alone measures processor time of the whole process; a wall
     # budget for it is the stop check's deadline. The engine keeps either clock itself.
     wall_by_check = settings.clock == "wall" and not settings.improve
     deadline = time.monotonic() + budget if wall_by_check else None
-    stop = _Stop(StopFlag(), deadline, settings.should_stop)
+    # With a lower bound, the solve ends as soon as a solution meets it.
+    best = [math.inf]
+    proof = None
+    if bound is not None:
+        limit = bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
+        proof = lambda: best[0] <= limit  # noqa: E731
+    stop = _Stop(StopFlag(), deadline, settings.should_stop, proof)
     keywords: dict[str, Any] = {"should_stop": stop}
-    if settings.on_solution is not None:
-        keywords["on_solution"] = settings.on_solution
+    user_report = settings.on_solution
+    if bound is not None or user_report is not None:
+
+        def report(time_: float, max_cost: float, sum_cost: float) -> None:
+            best[0] = min(best[0], max_cost if min_max else sum_cost)
+            if user_report is not None:
+                user_report(time_, max_cost, sum_cost)
+
+        keywords["on_solution"] = report
     if settings.improve:
         keywords.update(improve=True, seed=int(settings.seed), clock=settings.clock)
         if settings.iteration_limit is not None:

@@ -9,6 +9,7 @@ import random
 import subprocess
 import sys
 import textwrap
+import time
 from pathlib import Path
 from typing import Any
 
@@ -60,6 +61,11 @@ def test_solution_schedule_matches_hand_computed_waits(depot_window, expected) -
     (route,) = solution.routes
     assert (route.agent_id, route.agent_type) == (7, "van")
     assert route.nodes == (0, 20, 10, 0) and route.path == (0, 2, 1, 0)
+    # The engine stops once its best meets the bound instead of using its 60 s budget.
+    began = time.process_time()
+    improved = zelk.solve(instance, time_limit=60)
+    assert (improved.status, improved.timeout) == ("optimal", False)
+    assert time.process_time() - began < 30
     assert [tuple(vars(s).values()) for s in route.stops] == expected
     assert route.cost == solution.objective_value == 15.0
     assert zelk.check_solution(instance, solution) == []
