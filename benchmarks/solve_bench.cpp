@@ -18,8 +18,9 @@
 // second, the peak resident memory, the bytes per stored search node (pool slot plus the
 // parents entry), the bytes per OPEN entry and per FOCAL entry (with its f index), the
 // heap bytes per frontier entry (measured by freeing the frontiers), the processor time of the
-// first solution, the final largest and summed route costs, and a digest of the anytime
-// records (routes, costs, counters) for comparing two builds.
+// first solution, the final largest and summed route costs, a digest of the anytime
+// records (routes, costs, counters) for comparing two builds, and B/gen: the heap bytes
+// the search holds when it ends (pool, lists, frontiers, records) per generated node.
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -58,6 +59,9 @@ std::vector<Spec> AllSpecs() {
             for (bool mixed : {false, true}) specs.push_back(Spec{n, agents, mixed});
         }
     }
+    // Many agents: the per-agent part of every stored node dominates.
+    specs.push_back(Spec{100, 10, false});
+    specs.push_back(Spec{200, 10, false});
     return specs;
 }
 
@@ -156,7 +160,7 @@ public:
     std::int64_t Stored() const { return node_count_; }
     std::size_t FrontierEntries() const {
         std::size_t total = 0;
-        for (const auto& frontier : frontiers_) total += frontier.Size();
+        for (std::size_t k = 0; k < frontiers_.Size(); ++k) total += frontiers_[k].Size();
         return total;
     }
     // Bytes one entry takes: its tree node (FOCAL's with its node in the f index).
@@ -165,13 +169,17 @@ public:
         return focal_arena_.ChunkBytes() + focal_index_arena_.ChunkBytes();
     }
     void FreeFrontiers() {
-        frontiers_.clear();
-        frontiers_.shrink_to_fit();
+        frontiers_.SetBudget(nullptr);
+        frontiers_.Clear();
         frontier_by_key_ = vornik::StateKeyIndex();
     }
 };
 
-std::size_t HeapInUse() { return mallinfo2().uordblks; }
+// Bytes the program holds from the heap, small chunks and mapped blocks alike.
+std::size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
 
 std::uint64_t Mix(std::uint64_t hash, std::uint64_t value) {
     for (int byte = 0; byte < 8; ++byte) {
@@ -220,8 +228,12 @@ void RunOne(int index, double time_limit, std::int64_t max_polls, bool keep, int
         solver.SetShouldStop([&polls, max_polls] { return ++polls >= max_polls; });
     }
     const double base_mb = ThisPeakRssMb();
+    const std::size_t heap_before = HeapInUse();
     const bool solved = solver.Solve();
     const double peak_mb = ThisPeakRssMb();
+    // Everything the search still holds when it ends (pool, lists, frontiers, anytime
+    // records), per generated node.
+    const double held_bytes = static_cast<double>(HeapInUse()) - static_cast<double>(heap_before);
     const vornik::Result result = solver.GetResult();
     const std::vector<vornik::AnytimeRecord> records = solver.GetResultProcess();
 
@@ -248,10 +260,11 @@ void RunOne(int index, double time_limit, std::int64_t max_polls, bool keep, int
     const double seconds = result.search_time;
     char first[32] = "-";
     if (!records.empty()) std::snprintf(first, sizeof first, "%.3f", records.front().time);
-    const std::size_t node_bytes = solver.SlotBytes() + sizeof(std::int64_t);
+    // The slot holds the node's parent id as well.
+    const std::size_t node_bytes = solver.SlotBytes();
     dprintf(out,
             "%3d %4d %2d %-5s %10lld %9lld %10.0f %7.1f %7.1f %4zu %6.1f %6.1f %6.1f %7s "
-            "%10.1f %10.1f %3zu %016llx\n",
+            "%10.1f %10.1f %3zu %016llx %7.1f\n",
             index, spec.n, spec.agents, spec.mixed ? "mixed" : "plain",
             static_cast<long long>(result.n_generated), static_cast<long long>(result.n_expanded),
             seconds > 0.0 ? static_cast<double>(result.n_generated) / seconds : 0.0, peak_mb,
@@ -259,7 +272,8 @@ void RunOne(int index, double time_limit, std::int64_t max_polls, bool keep, int
             static_cast<double>(solver.FocalEntryBytes()), per(frontier_bytes, frontier_entries),
             first,
             solved ? largest : -1.0, solved ? sum : -1.0, records.size(),
-            static_cast<unsigned long long>(digest));
+            static_cast<unsigned long long>(digest),
+            result.n_generated > 0 ? held_bytes / static_cast<double>(result.n_generated) : 0.0);
 }
 
 }  // namespace
@@ -293,9 +307,10 @@ int main(int argc, char** argv) {
     std::printf(
         "# time limit %.2f s processor time%s%s\n"
         "# slot+par = pool slot + parents entry; open/focal = bytes per entry (focal with its "
-        "f index); front = heap bytes per frontier entry\n"
+        "f index); front = heap bytes per frontier entry; B/gen = heap bytes held at the end "
+        "per generated node\n"
         "#idx    n  A var         gen       exp      gen/s  peakMB  srchMB slot+par   open "
-        " focal  front  first1        max        sum rec digest\n",
+        " focal  front  first1        max        sum rec digest            B/gen\n",
         time_limit, max_polls > 0 ? (", stop at poll " + std::to_string(max_polls)).c_str() : "",
         keep ? ", no post-optimization" : "");
     std::fflush(stdout);

@@ -8,6 +8,7 @@
 #include "bindings/Bindings.h"
 #include "bindings/SolveCallbacks.h"
 #include "search/JsonSolve.h"
+#include "search/MemoryBudget.h"
 
 namespace py = pybind11;
 
@@ -60,7 +61,9 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
 py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
                std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
                std::optional<py::function> should_stop, const std::string& clock,
-               std::int64_t iteration_limit) {
+               std::int64_t iteration_limit, std::optional<double> memory_limit_mb) {
+    const std::size_t memory_limit_bytes =
+        memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb) : DefaultMemoryLimitBytes();
     SolveSettings settings;
     settings.improve = improve;
     settings.improve_settings.seed = seed;
@@ -75,7 +78,7 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     // The improvement path lets other Python threads run; the focal search alone keeps
     // the interpreter lock for its whole duration.
     const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop), improve);
-    SolveHooks hooks{callbacks.StopHook(), callbacks.SolutionHook()};
+    SolveHooks hooks{callbacks.StopHook(), callbacks.SolutionHook(), memory_limit_bytes};
     JsonSolveOutcome outcome;
     if (improve) {
         py::gil_scoped_release release;
@@ -104,30 +107,31 @@ void BindEntryPoints(py::module_& m) {
         [](const std::string& input_path, double time_limit,
            std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
            std::optional<py::function> should_stop, const std::string& clock,
-           std::int64_t iteration_limit) {
+           std::int64_t iteration_limit, std::optional<double> memory_limit_mb) {
             return Solve([&] { return ReadInstanceFile(input_path); }, time_limit,
                          std::move(on_solution), improve, seed, std::move(should_stop), clock,
-                         iteration_limit);
+                         iteration_limit, memory_limit_mb);
         },
         (std::string("Solve an MTSP instance from a JSON file path.\n") + kSolveDoc).c_str(),
         py::arg("input_path"), py::arg("time_limit") = -1.0, py::kw_only(),
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
-        py::arg("iteration_limit") = -1);
+        py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none());
     m.def(
         "solve_json_str",
         [](const std::string& json_str, double time_limit,
            std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
            std::optional<py::function> should_stop, const std::string& clock,
-           std::int64_t iteration_limit) {
+           std::int64_t iteration_limit, std::optional<double> memory_limit_mb) {
             return Solve([&] { return json_str; }, time_limit, std::move(on_solution), improve,
-                         seed, std::move(should_stop), clock, iteration_limit);
+                         seed, std::move(should_stop), clock, iteration_limit,
+                         memory_limit_mb);
         },
         (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc).c_str(),
         py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
-        py::arg("iteration_limit") = -1);
+        py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none());
 }
 
 }  // namespace vornik

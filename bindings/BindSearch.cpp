@@ -8,6 +8,7 @@
 
 #include "bindings/Bindings.h"
 #include "bindings/SolveCallbacks.h"
+#include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace py = pybind11;
@@ -22,7 +23,10 @@ void BindSearch(py::module_& m) {
             "solve",
             [](Solver& solver, std::optional<py::function> on_solution, bool improve,
                std::uint64_t seed, std::optional<py::function> should_stop,
-               const std::string& clock, std::int64_t iteration_limit) {
+               const std::string& clock, std::int64_t iteration_limit,
+               std::optional<double> memory_limit_mb) {
+                solver.SetMemoryLimit(memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb)
+                                                      : DefaultMemoryLimitBytes());
                 ImproveSettings settings;
                 settings.seed = seed;
                 settings.iteration_limit = iteration_limit;
@@ -59,7 +63,8 @@ void BindSearch(py::module_& m) {
             "iteration_limit.",
             py::kw_only(), py::arg("on_solution") = py::none(), py::arg("improve") = false,
             py::arg("seed") = 0, py::arg("should_stop") = py::none(),
-            py::arg("clock") = "process", py::arg("iteration_limit") = -1)
+            py::arg("clock") = "process", py::arg("iteration_limit") = -1,
+            py::arg("memory_limit_mb") = py::none())
         .def("get_result", &Solver::GetResult)
         .def("get_result_process", [](const Solver& solver) {
             py::list records;

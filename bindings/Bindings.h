@@ -5,6 +5,10 @@
 
 namespace vornik {
 
+/// Registers the translation of exceptions whose message is not valid UTF-8 (their
+/// undecodable bytes shown as \xNN escapes), so they reach Python as the documented type.
+void BindErrorTranslator(pybind11::module_& m);
+
 /// Registers the enumerations and the instance and outcome records, in the order
 /// ObjectiveType, NodeType, Position, Node, Agent, Options, AssignmentConstraint,
 /// TimeWindowConstraint, Problem, Result.

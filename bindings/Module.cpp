@@ -6,6 +6,7 @@
 // records first, since every later signature refers to them.
 PYBIND11_MODULE(_zelk_core, m) {
     m.doc() = "ZELK MTSP Solver core bindings";
+    vornik::BindErrorTranslator(m);
     vornik::BindCore(m);
     vornik::BindSearch(m);
     vornik::BindEntryPoints(m);

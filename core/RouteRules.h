@@ -44,7 +44,7 @@ inline bool ClosingLegIsFree(bool return_to_end) { return !return_to_end; }
 /// and can be entered only while t <= latest. Built from ArriveWithinWindow, so that
 /// concatenating two stretches gives exactly what walking them vertex by vertex gives.
 struct TimeSegment {
-    double duration = 0.0;  ///< travel inside the stretch
+    double duration = 0.0;                                       ///< travel inside the stretch
     double earliest = -std::numeric_limits<double>::infinity();  ///< earliest exit clock
     double latest = std::numeric_limits<double>::infinity();     ///< latest entry clock
     bool feasible = true;  ///< false when no entry clock gets through
@@ -76,8 +76,8 @@ struct TimeSegment {
         joined.duration = first.duration + travel + second.duration;
         joined.earliest = std::max(first.earliest + travel + second.duration, second.earliest);
         joined.latest = std::min(first.latest, second.latest - travel - first.duration);
-        joined.feasible = first.feasible && second.feasible &&
-                          !(first.earliest + travel > second.latest);
+        joined.feasible =
+            first.feasible && second.feasible && !(first.earliest + travel > second.latest);
         return joined;
     }
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/CostMatrixCheck.h"
 #include "plugins/AllowedTypes.h"
 
 namespace vornik {
@@ -17,8 +18,8 @@ std::uint32_t VertexOf(const std::unordered_map<std::uint64_t, std::uint32_t>& v
     const auto found = vertex_by_id.find(node_id);
     if (found == vertex_by_id.end()) {
         throw std::out_of_range("_Map_base::at: " + std::string(field) + " " +
-                                std::to_string(node_id) + " of agent " +
-                                std::to_string(agent.id) + " is not the id of any node");
+                                std::to_string(node_id) + " of agent " + std::to_string(agent.id) +
+                                " is not the id of any node");
     }
     return found->second;
 }
@@ -64,43 +65,33 @@ EngineModel::EngineModel(const Problem& problem)
     }
 
     // Matrices: entries the instance does not give stay "no arc".
-    costs_.assign(type_of_slot.size(), std::vector<double>());
+    constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
+    table_of_slot_.assign(type_of_slot.size(), kNoTable);
     for (const auto& [name, matrix] : problem.cost_matrices) {
         const auto type = problem.type_index_of.find(name);
         if (type == problem.type_index_of.end()) {
             throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
                                     "', which no agent has");
         }
-        if (matrix.size() > n_) {
-            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
-                                        std::to_string(matrix.size()) + " rows for " +
-                                        std::to_string(n_) + " nodes");
-        }
+        CheckCostMatrix(name, matrix, n_);
         const auto slot = slot_of_type.find(static_cast<std::int64_t>(type->second));
         if (slot == slot_of_type.end()) continue;  // a type whose agents were all renamed
-        std::vector<double>& table = costs_[slot->second];
-        table.assign(n_ * n_, kNoArc);
+        table_of_slot_[slot->second] = costs_.size();
+        std::vector<double>& table = costs_.emplace_back(n_ * n_, kNoArc);
         for (std::size_t r = 0; r < matrix.size(); ++r) {
-            if (matrix[r].size() > n_) {
-                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
-                                            std::to_string(r) + " has " +
-                                            std::to_string(matrix[r].size()) +
-                                            " entries for " + std::to_string(n_) + " nodes");
-            }
             for (std::size_t c = 0; c < matrix[r].size(); ++c) {
-                const double cost = matrix[r][c];
-                if (std::isnan(cost)) {
-                    throw std::invalid_argument("cost matrix of agent type '" + name +
-                                                "': entry [" + std::to_string(r) + "][" +
-                                                std::to_string(c) + "] is NaN");
-                }
-                if (cost < 0 && r != c) usable_ = false;
-                table[r * n_ + c] = cost;
+                if (matrix[r][c] < 0 && r != c) usable_ = false;
+                table[r * n_ + c] = matrix[r][c];
             }
         }
     }
-    for (std::vector<double>& table : costs_) {
-        if (table.empty()) table.assign(n_ * n_, kNoArc);  // a type without a matrix
+    for (std::size_t& table : table_of_slot_) {
+        if (table != kNoTable) continue;
+        if (no_arc_table_ == kNoTable) {
+            no_arc_table_ = costs_.size();
+            costs_.emplace_back(n_ * n_, kNoArc);
+        }
+        table = no_arc_table_;
     }
 
     allowed_.assign(type_of_slot.size() * n_, 0);

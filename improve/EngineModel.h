@@ -55,7 +55,9 @@ public:
     }
     /// Travel cost of agent `a` from `u` to `v` (0 when u == v; kNoArc when not given).
     double Cost(std::size_t a, std::uint32_t u, std::uint32_t v) const {
-        return u == v ? 0.0 : costs_[agents_[a].slot][static_cast<std::size_t>(u) * n_ + v];
+        return u == v
+                   ? 0.0
+                   : costs_[table_of_slot_[agents_[a].slot]][static_cast<std::size_t>(u) * n_ + v];
     }
     /// Cost of the leg onto the agent's end vertex that closes its route.
     double ClosingCost(std::size_t a, std::uint32_t u) const {
@@ -72,8 +74,12 @@ private:
     std::vector<EngineAgent> agents_;
     std::vector<std::uint32_t> targets_;
     std::vector<std::uint8_t> is_target_;
-    std::vector<std::vector<double>> costs_;  ///< per slot, row-major n x n
-    std::vector<std::uint8_t> allowed_;       ///< slot * n + vertex
+    /// Row-major n x n tables: one per type with a matrix, and at most one shared by all
+    /// types without one (all "no arc"), so that types without matrices cost nothing.
+    std::vector<std::vector<double>> costs_;
+    std::vector<std::size_t> table_of_slot_;
+    std::size_t no_arc_table_ = static_cast<std::size_t>(-1);
+    std::vector<std::uint8_t> allowed_;  ///< slot * n + vertex
     std::vector<TimeWindow> windows_;
     std::vector<std::vector<std::uint32_t>> neighbours_;
     bool return_to_end_ = true;

@@ -79,8 +79,8 @@ void EngineSolution::Refresh(std::size_t a) {
     for (std::size_t p = k + 1; p-- > 0;) {
         const std::uint32_t u = At(a, p);
         const double leg = p == k ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p + 1));
-        route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(u)), leg,
-                                            route.suffix[p + 1]);
+        route.suffix[p] =
+            TimeSegment::Join(TimeSegment::Vertex(model_->Window(u)), leg, route.suffix[p + 1]);
     }
     const double cost = route.clock[k + 1];
     route.cost = WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;

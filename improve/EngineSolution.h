@@ -73,6 +73,21 @@ public:
     /// the new vertices). Walks only the new vertices.
     template <typename Iter>
     double Splice(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
+    /// Route a's visits with [begin, end) in place of positions i + 1 .. j - 1: the route
+    /// that Splice with the same arguments prices.
+    template <typename Iter>
+    std::vector<std::uint32_t> Spliced(std::size_t a, std::size_t i, Iter begin, Iter end,
+                                       std::size_t j) const {
+        const std::vector<std::uint32_t>& visits = routes_[a].visits;
+        std::vector<std::uint32_t> spliced(visits.begin(),
+                                           visits.begin() + static_cast<std::ptrdiff_t>(i));
+        spliced.insert(spliced.end(), begin, end);
+        if (j <= visits.size()) {
+            spliced.insert(spliced.end(), visits.begin() + static_cast<std::ptrdiff_t>(j - 1),
+                           visits.end());
+        }
+        return spliced;
+    }
     /// Cost of route a with `v` inserted after position i.
     double InsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const {
         return Splice(a, i, &v, &v + 1, i + 1);

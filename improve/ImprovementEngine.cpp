@@ -128,14 +128,25 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     const double scale =
         std::max(1e-9, (std::isfinite(start_score.sum_cost) ? start_score.sum_cost : 1.0) /
                            static_cast<double>(std::max<std::size_t>(1, legs)));
-    const double hot = 0.3 * scale;
-    const double cold = 0.003 * scale;
+    // Measured on the TSPLIB sets (3 s runs): starting at 0.3 legs got stuck 1-2 %
+    // above what starting at 2 legs reached, under both objectives.
+    const double hot = 2.0 * scale;
+    const double cold = 0.01 * scale;
     const double average_removed =
         std::min(10.0, std::max(1.0, 0.25 * static_cast<double>(model.Targets().size())));
     std::uniform_real_distribution<double> unit(0.0, 1.0);
 
+    std::vector<std::uint32_t> focus;
     std::int64_t iteration = 0;
-    const bool nothing_to_do = model.Targets().empty();
+    // Nothing to improve without targets; nothing to find when a target has no agent that
+    // may serve it.
+    bool nothing_to_do = model.Targets().empty();
+    for (const std::uint32_t v : model.Targets()) {
+        bool served = false;
+        for (std::size_t a = 0; a < model.NumAgents() && !served; ++a)
+            served = model.CanServe(a, v);
+        nothing_to_do = nothing_to_do || !served;
+    }
     while (!nothing_to_do && !OutOfBudget(iteration)) {
         const double progress =
             settings_.iteration_limit > 0
@@ -146,13 +157,23 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
 
         EngineSolution candidate = current;
         ruin_recreate.Ruin(candidate, average_removed, 0.5, rng);
+        // Local search looks only around what moved: the removed targets and their
+        // nearest neighbours.
+        focus = candidate.Unassigned();
+        for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
+            const std::vector<std::uint32_t>& near = model.Neighbours(focus[k]);
+            focus.insert(
+                focus.end(), near.begin(),
+                near.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, near.size())));
+        }
         ruin_recreate.Recreate(candidate, 0.01, rng);
         double candidate_score = weights.Of(candidate);
         // Polish only candidates that may become the best: local search costs about as
         // much as many ruin-and-recreate steps.
         const double best_score = have_best ? weights.Of(best) : current_score;
         if (candidate_score < best_score + 2.0 * temperature) {
-            if (local_search.Run(candidate, rng) > 0) candidate_score = weights.Of(candidate);
+            if (local_search.Run(candidate, rng, &focus) > 0)
+                candidate_score = weights.Of(candidate);
         }
         offer(candidate, EnginePhase::kImprove);
         if (candidate_score < current_score - temperature * std::log(unit(rng))) {
@@ -162,6 +183,7 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     }
 
     outcome.iterations = iteration;
+    outcome.settled = nothing_to_do;
     outcome.interrupted = interrupted_;
     if (have_best) {
         outcome.found = true;

@@ -38,6 +38,9 @@ struct EngineOutcome {
     EnginePhase phase = EnginePhase::kGiven;
     std::int64_t iterations = 0;
     bool interrupted = false;  ///< should_stop ended the run
+    /// The run ended before its budget because nothing could change the answer: no
+    /// targets, or a target that no agent may serve.
+    bool settled = false;
 };
 
 /// Improves a solution of an instance for the rest of a budget: a constructive start

@@ -57,8 +57,9 @@ void LocalSearch::Apply(EngineSolution& solution, std::size_t a,
     RefreshLargest(solution);
 }
 
-std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng) {
-    std::vector<std::uint32_t> order = model_->Targets();
+std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
+                             const std::vector<std::uint32_t>* focus) {
+    std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
     std::size_t applied = 0;
@@ -88,7 +89,8 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng) {
                 if (r == a || !solution.Route(r).visits.empty() || !model_->CanServe(r, u)) {
                     continue;
                 }
-                const double delta = Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
+                const double delta =
+                    Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
                 if (delta < -kImprovement) {
                     std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
                     visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
@@ -124,13 +126,10 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                     const double cost_b =
                         solution.Splice(b, gap, scratch_a_.begin(), scratch_a_.end(), gap + 1);
                     if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-                        std::vector<std::uint32_t> visits_a = from;
-                        visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1),
-                                       visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1 + length));
-                        std::vector<std::uint32_t> visits_b = solution.Route(b).visits;
-                        visits_b.insert(visits_b.begin() + static_cast<std::ptrdiff_t>(gap),
-                                        scratch_a_.begin(), scratch_a_.end());
-                        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                        const std::uint32_t* none = nullptr;
+                        Apply(solution, a, solution.Spliced(a, pu - 1, none, none, pu + length), b,
+                              solution.Spliced(b, gap, scratch_a_.begin(), scratch_a_.end(),
+                                               gap + 1));
                         return true;
                     }
                 } else {
@@ -140,7 +139,8 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                     std::size_t j = 0;
                     scratch_b_.clear();
                     const auto copy = [&](std::size_t lo, std::size_t hi) {  // positions lo .. hi
-                        for (std::size_t p = lo; p <= hi && p >= 1; ++p) scratch_b_.push_back(from[p - 1]);
+                        for (std::size_t p = lo; p <= hi && p >= 1; ++p)
+                            scratch_b_.push_back(from[p - 1]);
                     };
                     if (pv > pu) {
                         i = pu - 1;
@@ -153,12 +153,12 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                         scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
                         copy(i + 1, pu - 1);
                     }
-                    const double cost = solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
+                    const double cost =
+                        solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
                     if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-                        std::vector<std::uint32_t> visits(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(i));
-                        visits.insert(visits.end(), scratch_b_.begin(), scratch_b_.end());
-                        visits.insert(visits.end(), from.begin() + static_cast<std::ptrdiff_t>(j - 1), from.end());
-                        Apply(solution, a, std::move(visits), kNone, {});
+                        Apply(solution, a,
+                              solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j),
+                              kNone, {});
                         return true;
                     }
                 }
@@ -176,20 +176,20 @@ bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32
     const std::vector<std::uint32_t>& route_b = solution.Route(b).visits;
     const std::size_t pu = solution.PositionOf(u);
     const std::size_t pv = solution.PositionOf(v);
-    for (std::size_t la = 1; la <= 2 && pu + la - 1 <= route_a.size(); ++la) {
-        for (std::size_t lb = 1; lb <= 2 && pv + lb - 1 <= route_b.size(); ++lb) {
+    for (std::size_t la = 1; la <= kLongestString && pu + la - 1 <= route_a.size(); ++la) {
+        for (std::size_t lb = 1; lb <= kLongestString && pv + lb - 1 <= route_b.size(); ++lb) {
             const auto ua = route_a.begin() + static_cast<std::ptrdiff_t>(pu - 1);
             const auto vb = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
-            const double cost_a = solution.Splice(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la);
-            const double cost_b = solution.Splice(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb);
+            const double cost_a =
+                solution.Splice(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la);
+            const double cost_b =
+                solution.Splice(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb);
             if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-                std::vector<std::uint32_t> visits_a(route_a.begin(), ua);
-                visits_a.insert(visits_a.end(), vb, vb + static_cast<std::ptrdiff_t>(lb));
-                visits_a.insert(visits_a.end(), ua + static_cast<std::ptrdiff_t>(la), route_a.end());
-                std::vector<std::uint32_t> visits_b(route_b.begin(), vb);
-                visits_b.insert(visits_b.end(), ua, ua + static_cast<std::ptrdiff_t>(la));
-                visits_b.insert(visits_b.end(), vb + static_cast<std::ptrdiff_t>(lb), route_b.end());
-                Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+                Apply(
+                    solution, a,
+                    solution.Spliced(a, pu - 1, vb, vb + static_cast<std::ptrdiff_t>(lb), pu + la),
+                    b,
+                    solution.Spliced(b, pv - 1, ua, ua + static_cast<std::ptrdiff_t>(la), pv + lb));
                 return true;
             }
         }
@@ -201,20 +201,24 @@ bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint
     const auto a = static_cast<std::size_t>(solution.RouteOf(u));
     if (solution.RouteOf(v) != static_cast<std::int64_t>(a)) return false;
     const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
-    // Reversing positions first + 1 .. last makes the vertex at `first` precede the one
-    // that was at `last`.
     const std::size_t first = std::min(solution.PositionOf(u), solution.PositionOf(v));
     const std::size_t last = std::max(solution.PositionOf(u), solution.PositionOf(v));
     if (last - first < 2) return false;
-    const auto begin = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(last));
-    const auto end = std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(first));
-    const double cost = solution.Splice(a, first, begin, end, last + 1);
-    if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-        std::vector<std::uint32_t> changed = visits;
-        std::reverse(changed.begin() + static_cast<std::ptrdiff_t>(first),
-                     changed.begin() + static_cast<std::ptrdiff_t>(last));
-        Apply(solution, a, std::move(changed), kNone, {});
-        return true;
+    // Two reversals make the pair adjacent: of positions first + 1 .. last (the vertex at
+    // `first` then precedes the one that was at `last`), or of first .. last - 1 (the
+    // vertex that was at `first` then precedes the one at `last`).
+    for (std::size_t shift = 0; shift < 2; ++shift) {
+        const std::size_t lo = first + 1 - shift;
+        const std::size_t hi = last - shift;
+        const auto begin =
+            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(hi));
+        const auto end =
+            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(lo - 1));
+        const double cost = solution.Splice(a, lo - 1, begin, end, hi + 1);
+        if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
+            Apply(solution, a, solution.Spliced(a, lo - 1, begin, end, hi + 1), kNone, {});
+            return true;
+        }
     }
     return false;
 }
@@ -234,11 +238,8 @@ bool LocalSearch::TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::
     if (!Finite(cost_a)) return false;
     const double cost_b = solution.Tail(b, pv - 1, tail_a, route_a.end());
     if (Delta(solution, a, cost_a, b, cost_b) < -kImprovement) {
-        std::vector<std::uint32_t> visits_a(route_a.begin(), tail_a);
-        visits_a.insert(visits_a.end(), tail_b, route_b.end());
-        std::vector<std::uint32_t> visits_b(route_b.begin(), tail_b);
-        visits_b.insert(visits_b.end(), tail_a, route_a.end());
-        Apply(solution, a, std::move(visits_a), b, std::move(visits_b));
+        Apply(solution, a, solution.Spliced(a, pu, tail_b, route_b.end(), route_a.size() + 1), b,
+              solution.Spliced(b, pv - 1, tail_a, route_a.end(), route_b.size() + 1));
         return true;
     }
     return false;

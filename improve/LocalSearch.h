@@ -13,18 +13,24 @@ namespace vornik {
 
 /// Descends to a local optimum of the weighted score over granular neighbourhoods: for
 /// every target u and each of its nearest targets v, moves that make u and v adjacent —
-/// relocation of a string of 1 to 3 targets starting at u (also reversed), swaps of 1 or
-/// 2 targets with 1 or 2, 2-opt inside a route, and 2-opt* between routes. A move is
+/// relocation of a string of 1 to 3 targets starting at u (also reversed), exchange of
+/// strings of 1 to 3 targets starting at u and v between two routes (swaps and
+/// cross-exchange), 2-opt inside a route, and 2-opt* between routes. A move is
 /// applied as soon as it lowers the score by more than 1e-9.
 class LocalSearch {
 public:
     LocalSearch(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
 
-    /// Returns the number of moves applied.
-    std::size_t Run(EngineSolution& solution, std::mt19937_64& rng);
+    /// Returns the number of moves applied. With `focus`, only moves around those targets
+    /// are tried (after ruin and recreate, the rest of the solution is already a local
+    /// optimum, and scanning it again costs most on large instances).
+    std::size_t Run(EngineSolution& solution, std::mt19937_64& rng,
+                    const std::vector<std::uint32_t>* focus = nullptr);
 
     /// How many neighbours of each target are tried.
     static constexpr std::size_t kGranularity = 12;
+    /// Longest string an exchange moves.
+    static constexpr std::size_t kLongestString = 3;
 
 private:
     // Each tries the moves of its kind that bring u next to v; true when one was applied.

@@ -31,8 +31,8 @@ void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double
 
     // String lengths follow the routes' average size; the number of routes touched
     // follows from how many targets should go in all.
-    const double average_size =
-        static_cast<double>(routed.size()) / static_cast<double>(std::max<std::size_t>(1, used_routes));
+    const double average_size = static_cast<double>(routed.size()) /
+                                static_cast<double>(std::max<std::size_t>(1, used_routes));
     const double max_length = std::max(1.0, std::min(10.0, average_size));
     const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
     const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;
@@ -101,26 +101,46 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     for (std::size_t a = 0; a < num_routes; ++a) {
         largest = std::max(largest, solution.Route(a).cost);
     }
+    // On large instances only the places next to a target's nearest neighbours (and the
+    // empty routes) are tried, so an insertion costs the same whatever the size; every
+    // place is tried when none of those fits.
+    const bool granular = model_->Targets().size() > kExhaustiveTargets;
     for (const std::uint32_t v : pending) {
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
         std::size_t best_position = 0;
-        for (std::size_t a = 0; a < num_routes; ++a) {
-            if (!model_->CanServe(a, v)) continue;
+        const auto consider = [&](std::size_t a, std::size_t i) {
+            if (blink > 0 && unit(rng) < blink) return;
             const EngineRoute& route = solution.Route(a);
-            if (route.cost == EngineSolution::kInfeasible) continue;
-            const std::size_t k = route.visits.size();
-            for (std::size_t i = 0; i <= k; ++i) {
-                if (blink > 0 && unit(rng) < blink) continue;
-                const double cost = solution.InsertionCost(a, v, i);
-                if (cost == EngineSolution::kInfeasible) continue;
-                double delta = weights_->sum_weight * (cost - route.cost);
-                if (min_max) delta += weights_->max_weight * (std::max(cost, largest) - largest);
-                if (delta < best_delta) {
-                    best_delta = delta;
-                    best_route = a;
-                    best_position = i;
-                }
+            const double cost = solution.InsertionCost(a, v, i);
+            if (cost == EngineSolution::kInfeasible) return;
+            double delta = weights_->sum_weight * (cost - route.cost);
+            if (min_max) delta += weights_->max_weight * (std::max(cost, largest) - largest);
+            if (delta < best_delta) {
+                best_delta = delta;
+                best_route = a;
+                best_position = i;
+            }
+        };
+        const auto usable = [&](std::size_t a) {
+            return model_->CanServe(a, v) && solution.Route(a).cost != EngineSolution::kInfeasible;
+        };
+        if (granular) {
+            for (const std::uint32_t w : model_->Neighbours(v)) {
+                const std::int64_t route = solution.RouteOf(w);
+                if (route < 0 || !usable(static_cast<std::size_t>(route))) continue;
+                const std::size_t position = solution.PositionOf(w);
+                consider(static_cast<std::size_t>(route), position - 1);
+                consider(static_cast<std::size_t>(route), position);
+            }
+            for (std::size_t a = 0; a < num_routes; ++a) {
+                if (solution.Route(a).visits.empty() && usable(a)) consider(a, 0);
+            }
+        }
+        if (!granular || best_delta == EngineSolution::kInfeasible) {
+            for (std::size_t a = 0; a < num_routes; ++a) {
+                if (!usable(a)) continue;
+                for (std::size_t i = 0; i <= solution.Route(a).visits.size(); ++i) consider(a, i);
             }
         }
         if (best_delta == EngineSolution::kInfeasible) continue;

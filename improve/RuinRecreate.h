@@ -14,8 +14,8 @@ namespace vornik {
 /// a share of the summed cost under min-max (so that routes below the longest one still
 /// get shorter) and a penalty for every target left unserved.
 struct ScoreWeights {
-    double sum_weight = 1.0;      ///< weight of the summed cost (1 under min-sum)
-    double max_weight = 0.0;      ///< weight of the largest route (1 under min-max)
+    double sum_weight = 1.0;  ///< weight of the summed cost (1 under min-sum)
+    double max_weight = 0.0;  ///< weight of the largest route (1 under min-max)
     double unassigned_penalty = 0.0;
 
     double Of(const EngineSolution& solution) const;
@@ -36,6 +36,9 @@ public:
     /// drawn at random among a few sortings; skips each position with probability
     /// `blink`. Targets that fit nowhere stay unassigned.
     void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
+
+    /// Up to this many targets, every place of every route is tried for an insertion.
+    static constexpr std::size_t kExhaustiveTargets = 200;
 
 private:
     void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,

@@ -2,6 +2,7 @@
 #define VORNIK_SEARCH_FRONTIER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "core/SearchRecords.h"
@@ -13,9 +14,10 @@ namespace vornik {
 /// A.cost[i] <= B.cost[i] for every agent i, and every vertex B visited A visited too;
 /// equal nodes dominate each other. The Solver owns one per position combination.
 ///
-/// Only what dominance reads is stored (g, the visited set and the agents' costs, the
-/// costs in one flat array), not whole nodes. All nodes given to one frontier must have
-/// the same number of agents, fixed by the first Insert.
+/// Only what dominance reads is stored (g, the visited set and the agents' costs), one
+/// entry after another in a single list of doubles, so that a frontier is one small
+/// object and one heap block. All nodes given to one frontier must have the same number
+/// of agents, fixed by the first Insert.
 class Frontier {
 public:
     Frontier() = default;
@@ -35,21 +37,25 @@ public:
     virtual std::size_t Insert(const SearchNode& node);
 
     /// Number of stored nodes.
-    std::size_t Size() const { return entries_.size(); }
+    std::size_t Size() const { return stride_ == 0 ? 0 : data_.size() / stride_; }
+    /// Heap bytes the stored nodes take (the list's capacity and the allocator's header).
+    std::size_t CapacityBytes() const { return HeapBytes(data_.capacity() * sizeof(double)); }
+    /// Heap bytes the next Insert of a node with `num_agents` agents may allocate while
+    /// the current block is still held: the whole new block when the list is full, 0
+    /// otherwise. Insert never allocates more.
+    std::size_t InsertGrowthBytes(std::size_t num_agents) const;
 
 private:
-    struct Entry {
-        double g = 0.0;
-        VisitedSet visited;
-    };
+    // Entry layout, in doubles: g, the four visited words (their bits), the costs.
+    static constexpr std::size_t kCostsAt = 5;
 
     void CheckAgentCount(const SearchNode& node) const;
+    static std::size_t HeapBytes(std::size_t bytes);
+    /// Capacity (in entries) the list takes when a full frontier grows.
+    std::size_t NextCapacity() const;
 
-    std::vector<Entry> entries_;
-    /// Costs of entry k at [k * num_agents_, (k + 1) * num_agents_).
-    std::vector<double> costs_;
-    std::size_t num_agents_ = 0;
-    bool agents_fixed_ = false;  ///< set by the first Insert
+    std::vector<double> data_;
+    std::uint32_t stride_ = 0;      ///< doubles per entry; 0 until the first Insert
 };
 
 }  // namespace vornik

@@ -83,17 +83,24 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         });
         solver->SetShouldStop([&] {
             return stop_requested() || (!model.Usable() ? clock.Elapsed() > time_limit
-                                                         : found || clock.Elapsed() > share);
+                                                        : found || clock.Elapsed() > share);
         });
+        // The hooks refer to this frame: the Solver must not keep them past it.
+        struct ClearHooks {
+            Solver* solver;
+            ~ClearHooks() {
+                solver->SetOnSolution({});
+                solver->SetShouldStop({});
+            }
+        } clear_hooks{solver};
         solver->Solve();
-        solver->SetOnSolution({});
-        solver->SetShouldStop({});
         report.result = solver->GetResult();
         report.found = !report.result.paths.empty();
         for (const auto& [agent, path] : report.result.paths) {
             if (agent < 0 || static_cast<std::size_t>(agent) >= start.size()) continue;
             for (const std::int64_t v : path) {
-                if (v >= 0) start[static_cast<std::size_t>(agent)].push_back(static_cast<std::uint32_t>(v));
+                if (v >= 0)
+                    start[static_cast<std::size_t>(agent)].push_back(static_cast<std::uint32_t>(v));
             }
         }
         solver->ReleaseSearchMemory();
@@ -140,7 +147,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
             report.result.times[static_cast<std::int64_t>(a)] = outcome.costs[a];
         }
     }
-    report.result.timeout = !user_stop && !model.Targets().empty();
+    report.result.timeout = !user_stop && !outcome.settled;
     report.result.search_time = clock.Elapsed();
     report.result.last_update_time = report.anytime.empty() ? 0.0 : report.anytime.back().time;
     return report;

@@ -1,6 +1,11 @@
 #include "search/JsonSolve.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -8,11 +13,14 @@
 #include <stdexcept>
 
 #include "core/InstanceReader.h"
+#include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace vornik {
 
 namespace {
+
+constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
 
 void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
@@ -43,18 +51,32 @@ double SecondsSince(std::chrono::steady_clock::time_point t0) {
            1e9;
 }
 
+// The memory limit a solve was given, or the default.
+std::size_t MemoryLimitOf(const SolveHooks& hooks) {
+    return hooks.memory_limit_bytes > 0 ? hooks.memory_limit_bytes : DefaultMemoryLimitBytes();
+}
+
 JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks& hooks,
                                        const ImproveSettings& settings) {
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
     ImproveReport report;
-    if (problem.nodes.size() <= kMaxVertices) {
-        Solver solver(problem, problem.options);
-        report = SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks,
-                                settings);
+    // The focal search is only the engine's warm start here: it is skipped where it cannot
+    // run (too many nodes) or where its complete graph, one cost per agent type on every
+    // arc, would take more memory than the rest of the solve.
+    const double n = static_cast<double>(problem.nodes.size());
+    const double graph_bytes =
+        n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
+    // Nor does it run where its tables would not fit in the memory limit.
+    const std::size_t memory_limit = MemoryLimitOf(hooks);
+    if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes &&
+        Fits(EstimateMemory(problem), memory_limit)) {
+        Solver solver(problem, problem.options, memory_limit);
+        report =
+            SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
     } else {
-        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
-                                settings);
+        report =
+            SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks, settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);
@@ -82,10 +104,12 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 
     // "solve_time" covers construction and search, not the parsing above.
     const auto t0 = std::chrono::steady_clock::now();
-    Solver solver(problem, problem.options);
+    Solver solver(problem, problem.options, MemoryLimitOf(hooks));
     solver.SetShouldStop(hooks.should_stop);
     solver.SetOnSolution(hooks.on_solution);
     solver.Solve();
+    // Only the result is read from here on: the search's memory goes back first.
+    solver.ReleaseSearchMemory();
     const auto t1 = std::chrono::steady_clock::now();
 
     const Result result = solver.GetResult();
@@ -118,11 +142,36 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 }
 
 std::string ReadInstanceFile(const std::string& path) {
-    // A folder opens as a stream on Linux but has no content to read.
-    std::error_code ignored;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open() || std::filesystem::is_directory(path, ignored)) throw std::runtime_error("Cannot open file: " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // The C library would stop at an embedded NUL and open the file named by the part
+    // before it.
+    if (path.find('\0') != std::string::npos) {
+        throw std::invalid_argument("input_path must not contain a NUL character");
+    }
+    // Only a regular file has a known end: a device such as /dev/zero never ends, a FIFO
+    // without a writer blocks the open (O_NONBLOCK returns at once instead), and a folder
+    // has no content. Any of them is a file that cannot be opened as an instance.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("Cannot open file: " + path);
+    }
+    // Read no more than the size the file had when opened: a file that grows meanwhile
+    // cannot make the read unbounded.
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    bool read_failed = false;
+    while (filled < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read_failed = true;
+        if (got <= 0) break;  // an error, or the file shrank
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    if (read_failed) throw std::runtime_error("Cannot open file: " + path);
+    text.resize(filled);
+    return text;
 }
 
 }  // namespace vornik

@@ -1,6 +1,7 @@
 #ifndef VORNIK_SEARCH_JSONSOLVE_H
 #define VORNIK_SEARCH_JSONSOLVE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -57,19 +58,25 @@ struct SolveSettings {
 struct SolveHooks {
     std::function<bool()> should_stop;
     std::function<void(double, double, double)> on_solution;
+    /// Memory limit of the whole solve in bytes; 0 means DefaultMemoryLimitBytes().
+    std::size_t memory_limit_bytes = 0;
 };
 
 /// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
 /// instance's own) and solves. On the improvement path an instance above the focal
 /// search's node limit skips the search and goes to the engine alone. Errors propagate: the JSON library's exceptions for text
 /// and format faults, std::out_of_range for unknown node ids or types,
-/// std::invalid_argument for instances the Solver cannot represent.
+/// std::invalid_argument for instances the Solver cannot represent or that cannot fit
+/// in the memory limit, OutOfMemoryError (a std::bad_alloc) when memory ran out before
+/// any solution was found.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                              const SolveHooks& hooks = {},
                                              const SolveSettings& settings = {});
 
-/// The whole content of the file at `path`, byte for byte. Throws std::runtime_error
-/// "Cannot open file: <path>" when it cannot be opened.
+/// The whole content of the file at `path`, byte for byte, up to the size the file had
+/// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be
+/// opened or read, or is not a regular file (a folder, a device, a FIFO: refused without
+/// reading or waiting), and std::invalid_argument when `path` holds a NUL character.
 [[nodiscard]] std::string ReadInstanceFile(const std::string& path);
 
 }  // namespace vornik

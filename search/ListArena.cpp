@@ -15,17 +15,26 @@ void* ListArena::Allocate(std::size_t bytes) {
         block_bytes_ = std::max(kBlockBytes / chunk_bytes_, std::size_t{1}) * chunk_bytes_;
     }
     if (rounded != chunk_bytes_) return ::operator new(bytes);
-    ++in_use_;
     if (free_ != nullptr) {
+        ++in_use_;
         FreeChunk* chunk = free_;
         free_ = chunk->next;
         return chunk;
     }
     if (next_ == end_) {
-        blocks_.emplace_back(new unsigned char[block_bytes_]);
+        // Ask the budget first; on any failure nothing has changed.
+        if (budget_ != nullptr) budget_->Take(block_bytes_);
+        try {
+            std::unique_ptr<unsigned char[]> block(new unsigned char[block_bytes_]);
+            blocks_.push_back(std::move(block));
+        } catch (...) {
+            if (budget_ != nullptr) budget_->Give(block_bytes_);
+            throw;
+        }
         next_ = blocks_.back().get();
         end_ = next_ + block_bytes_;
     }
+    ++in_use_;
     void* chunk = next_;
     next_ += chunk_bytes_;
     return chunk;
@@ -48,6 +57,7 @@ void ListArena::Deallocate(void* chunk, std::size_t bytes) noexcept {
 
 void ListArena::Release() noexcept {
     assert(in_use_ == 0 && "no list still holds a node");
+    if (budget_ != nullptr) budget_->Give(ReservedBytes());
     blocks_.clear();
     blocks_.shrink_to_fit();
     free_ = nullptr;

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "search/MemoryBudget.h"
+
 namespace vornik {
 
 /// Fixed-size chunks for the tree nodes of one search list (OPEN, FOCAL or FOCAL's f
@@ -27,7 +29,11 @@ public:
     ListArena(const ListArena&) = delete;
     ListArena& operator=(const ListArena&) = delete;
 
-    /// Returns `bytes` of storage aligned for any list node.
+    /// Blocks are taken from `budget` (which must outlive the arena) before they are
+    /// allocated; nullptr (the default) means no limit.
+    void SetBudget(MemoryBudget* budget) { budget_ = budget; }
+    /// Returns `bytes` of storage aligned for any list node. Throws MemoryLimitReached
+    /// when a new block is needed and the budget says no.
     [[nodiscard]] void* Allocate(std::size_t bytes);
     /// Gives back storage from Allocate(bytes).
     void Deallocate(void* chunk, std::size_t bytes) noexcept;
@@ -54,6 +60,7 @@ private:
     unsigned char* next_ = nullptr;  // first never-used chunk of the newest block
     unsigned char* end_ = nullptr;
     std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    MemoryBudget* budget_ = nullptr;  // owned by the Solver
 };
 
 /// Standard allocator that takes single nodes from a ListArena (and anything else from

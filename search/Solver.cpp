@@ -1,10 +1,12 @@
 #include "search/Solver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
 
+#include "core/CostMatrixCheck.h"
 #include "core/Diagnostics.h"
 #include "plugins/AllowedTypes.h"
 #include "plugins/CompositeConstraintChecker.h"
@@ -54,7 +56,10 @@ std::uint64_t VertexOf(const std::unordered_map<std::uint64_t, std::uint64_t>& v
 
 }  // namespace
 
-Solver::Solver(const Problem& problem, const Options& options) {
+Solver::Solver(const Problem& problem, const Options& options)
+    : Solver(problem, options, DefaultMemoryLimitBytes()) {}
+
+Solver::Solver(const Problem& problem, const Options& options, std::size_t memory_limit_bytes) try {
     // 1. Default plug-ins, the focal comparator first.
     focal_comparator_ = std::make_unique<DefaultFocalComparator>();
     heuristic_ = std::make_unique<DefaultHeuristic>();
@@ -70,6 +75,10 @@ Solver::Solver(const Problem& problem, const Options& options) {
                                     " nodes; at most " + std::to_string(kMaxVertices) +
                                     " are supported");
     }
+    // Refuse what cannot fit before the tables are built.
+    estimate_ = EstimateMemory(problem);
+    CheckFits(estimate_, memory_limit_bytes);
+    memory_limit_ = memory_limit_bytes;
 
     {
         auto kept = std::make_shared<Problem>(problem);
@@ -138,39 +147,26 @@ Solver::Solver(const Problem& problem, const Options& options) {
     owned_graph_ = std::make_unique<SparseGraph>();
     owned_graph_->ChangeCostDim(num_agent_types_, kNoArcCost);
     for (std::uint64_t v = 0; v < n; ++v) owned_graph_->AddVertex(v);
-    std::vector<CostVector> table(n * n, CostVector(num_agent_types_, kNoArcCost));
+    // Every matrix is checked before anything is filled, in the order the faults are
+    // reported; the table is then built one row at a time (a whole n x n table
+    // of cost vectors would double the graph's peak).
     for (const auto& [name, matrix] : problem.cost_matrices) {
-        const auto type_found = type_index_by_name_.find(name);
-        if (type_found == type_index_by_name_.end()) {
+        if (type_index_by_name_.find(name) == type_index_by_name_.end()) {
             throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
                                     "', which no agent has");
         }
-        const std::uint64_t t = type_found->second;
-        if (matrix.size() > n) {
-            throw std::invalid_argument("cost matrix of agent type '" + name + "' has " +
-                                        std::to_string(matrix.size()) + " rows for " +
-                                        std::to_string(n) + " nodes");
-        }
-        for (std::uint64_t r = 0; r < matrix.size(); ++r) {
-            if (matrix[r].size() > n) {
-                throw std::invalid_argument("cost matrix of agent type '" + name + "': row " +
-                                            std::to_string(r) + " has " +
-                                            std::to_string(matrix[r].size()) +
-                                            " entries for " + std::to_string(n) + " nodes");
-            }
-            for (std::uint64_t c = 0; c < matrix[r].size(); ++c) {
-                if (std::isnan(matrix[r][c])) {
-                    throw std::invalid_argument("cost matrix of agent type '" + name +
-                                                "': entry [" + std::to_string(r) + "][" +
-                                                std::to_string(c) + "] is NaN");
-                }
-                table[r * n + c][t] = matrix[r][c];
-            }
-        }
+        CheckCostMatrix(name, matrix, n);
     }
+    std::vector<CostVector> row(n, CostVector(num_agent_types_, kNoArcCost));
     for (std::uint64_t j = 0; j < n; ++j) {
+        for (CostVector& costs : row) std::fill(costs.begin(), costs.end(), kNoArcCost);
+        for (const auto& [name, matrix] : problem.cost_matrices) {
+            if (j >= matrix.size()) continue;
+            const std::uint64_t t = type_index_by_name_.at(name);
+            for (std::uint64_t c = 0; c < matrix[j].size(); ++c) row[c][t] = matrix[j][c];
+        }
         for (std::uint64_t i = 0; i < n; ++i) {
-            if (i != j) owned_graph_->AddArc(j, i, table[j * n + i]);
+            if (i != j) owned_graph_->AddArc(j, i, row[i]);
         }
     }
 
@@ -204,6 +200,13 @@ Solver::Solver(const Problem& problem, const Options& options) {
     time_limit_ = options.time_limit;
     return_to_end_ = options.return_to_end;
     Prepare();
+} catch (const std::bad_alloc&) {
+    // The members are gone by now, and with them what they held.
+    const MemoryEstimate estimate = EstimateMemory(problem);
+    throw OutOfMemoryError("out of memory while building the tables of an instance of " +
+                           DescribeSize(estimate) + " (estimated at " +
+                           Megabytes(estimate.table_bytes) + "); set memory_limit_mb below "
+                           "the memory available");
 }
 
 Solver::~Solver() = default;

@@ -23,8 +23,10 @@
 #include "plugins/PostOptimizerPlugin.h"
 #include "search/FocalComparatorPlugin.h"
 #include "search/Frontier.h"
+#include "search/FrontierStore.h"
 #include "search/ImprovingSolve.h"
 #include "search/ListArena.h"
+#include "search/MemoryBudget.h"
 #include "search/NodePool.h"
 #include "core/SearchRecords.h"
 #include "search/SolverRecords.h"
@@ -44,8 +46,13 @@ public:
     /// std::invalid_argument for instances it cannot represent (more than 256 nodes, a
     /// cost matrix larger than the node count, a NaN cost) and std::out_of_range
     /// ("_Map_base::at: ...") for a start or end node id that no node has, or a cost
-    /// matrix whose type no agent has.
+    /// matrix whose type no agent has. The memory limit is DefaultMemoryLimitBytes().
     Solver(const Problem& problem, const Options& options);
+    /// The same with a memory limit for the whole solve, in bytes. Before allocating
+    /// anything it estimates what the instance's tables and the smallest search need and
+    /// throws std::invalid_argument, naming the numbers, when that passes the limit; a
+    /// std::bad_alloc while building becomes an OutOfMemoryError naming the instance's size.
+    Solver(const Problem& problem, const Options& options, std::size_t memory_limit_bytes);
     virtual ~Solver();
 
     Solver(const Solver&) = delete;
@@ -69,6 +76,13 @@ public:
     virtual SolverStatistics GetStatistics() const;
     virtual std::vector<AnytimeRecord> GetResultProcess() const;
     /// Runs the anytime focal search; true when it found at least one solution.
+    ///
+    /// The search's structures (pool, lists, frontiers) stop growing where they would
+    /// pass the memory limit less the tables' estimate: the search then ends as at a
+    /// time-out, keeping its best solution, and writes kMemoryLimitLine to the standard
+    /// error stream. A std::bad_alloc after a solution exists ends it the same way (with
+    /// kOutOfMemoryLine); before any solution it becomes an OutOfMemoryError naming the
+    /// instance's size. Either way the search's structures are freed first.
     virtual bool Solve();
     virtual bool Prepare();
     virtual bool FindUnreachablePoints();
@@ -90,6 +104,13 @@ public:
     /// time-out and Interrupted() reports it. Empty by default.
     void SetShouldStop(std::function<bool()> should_stop) { should_stop_ = std::move(should_stop); }
     [[nodiscard]] bool Interrupted() const { return interrupted_; }
+    /// Sets the memory limit of the searches to come (bytes for the whole solve, the
+    /// tables included). Throws std::invalid_argument, naming the numbers, when the
+    /// tables and the smallest search do not fit in it.
+    void SetMemoryLimit(std::size_t bytes);
+    [[nodiscard]] std::size_t MemoryLimit() const { return memory_limit_; }
+    /// True when the last search was ended by the memory limit or by running out of memory.
+    [[nodiscard]] bool MemoryEnded() const { return memory_ended_; }
     /// Called once per anytime record that improves on every earlier one by more than
     /// 1e-9 (by the sum under min-sum, the largest route under min-max), with (search
     /// seconds, largest route cost, sum of route costs): the same solutions, in the same
@@ -105,27 +126,63 @@ public:
     /// stop and solution hooks set above are used. True when a solution was found.
     bool SolveImproving(const ImproveSettings& settings, ImproveReport* report = nullptr);
     /// Gives back the memory of the search (pool, lists, frontiers), keeping the result,
-    /// the anytime records and the statistics.
+    /// the anytime records and the statistics. For callers that only read the result
+    /// afterwards.
     void ReleaseSearchMemory();
 
 protected:
+    /// FOCAL's entry: a FocalKey in 32 bytes. Node ids stay below 2^32 (the pool's
+    /// limit), and visited and open-agent counts below 2^31.
+    struct PackedFocalKey {
+        double f = 0.0;
+        double sum_cost = 0.0;
+        std::uint32_t id = 0;
+        std::int32_t num_visited = 0;
+        std::int32_t open_agents = 0;
+
+        [[nodiscard]] FocalKey Unpack() const {
+            return FocalKey{id, num_visited, open_agents, f, sum_cost};
+        }
+    };
     struct FocalOrder {
         const FocalComparatorPlugin* comparator;  // owned by the Solver
-        bool operator()(const FocalKey& a, const FocalKey& b) const {
-            return comparator->Compare(a, b);
+        bool operator()(const PackedFocalKey& a, const PackedFocalKey& b) const {
+            return comparator->Compare(a.Unpack(), b.Unpack());
         }
     };
     using OpenEntry = std::pair<double, std::int64_t>;
     // The lists take their tree nodes from arenas: no heap call per entry, and each
     // entry costs exactly its node's size.
     using OpenList = std::set<OpenEntry, std::less<OpenEntry>, ArenaAllocator<OpenEntry>>;
-    using FocalList = std::set<FocalKey, FocalOrder, ArenaAllocator<FocalKey>>;
-    using FocalIndex =
-        std::multimap<OpenEntry, FocalList::iterator, std::less<OpenEntry>,
-                      ArenaAllocator<std::pair<const OpenEntry, FocalList::iterator>>>;
+    using FocalList = std::set<PackedFocalKey, FocalOrder, ArenaAllocator<PackedFocalKey>>;
+    /// Orders FOCAL's entries by (f, id), and finds them by such a pair.
+    struct ByFocalF {
+        using is_transparent = void;
+        static OpenEntry Of(FocalList::const_iterator it) {
+            return {it->f, static_cast<std::int64_t>(it->id)};
+        }
+        bool operator()(FocalList::const_iterator a, FocalList::const_iterator b) const {
+            return Of(a) < Of(b);
+        }
+        bool operator()(const OpenEntry& a, FocalList::const_iterator b) const {
+            return a < Of(b);
+        }
+        bool operator()(FocalList::const_iterator a, const OpenEntry& b) const {
+            return Of(a) < b;
+        }
+    };
+    using FocalIndex = std::multiset<FocalList::const_iterator, ByFocalF,
+                                     ArenaAllocator<FocalList::const_iterator>>;
 
     /// Clears every piece of search state so that a new Solve repeats the first one.
     void ResetSearchState();
+    /// Builds the root and runs the iterations (Solve's steps 2 to 4).
+    void Search(std::uint64_t num_vertices);
+    /// Ends a search that ran out of room: frees its structures, keeps the last complete
+    /// solution and says why on the standard error stream.
+    void EndOnMemory(const char* line);
+    /// Bytes the search's structures may take: the limit less the tables' estimate.
+    [[nodiscard]] std::size_t SearchLimit() const;
     /// Moves agent `agent` of `parent` to every admissible vertex.
     void GenerateSuccessors(const SearchNode& parent, std::uint64_t agent);
     void InsertFocal(const FocalKey& key);
@@ -173,16 +230,21 @@ protected:
     std::uint64_t pool_capacity_ = 0;
     std::uint64_t pool_growth_step_ = 1024;
     std::uint64_t pool_max_growth_step_ = 4096;
+    // What the instance needs besides the search, and the limit of the whole solve.
+    MemoryEstimate estimate_;
+    std::size_t memory_limit_ = MemoryBudget::kUnlimited;
+    bool memory_ended_ = false;
+    // Declared before the structures that take from it.
+    MemoryBudget budget_;
     NodePool pool_;
     // Declared before the lists, so that they outlive them.
     ListArena open_arena_;
     ListArena focal_arena_;
     ListArena focal_index_arena_;
     OpenList open_list_{std::less<OpenEntry>{}, ArenaAllocator<OpenEntry>(&open_arena_)};
-    FocalList focal_list_{FocalOrder{nullptr}, ArenaAllocator<FocalKey>(&focal_arena_)};
-    // FOCAL's keys by (f, id), so that "every key with f above the bound" is a suffix.
-    FocalIndex focal_by_f_{std::less<OpenEntry>{},
-                           FocalIndex::allocator_type(&focal_index_arena_)};
+    FocalList focal_list_{FocalOrder{nullptr}, ArenaAllocator<PackedFocalKey>(&focal_arena_)};
+    // FOCAL's entries by (f, id), so that "every key with f above the bound" is a suffix.
+    FocalIndex focal_by_f_{ByFocalF{}, FocalIndex::allocator_type(&focal_index_arena_)};
     std::vector<double> weights_{100.0};
     double focal_bound_ = 0.0;
     double incumbent_ = -1.0;
@@ -192,10 +254,9 @@ protected:
     // State key -> index into frontiers_, numbered in order of first appearance.
     StateKeyIndex frontier_by_key_;
     std::int64_t num_frontiers_ = 0;
-    std::vector<Frontier> frontiers_;
+    FrontierStore frontiers_;
     std::vector<AnytimeRecord> anytime_records_;
-    std::int64_t node_count_ = 0;
-    std::vector<std::int64_t> parents_;
+    std::int64_t node_count_ = 0;  // parent ids live in the pool's slots
     std::string instance_name_;
 
     // Per-vertex copies of the position-rule sets, read for every candidate vertex.

@@ -17,22 +17,15 @@ constexpr std::uint64_t kStopPollInterval = 64;
 }  // namespace
 
 void Solver::ResetSearchState() {
-    pool_.Reset(start_vertices_.size());
-    pool_capacity_ = 0;
+    // Everything is freed first, so the budget starts from what the empty structures hold.
+    budget_.SetLimit(MemoryBudget::kUnlimited);
+    ReleaseSearchMemory();
+    frontier_by_key_.Reset(start_vertices_.size());
+    budget_.Clear();
+    budget_.Take(frontier_by_key_.CapacityBytes());
+    budget_.SetLimit(SearchLimit());
     pool_growth_step_ = 1024;
     pool_max_growth_step_ = 4096;
-    node_count_ = 0;
-    parents_.clear();
-    open_list_.clear();
-    focal_by_f_.clear();
-    focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
-                            ArenaAllocator<FocalKey>(&focal_arena_));
-    // The lists are empty, so their arenas can give their blocks back.
-    open_arena_.Release();
-    focal_arena_.Release();
-    focal_index_arena_.Release();
-    frontier_by_key_.Reset(start_vertices_.size());
-    frontiers_.clear();
     ResetFrontiers();
     weights_.assign(1, 100.0);
     focal_bound_ = 0.0;
@@ -45,25 +38,42 @@ void Solver::ResetSearchState() {
     anytime_records_.clear();
     reported_any_ = false;
     interrupted_ = false;
+    memory_ended_ = false;
 }
 
 void Solver::ReleaseSearchMemory() {
     pool_.Reset(start_vertices_.size());
     pool_capacity_ = 0;
-    parents_.clear();
-    parents_.shrink_to_fit();
+    node_count_ = 0;
     open_list_.clear();
     focal_by_f_.clear();
     focal_list_ = FocalList(FocalOrder{focal_comparator_.get()},
-                            ArenaAllocator<FocalKey>(&focal_arena_));
+                            ArenaAllocator<PackedFocalKey>(&focal_arena_));
+    // The lists are empty, so their arenas can give their blocks back.
     open_arena_.Release();
     focal_arena_.Release();
     focal_index_arena_.Release();
-    frontier_by_key_.Reset(start_vertices_.size());
-    frontiers_.clear();
-    frontiers_.shrink_to_fit();
-    // The next Solve must start from a clean state.
-    searched_ = true;
+    frontier_by_key_ = StateKeyIndex();
+    frontiers_.Clear();
+    budget_.Clear();
+    // Every structure asks the budget before it grows.
+    pool_.SetBudget(&budget_);
+    open_arena_.SetBudget(&budget_);
+    focal_arena_.SetBudget(&budget_);
+    focal_index_arena_.SetBudget(&budget_);
+    frontier_by_key_.SetBudget(&budget_);
+    frontiers_.SetBudget(&budget_);
+}
+
+std::size_t Solver::SearchLimit() const {
+    if (memory_limit_ == MemoryBudget::kUnlimited) return MemoryBudget::kUnlimited;
+    // The constructor and SetMemoryLimit made sure that the tables leave room.
+    return memory_limit_ > estimate_.table_bytes ? memory_limit_ - estimate_.table_bytes : 0;
+}
+
+void Solver::SetMemoryLimit(std::size_t bytes) {
+    CheckFits(estimate_, bytes);
+    memory_limit_ = bytes;
 }
 
 bool Solver::Solve() {
@@ -71,15 +81,73 @@ bool Solver::Solve() {
     ResetSearchState();
     timer_.Start();
 
-    // Root: every agent on its start vertex, nothing served.
     const std::uint64_t c = graph_->NumVertex();
     if (c > kMaxVertices) {
         throw std::invalid_argument("graph has " + std::to_string(c) + " vertices; at most " +
                                     std::to_string(kMaxVertices) + " are supported");
     }
+    try {
+        Search(c);
+    } catch (const MemoryLimitReached&) {
+        EndOnMemory(kMemoryLimitLine);
+    } catch (const std::bad_alloc&) {
+        // A solution exists once its first anytime record does.
+        if (anytime_records_.empty()) {
+            const std::size_t held = budget_.Used();
+            const std::int64_t generated = result_.n_generated;
+            ReleaseSearchMemory();
+            throw OutOfMemoryError(
+                "out of memory before any solution was found, solving an instance of " +
+                DescribeSize(estimate_) + " (its tables need about " +
+                Megabytes(estimate_.table_bytes) + "; the search held " + Megabytes(held) +
+                " in " + std::to_string(generated) + " generated nodes); set memory_limit_mb "
+                "below the memory available");
+        }
+        EndOnMemory(kOutOfMemoryLine);
+    }
+
+    result_.search_time = Elapsed();
+    if (anytime_records_.empty()) return false;
+    if (!instance_name_.empty()) {
+        WritePathRecordFile(instance_name_, start_vertices_, end_vertices_, best_max_cost_,
+                            num_agents_, result_);
+    }
+    return true;
+}
+
+void Solver::EndOnMemory(const char* line) {
+    result_.timeout = true;
+    memory_ended_ = true;
+    // Freeing the structures first gives the lines below room even after a bad_alloc.
+    ReleaseSearchMemory();
+    if (!anytime_records_.empty()) {
+        // The last record is a whole solution even when the failure came while the next
+        // one was being extracted or improved.
+        const Result& last = anytime_records_.back().result;
+        result_.paths = last.paths;
+        result_.times = last.times;
+        last_solution_time_ = anytime_records_.back().time;
+        double largest = 0.0;
+        for (const auto& entry : result_.times) largest = std::max(largest, entry.second);
+        best_max_cost_ = largest;
+        UpdateStatistics();
+    }
+    WarnLine(line);
+}
+
+void Solver::Search(std::uint64_t c) {
+    // Root: every agent on its start vertex, nothing served.
     SearchNode root;
     root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
+    // An agent leaves its start when the start's window opens, not before: the route
+    // evaluator of the post-optimizers counts that wait, so the search's clocks do too.
     root.cost.assign(start_vertices_.size(), 0.0);
+    double start_waits = 0.0;
+    for (std::size_t k = 0; k < start_vertices_.size(); ++k) {
+        const auto window = time_windows_.find(start_vertices_[k]);
+        if (window != time_windows_.end()) root.cost[k] = std::max(0.0, window->second.first);
+        start_waits += root.cost[k];
+    }
     root.closed.assign(start_vertices_.size(), 0);
     for (std::uint64_t v = c; v < kMaxVertices; ++v) root.visited.Set(v);
     for (std::uint64_t v : unreachable_points_) {
@@ -92,18 +160,16 @@ bool Solver::Solve() {
     root.g = objective_->Aggregate(root.cost);
     root.h = heuristic_->Evaluate(root);
     root.f = objective_->Estimate(root, num_agents_, root.h);
-    pool_.Store(root.id, root);
-    parents_[root.id] = -1;
+    pool_.Store(root.id, root, -1);
     result_.n_generated += 1;
     focal_bound_ = weights_[0] * root.f;
     open_list_.emplace(root.f, root.id);
-    if (SumCost(root) != 0.0) {
+    if (SumCost(root) != start_waits) {
         WarnLine("Initial length is not 0 !");
         throw std::logic_error("Initial length is not 0 !");
     }
     InsertFocal(FocalKey{root.id, CountVisited(root), num_agents_, root.f, SumCost(root)});
 
-    std::int64_t best_goal = -1;
     std::uint64_t pops = 0;
     SearchNode& parent = parent_scratch_;
     for (std::int32_t i = 0; i < max_iterations_ && !result_.timeout; ++i) {
@@ -119,6 +185,8 @@ bool Solver::Solve() {
             }
             const auto first = focal_list_.begin();
             pool_.Load(first->id, parent);
+            // The pool keeps no g: it is the aggregate of the costs, as when it was made.
+            parent.g = objective_->Aggregate(parent.cost);
             EraseFocal(first);
             open_list_.erase({parent.f, parent.id});
 
@@ -129,7 +197,6 @@ bool Solver::Solve() {
             }
             AddToFrontier(parent);
             if (IsGoal(parent)) {
-                best_goal = parent.id;
                 HandleSolution(parent);
                 break;
             }
@@ -160,14 +227,6 @@ bool Solver::Solve() {
             statistics_.gap_ratio = incumbent_ / lowest;
         }
     }
-
-    result_.search_time = Elapsed();
-    if (best_goal == -1) return false;
-    if (!instance_name_.empty()) {
-        WritePathRecordFile(instance_name_, start_vertices_, end_vertices_, best_max_cost_,
-                            num_agents_, result_);
-    }
-    return true;
 }
 
 bool Solver::StopRequested() {
@@ -274,8 +333,7 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         if (incumbent_ != -1.0 && child.f >= incumbent_) continue;
 
         child.id = NewNode();
-        pool_.Store(child.id, child);
-        parents_[child.id] = parent.id;
+        pool_.Store(child.id, child, parent.id);
         result_.n_generated += 1;
         open_list_.emplace(child.f, child.id);
         if (child.f <= focal_bound_) {
@@ -288,7 +346,7 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
 void Solver::ExtractSolution(std::int64_t goal_id) {
     // Walk back to the root collecting (agent, vertex) moves, latest first.
     std::vector<std::pair<std::int64_t, std::uint64_t>> moves;
-    for (std::int64_t id = goal_id; id >= 1; id = parents_[id]) {
+    for (std::int64_t id = goal_id; id >= 1; id = pool_.Parent(id)) {
         const std::int64_t agent = pool_.LastAgent(id);
         moves.emplace_back(agent, pool_.Vertex(id, static_cast<std::size_t>(agent)));
     }

@@ -1,5 +1,6 @@
 #include "search/StateKeyIndex.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vornik {
@@ -21,9 +22,12 @@ std::uint64_t Mix(std::uint64_t x) {
 }  // namespace
 
 void StateKeyIndex::Reset(std::size_t width) {
+    if (budget_ != nullptr) budget_->Give(CapacityBytes());
     width_ = width;
     count_ = 0;
-    keys_.clear();
+    keys_ = {};
+    slots_ = {};
+    if (budget_ != nullptr) budget_->Take(kInitialSlots * sizeof(std::int64_t));
     slots_.assign(kInitialSlots, -1);
 }
 
@@ -54,7 +58,20 @@ std::int64_t StateKeyIndex::Find(const std::uint8_t* key) const {
 
 std::int64_t StateKeyIndex::Insert(const std::uint8_t* key) {
     // At most half full, so probe runs stay short and an empty slot always exists.
-    if (slots_.empty() || 2 * (count_ + 1) > slots_.size()) Grow();
+    const bool grow_slots = slots_.empty() || 2 * (count_ + 1) > slots_.size();
+    const bool grow_keys = keys_.size() + width_ > keys_.capacity();
+    // Both arrays double. Each new array is allocated while the old one is still held:
+    // the budget takes both first and gets the old ones back afterwards.
+    const std::size_t key_capacity = std::max(keys_.size() + width_, 2 * keys_.capacity());
+    const std::size_t slot_count = slots_.empty() ? kInitialSlots : 2 * slots_.size();
+    std::size_t peak = 0;
+    if (grow_slots) peak += slot_count * sizeof(std::int64_t);
+    if (grow_keys) peak += key_capacity;
+    const std::size_t before = CapacityBytes();
+    if (budget_ != nullptr && peak > 0) budget_->Take(peak);
+    if (grow_keys) keys_.reserve(key_capacity);
+    if (grow_slots) Grow();
+    if (budget_ != nullptr && peak > 0) budget_->Give(peak + before - CapacityBytes());
     const auto index = static_cast<std::int64_t>(count_);
     keys_.insert(keys_.end(), key, key + width_);
     ++count_;

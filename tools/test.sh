@@ -16,7 +16,7 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
 fi
 
 python3 -m pip install -q "scikit-build-core>=0.10" "pybind11>=3.0,<4" "nlohmann-json==3.12.0" \
-    "pytest>=8" "hypothesis>=6" numpy matplotlib
+    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]"
 
 jobs=$(nproc)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_TESTS=ON -DZELK_SANITIZE=ON \

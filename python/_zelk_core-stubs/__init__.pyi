@@ -8,6 +8,9 @@ import numpy.typing as npt
 #: Called after each solution the search finds (post-optimised): processor seconds since
 #: the search started, the largest route cost and the sum of the route costs.
 _OnSolution = Callable[[float, float, float], object]
+#: Polled during a solve (about every 10 ms in the engine, every 64 pops in the search);
+#: True stops it as the budget would, keeping the best solution.
+_ShouldStop = Callable[[], bool]
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]
@@ -117,19 +120,47 @@ class Result:
 
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
-    def solve(self, *, on_solution: _OnSolution | None = None) -> int:
+    def solve(
+        self,
+        *,
+        on_solution: _OnSolution | None = None,
+        improve: bool = False,
+        seed: int = 0,
+        should_stop: _ShouldStop | None = None,
+        clock: str = "process",
+        iteration_limit: int = -1,
+        memory_limit_mb: float | None = None,
+    ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
 def solve_json_file(
-    input_path: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+    input_path: str,
+    time_limit: float = -1.0,
+    *,
+    on_solution: _OnSolution | None = None,
+    improve: bool = False,
+    seed: int = 0,
+    should_stop: _ShouldStop | None = None,
+    clock: str = "process",
+    iteration_limit: int = -1,
+    memory_limit_mb: float | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
 def solve_json_str(
-    json_str: str, time_limit: float = -1.0, *, on_solution: _OnSolution | None = None
+    json_str: str,
+    time_limit: float = -1.0,
+    *,
+    on_solution: _OnSolution | None = None,
+    improve: bool = False,
+    seed: int = 0,
+    should_stop: _ShouldStop | None = None,
+    clock: str = "process",
+    iteration_limit: int = -1,
+    memory_limit_mb: float | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

@@ -7,7 +7,12 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 :class:`Result`; the :class:`Solver`; and the one-call JSON entry points
 :func:`solve_json_str` and :func:`solve_json_file`.
 
-On top of these it adds :func:`load_instance` (JSON instances, TSPLIB files and Solomon
+On top of these it adds :func:`solve`, the one call that solves an instance (a dict, a
+file or a Problem) with the improvement engine and returns a :class:`Solution` (routes
+with node ids and per-stop schedules, statistics, the anytime list);
+:func:`solve_many` (many instances over local processes or a Dask cluster, one
+Solution each); :func:`stop_on_interrupt` (Ctrl-C stops solves in worker threads with their best
+solution); :func:`load_instance` (JSON instances, TSPLIB files and Solomon
 files as JSON instance dicts), :func:`check_solution` (an independent check of a
 result), :func:`plot_solution` and :func:`plot_anytime` (need matplotlib), the module
 :mod:`zelk.io` (instance readers and writer, and :func:`zelk.io.problem_from_arrays`
@@ -34,9 +39,19 @@ from _zelk_core import (
 )
 
 from zelk import io
+from zelk._errors import short_argument_errors
+from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
+from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
+from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
+from zelk.solving import solve
+
+# The entry points that take a whole instance as an argument: their argument errors
+# show only a prefix of it.
+solve_json_file = short_argument_errors(solve_json_file)
+solve_json_str = short_argument_errors(solve_json_str)
 
 try:
     __version__: str = version("zelk")
@@ -63,4 +78,12 @@ __all__ = [
     "check_solution",
     "plot_solution",
     "plot_anytime",
+    "solve",
+    "Solution",
+    "Route",
+    "Stop",
+    "AnytimeEntry",
+    "Statistics",
+    "stop_on_interrupt",
+    "solve_many",
 ]

@@ -11,10 +11,13 @@ import math
 from collections.abc import Mapping, Sequence
 from typing import Any
 
-__all__ = ["NO_ARC", "check_solution", "route_duration"]
+__all__ = ["NO_ARC", "NO_ARC_PROBLEMS", "check_solution", "route_duration"]
 
 #: The cost of a move for which the agent's type has no matrix entry.
 NO_ARC = 9999.0
+
+#: The phrases that end a problem about a move the instance gives no cost for.
+NO_ARC_PROBLEMS = ("has no cost matrix", "does not give", "reads as no arc")
 
 # Costs are compared with the same slack as the solver's own tolerance, plus a relative
 # part for long routes.
@@ -50,6 +53,49 @@ def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[f
     return costs.get(agent_type, [])
 
 
+def _arc(
+    instance: Mapping[str, Any],
+    matrix: Sequence[Sequence[float]],
+    agent_type: str,
+    u: int,
+    v: int,
+    no_arc_at: float | None,
+) -> str | None:
+    """Why the instance does not give the move u -> v (None when it does): no matrix for
+    the type, no entry, or a cost the search reads as "no arc"."""
+    nodes = instance["nodes"]
+    move = f"moves from node {nodes[u]['id']} to node {nodes[v]['id']}"
+    if not matrix:
+        return f"{move}, but type {agent_type!r} has no cost matrix"
+    if u >= len(matrix) or v >= len(matrix[u]):
+        return f"{move}, an arc the cost matrix of type {agent_type!r} does not give"
+    cost = float(matrix[u][v])
+    if no_arc_at is not None and cost >= no_arc_at:
+        return f"{move} at cost {cost:g}, which the focal search reads as no arc"
+    return None
+
+
+def _arc_problems(
+    instance: Mapping[str, Any],
+    agent: Mapping[str, Any],
+    path: Sequence[int],
+    no_arc_at: float | None,
+) -> list[str]:
+    """The moves of ``path`` the instance gives no cost for (the walk counts them at
+    9999, as the solver does, and goes on)."""
+    vertex_of = _vertex_of(instance)
+    return_to_end = instance.get("options", {}).get("return_to_end", True)
+    ends = (vertex_of[int(agent["start_node"])], vertex_of[int(agent["end_node"])])
+    matrix = _matrix(instance, agent["type"])
+    problems = []
+    for u, v in zip(path, path[1:]):
+        if u != v and (return_to_end or v not in ends):
+            problem = _arc(instance, matrix, agent["type"], u, v, no_arc_at)
+            if problem is not None:
+                problems.append(problem)
+    return problems
+
+
 def _walk(
     instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
 ) -> tuple[float, str | None]:
@@ -62,11 +108,15 @@ def _walk(
     end = vertex_of[int(agent["end_node"])]
     limit = float(agent.get("max_length", 0))
     t = 0.0
-    for u, v in zip(path, path[1:]):
-        # With return_to_end off, the closing move back to the start or end is free.
-        free_close = not return_to_end and v in (start, end)
-        if u != v and not free_close:
-            t += matrix[u][v] if u < len(matrix) and v < len(matrix[u]) else NO_ARC
+    for k, v in enumerate(path):
+        if k > 0:
+            u = path[k - 1]
+            # With return_to_end off, the closing move back to the start or end is free.
+            free_close = not return_to_end and v in (start, end)
+            if u != v and not free_close:
+                t += matrix[u][v] if u < len(matrix) and v < len(matrix[u]) else NO_ARC
+        # Every vertex's window holds, the first one's included: the agent leaves its
+        # start at time 0, or when the start's window opens, whichever is later.
         node_id = int(instance["nodes"][v]["id"])
         if node_id in windows:
             open_at, close_at = windows[node_id]
@@ -75,7 +125,7 @@ def _walk(
                     f"reaches node {node_id} at {t:g}, after its window closes at {close_at:g}"
                 )
             t = max(t, open_at)
-        if limit > 0 and t > limit + 1e-9:
+        if k > 0 and limit > 0 and t > limit + 1e-9:
             return math.nan, f"exceeds its max_length {limit:g} at node {node_id} ({t:g})"
     return t, None
 
@@ -83,27 +133,42 @@ def _walk(
 def route_duration(
     instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
 ) -> float:
-    """Duration of ``path`` for ``agent``: travel, waiting at windows, the closing move
-    free when ``return_to_end`` is off; NaN when a window or the agent's limit breaks."""
+    """Duration of ``path`` for ``agent``: travel and waiting at windows (at the start
+    too: the clock starts at 0 and waits there for the start's window to open), the
+    closing move free when ``return_to_end`` is off; NaN when a window or the agent's
+    limit breaks."""
     return _walk(instance, agent, path)[0]
 
 
-def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> list[str]:
+def _from_focal_search(result: Mapping[str, Any]) -> bool:
+    # The improvement engine names the phase that found the best solution; the focal
+    # search alone does not.
+    return not result.get("statistics", {}).get("best_phase")
+
+
+def check_solution(instance: Mapping[str, Any], result: Any) -> list[str]:
     """The problems of ``result`` as a solution of ``instance``; empty when it is valid.
 
     A valid result has "status" "success", one route per agent in the instance's agent
     order, each starting at its agent's start node and ending at its end node (or back
     at the start when ``return_to_end`` is off), only nodes that allow the agent's type,
-    every window and ``max_length`` kept, every target served exactly once, and a "cost"
-    per route and "max_cost"/"sum_cost" statistics equal to the recomputed durations.
+    every window and ``max_length`` kept, every target served exactly once, only moves
+    the instance gives a cost for, and a "cost" per route and "max_cost"/"sum_cost"
+    statistics equal to the recomputed durations. For a result of the focal search
+    alone (no "best_phase" in its statistics), which reads a cost of 9999 or more as
+    "no arc", a move at such a cost is a problem too; for the improvement engine's it
+    is a real cost.
 
     Parameters
     ----------
     instance
         The instance as a JSON-format dict (as :func:`zelk.formats.load_instance` gives).
     result
-        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`.
+        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`,
+        or a :class:`zelk.Solution`.
     """
+    if hasattr(result, "to_dict"):
+        result = result.to_dict()
     if result.get("status") != "success":
         return [f'status is {result.get("status")!r}, not "success": no solution to check']
     problems: list[str] = []
@@ -123,7 +188,11 @@ def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> li
         depots.add(vertex_of[int(agent["start_node"])])
         depots.add(vertex_of[int(agent["end_node"])])
     served = [0] * len(nodes)
+    no_arc_at = NO_ARC if _from_focal_search(result) else None
+    # Agents that share an id share one type, the last one's, as in the solver.
+    type_of = {int(agent["id"]): agent["type"] for agent in agents}
     for agent, route in zip(agents, routes):
+        agent = {**agent, "type": type_of[int(agent["id"])]}
         who = f"agent {agent['id']}"
         path = list(route.get("path", []))
         bad = [v for v in path if not (isinstance(v, int) and 0 <= v < len(nodes))]
@@ -145,6 +214,7 @@ def check_solution(instance: Mapping[str, Any], result: Mapping[str, Any]) -> li
                 )
             if v not in depots:
                 served[v] += 1
+        problems += [f"{who}: route {p}" for p in _arc_problems(instance, agent, path, no_arc_at)]
         duration, broken = _walk(instance, agent, path)
         if broken is not None:
             problems.append(f"{who}: route {broken}")

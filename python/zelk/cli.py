@@ -1,12 +1,18 @@
-"""The ``zelk`` command: solve or convert an instance file.
+"""The ``zelk`` command: solve, check or convert an instance file.
 
-``zelk solve INSTANCE`` reads a JSON instance, a TSPLIB file or a Solomon file, solves
-it and prints a short table (or the result dictionary with ``--json``); ``zelk convert
-INSTANCE -o OUT.json`` writes any supported input as a JSON instance.
+``zelk solve INSTANCE`` reads a JSON instance, a TSPLIB file or a Solomon file (``-``:
+standard input), solves it with :func:`zelk.solve` (the improvement engine unless
+``--no-improve``) and prints the routes, or the solution's dictionary with ``--json``;
+``zelk validate INSTANCE`` only checks the file; ``zelk convert INSTANCE -o OUT.json``
+writes any supported input as a JSON instance; ``zelk batch INPUTS... --out DIR`` solves
+many files (see :mod:`zelk.batch_command`, which has its own exit statuses).
 
-Exit status: 0 solved (and, with ``--check``, the solution is valid); 1 the search found
-no solution; 2 the command line or the input is wrong; 3 ``--check`` found problems;
-130 interrupted.
+Exit status: 0 solved (and, with ``--check``, the solution is valid; ``validate``: the
+file is valid); 1 the search found no solution; 2 the command line or the input is
+wrong, or standard output is closed or broken (nothing is printed then; ``--out`` is
+still written); 3 ``--check`` found problems; 130 interrupted: the first Ctrl-C stops
+the search and the best solution so far is printed (and written with ``--out``) before
+the exit; a second Ctrl-C ends at once.
 """
 
 from __future__ import annotations
@@ -19,13 +25,24 @@ import os
 import signal
 import sys
 import time
+import warnings
 from collections.abc import Iterator, Sequence
+from pathlib import Path
 from typing import Any, TextIO
 
-from _zelk_core import solve_json_str
-
 from zelk.check import check_solution
-from zelk.formats import DISTANCE_MODES, FormatError, apply_options, load_instance
+from zelk.formats import (
+    DISTANCE_MODES,
+    FormatError,
+    apply_options,
+    detect_format,
+    load_instance,
+    solomon_to_instance,
+    tsplib_to_instance,
+)
+from zelk.schema import InstanceError, prepare_instance
+from zelk.solution import Solution, objective_of
+from zelk.solving import solve
 
 __all__ = ["main", "stdout_to_stderr"]
 
@@ -34,6 +51,16 @@ EXIT_NO_SOLUTION = 1
 EXIT_USAGE = 2
 EXIT_CHECK_FAILED = 3
 EXIT_INTERRUPTED = 130
+
+#: What the closing line says, by how the solve ended.
+CLOSING = {
+    "interrupted": "interrupted: best solution so far",
+    "interrupted_empty": "interrupted: no solution found yet",
+    "optimal": "search complete: optimal",
+    "complete": "search complete",
+    "time_limit": "stopped at the time limit",
+    "none": "no solution found",
+}
 
 
 def _flush_c_streams() -> None:
@@ -68,22 +95,29 @@ def stdout_to_stderr() -> Iterator[None]:
 
 
 class Progress:
-    """Elapsed time and each improving solution, on a terminal's stderr.
+    """Processor time against the budget and each improving solution, on a terminal's
+    stderr.
 
-    The search holds the interpreter for its whole run, so no thread can draw; instead
-    an interval timer raises SIGALRM, whose handler runs whenever the search polls for
+    An interval timer raises SIGALRM, whose handler runs whenever the solve polls for
     signals (the same poll that notices Ctrl-C) and redraws the status line.
     """
 
-    def __init__(self, stream: TextIO, objective: str) -> None:
+    def __init__(
+        self, stream: TextIO, objective: str, budget: float | None = None, clock: str = "process"
+    ) -> None:
         self._stream = stream
         self._min_sum = objective != "min_max"
-        self._start = time.monotonic()
+        self._budget = budget
+        self._wall = clock == "wall"
+        self._start = self._now()
         self._best: tuple[float, float] | None = None
         self._old_handler: Any = None
 
+    def _now(self) -> float:
+        return time.monotonic() if self._wall else time.process_time()
+
     def __enter__(self) -> Progress:
-        self._start = time.monotonic()
+        self._start = self._now()
         try:
             self._old_handler = signal.signal(signal.SIGALRM, self._tick)
             # Restart interrupted system calls rather than fail them.
@@ -102,10 +136,12 @@ class Progress:
         self._stream.flush()
 
     def _elapsed(self) -> float:
-        return time.monotonic() - self._start
+        return self._now() - self._start
 
     def _draw(self) -> None:
-        line = f"  searching {self._elapsed():6.1f} s"
+        unit = "s wall clock" if self._wall else "s processor time"
+        budget = f" / {self._budget:g}" if self._budget is not None else ""
+        line = f"  solving {self._elapsed():6.1f}{budget} {unit}"
         if self._best is not None:
             line += f"   best max {self._best[0]:.2f}  sum {self._best[1]:.2f}"
         self._stream.write("\r\033[K" + line)
@@ -128,45 +164,87 @@ class Progress:
         self._draw()
 
 
-def _format_table(instance: dict[str, Any], result: dict[str, Any]) -> str:
+def closing_line(solution: Solution) -> str:
+    """How the solve ended, in words."""
+    if solution.status == "interrupted":
+        return CLOSING["interrupted"] if solution.found else CLOSING["interrupted_empty"]
+    if not solution.found:
+        suffix = f" ({CLOSING['time_limit']})" if solution.timeout else ""
+        return CLOSING["none"] + suffix
+    if solution.status == "optimal":
+        return CLOSING["optimal"]
+    return CLOSING["time_limit"] if solution.timeout else CLOSING["complete"]
+
+
+def _columns(rows: list[tuple[str, ...]], right: int) -> list[str]:
+    # The first `right` columns align right (numbers), the last one is free text.
+    widths = [max(len(row[k]) for row in rows) for k in range(right)]
+    return [
+        "  ".join(cell.rjust(w) for cell, w in zip(row[:right], widths)) + "  " + row[right]
+        if len(row) > right
+        else "  ".join(cell.rjust(w) for cell, w in zip(row, widths))
+        for row in rows
+    ]
+
+
+def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool = False) -> str:
+    """The routes (node ids; an open route without its free closing move), totals, and
+    with ``schedule`` the arrival, waiting and departure at every stop."""
     nodes = instance["nodes"]
-    ids = [str(node["id"]) for node in nodes]
-    lines = []
-    options = instance.get("options", {})
-    objective = "min-max" if options.get("objective") in ("min_max", "MIN_MAX") else "min-sum"
+    objective = "min-max" if solution.objective == "min_max" else "min-sum"
     name = instance.get("name") or "instance"
-    lines.append(f"{name}: {len(nodes)} nodes, {len(instance['agents'])} agents, {objective}")
-    if result["status"] != "success":
-        lines.append("no solution found" + (" (time ran out)" if result["timeout"] else ""))
-        return "\n".join(lines)
-    rows = [("agent", "cost", "route (node ids)")]
-    for route in result["routes"]:
-        path = " ".join(ids[v] if 0 <= v < len(ids) else f"?{v}" for v in route["path"])
-        rows.append((str(route["agent_id"]), f"{route['cost']:.2f}", path or "-"))
-    width_agent = max(len(r[0]) for r in rows)
-    width_cost = max(len(r[1]) for r in rows)
-    for agent, cost, path in rows:
-        lines.append(f"{agent:>{width_agent}}  {cost:>{width_cost}}  {path}")
-    stats = result["statistics"]
-    lines.append(f"max {stats['max_cost']:.2f}  sum {stats['sum_cost']:.2f}")
-    lines.append(
-        f"best found at {stats['last_update_time']:.2f} s processor time; "
-        f"search took {stats['solve_time']:.2f} s; "
-        f"time ran out: {'yes' if result['timeout'] else 'no'}"
-    )
+    lines = [f"{name}: {len(nodes)} nodes, {len(instance['agents'])} agents, {objective}"]
+    if solution.found:
+        rows = [("agent", "cost", "route (node ids)")]
+        for route in solution.routes:
+            path = " ".join(map(str, route.visits))
+            rows.append((str(route.agent_id), f"{route.cost:.2f}", path or "-"))
+        lines += [line.rstrip() for line in _columns(rows, 2)]
+        lines.append(f"max {solution.max_cost:.2f}  sum {solution.sum_cost:.2f}")
+        if schedule:
+            lines += _schedule_lines(solution)
+        stats = solution.statistics
+        lines.append(
+            f"best found at {stats.last_update_time:.2f} s processor time; "
+            f"solve took {stats.solve_time:.2f} s"
+        )
+    lines.append(closing_line(solution))
     return "\n".join(lines)
 
 
+def _schedule_lines(solution: Solution) -> list[str]:
+    lines = ["", "schedule"]
+    for route in solution.routes:
+        if not route.path:
+            continue
+        stops = route.stops if route.returns else route.stops[: max(1, len(route.stops) - 1)]
+        rows = [("node", "arrival", "waiting", "departure")]
+        for stop in stops:
+            rows.append(
+                (str(stop.node), f"{stop.arrival:.2f}", f"{stop.waiting:.2f}",
+                 f"{stop.departure:.2f}")
+            )  # fmt: skip
+        lines.append(f"agent {route.agent_id} ({route.agent_type}):")
+        lines += ["  " + line for line in _columns(rows, 4)]
+    lines.append("")
+    return lines
+
+
 def _parser() -> argparse.ArgumentParser:
+    from zelk import __version__
+
     parser = argparse.ArgumentParser(
         prog="zelk",
-        description="Multiple-travelling-salesman solver: solve or convert instance files "
-        "(JSON instances, TSPLIB .tsp files, Solomon time-window files).",
+        description="Multiple-travelling-salesman solver: solve, validate or convert instance "
+        "files (JSON instances, TSPLIB .tsp files, Solomon time-window files).",
     )
+    parser.add_argument("--version", action="version", version=f"zelk {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    def add_input(sub: argparse.ArgumentParser) -> None:
-        sub.add_argument("instance", metavar="INSTANCE", help="JSON, TSPLIB or Solomon file")
+    def add_input(sub: argparse.ArgumentParser, *, options: bool = True) -> None:
+        sub.add_argument(
+            "instance", metavar="INSTANCE", help="JSON, TSPLIB or Solomon file; - reads stdin"
+        )
         sub.add_argument(
             "--format",
             choices=("json", "tsplib", "solomon"),
@@ -186,6 +264,8 @@ def _parser() -> argparse.ArgumentParser:
             help="TSPLIB/Solomon: rounded (nint) or real (exact) distances "
             "(default: nint for TSPLIB, exact for Solomon)",
         )  # fmt: skip
+        if not options:
+            return
         sub.add_argument(
             "--objective", choices=("min-max", "min-sum"),
             help="longest route or sum of routes "
@@ -196,78 +276,204 @@ def _parser() -> argparse.ArgumentParser:
         )
         sub.add_argument(
             "--time-limit", type=float, metavar="S",
-            help="search budget in processor seconds (default: the instance's, else 60)",
+            help="budget in seconds of processor time (see --wall-clock) "
+            "(default: the instance's, else 60)",
         )  # fmt: skip
 
-    solve = commands.add_parser("solve", help="solve an instance and print the routes")
-    add_input(solve)
-    solve.add_argument("--json", action="store_true", help="print the result dictionary as JSON")
-    solve.add_argument("--out", metavar="FILE", help="write the result dictionary as JSON to FILE")
-    solve.add_argument("--plot", metavar="FILE.png", help="draw the routes (needs matplotlib)")
-    solve.add_argument("--check", action="store_true", help="verify the solution independently")
-    solve.add_argument("--quiet", action="store_true", help="no progress display")
+    solve_cmd = commands.add_parser("solve", help="solve an instance and print the routes")
+    add_input(solve_cmd)
+    solve_cmd.add_argument(
+        "--no-improve", action="store_true",
+        help="run the focal search alone, without the improvement engine",
+    )  # fmt: skip
+    solve_cmd.add_argument(
+        "--seed", type=int, default=0, metavar="N", help="the improvement engine's random seed"
+    )
+    solve_cmd.add_argument(
+        "--wall-clock", action="store_true",
+        help="count the budget in wall-clock seconds instead of processor time",
+    )  # fmt: skip
+    solve_cmd.add_argument(
+        "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
+    )
+    solve_cmd.add_argument(
+        "--json", action="store_true", help="print the solution's dictionary as JSON"
+    )
+    solve_cmd.add_argument(
+        "--schedule", action="store_true",
+        help="print arrival, waiting and departure at every stop",
+    )  # fmt: skip
+    solve_cmd.add_argument(
+        "--out", metavar="FILE", help="write the solution's dictionary as JSON to FILE"
+    )
+    solve_cmd.add_argument("--plot", metavar="FILE.png", help="draw the routes (needs matplotlib)")
+    solve_cmd.add_argument("--check", action="store_true", help="verify the solution independently")
+    solve_cmd.add_argument("--quiet", action="store_true", help="no progress display")
+
+    validate = commands.add_parser(
+        "validate", help="check an instance file against the instance schema, without solving"
+    )
+    add_input(validate, options=False)
 
     convert = commands.add_parser("convert", help="write an instance as a JSON instance")
     add_input(convert)
     convert.add_argument("-o", "--output", required=True, metavar="OUT.json", help="file to write")
+
+    from zelk.batch_command import add_parser as add_batch
+
+    add_batch(commands)
     return parser
 
 
+# --------------------------------------------------------------------------- input
+
+
+STDIN_LABEL = "<stdin>"
+
+
+def _load_stdin(args: argparse.Namespace) -> dict[str, Any]:
+    """The instance on standard input, read as :func:`zelk.load_instance` reads a file:
+    JSON as strict UTF-8 (a bad byte is named with its offset), TSPLIB and Solomon
+    text for its numbers."""
+    data = sys.stdin.buffer.read() if sys.stdin is not None else b""
+    # Universal newlines: CRLF files (the Solomon set) read like LF ones.
+    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n").replace("\r", "\n")
+    fmt = args.format or detect_format(Path(STDIN_LABEL), text)
+    try:
+        if fmt == "json":
+            if args.agents is not None or args.depot is not None or args.distances is not None:
+                raise ValueError(
+                    "--agents, --depot and --distances apply to TSPLIB and Solomon files only"
+                )
+            try:
+                text = data.decode("utf-8")
+            except UnicodeDecodeError as error:
+                raise FormatError(
+                    f"not valid UTF-8: byte {data[error.start]:#04x} at offset {error.start}"
+                ) from None
+            try:
+                instance = json.loads(text)
+            except json.JSONDecodeError as error:
+                raise FormatError(f"not valid JSON: {error}") from None
+            return prepare_instance(instance, source=STDIN_LABEL)
+        if fmt == "tsplib":
+            agents = 1 if args.agents is None else args.agents
+            return tsplib_to_instance(
+                text, agents=agents, depot=args.depot, distances=args.distances or "nint"
+            )
+        return solomon_to_instance(
+            text, agents=args.agents, depot=args.depot, distances=args.distances or "exact"
+        )
+    except InstanceError:
+        raise
+    except FormatError as error:
+        raise FormatError(f"{STDIN_LABEL}: {error}") from None
+
+
 def _load(args: argparse.Namespace) -> dict[str, Any]:
-    instance = load_instance(
-        args.instance,
-        fmt=args.format,
-        agents=args.agents,
-        depot=args.depot,
-        distances=args.distances,
-    )
+    if args.instance == "-":
+        instance = _load_stdin(args)
+    else:
+        instance = load_instance(
+            args.instance,
+            fmt=args.format,
+            agents=args.agents,
+            depot=args.depot,
+            distances=args.distances,
+        )
+    if not hasattr(args, "objective"):
+        return instance
     return apply_options(
         instance, objective=args.objective, open_routes=args.open, time_limit=args.time_limit
     )
 
 
-def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
-    if args.plot:
-        try:
-            import matplotlib  # noqa: F401
-        except ImportError:
-            print("zelk: error: --plot needs matplotlib: pip install 'zelk[plot]'", file=sys.stderr)
-            return EXIT_USAGE
-    objective = instance.get("options", {}).get("objective", "min_sum")
-    objective = "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
-    text = json.dumps(instance)
-    time_limit = args.time_limit if args.time_limit is not None else -1.0
-    show_progress = not args.quiet and sys.stderr.isatty()
-    # Stdout carries only what this command prints: the core's diagnostic lines go to
-    # stderr during the solve, whatever the output format.
-    with stdout_to_stderr():
-        if show_progress:
-            with Progress(sys.stderr, objective) as progress:
-                result = solve_json_str(text, time_limit, on_solution=progress.on_solution)
-        else:
-            result = solve_json_str(text, time_limit)
+def _check_output(path: str, what: str) -> None:
+    """Refuses an output path that cannot be written, before any solving."""
+    target = Path(path)
+    parent = target.parent
+    if target.is_dir():
+        raise ValueError(f"{what} {path}: is a directory")
+    if not parent.is_dir():
+        raise ValueError(f"{what} {path}: no directory {str(parent)!r}")
+    if not os.access(parent, os.W_OK) or (target.exists() and not os.access(target, os.W_OK)):
+        raise ValueError(f"{what} {path}: cannot be written")
 
-    if args.json:
-        json.dump(result, sys.stdout, indent=2)
-        sys.stdout.write("\n")
-    else:
-        print(_format_table(instance, result))
-    sys.stdout.flush()
+
+def _check_plot(path: str) -> None:
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        raise ValueError("--plot needs matplotlib: pip install 'zelk[plot]'") from None
+    _check_output(path, "--plot")
+    formats = Figure().canvas.get_supported_filetypes()
+    suffix = Path(path).suffix.lstrip(".").lower()
+    if suffix not in formats:
+        raise ValueError(
+            f"--plot {path}: unknown picture type {suffix!r} (one of {', '.join(sorted(formats))})"
+        )
+
+
+# --------------------------------------------------------------------------- commands
+
+
+class _ClosedStdout(Exception):
+    """Standard output is closed or its reader went away."""
+
+
+def _print(text: str) -> None:
+    if sys.stdout is None:
+        raise _ClosedStdout
+    try:
+        sys.stdout.write(text + "\n")
+        sys.stdout.flush()
+    except (BrokenPipeError, ValueError, OSError):
+        raise _ClosedStdout from None
+
+
+def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     if args.out:
-        with open(args.out, "w", encoding="utf-8") as handle:
-            json.dump(result, handle, indent=2)
-            handle.write("\n")
-    if args.plot and result["status"] == "success":
+        _check_output(args.out, "--out")
+    if args.plot:
+        _check_plot(args.plot)
+    objective = objective_of(instance)
+    limit = instance["options"].get("time_limit")
+    budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
+    clock = "wall" if args.wall_clock else "process"
+    progress_stream = _terminal_stderr() if not args.quiet else None
+    keywords: dict[str, Any] = dict(
+        improve=not args.no_improve,
+        seed=args.seed,
+        clock=clock,
+        memory_limit_mb=args.memory_limit,
+    )
+    if progress_stream is not None:
+        with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
+            solution = solve(instance, on_solution=progress.on_solution, **keywords)
+    else:
+        solution = solve(instance, **keywords)
+
+    # The file first: it is written even when standard output is gone.
+    if args.out:
+        Path(args.out).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
+    if args.plot and solution.found:
         from zelk.plot import plot_solution
 
-        plot_solution(instance, result, args.plot)
+        plot_solution(instance, solution, args.plot)
+    if args.json:
+        _print(solution.to_json(indent=2))
+        print(closing_line(solution), file=sys.stderr)
+    else:
+        _print(format_table(instance, solution, schedule=args.schedule))
 
-    if result["status"] != "success":
+    if solution.status == "interrupted":
+        return EXIT_INTERRUPTED
+    if not solution.found:
         if args.check:
             print("check: no solution to check", file=sys.stderr)
         return EXIT_NO_SOLUTION
     if args.check:
-        problems = check_solution(instance, result)
+        problems = check_solution(instance, solution)
         for problem in problems:
             print(f"check: {problem}", file=sys.stderr)
         if problems:
@@ -277,26 +483,78 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     return EXIT_OK
 
 
+def _terminal_stderr() -> TextIO | None:
+    # The solve keeps the core's lines off descriptor 2 while it runs; the progress line
+    # goes to a descriptor of its own on the same terminal.
+    if sys.stderr is None or not sys.stderr.isatty():
+        return None
+    try:
+        return os.fdopen(os.dup(2), "w", buffering=1)
+    except OSError:
+        return None
+
+
+def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
+    types = sorted({str(agent["type"]) for agent in instance["agents"]})
+    _print(
+        f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
+        f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
+    )
+    return EXIT_OK
+
+
+def _show_warning(message: Any, category: Any, *rest: Any, **kw: Any) -> None:
+    print(f"zelk: warning: {message}", file=sys.stderr)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line ``argv`` (default ``sys.argv[1:]``); returns the exit status."""
     args = _parser().parse_args(argv)
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = _show_warning
+        if args.command == "batch":
+            from zelk.batch_command import run as run_batch
+
+            return run_batch(args)
+        return _run(args)
+
+
+def _run(args: argparse.Namespace) -> int:
     try:
+        if sys.stdout is None and args.command != "convert":
+            raise _ClosedStdout
         instance = _load(args)
+        if args.command == "validate":
+            return _validate(args, instance)
         if args.command == "convert":
             with open(args.output, "w", encoding="utf-8") as handle:
                 json.dump(instance, handle)
                 handle.write("\n")
             return EXIT_OK
         return _solve(args, instance)
+    except _ClosedStdout:
+        # Nothing more can be printed; stop quietly, and keep the interpreter's own
+        # flush at exit from failing too.
+        with contextlib.suppress(OSError):
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(devnull, 1)
+        print("zelk: error: standard output is closed", file=sys.stderr)
+        return EXIT_USAGE
     except KeyboardInterrupt:
         print("zelk: interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
-    except (OSError, ValueError, KeyError, RuntimeError, IndexError) as error:
+    except InstanceError as error:
+        for problem in error.problems:
+            print(f"zelk: error: {_label(args)}: {problem}", file=sys.stderr)
+        return EXIT_USAGE
+    except (OSError, ValueError, KeyError, RuntimeError, IndexError, MemoryError) as error:
         # FormatError is a ValueError; RuntimeError and IndexError come from the core's
         # reading of the instance.
         text = str(error) if not isinstance(error, KeyError) else f"missing key {error}"
-        # A fault inside a file names the file, so the message says where to look.
-        if isinstance(error, FormatError) and not text.startswith(str(args.instance)):
-            text = f"{args.instance}: {text}"
         print(f"zelk: error: {text}", file=sys.stderr)
         return EXIT_USAGE
+
+
+def _label(args: argparse.Namespace) -> str:
+    return STDIN_LABEL if args.instance == "-" else args.instance

@@ -15,20 +15,32 @@ idealised earth, and ``EXPLICIT`` reads the weights in any of the matrix layouts
 Solomon files have no service-time field in the JSON format, so the service time of a
 customer is added to every move out of it: ``t(i, j) = service(i) + dist(i, j)``. Each
 node gets its ``[ready, due]`` window; the depot's window is the horizon.
+
+The readers refuse what they cannot hold before allocating it: a ``DIMENSION`` (or a
+Solomon vehicle number) above ``max_nodes`` (default :data:`NODE_LIMIT`), or larger than
+the file could hold, is a :class:`FormatError`, and so is a number that is not finite or
+beyond :data:`NUMBER_LIMIT` in magnitude (the message names the line and field). Only
+regular files are read, and no more than their size.
 """
 
 from __future__ import annotations
 
+import errno
+import io
 import json
 import math
+import os
 import re
-from collections.abc import Sequence
+import stat
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
 __all__ = [
     "AGENT_TYPE",
+    "NODE_LIMIT",
+    "NUMBER_LIMIT",
     "FormatError",
     "TsplibData",
     "SolomonData",
@@ -40,12 +52,22 @@ __all__ = [
     "parse_solomon",
     "solomon_to_instance",
     "detect_format",
+    "read_file",
     "load_instance",
     "apply_options",
 ]
 
 #: The agent type name of every converted instance.
 AGENT_TYPE = "agent"
+
+#: The most nodes a reader accepts unless told otherwise: the instance's matrix alone is
+#: ``n * n`` Python floats, about 800 MB at this size.
+NODE_LIMIT = 5000
+
+#: The largest magnitude a number in a TSPLIB or Solomon file may have. Near 2**53 a
+#: double no longer holds every whole number, so route sums lose whole units; far beyond,
+#: the distance formulas overflow (the square of 1e300 is infinite).
+NUMBER_LIMIT = 1e15
 
 #: TSPLIB's value of pi and earth radius for GEO distances (deliberately not math.pi).
 GEO_PI = 3.141592
@@ -145,36 +167,79 @@ _SECTION = re.compile(r"^([A-Z][A-Z0-9_]*)\s*:?\s*$")
 _HEADER = re.compile(r"^([A-Z][A-Z0-9_]*)\s*:\s*(.*?)\s*$")
 
 
+def _lines(text: str) -> Iterator[tuple[int, str]]:
+    """The stripped lines of ``text`` with their 1-based numbers, one at a time."""
+    for number, raw in enumerate(io.StringIO(text, newline=None), start=1):
+        yield number, raw.strip()
+
+
 def _number(token: str, where: str) -> float:
     try:
-        return float(token)
+        value = float(token)
     except ValueError:
         raise FormatError(f"{where}: {token!r} is not a number") from None
+    if not math.isfinite(value):
+        raise FormatError(f"{where}: {token!r} is not a finite number")
+    if abs(value) > NUMBER_LIMIT:
+        raise FormatError(f"{where}: {token!r} is beyond the limit of {NUMBER_LIMIT:g}")
+    return value
 
 
-def parse_tsplib(text: str) -> TsplibData:
-    """Parses TSPLIB text (``TYPE`` TSP or ATSP). Raises :class:`FormatError`."""
+def _whole_number(token: str, where: str) -> int:
+    value = _number(token, where)
+    if not value.is_integer():
+        raise FormatError(f"{where}: {token!r} is not a whole number")
+    return int(value)
+
+
+def _check_node_count(what: str, n: int, max_nodes: int | None, unit: str = "nodes") -> None:
+    limit = NODE_LIMIT if max_nodes is None else max_nodes
+    if n > limit:
+        raise FormatError(f"{what} {n} is above the limit of {limit} {unit}")
+
+
+_LAYOUTS = (
+    "FULL_MATRIX",
+    "UPPER_ROW",
+    "LOWER_ROW",
+    "UPPER_DIAG_ROW",
+    "LOWER_DIAG_ROW",
+    "UPPER_COL",
+    "LOWER_COL",
+    "UPPER_DIAG_COL",
+    "LOWER_DIAG_COL",
+)
+
+
+def _pair_count(weight_format: str, n: int) -> int:
+    """The number of weights an explicit layout of ``n`` nodes lists."""
+    if weight_format not in _LAYOUTS:
+        raise FormatError(f"unsupported EDGE_WEIGHT_FORMAT {weight_format!r}")
+    if weight_format == "FULL_MATRIX":
+        return n * n
+    return n * (n + 1) // 2 if "DIAG" in weight_format else n * (n - 1) // 2
+
+
+def _axis(k: int) -> str:
+    """The name of the k-th (0-based) coordinate of a node line."""
+    return "xyz"[k] if k < 3 else f"coordinate {k + 1}"
+
+
+def parse_tsplib(text: str, *, max_nodes: int | None = None) -> TsplibData:
+    """Parses TSPLIB text (``TYPE`` TSP or ATSP). Raises :class:`FormatError`.
+
+    ``DIMENSION`` is checked against ``max_nodes`` (default :data:`NODE_LIMIT`) and
+    against what the text could hold before anything of that size is allocated; the
+    sections are then read line by line into their final lists.
+    """
+    # First pass: the header alone (a header line may follow a section; it ends it).
     header: dict[str, str] = {}
-    sections: dict[str, list[list[str]]] = {}
-    current: list[list[str]] | None = None
-    for raw in text.splitlines():
-        line = raw.strip()
-        if not line:
-            continue
+    for _, line in _lines(text):
         if line == "EOF":
             break
-        section = _SECTION.match(line)
-        if section and section.group(1).endswith("_SECTION"):
-            current = sections.setdefault(section.group(1), [])
-            continue
         head = _HEADER.match(line)
-        if head and not line[0].isdigit():
+        if head and not line[0].isdigit() and not head.group(1).endswith("_SECTION"):
             header[head.group(1)] = head.group(2)
-            current = None
-            continue
-        if current is None:
-            raise FormatError(f"unexpected line outside any section: {line!r}")
-        current.append(line.split())
 
     kind = header.get("EDGE_WEIGHT_TYPE", "")
     if not kind:
@@ -191,53 +256,99 @@ def parse_tsplib(text: str) -> TsplibData:
         raise FormatError(f"DIMENSION {header['DIMENSION']!r} is not a whole number") from None
     if n < 1:
         raise FormatError(f"DIMENSION must be at least 1 (got {n})")
+    _check_node_count("DIMENSION", n, max_nodes)
+    # A node line holds at least three one-character tokens and two spaces, a weight at
+    # least one character and a separator: a text shorter than that cannot hold the
+    # instance, whatever its header says.
+    if kind == "EXPLICIT":
+        n_weights = _pair_count(weight_format, n)
+        need, what = 2 * n_weights - 1, f"{n_weights} weights"
+    else:
+        n_weights = 0
+        need, what = 6 * n - 1, f"{n} node lines"
+    if need > len(text):
+        raise FormatError(
+            f"DIMENSION {n} does not fit the file: {what} take at least {need} "
+            f"characters, the file has {len(text)}"
+        )
 
-    # Display coordinates only place the nodes of an explicit matrix; they never give
-    # distances.
-    coord_rows = sections.get("NODE_COORD_SECTION")
-    if coord_rows is None and kind == "EXPLICIT":
-        coord_rows = sections.get("DISPLAY_DATA_SECTION")
-    ids = list(range(1, n + 1))
-    coords: list[tuple[float, ...]] | None = None
-    if coord_rows is not None:
-        if len(coord_rows) != n:
-            raise FormatError(f"DIMENSION is {n} but the file lists {len(coord_rows)} nodes")
-        ids, coords = [], []
-        for row in coord_rows:
+    # Second pass: the sections. Display coordinates only place the nodes of an explicit
+    # matrix; they never give distances.
+    coord_section = "NODE_COORD_SECTION"
+    if kind == "EXPLICIT" and not re.search(r"^\s*NODE_COORD_SECTION", text, re.MULTILINE):
+        coord_section = "DISPLAY_DATA_SECTION"
+    ids: list[int] = []
+    coords: list[tuple[float, ...]] = []
+    has_coords = False
+    weights: list[float] = []
+    depots: list[int] = []
+    depots_done = False
+    current: str | None = None
+    for number, line in _lines(text):
+        if not line:
+            continue
+        if line == "EOF":
+            break
+        section = _SECTION.match(line)
+        if section and section.group(1).endswith("_SECTION"):
+            current = section.group(1)
+            has_coords = has_coords or current == coord_section
+            continue
+        head = _HEADER.match(line)
+        if head and not line[0].isdigit():
+            current = None
+            continue
+        if current is None:
+            raise FormatError(f"line {number}: unexpected line outside any section: {line!r}")
+        row = line.split()
+        if current == coord_section:
             if len(row) < 3:
-                raise FormatError(f"node line {' '.join(row)!r} needs an id and coordinates")
-            ids.append(int(_number(row[0], "node id")))
-            coords.append(tuple(_number(t, f"node {row[0]}") for t in row[1:]))
+                raise FormatError(f"line {number}: node line {line!r} needs an id and coordinates")
+            if len(ids) == n:
+                raise FormatError(f"line {number}: DIMENSION is {n} but the file lists more nodes")
+            ids.append(_whole_number(row[0], f"line {number}, node id"))
+            coords.append(
+                tuple(
+                    _number(t, f"line {number}, node {row[0]} {_axis(k)}")
+                    for k, t in enumerate(row[1:])
+                )
+            )
+        elif current == "EDGE_WEIGHT_SECTION":
+            if kind == "EXPLICIT" and len(weights) + len(row) > n_weights:
+                raise FormatError(
+                    f"line {number}: EDGE_WEIGHT_FORMAT {weight_format} of {n} nodes has "
+                    f"{n_weights} weights, the file has more"
+                )
+            weights.extend(_number(t, f"line {number}, EDGE_WEIGHT_SECTION") for t in row)
+        elif current == "DEPOT_SECTION" and not depots_done:
+            for t in row:
+                depot = _whole_number(t, f"line {number}, DEPOT_SECTION")
+                if depot == -1:
+                    depots_done = True
+                    break
+                depots.append(depot)
+
+    if has_coords:
+        if len(ids) != n:
+            raise FormatError(f"DIMENSION is {n} but the file lists {len(ids)} nodes")
         if len(set(ids)) != n:
             raise FormatError("node ids repeat")
     elif kind != "EXPLICIT":
         raise FormatError(f"EDGE_WEIGHT_TYPE {kind} needs a NODE_COORD_SECTION")
-
-    weights = [
-        _number(t, "EDGE_WEIGHT_SECTION")
-        for row in sections.get("EDGE_WEIGHT_SECTION", [])
-        for t in row
-    ]
-    depots = []
-    for row in sections.get("DEPOT_SECTION", []):
-        for t in row:
-            if int(_number(t, "DEPOT_SECTION")) == -1:
-                break
-            depots.append(int(_number(t, "DEPOT_SECTION")))
     if kind == "EXPLICIT" and not weights:
         raise FormatError("EDGE_WEIGHT_TYPE EXPLICIT needs an EDGE_WEIGHT_SECTION")
     return TsplibData(
         name=header.get("NAME", ""),
         kind=kind,
         weight_format=weight_format,
-        ids=ids,
-        coords=coords,
+        ids=ids if has_coords else list(range(1, n + 1)),
+        coords=coords if has_coords else None,
         weights=weights,
         depots=depots,
     )
 
 
-def _pairs(weight_format: str, n: int) -> list[tuple[int, int]]:
+def _pairs(weight_format: str, n: int) -> Iterator[tuple[int, int]]:
     """The (row, column) of each entry of an explicit layout, in file order."""
     # A symmetric matrix read column by column visits the same pairs in the same
     # order as the opposite triangle read row by row, hence the aliases.
@@ -247,17 +358,16 @@ def _pairs(weight_format: str, n: int) -> list[tuple[int, int]]:
         "UPPER_DIAG_COL": "LOWER_DIAG_ROW",
         "LOWER_DIAG_COL": "UPPER_DIAG_ROW",
     }.get(weight_format, weight_format)
-    if layout == "FULL_MATRIX":
-        return [(i, j) for i in range(n) for j in range(n)]
-    if layout == "UPPER_ROW":
-        return [(i, j) for i in range(n) for j in range(i + 1, n)]
-    if layout == "LOWER_ROW":
-        return [(i, j) for i in range(n) for j in range(i)]
-    if layout == "UPPER_DIAG_ROW":
-        return [(i, j) for i in range(n) for j in range(i, n)]
-    if layout == "LOWER_DIAG_ROW":
-        return [(i, j) for i in range(n) for j in range(i + 1)]
-    raise FormatError(f"unsupported EDGE_WEIGHT_FORMAT {weight_format!r}")
+    first, last = {
+        "FULL_MATRIX": (lambda i: 0, lambda i: n),
+        "UPPER_ROW": (lambda i: i + 1, lambda i: n),
+        "LOWER_ROW": (lambda i: 0, lambda i: i),
+        "UPPER_DIAG_ROW": (lambda i: i, lambda i: n),
+        "LOWER_DIAG_ROW": (lambda i: 0, lambda i: i + 1),
+    }[layout]
+    for i in range(n):
+        for j in range(first(i), last(i)):
+            yield i, j
 
 
 def tsplib_matrix(data: TsplibData, distances: str = "nint") -> list[list[float]]:
@@ -266,15 +376,15 @@ def tsplib_matrix(data: TsplibData, distances: str = "nint") -> list[list[float]
         raise ValueError(f"distances must be one of {DISTANCE_MODES} (got {distances!r})")
     n = len(data.ids)
     if data.kind == "EXPLICIT":
-        pairs = _pairs(data.weight_format, n)
-        if len(data.weights) != len(pairs):
+        count = _pair_count(data.weight_format, n)
+        if len(data.weights) != count:
             raise FormatError(
-                f"EDGE_WEIGHT_FORMAT {data.weight_format} of {n} nodes has {len(pairs)} "
+                f"EDGE_WEIGHT_FORMAT {data.weight_format} of {n} nodes has {count} "
                 f"weights, the file has {len(data.weights)}"
             )
         matrix = [[0.0] * n for _ in range(n)]
         full = data.weight_format == "FULL_MATRIX"
-        for (i, j), w in zip(pairs, data.weights):
+        for (i, j), w in zip(_pairs(data.weight_format, n), data.weights):
             matrix[i][j] = w
             if not full:
                 matrix[j][i] = w
@@ -310,40 +420,68 @@ class SolomonData:
 _INT = re.compile(r"^[+-]?\d+$")
 
 
-def parse_solomon(text: str) -> SolomonData:
+# The fields of a Solomon node line, as its column headings name them.
+_SOLOMON_FIELDS = (
+    "CUST NO.",
+    "XCOORD.",
+    "YCOORD.",
+    "DEMAND",
+    "READY TIME",
+    "DUE DATE",
+    "SERVICE TIME",
+)
+
+
+def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
     """Parses a Solomon file: the node table starts at the first line with exactly seven
-    whole numbers; the vehicle count is the first two-number line before it."""
-    lines = [line.split() for line in text.splitlines()]
-    start = next(
-        (k for k, f in enumerate(lines) if len(f) == 7 and all(_INT.match(t) for t in f)), None
-    )
-    if start is None:
-        raise FormatError("no node line (seven whole numbers) found")
-    name = next((" ".join(f) for f in lines if f), "")
-    vehicles = 0
-    for fields in lines[:start]:
-        if len(fields) == 2 and all(_INT.match(t) for t in fields):
-            vehicles = int(fields[0])
-            break
-    data = SolomonData(
-        name=name, vehicles=vehicles, ids=[], coords=[], ready=[], due=[], service=[]
-    )
-    for fields in lines[start:]:
+    whole numbers; the vehicle count is the first two-number line before it.
+
+    The vehicle number and the node count may not exceed ``max_nodes`` (default
+    :data:`NODE_LIMIT`); the node lines are read one at a time.
+    """
+    name = ""
+    vehicles: int | None = None
+    data: SolomonData | None = None
+    for number, line in _lines(text):
+        fields = line.split()
+        if data is None:
+            name = name or " ".join(fields)
+            if len(fields) == 7 and all(_INT.match(t) for t in fields):
+                data = SolomonData(
+                    name=name, vehicles=vehicles or 0, ids=[], coords=[], ready=[], due=[], service=[]
+                )
+            else:
+                if vehicles is None and len(fields) == 2 and all(_INT.match(t) for t in fields):
+                    vehicles = _whole_number(fields[0], f"line {number}, NUMBER")
+                    _check_node_count(
+                        f"line {number}: the vehicle number", vehicles, max_nodes, "agents"
+                    )
+                continue
         if not fields:
             continue
         if len(fields) != 7:
-            raise FormatError(f"node line {' '.join(fields)!r} has {len(fields)} fields, not 7")
-        values = [_number(t, "node line") for t in fields]
+            raise FormatError(
+                f"line {number}: node line {line!r} has {len(fields)} fields, not 7"
+            )
+        _check_node_count(f"line {number}: node count", len(data.ids) + 1, max_nodes)
+        values = [
+            _number(t, f"line {number}, {heading}") for t, heading in zip(fields, _SOLOMON_FIELDS)
+        ]
         node_id, x, y, _demand, ready, due, service = values
+        if not node_id.is_integer():
+            raise FormatError(f"line {number}, CUST NO.: {fields[0]!r} is not a whole number")
         if due < ready:
             raise FormatError(
-                f"node {int(node_id)}: due date {due:g} is before ready time {ready:g}"
+                f"line {number}: node {int(node_id)}: due date {due:g} is before ready time "
+                f"{ready:g}"
             )
         data.ids.append(int(node_id))
         data.coords.append((x, y))
         data.ready.append(ready)
         data.due.append(due)
         data.service.append(service)
+    if data is None:
+        raise FormatError("no node line (seven whole numbers) found")
     if len(set(data.ids)) != len(data.ids):
         raise FormatError("customer numbers repeat")
     return data
@@ -404,11 +542,17 @@ def _build(
 
 
 def tsplib_to_instance(
-    text: str, *, agents: int = 1, depot: int | None = None, distances: str = "nint"
+    text: str,
+    *,
+    agents: int = 1,
+    depot: int | None = None,
+    distances: str = "nint",
+    max_nodes: int | None = None,
 ) -> dict[str, Any]:
     """A JSON instance from TSPLIB text: ``agents`` agents start and end at node id
-    ``depot`` (default: the file's DEPOT_SECTION, else its first node)."""
-    data = parse_tsplib(text)
+    ``depot`` (default: the file's DEPOT_SECTION, else its first node); at most
+    ``max_nodes`` nodes (default :data:`NODE_LIMIT`)."""
+    data = parse_tsplib(text, max_nodes=max_nodes)
     if depot is None and data.depots:
         depot = data.depots[0]
     return _build(
@@ -422,14 +566,20 @@ def tsplib_to_instance(
 
 
 def solomon_to_instance(
-    text: str, *, agents: int | None = None, depot: int | None = None, distances: str = "exact"
+    text: str,
+    *,
+    agents: int | None = None,
+    depot: int | None = None,
+    distances: str = "exact",
+    max_nodes: int | None = None,
 ) -> dict[str, Any]:
     """A JSON instance from Solomon text: service time folded into the moves out of each
     node, every node's window ``[ready, due]``; ``agents`` defaults to the file's
-    vehicle number."""
+    vehicle number; at most ``max_nodes`` nodes and vehicles (default
+    :data:`NODE_LIMIT`)."""
     if distances not in DISTANCE_MODES:
         raise ValueError(f"distances must be one of {DISTANCE_MODES} (got {distances!r})")
-    data = parse_solomon(text)
+    data = parse_solomon(text, max_nodes=max_nodes)
     n = len(data.ids)
     matrix = []
     for i in range(n):
@@ -460,7 +610,7 @@ def detect_format(path: str | Path, text: str) -> str:
         return "tsplib"
     if any(
         len(f) == 7 and all(_INT.match(t) for t in f)
-        for f in (line.split() for line in text.splitlines())
+        for f in (line.split() for _, line in _lines(text))
     ):
         return "solomon"
     suffix = Path(path).suffix.lower()
@@ -492,6 +642,41 @@ def apply_options(
     return instance
 
 
+def read_file(path: str | Path) -> bytes:
+    """The bytes of the regular file at ``path``, no more than its size when opened.
+
+    Raises
+    ------
+    OSError
+        When the file cannot be opened, or is not a regular file: a folder
+        (:class:`IsADirectoryError`), a device such as ``/dev/zero`` that never ends, or
+        a FIFO that may never get a writer. These are refused without reading or waiting.
+    ValueError
+        When ``path`` holds a NUL character.
+    """
+    name = os.fspath(path)
+    # O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting.
+    flags = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0)
+    fd = os.open(name, flags)
+    try:
+        info = os.fstat(fd)
+        if stat.S_ISDIR(info.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), name)
+        if not stat.S_ISREG(info.st_mode):
+            raise OSError(errno.EINVAL, "Not a regular file", name)
+        size = info.st_size
+        chunks = []
+        while size > 0:
+            chunk = os.read(fd, min(size, 1 << 24))
+            if not chunk:
+                break  # the file shrank meanwhile
+            chunks.append(chunk)
+            size -= len(chunk)
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
+
+
 def load_instance(
     path: str | Path,
     *,
@@ -499,32 +684,69 @@ def load_instance(
     agents: int | None = None,
     depot: int | None = None,
     distances: str | None = None,
+    max_nodes: int | None = None,
 ) -> dict[str, Any]:
     """Reads a JSON instance, a TSPLIB file or a Solomon file as a JSON instance dict.
 
-    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``
-    and ``distances`` apply to TSPLIB and Solomon files only (``distances`` defaults to
-    ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for Solomon).
+    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``,
+    ``distances`` and ``max_nodes`` apply to TSPLIB and Solomon files only (``distances``
+    defaults to ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for
+    Solomon; ``max_nodes`` to :data:`NODE_LIMIT`).
+
+    Raises
+    ------
+    FormatError
+        When the file does not follow its format, naming the file (and the line, for
+        TSPLIB and Solomon files); a JSON file must be valid UTF-8, and the message of
+        one that is not gives the offset of the first bad byte.
+    OSError, ValueError
+        As :func:`read_file`: the file cannot be opened, is not a regular file, or the
+        path holds a NUL character.
     """
-    # Universal newlines: CRLF files (the Solomon set) read like LF ones.
-    text = Path(path).read_text(encoding="utf-8", errors="replace")
+    data = read_file(path)
+    # Only numbers are read from TSPLIB and Solomon files, and a number with an
+    # undecodable byte is refused as not a number: a stray byte in a comment or a name
+    # does no harm there.
+    text = data.decode("utf-8", errors="replace")
     fmt = fmt or detect_format(path, text)
     if fmt == "json":
         if agents is not None or depot is not None or distances is not None:
             raise ValueError(
                 "--agents, --depot and --distances apply to TSPLIB and Solomon files only"
             )
+        # Strictly: names that differ only in undecodable bytes must not become equal.
+        try:
+            text = data.decode("utf-8")
+        except UnicodeDecodeError as error:
+            raise FormatError(
+                f"{path}: not valid UTF-8: byte {data[error.start]:#04x} at offset {error.start}"
+            ) from None
         try:
             instance = json.loads(text)
         except json.JSONDecodeError as error:
             raise FormatError(f"{path}: not valid JSON: {error}") from None
         if not isinstance(instance, dict):
             raise FormatError(f"{path}: a JSON instance is an object")
-        return instance
-    if fmt == "tsplib":
-        return tsplib_to_instance(
-            text, agents=1 if agents is None else agents, depot=depot, distances=distances or "nint"
-        )
-    if fmt == "solomon":
-        return solomon_to_instance(text, agents=agents, depot=depot, distances=distances or "exact")
+        from zelk.schema import prepare_instance
+
+        return prepare_instance(instance, source=str(path), stacklevel=3)
+    try:
+        if fmt == "tsplib":
+            return tsplib_to_instance(
+                text,
+                agents=1 if agents is None else agents,
+                depot=depot,
+                distances=distances or "nint",
+                max_nodes=max_nodes,
+            )
+        if fmt == "solomon":
+            return solomon_to_instance(
+                text,
+                agents=agents,
+                depot=depot,
+                distances=distances or "exact",
+                max_nodes=max_nodes,
+            )
+    except FormatError as error:
+        raise FormatError(f"{path}: {error}") from None
     raise ValueError(f"unknown format {fmt!r} (json, tsplib or solomon)")

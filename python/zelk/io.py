@@ -73,7 +73,12 @@ read_instance = load_instance
 
 
 def read_tsplib(
-    path: str | Path, *, agents: int = 1, depot: int | None = None, distances: str = "nint"
+    path: str | Path,
+    *,
+    agents: int = 1,
+    depot: int | None = None,
+    distances: str = "nint",
+    max_nodes: int | None = None,
 ) -> dict[str, Any]:
     """Reads a TSPLIB file as a JSON instance dict.
 
@@ -87,13 +92,24 @@ def read_tsplib(
         Node id of the depot; default: the file's DEPOT_SECTION, else its first node.
     distances
         ``"nint"`` for TSPLIB's rounded distances, ``"exact"`` for real ones.
+    max_nodes
+        The most nodes accepted (default :data:`zelk.formats.NODE_LIMIT`); a larger
+        ``DIMENSION`` is refused before anything of its size is allocated.
 
     Raises
     ------
     FormatError
-        When the file does not follow the format (a ValueError).
+        When the file does not follow the format (a ValueError), claims more nodes than
+        ``max_nodes`` or than its size could hold, or holds a number that is not finite
+        or beyond :data:`zelk.formats.NUMBER_LIMIT`; the message names the file and
+        the line.
+    OSError
+        When the file cannot be opened or is not a regular file (see
+        :func:`zelk.formats.read_file`).
     """
-    return load_instance(path, fmt="tsplib", agents=agents, depot=depot, distances=distances)
+    return load_instance(
+        path, fmt="tsplib", agents=agents, depot=depot, distances=distances, max_nodes=max_nodes
+    )
 
 
 def read_solomon(
@@ -102,6 +118,7 @@ def read_solomon(
     agents: int | None = None,
     depot: int | None = None,
     distances: str = "exact",
+    max_nodes: int | None = None,
 ) -> dict[str, Any]:
     """Reads a Solomon time-window file as a JSON instance dict.
 
@@ -118,8 +135,18 @@ def read_solomon(
         Node id of the depot; default: the first node.
     distances
         ``"exact"`` (default) or ``"nint"`` rounded distances.
+    max_nodes
+        The most nodes, and the largest vehicle number, accepted (default
+        :data:`zelk.formats.NODE_LIMIT`).
+
+    Raises
+    ------
+    FormatError, OSError
+        As :func:`read_tsplib`.
     """
-    return load_instance(path, fmt="solomon", agents=agents, depot=depot, distances=distances)
+    return load_instance(
+        path, fmt="solomon", agents=agents, depot=depot, distances=distances, max_nodes=max_nodes
+    )
 
 
 # --------------------------------------------------------------------------- writing

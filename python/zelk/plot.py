@@ -147,7 +147,7 @@ def _draw_anytime(axes: Any, result: Mapping[str, Any], objective: str | None) -
 
 def plot_solution(
     instance: Mapping[str, Any],
-    result: Mapping[str, Any],
+    result: Any,
     path: str | Path,
     *,
     anytime: bool = True,
@@ -165,7 +165,8 @@ def plot_solution(
         The instance as a JSON-format dict (node positions ``x``/``y``; an instance
         whose nodes all share one position is drawn on a circle).
     result
-        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`.
+        The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`,
+        or a :class:`zelk.Solution`.
     path
         The file to write.
     anytime
@@ -176,6 +177,8 @@ def plot_solution(
     ImportError
         When matplotlib is not installed.
     """
+    if hasattr(result, "to_dict"):
+        result = result.to_dict()
     figure_class = _figure_class()
     if anytime:
         figure = figure_class(figsize=(12.0, 6.0), dpi=100)
@@ -190,7 +193,7 @@ def plot_solution(
 
 
 def plot_anytime(
-    result: Mapping[str, Any], path: str | Path, *, objective: str | None = None
+    result: Any, path: str | Path, *, objective: str | None = None
 ) -> None:
     """Writes the anytime curve of ``result`` to ``path``: the longest route and the sum
     of routes of each improving solution, against the processor time at which the
@@ -214,6 +217,8 @@ def plot_anytime(
     """
     if objective is not None and objective not in ("min_max", "min_sum"):
         raise ValueError(f"objective must be 'min_max', 'min_sum' or None (got {objective!r})")
+    if hasattr(result, "to_dict"):
+        result = result.to_dict()
     figure = _figure_class()(figsize=(7.0, 4.5), dpi=100)
     _draw_anytime(figure.add_subplot(), result, objective)
     figure.tight_layout()

@@ -36,6 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (outcome.success && outcome.routes.empty()) {
             Finding("success", "no routes in a successful outcome");
         }
+        // The same instance on the improvement path, for a few engine steps.
+        vornik::SolveSettings settings;
+        settings.improve = true;
+        settings.improve_settings.iteration_limit = 20;
+        const vornik::JsonSolveOutcome improved =
+            vornik::SolveJsonText(text, kSearchBudget, {}, settings);
+        if (improved.success && improved.routes.empty()) {
+            Finding("success", "no routes in a successful improved outcome");
+        }
     } catch (const nlohmann::json::exception&) {
         // Parse and format faults: RuntimeError in Python.
     } catch (const std::out_of_range&) {

@@ -1,7 +1,10 @@
 """The independent solution checker: it accepts valid results and names each fault."""
 
 import copy
+import functools
+import itertools
 import json
+import math
 import random
 from collections.abc import Callable
 from typing import Any
@@ -146,3 +149,114 @@ def test_solver_results_pass_and_the_test_wrapper_asserts(seed: int) -> None:
     result["routes"][0]["cost"] += 1.0
     with pytest.raises(AssertionError, match="reported cost"):
         checks.check_solution(instance, result)
+
+
+def _feasible(instance: dict[str, Any]) -> bool:
+    """Brute force: some split of the targets among the agents, and some order of each
+    agent's share, keeps the types, windows and limits the checker walks."""
+    agents = instance["agents"]
+    allowed = {i["node"]: i["types"] for i in instance["constraints"][0]["items"]}
+    targets = range(1, len(instance["nodes"]))
+
+    @functools.cache
+    def drivable(a: int, share: tuple[int, ...]) -> bool:
+        if any(agents[a]["type"] not in allowed[t] for t in share):
+            return False
+        return any(
+            not math.isnan(route_duration(instance, agents[a], [0, *order, 0]))
+            for order in itertools.permutations(share)
+        )
+
+    return any(
+        all(drivable(a, tuple(t for t, b in zip(targets, split) if b == a)) for a in range(len(agents)))
+        for split in itertools.product(range(len(agents)), repeat=len(targets))
+    )
+
+
+def test_solver_and_checker_agree_on_windows_at_the_depot() -> None:
+    """With a window on the depot, every solution passes the checker (the agent waits at
+    the start for the window to open), and every "failed" instance has no solution."""
+    disagreements = []
+    for seed in range(150):
+        rng = random.Random(seed)
+        instance = random_instance(
+            rng,
+            rng.randint(3, 6),
+            rng.randint(1, 2),
+            windows=True,
+            two_types=rng.random() < 0.5,
+            return_to_end=rng.random() < 0.7,
+            objective=rng.choice(["min_max", "min_sum"]),
+            time_limit=1.0,
+        )
+        opening = rng.uniform(0, 120)
+        instance["constraints"][1]["items"].append(
+            {"node": 0, "start": opening, "end": opening + rng.uniform(0, 600)}
+        )
+        result = zelk.solve_json_str(json.dumps(instance))
+        if result["status"] == "success":
+            problems = zelk.check_solution(instance, result)
+        else:
+            problems = ["failed, yet brute force finds a solution"] if _feasible(instance) else []
+        disagreements += [f"seed {seed}: {p}" for p in problems]
+    assert not disagreements, "\n".join(disagreements)
+
+
+def _with_costs(b_matrix: Any, cost: float) -> tuple[dict[str, Any], dict[str, Any]]:
+    """INSTANCE with type "b"'s matrix replaced (None: removed), and RESULT with agent 1's
+    route cost and the totals set to ``cost`` (what a solver counting 9999 reports)."""
+    instance = copy.deepcopy(INSTANCE)
+    instance["constraints"] = instance["constraints"][:1]  # no window on node 3
+    if b_matrix is None:
+        del instance["costs"]["b"]
+    else:
+        instance["costs"]["b"] = b_matrix
+    result = copy.deepcopy(RESULT)
+    result["routes"][1]["cost"] = cost
+    result["statistics"] = {"max_cost": cost, "sum_cost": 4.0 + cost}
+    return instance, result
+
+
+def _far(i: int, j: int) -> float:
+    return 9999.0 if (i, j) == (0, 3) else float(abs(i - j))
+
+
+@pytest.mark.parametrize(
+    ("b_matrix", "cost", "phase", "problem"),
+    [
+        # No matrix for type "b": both moves count 9999 and are reported.
+        (None, 2 * 9999.0, None, ["agent 1: route moves from node 0 to node 3, but type 'b' has no cost matrix",
+                                  "agent 1: route moves from node 3 to node 0, but type 'b' has no cost matrix"]),
+        # Rows of three entries: vertex 3 is in no column.
+        ([[abs(i - j) for j in range(3)] for i in range(4)], 9999.0 + 3, None,
+         "agent 1: route moves from node 0 to node 3, an arc the cost matrix of type 'b' does not give"),
+        # A given 9999 is "no arc" to the focal search that reported the result ...
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, None,
+         "agent 1: route moves from node 0 to node 3 at cost 9999, which the focal search reads as no arc"),
+        # ... and a real cost to the improvement engine.
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, "improve", None),
+    ],
+)  # fmt: skip
+def test_moves_over_arcs_the_instance_does_not_give(b_matrix, cost, phase, problem) -> None:
+    """A move without a given cost is a problem, named with both node ids, while the
+    rest of the route is still checked against the 9999 the solver counts."""
+    instance, result = _with_costs(b_matrix, cost)
+    if phase is not None:
+        result["statistics"]["best_phase"] = phase
+    problems = zelk.check_solution(instance, result)
+    assert problems == ([problem] if isinstance(problem, str) else problem or [])
+
+
+def test_agents_sharing_an_id_are_checked_as_the_core_solved_them() -> None:
+    """The core gives agents with one id the last one's type; the checker agrees, so a
+    result of the specified entry point passes it (the zelk layer refuses such files)."""
+    instance = copy.deepcopy(INSTANCE)
+    instance["agents"][1]["id"] = 0
+    instance["costs"]["b"] = [[2 * abs(i - j) for j in range(4)] for i in range(4)]
+    result = zelk.solve_json_str(json.dumps(instance), 2.0)
+    assert result["status"] == "success"
+    assert zelk.check_solution(instance, result) == []
+    # Both routes are priced with type "b"'s doubled costs.
+    assert result["statistics"]["sum_cost"] == pytest.approx(12.0)
+    solution = zelk.Solution.from_dict(result, instance)
+    assert [route.agent_type for route in solution.routes] == ["b", "b"]

@@ -2,9 +2,11 @@
 
 import json
 import math
+import os
 from pathlib import Path
 
 import pytest
+from checks import run_capped
 
 from zelk.formats import (
     AGENT_TYPE,
@@ -235,3 +237,111 @@ def test_published_tsplib_files_parse(name: str, n: int) -> None:
     data = parse_tsplib((SHARED / "tsplib" / name).read_text())
     assert data.ids == list(range(1, n + 1))
     assert data.coords is not None and len(data.coords) == n
+
+
+# Headers that promise more than the file holds; each child reads one under a memory cap.
+LYING_HEADERS = [
+    # 81 bytes claiming 200 million nodes: refused by the node limit, and by the file's
+    # size when the limit is lifted (200 million node lines take over a gigabyte).
+    ("TYPE: TSP\nDIMENSION: 200000000\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n1 0 0\n",
+     None, "DIMENSION 200000000 is above the limit of 5000 nodes"),
+    ("TYPE: TSP\nDIMENSION: 200000000\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n1 0 0\n",
+     10**12, "200000000 node lines take at least 1199999999 characters, the file has 81"),
+    # 108 bytes claiming a 20,000 x 20,000 matrix; then 4,000 x 4,000, within the limit.
+    ("DIMENSION: 20000\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\n"
+     "EDGE_WEIGHT_SECTION\n0 1 1 0\nEOF\n", 10**12, "400000000 weights take at least"),
+    ("DIMENSION: 4000\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: UPPER_ROW\n"
+     "EDGE_WEIGHT_SECTION\n1 2 3\nEOF\n", None, "7998000 weights take at least 15995999"),
+    # A Solomon file with 200 million vehicles (one agent object each).
+    ("C101\nVEHICLE\nNUMBER CAPACITY\n200000000 200\nCUSTOMER\n0 40 50 0 0 1236 0\n"
+     "1 45 68 10 912 967 90\n", None, "line 4: the vehicle number 200000000 is above the limit"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize(("text", "max_nodes", "message"), LYING_HEADERS)
+def test_lying_headers_are_refused_before_allocating(
+    text: str, max_nodes: int | None, message: str, tmp_path: Path
+) -> None:
+    """A header claiming more nodes than the limit or the file allows is a FormatError
+    naming the numbers, raised with no more than 100 MB of memory and without a hang."""
+    path = tmp_path / "lying.txt"
+    path.write_text(text)
+    child = run_capped(
+        f"""
+        try:
+            zelk.load_instance({str(path)!r}, max_nodes={max_nodes!r})
+            print("READ")
+        except zelk.io.FormatError as error:
+            print("REFUSED", error)
+        """,
+        timeout=60,
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.startswith(f"REFUSED {path}: "), child.stdout
+    assert message in child.stdout
+
+
+# Numbers that are not finite or too large, in each place a file holds numbers:
+# (format, lines of the file, line number, field named).
+BAD_NUMBERS = [
+    ("tsplib", ["1 0 0", "2 inf 1"], 6, "node 2 x: 'inf' is not a finite number"),
+    ("tsplib", ["1 0 0", "2 1 nan"], 6, "node 2 y: 'nan' is not a finite number"),
+    # 1e300: its square overflows the Euclidean distance.
+    ("tsplib", ["1 0 0", "2 1e300 0"], 6, "node 2 x: '1e300' is beyond the limit of 1e+15"),
+    ("tsplib", ["1.5 0 0", "2 1 1"], 5, "node id: '1.5' is not a whole number"),
+    ("explicit", ["0 1e300", "1 0"], 6, "EDGE_WEIGHT_SECTION: '1e300' is beyond the limit"),
+    ("explicit", ["0 1", "-inf 0"], 7, "EDGE_WEIGHT_SECTION: '-inf' is not a finite number"),
+    ("solomon", ["1 45 68 10 912 967 inf"], 5, "SERVICE TIME: 'inf' is not a finite number"),
+    ("solomon", ["1 45 1e300 10 912 967 90"], 5, "YCOORD.: '1e300' is beyond the limit"),
+    ("solomon", ["1 45 68 10 nan 967 90"], 5, "READY TIME: 'nan' is not a finite number"),
+]
+HEADS = {
+    "tsplib": "TYPE: TSP\nDIMENSION: 2\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n",
+    "explicit": "TYPE: TSP\nDIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+    "EDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_SECTION\n",
+    "solomon": "C101\nNUMBER CAPACITY\n25 200\n0 40 50 0 0 1236 0\n",
+}
+
+
+@pytest.mark.parametrize(("fmt", "lines", "line", "field"), BAD_NUMBERS)
+def test_bad_numbers_name_file_line_and_field(
+    fmt: str, lines: list[str], line: int, field: str, tmp_path: Path
+) -> None:
+    path = tmp_path / "numbers.txt"
+    path.write_text(HEADS[fmt] + "\n".join(lines) + "\n")
+    with pytest.raises(FormatError) as raised:
+        load_instance(path)
+    assert str(raised.value).startswith(f"{path}: line {line}, {field}")
+
+
+def test_files_that_are_not_regular_are_refused_at_once(tmp_path: Path) -> None:
+    """A device, a FIFO without a writer and a folder are refused without reading or
+    waiting, a NUL in the path with ValueError, and a file is read only up to its size."""
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    child = run_capped(
+        f"""
+        for path in ["/dev/zero", {str(fifo)!r}, {str(tmp_path)!r}, {str(DATA / 'ten_nodes.tsp')!r} + "\\0.json"]:
+            try:
+                zelk.load_instance(path)
+                print("READ")
+            except (OSError, ValueError) as error:
+                print(type(error).__name__, error)
+        """,
+        timeout=60,
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.splitlines() == [
+        "OSError [Errno 22] Not a regular file: '/dev/zero'",
+        f"OSError [Errno 22] Not a regular file: '{fifo}'",
+        f"IsADirectoryError [Errno 21] Is a directory: '{tmp_path}'",
+        "ValueError embedded null byte",
+    ]
+
+
+def test_json_that_is_not_utf8_names_the_offset(tmp_path: Path) -> None:
+    """Names that differ only in undecodable bytes must not be read as equal names."""
+    path = tmp_path / "latin.json"
+    path.write_bytes(b'{"agents": [{"type": "\xe9"}, {"type": "\xe8"}]}')
+    with pytest.raises(FormatError, match=f"^{path}: not valid UTF-8: byte 0xe9 at offset 22$"):
+        load_instance(path)

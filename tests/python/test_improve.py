@@ -211,3 +211,101 @@ def test_improve_lifts_the_node_limit() -> None:
         zelk.solve_json_str(dumps(instance), 1.0)
     result = _solve(instance, iteration_limit=20)
     check_solution(instance, result)
+
+
+def test_the_engine_lets_other_threads_run_and_keeps_its_own_budget() -> None:
+    """Threads solving side by side give the sequential answers; while the engine runs,
+    the interpreter lock is free (with Python's forced hand-over switched off, a solve
+    that held it would keep the main thread from ever stopping it); and budgets are per
+    thread."""
+    import threading
+    import time
+
+    texts = [dumps(random_instance(random.Random(seed), 80, 4)) for seed in (8, 9)]
+    sequential = [zelk.solve_json_str(t, 60.0, improve=True, iteration_limit=400) for t in texts]
+    results: list[dict[str, Any]] = [{}, {}]
+
+    def run(k: int) -> None:
+        results[k] = zelk.solve_json_str(texts[k], 60.0, improve=True, iteration_limit=400)
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert [r["routes"] for r in results] == [r["routes"] for r in sequential]
+
+    stop = threading.Event()
+    stopped: dict[str, Any] = {}
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    try:
+        solver = threading.Thread(
+            target=lambda: stopped.update(zelk.solve_json_str(texts[0], 60.0, improve=True, should_stop=stop.is_set))
+        )
+        began = time.perf_counter()
+        solver.start()
+        time.sleep(0.3)
+        stop.set()
+        solver.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert stopped["statistics"]["interrupted"] is True
+    assert time.perf_counter() - began < 30.0
+
+    # Two 1 s solves side by side each use a full second of their own thread's
+    # processor time, so together they cannot end before a second of wall time (on the
+    # shared process clock they would end after half a second on two cores).
+    began = time.perf_counter()
+    threads = [threading.Thread(target=lambda t=t: zelk.solve_json_str(t, 1.0, improve=True)) for t in texts]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert time.perf_counter() - began >= 0.95
+
+
+def test_many_agent_types_fit_in_little_memory_on_the_improvement_path() -> None:
+    """256 nodes and 2,000 agents of distinct types (one with a matrix): the search's
+    graph would hold a cost per type on every arc (3 GB); the engine alone needs MBs."""
+    from checks import run_capped
+
+    run = run_capped(
+        """
+        import json
+        n, m = 256, 2000
+        instance = {
+            "nodes": [{"id": i, "x": i, "y": 0, "z": 0, "type": "TARGET"} for i in range(n)],
+            "agents": [{"id": a, "type": f"t{a}", "start_node": 0, "end_node": 0} for a in range(m)],
+            "costs": {"t0": [[abs(i - j) for j in range(n)] for i in range(n)]},
+            "options": {"objective": "min_max"},
+        }
+        result = zelk.solve_json_str(json.dumps(instance), 0.5, improve=True, iteration_limit=5)
+        print(result["status"], result["statistics"]["max_cost"])
+        """,
+        extra_mb=200,
+    )
+    assert run.stdout.split() == ["success", "510.0"], run.stderr[-2000:]
+
+
+def test_a_target_nobody_may_serve_ends_the_solve_at_once() -> None:
+    """No agent type may serve node 1: the answer is "failed" without spending the
+    budget, and "timeout" is false because nothing ran out."""
+    instance = random_instance(random.Random(2), 6, 2)
+    instance["constraints"][0]["items"][1]["types"] = []
+    result = zelk.solve_json_str(dumps(instance), 600.0, improve=True)
+    assert (result["status"], result["timeout"]) == ("failed", False)
+
+
+def test_solver_object_runs_the_improvement_path(line_problem) -> None:
+    """Solver.solve(improve=True): the best route in get_result, one call per improving
+    solution, and the search's records followed by the engine's best."""
+    problem = line_problem(6)
+    solver = zelk.Solver(problem, problem.options())
+    calls: list[tuple[float, float, float]] = []
+    assert solver.solve(improve=True, iteration_limit=50, on_solution=lambda *a: calls.append(a)) == 1
+    result = solver.get_result()
+    # Out along the line and back: 6 + 6.
+    assert (dict(result.times), sorted(result.paths[0])) == ({0: 12.0}, [0, 0, 1, 2, 3, 4, 5, 6])
+    assert calls and calls[-1][1:] == (12.0, 12.0)
+    assert solver.get_result_process()[-1][1].times == result.times

@@ -229,7 +229,9 @@ def assert_sound_outcome(instance: dict[str, Any], call: Any) -> None:
     routes = result["routes"]
     assert len(routes) == len(instance["agents"])
     if result["status"] == "success":
-        check_solution(instance, result)
+        # The specified search takes a move no matrix gives at cost 9999; the checker
+        # reports it, and everything else must hold.
+        check_solution(instance, result, missing_arcs=True)
         assert result["anytime"], "a success without any recorded solution"
     else:
         assert result["status"] == "failed"

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import math
+import os
 import random
 import signal
 import subprocess
@@ -17,7 +18,7 @@ from typing import Any
 import pytest
 
 import zelk
-from checks import check_solution, random_instance
+from checks import check_solution, random_instance, run_capped
 
 
 def line_instance(xs: list[float], agents: int, **options: Any) -> dict[str, Any]:
@@ -187,6 +188,90 @@ def test_empty_file_is_a_parse_error(tmp_path: Path) -> None:
     path.write_text("")
     with pytest.raises(RuntimeError, match="attempting to parse an empty input"):
         zelk.solve_json_file(str(path))
+
+
+def test_files_that_are_not_regular_are_refused_at_once(tmp_path: Path) -> None:
+    """A device that never ends, a FIFO without a writer and a folder give "Cannot open
+    file: <path>" at once, with little memory and no hang; a NUL in the path is a
+    ValueError, never the file named by the part before it."""
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    real = tmp_path / "line.json"
+    real.write_text(json.dumps(line_instance([0, 1], 1)))
+    child = run_capped(
+        f"""
+        for path in ["/dev/zero", {str(fifo)!r}, {str(tmp_path)!r}, {str(real)!r} + "\\0junk"]:
+            try:
+                print("SOLVED", zelk.solve_json_file(path)["status"])
+            except (RuntimeError, ValueError) as error:
+                print(type(error).__name__, error)
+        """,
+        timeout=60,
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.splitlines() == [
+        "RuntimeError Cannot open file: /dev/zero",
+        f"RuntimeError Cannot open file: {fifo}",
+        f"RuntimeError Cannot open file: {tmp_path}",
+        "ValueError input_path must not contain a NUL character",
+    ]
+
+
+def test_invalid_utf8_is_a_runtime_error_showing_the_byte(tmp_path: Path) -> None:
+    """The parser quotes the bad byte; the message shows it escaped, not a decode error."""
+    path = tmp_path / "latin.json"
+    path.write_bytes(b'{"nodes": [], "agents": [], "name": "caf\xe9"}')
+    with pytest.raises(RuntimeError, match="ill-formed UTF-8 byte") as raised:
+        zelk.solve_json_file(str(path))
+    assert "last read: '\"caf\\xe9" in str(raised.value)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        # A 2 MB instance text with time_limit given as a string.
+        lambda: zelk.solve_json_str("x" * 2_000_000, "fast"),
+        lambda: zelk.solve_json_file("x" * 2_000_000, [1.0] * 500_000),
+    ],
+)
+def test_argument_errors_show_only_a_prefix_of_long_arguments(call: Any) -> None:
+    with pytest.raises(TypeError, match="incompatible function arguments") as raised:
+        call()
+    assert len(str(raised.value)) < 1000
+    assert "characters in all" in str(raised.value)
+
+
+# An agent leaves its depot when the depot's window opens; the line is 0 --1-- 1.
+# (depot window, target window, status, cost)
+START_WINDOWS = [
+    # Leaves at 10, reaches the target at 11 (window [0, 15]) and is back at 12.
+    ((10, 100), (0, 15), "success", 12.0),
+    # Leaving at 10, the target (window [0, 5]) is reached at 11: too late for it.
+    ((10, 100), (0, 5), "failed", 0.0),
+    # The depot's window closes at 11.5, before the agent is back at 12.
+    ((10, 11.5), (0, 15), "failed", 0.0),
+]
+
+
+@pytest.mark.parametrize(("depot", "target", "status", "cost"), START_WINDOWS)
+def test_agents_wait_at_the_start_for_its_window(
+    depot: tuple[float, float], target: tuple[float, float], status: str, cost: float
+) -> None:
+    instance = line_instance([0, 1], 1)
+    instance["constraints"].append(
+        {
+            "kind": "timewindow",
+            "items": [
+                {"node": 0, "start": depot[0], "end": depot[1]},
+                {"node": 1, "start": target[0], "end": target[1]},
+            ],
+        }
+    )
+    result = zelk.solve_json_str(json.dumps(instance))
+    assert result["status"] == status
+    if status == "success":
+        assert result["routes"][0]["cost"] == pytest.approx(cost)
+        check_solution(instance, result)
 
 
 @pytest.mark.parametrize(

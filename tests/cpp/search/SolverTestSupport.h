@@ -34,7 +34,6 @@ public:
     using Solver::InsertFocal;
     using Solver::objective_;
     using Solver::open_list_;
-    using Solver::parents_;
     using Solver::pool_;
     using Solver::pool_capacity_;
     using Solver::pool_growth_step_;

@@ -1,0 +1,360 @@
+"""Checking JSON instances before they reach the core, with a JSON Schema and the rules a
+schema cannot state.
+
+The schema ships with the package (``instance.schema.json``, also in the docs) and is
+checked with the ``jsonschema`` library. Every problem names its place in the document,
+as ``nodes[3].x: 'a' is not of type 'number'``. Beyond the schema, zelk checks that node
+and agent ids are unique, that every node id an agent or constraint names exists, that
+cost matrices have one row and one column per node and hold finite costs >= 0, and that
+time windows do not close before they open.
+
+Where the intent is plain, :func:`prepare_instance` is kinder than the core's own
+reader: a node without ``"z"`` lies at z = 0, and an agent type without a cost matrix
+travels at the exact Euclidean distance between node coordinates (with a warning).
+Unknown keys are ignored, as the core ignores them, with a warning naming them. A node
+without an assignment item is given one that allows every agent type, which is what the
+core does with it, without the core's warning per node.
+"""
+
+from __future__ import annotations
+
+import difflib
+import functools
+import json
+import math
+import re
+import warnings
+from collections.abc import Iterable, Mapping, Sequence
+from importlib import resources
+from typing import Any
+
+from zelk.formats import FormatError
+
+__all__ = [
+    "InstanceError",
+    "InstanceWarning",
+    "instance_schema",
+    "instance_problems",
+    "check_instance",
+    "prepare_instance",
+]
+
+#: At most this many problems are listed in one error.
+MAX_PROBLEMS = 20
+
+# Keys the core reads, per kind of object; anything else draws a warning.
+_KNOWN_KEYS = {
+    "": {"name", "nodes", "agents", "costs", "constraints", "options"},
+    "nodes[]": {"id", "x", "y", "z", "type", "demand"},
+    "agents[]": {"id", "type", "start_node", "end_node", "capacity", "max_length"},
+    "options": {"return_to_end", "objective", "time_limit"},
+    "constraints[]": {"kind", "items", "precedence"},
+    "constraints[].items[]": {"node", "types", "start", "end"},
+    "constraints[].precedence[]": {"before", "after", "type"},
+}
+
+
+class InstanceError(FormatError):
+    """A JSON instance that is not valid; ``problems`` lists each fault with its place
+    (the message shows the first few, one per line)."""
+
+    def __init__(self, problems: Sequence[str], source: str | None = None) -> None:
+        self.problems = list(problems)
+        shown = self.problems[:MAX_PROBLEMS]
+        more = len(self.problems) - len(shown)
+        text = "\n".join(shown) + (f"\n... and {more} more" if more > 0 else "")
+        super().__init__(f"{source}: {text}" if source else text)
+
+
+class InstanceWarning(UserWarning):
+    """Something in a JSON instance zelk reads in a way worth knowing: an unknown key,
+    a missing cost matrix replaced by distances."""
+
+
+@functools.cache
+def instance_schema() -> dict[str, Any]:
+    """The JSON Schema of instances (draft 2020-12), as shipped in the package."""
+    text = resources.files("zelk").joinpath("instance.schema.json").read_text("utf-8")
+    return json.loads(text)
+
+
+@functools.cache
+def _validator() -> Any:
+    import jsonschema
+
+    schema = instance_schema()
+    cls = jsonschema.validators.validator_for(schema)
+    cls.check_schema(schema)
+    return cls(schema)
+
+
+# --------------------------------------------------------------------------- places
+
+
+def place(path: Iterable[Any]) -> str:
+    """``nodes[3].x`` for the path ``("nodes", 3, "x")``; an awkward key is quoted."""
+    text = ""
+    for part in path:
+        if isinstance(part, int):
+            text += f"[{part}]"
+        elif re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", str(part)):
+            text += f".{part}" if text else str(part)
+        else:
+            text += f"[{json.dumps(str(part))}]"
+    return text or "the instance"
+
+
+def _suggestion(value: Any, choices: Sequence[Any]) -> str:
+    if not isinstance(value, str):
+        return ""
+    squeeze = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())  # noqa: E731
+    for choice in choices:
+        if squeeze(choice) == squeeze(value):
+            return f" (did you mean {choice!r}?)"
+    close = difflib.get_close_matches(value, [str(c) for c in choices], n=1)
+    return f" (did you mean {close[0]!r}?)" if close else ""
+
+
+def _message(error: Any) -> str:
+    where = place(error.absolute_path)
+    if error.validator == "enum":
+        choices = error.validator_value
+        listed = ", ".join(repr(c) for c in choices)
+        return (
+            f"{where}: {error.instance!r} is not one of {listed}"
+            f"{_suggestion(error.instance, choices)}"
+        )
+    if error.validator == "minItems" and error.instance == []:
+        return f"{where}: is empty; an instance needs at least one"
+    return f"{where}: {error.message}"
+
+
+# --------------------------------------------------------------------------- checks
+
+
+def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
+    # Matrices are checked by hand below: far faster than the schema validator on a
+    # large instance, and their errors can name type, entry and sizes.
+    costs = instance.get("costs")
+    if isinstance(costs, Mapping):
+        return {**instance, "costs": {name: [] for name in costs}}
+    if isinstance(costs, list):
+        return {**instance, "costs": [[] for _ in costs]}
+    return dict(instance)
+
+
+def _matrix_problems(name: str, where: str, matrix: Any, n: int) -> list[str]:
+    if not isinstance(matrix, list):
+        return [f"{where}: the matrix of type {name!r} is not an array of rows"]
+    problems: list[str] = []
+    if len(matrix) != n:
+        problems.append(
+            f"{where}: the matrix of type {name!r} has {len(matrix)} rows for {n} nodes "
+            f"(it must be {n} x {n})"
+        )
+    for i, row in enumerate(matrix):
+        if not isinstance(row, list):
+            problems.append(f"{where}[{i}]: row {i} of type {name!r} is not an array")
+            continue
+        if len(row) != n:
+            problems.append(
+                f"{where}[{i}]: row {i} of type {name!r} has {len(row)} entries for {n} "
+                f"nodes (it must be {n} x {n})"
+            )
+        for j, cost in enumerate(row):
+            if isinstance(cost, bool) or not isinstance(cost, (int, float)):
+                problems.append(f"{where}[{i}][{j}]: {cost!r} is not a number")
+            elif not math.isfinite(cost):
+                problems.append(f"{where}[{i}][{j}]: {cost} is not a finite cost")
+            elif cost < 0:
+                problems.append(
+                    f"{where}[{i}][{j}]: the cost {cost:g} of type {name!r} from vertex {i} "
+                    f"to vertex {j} is negative; travel costs must be >= 0"
+                )
+            if len(problems) > MAX_PROBLEMS:
+                return problems
+    return problems
+
+
+def _cost_items(costs: Any) -> list[tuple[str, str, Any]]:
+    """(type name, place, matrix) per matrix of ``costs``."""
+    if isinstance(costs, Mapping):
+        return [(str(k), place(["costs", k]), m) for k, m in costs.items()]
+    if isinstance(costs, list):
+        return [(str(k), place(["costs", k]), m) for k, m in enumerate(costs)]
+    return []
+
+
+def _finite(value: Any) -> bool:
+    return not isinstance(value, float) or math.isfinite(value)
+
+
+def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
+    problems: list[str] = []
+    nodes = instance["nodes"]
+    agents = instance["agents"]
+    first_node: dict[int, int] = {}
+    for v, node in enumerate(nodes):
+        node_id = int(node["id"])
+        if node_id in first_node:
+            problems.append(
+                f"nodes[{v}]: id {node_id} repeats the id of nodes[{first_node[node_id]}]; "
+                "node ids must be unique"
+            )
+        first_node.setdefault(node_id, v)
+        for key in ("x", "y", "z", "demand"):
+            if not _finite(node.get(key, 0.0)):
+                problems.append(f"nodes[{v}].{key}: {node[key]} is not a finite number")
+    first_agent: dict[int, int] = {}
+    for k, agent in enumerate(agents):
+        agent_id = int(agent["id"])
+        if agent_id in first_agent:
+            problems.append(
+                f"agents[{k}]: id {agent_id} repeats the id of agents[{first_agent[agent_id]}]; "
+                "agent ids must be unique (each agent has a route of its own)"
+            )
+        first_agent.setdefault(agent_id, k)
+        for key in ("start_node", "end_node"):
+            if int(agent[key]) not in first_node:
+                problems.append(f"agents[{k}].{key}: {agent[key]} is not the id of a node")
+    types = {str(agent["type"]) for agent in agents}
+    for name, where, matrix in _cost_items(instance.get("costs")):
+        if name not in types:
+            problems.append(
+                f"{where}: no agent has the type {name!r} "
+                f"(the agents' types: {', '.join(map(repr, sorted(types)))})"
+            )
+        problems.extend(_matrix_problems(name, where, matrix, len(nodes)))
+    for c, constraint in enumerate(instance.get("constraints") or []):
+        key = "precedence" if constraint["kind"] == "sequence" else "items"
+        for i, item in enumerate(constraint.get(key) or []):
+            where = f"constraints[{c}].{key}[{i}]"
+            for field in ("node", "before", "after"):
+                if field in item and int(item[field]) not in first_node:
+                    problems.append(f"{where}.{field}: {item[field]} is not the id of a node")
+            if constraint["kind"] == "timewindow":
+                start, end = item["start"], item["end"]
+                if not (_finite(start) and _finite(end)):
+                    problems.append(f"{where}: the window [{start}, {end}] is not finite")
+                elif end < start:
+                    problems.append(
+                        f"{where}: the window of node {item['node']} closes at {end:g}, "
+                        f"before it opens at {start:g}"
+                    )
+    limit = (instance.get("options") or {}).get("time_limit", 60)
+    if not _finite(limit):
+        problems.append(f"options.time_limit: {limit} is not a finite number")
+    return problems
+
+
+def instance_problems(instance: Any) -> list[str]:
+    """Every problem of ``instance`` as a JSON instance, each naming its place; empty
+    when it is valid."""
+    if not isinstance(instance, Mapping):
+        return [f"the instance: a JSON instance is an object, not {type(instance).__name__}"]
+    errors = sorted(
+        _validator().iter_errors(_skeleton(instance)),
+        key=lambda e: [str(p) for p in e.absolute_path],
+    )
+    problems = [_message(error) for error in errors]
+    if problems:
+        # The rules below read what the schema guarantees.
+        return problems
+    return _semantic_problems(instance)
+
+
+def check_instance(instance: Any, *, source: str | None = None) -> None:
+    """Raises :class:`InstanceError` listing the problems of ``instance``, if any;
+    ``source`` (a file name) starts the message."""
+    problems = instance_problems(instance)
+    if problems:
+        raise InstanceError(problems, source)
+
+
+# --------------------------------------------------------------------------- defaults
+
+
+def _unknown_keys(instance: Mapping[str, Any]) -> dict[str, int]:
+    """Unknown key patterns (``nodes[].colour``) and how often each occurs."""
+    found: dict[str, int] = {}
+
+    def visit(obj: Any, kind: str) -> None:
+        if not isinstance(obj, Mapping):
+            return
+        for key in obj:
+            if key not in _KNOWN_KEYS[kind]:
+                pattern = f"{kind}.{key}" if kind else str(key)
+                found[pattern] = found.get(pattern, 0) + 1
+
+    visit(instance, "")
+    visit(instance.get("options"), "options")
+    for kind in ("nodes", "agents"):
+        for item in instance.get(kind) or []:
+            visit(item, f"{kind}[]")
+    for constraint in instance.get("constraints") or []:
+        visit(constraint, "constraints[]")
+        for key in ("items", "precedence"):
+            for item in constraint.get(key) or []:
+                visit(item, f"constraints[].{key}[]")
+    return found
+
+
+def _warn(message: str, stacklevel: int) -> None:
+    warnings.warn(message, InstanceWarning, stacklevel=stacklevel + 1)
+
+
+def prepare_instance(
+    instance: Any, *, source: str | None = None, stacklevel: int = 2
+) -> dict[str, Any]:
+    """The instance as the core should read it: checked, then with the kinder defaults
+    filled in. ``instance`` itself is not changed.
+
+    Raises
+    ------
+    InstanceError
+        When the instance is not valid (a ValueError; the message names each place).
+    """
+    check_instance(instance, source=source)
+    prefix = f"{source}: " if source else ""
+    for pattern, count in _unknown_keys(instance).items():
+        times = f" ({count} times)" if count > 1 else ""
+        _warn(f"{prefix}unknown key {pattern}{times} is ignored", stacklevel + 1)
+    prepared = dict(instance)
+    nodes = instance["nodes"]
+    if any("z" not in node for node in nodes):
+        prepared["nodes"] = [node if "z" in node else {**node, "z": 0.0} for node in nodes]
+    costs = instance.get("costs")
+    named = {name for name, _, _ in _cost_items(costs)}
+    missing = sorted({str(a["type"]) for a in instance["agents"]} - named)
+    if missing:
+        points = [
+            (float(n["x"]), float(n["y"]), float(n.get("z", 0.0))) for n in prepared["nodes"]
+        ]
+        distances = [[math.dist(p, q) for q in points] for p in points]
+        if isinstance(costs, list):
+            # An array of matrices names its types by index; a name needs the object form.
+            costs = {str(k): m for k, m in enumerate(costs)}
+        prepared["costs"] = {**(costs or {}), **{name: distances for name in missing}}
+        for name in missing:
+            _warn(
+                f"{prefix}agent type {name!r} has no cost matrix: it travels at the exact "
+                "Euclidean distance between node coordinates",
+                stacklevel + 1,
+            )
+    # The core allows every type on a node without an assignment item, with a warning
+    # per node; saying so in the instance keeps the warnings out.
+    assigned = {
+        int(item["node"])
+        for constraint in instance.get("constraints") or []
+        if constraint["kind"] == "assignment"
+        for item in constraint["items"]
+    }
+    open_nodes = [int(n["id"]) for n in nodes if int(n["id"]) not in assigned]
+    if open_nodes:
+        every_type = sorted({str(a["type"]) for a in instance["agents"]})
+        items = [{"node": node_id, "types": every_type} for node_id in open_nodes]
+        prepared["constraints"] = [
+            *(instance.get("constraints") or []),
+            {"kind": "assignment", "items": items},
+        ]
+    return prepared

@@ -1,0 +1,427 @@
+"""The outcome of :func:`zelk.solve`: a :class:`Solution` with routes, schedules and
+statistics.
+
+Every record here is a frozen dataclass, so a Solution can be shared between threads,
+kept in a set or compared. :meth:`Solution.to_dict` gives the result dictionary of
+:func:`zelk.solve_json_str` (every key it has, with the same meaning and values) plus
+the keys only the Solution knows; :meth:`Solution.from_dict` reads either back.
+
+Schedules are computed here from the instance, by the rules the solver applies: a
+route's clock starts at 0 at its start node; each move adds its cost from the agent
+type's matrix (the closing move of an open route is free); a node with a time window
+is served no earlier than the window opens, so an early arrival waits. The model has
+no service durations (a Solomon file's service time is part of the move out of the
+customer), so service starts and the agent departs at the same moment.
+"""
+
+from __future__ import annotations
+
+import json
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, field
+from typing import Any, Literal
+
+__all__ = ["AnytimeEntry", "Route", "Solution", "Statistics", "Stop", "schedule"]
+
+#: The cost of a move for which the agent's type has no matrix entry.
+NO_ARC = 9999.0
+
+Status = Literal["solved", "no_solution", "interrupted", "optimal", "error"]
+STATUSES = ("solved", "no_solution", "interrupted", "optimal", "error")
+
+
+@dataclass(frozen=True)
+class Stop:
+    """One visit of a route: times on the agent's clock, which starts at 0."""
+
+    node: int  #: node id
+    arrival: float  #: when the agent reaches the node
+    waiting: float  #: time spent waiting for the node's window to open
+    start: float  #: start of service: arrival + waiting
+    departure: float  #: when the agent leaves (the model has no service durations)
+
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            "node": self.node,
+            "arrival": self.arrival,
+            "waiting": self.waiting,
+            "start": self.start,
+            "departure": self.departure,
+        }
+
+
+@dataclass(frozen=True)
+class Route:
+    """One agent's route."""
+
+    agent_id: int
+    agent_type: str
+    path: tuple[int, ...]  #: vertices (positions in the instance's node list)
+    nodes: tuple[int, ...]  #: the same stops as node ids
+    cost: float  #: the route's duration, waiting included
+    #: False when the closing move to the end node is free (``return_to_end`` off):
+    #: the agent's work ends at the last node before it.
+    returns: bool = True
+    #: One stop per entry of ``path``; empty when the schedule is unknown (a solve of a
+    #: :class:`~zelk.Problem`, whose matrices Python cannot read back).
+    stops: tuple[Stop, ...] = ()
+
+    @property
+    def visits(self) -> tuple[int, ...]:
+        """The node ids the agent travels through, without the free closing move of an
+        open route."""
+        if not self.returns and len(self.nodes) > 1:
+            return self.nodes[:-1]
+        return self.nodes
+
+
+@dataclass(frozen=True)
+class AnytimeEntry:
+    """An improving solution found during the solve."""
+
+    time: float  #: processor seconds since the solve started
+    max_cost: float
+    sum_cost: float
+    phase: str | None = None  #: "search", "construct" or "improve"; None if not reported
+
+
+@dataclass(frozen=True)
+class Statistics:
+    """Counters and times of a solve."""
+
+    solve_time: float  #: wall-clock seconds of the solve
+    max_cost: float
+    sum_cost: float
+    n_generated: int
+    n_expanded: int
+    last_update_time: float  #: processor seconds at which the best solution was found
+    first_solution_time: float | None = None  #: processor seconds to the first solution
+    best_phase: str | None = None  #: the phase that found the best solution
+    improve_iterations: int = 0
+    interrupted: bool = False  #: stopped early by Ctrl-C or a stop check
+    #: Any further statistics the core reported, by their keys.
+    extra: Mapping[str, Any] = field(default_factory=dict)
+
+    @property
+    def best_solution_time(self) -> float:
+        """Processor seconds to the best solution (``last_update_time``)."""
+        return self.last_update_time
+
+
+_SPEC_STATISTICS = ("solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded",
+                    "last_update_time")  # fmt: skip
+_OWN_STATISTICS = ("first_solution_time", "best_phase", "improve_iterations", "interrupted")
+
+
+@dataclass(frozen=True)
+class Solution:
+    """What :func:`zelk.solve` found.
+
+    ``status`` is ``"solved"`` (a solution, found within the budget or when the search
+    ended), ``"no_solution"``, ``"interrupted"`` (stopped by Ctrl-C or a stop check;
+    the routes are the best found so far, possibly none), ``"optimal"`` (proven: the
+    value meets ``lower_bound``) or ``"error"`` (the solve failed, in
+    :func:`zelk.solve_many`: ``error`` says why, and there are no routes). ``objective``
+    is ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
+    ``lower_bound`` is a bound on the optimum from arc costs and windows
+    (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
+    whose matrices Python cannot read back.
+    """
+
+    status: Status
+    objective: str
+    objective_value: float | None  #: None when there is no solution
+    max_cost: float
+    sum_cost: float
+    timeout: bool  #: the budget ended the solve
+    routes: tuple[Route, ...]
+    anytime: tuple[AnytimeEntry, ...]
+    statistics: Statistics
+    lower_bound: float | None = None
+    error: str | None = None  #: why the solve failed (status "error"); else None
+
+    @property
+    def found(self) -> bool:
+        """Whether the Solution holds a solution (any route with a path)."""
+        return any(route.path for route in self.routes)
+
+    # ----------------------------------------------------------------- dictionaries
+
+    def to_dict(self) -> dict[str, Any]:
+        """The result dictionary of :func:`zelk.solve_json_str`, extended.
+
+        The keys ``status`` ("success"/"failed"), ``timeout``, ``routes`` (``agent_id``,
+        ``path``, ``cost``), ``statistics`` and ``anytime`` come first, with the
+        specified meaning; then route keys ``agent_type``, ``nodes``, ``returns`` and
+        ``stops``, statistics ``first_solution_time``, ``best_phase``,
+        ``improve_iterations``, ``interrupted`` (and whatever else the core reported),
+        anytime ``phase`` where known, and the top-level ``outcome`` (the Solution's
+        ``status``), ``objective``, ``objective_value`` and ``lower_bound``; and
+        ``error`` when the solve failed.
+        """
+        stats = self.statistics
+        statistics: dict[str, Any] = {key: getattr(stats, key) for key in _SPEC_STATISTICS}
+        statistics.update({key: getattr(stats, key) for key in _OWN_STATISTICS})
+        statistics.update({k: v for k, v in stats.extra.items() if k not in statistics})
+        anytime = []
+        for entry in self.anytime:
+            item: dict[str, Any] = {
+                "time": entry.time,
+                "max_cost": entry.max_cost,
+                "sum_cost": entry.sum_cost,
+            }
+            if entry.phase is not None:
+                item["phase"] = entry.phase
+            anytime.append(item)
+        data: dict[str, Any] = {
+            "status": "success" if self.found else "failed",
+            "timeout": self.timeout,
+            "routes": [
+                {
+                    "agent_id": route.agent_id,
+                    "path": list(route.path),
+                    "cost": route.cost,
+                    "agent_type": route.agent_type,
+                    "nodes": list(route.nodes),
+                    "returns": route.returns,
+                    "stops": [stop.to_dict() for stop in route.stops],
+                }
+                for route in self.routes
+            ],
+            "statistics": statistics,
+            "anytime": anytime,
+            "outcome": self.status,
+            "objective": self.objective,
+            "objective_value": self.objective_value,
+            "lower_bound": self.lower_bound,
+        }
+        if self.error is not None:
+            data["error"] = self.error
+        return data
+
+    def to_json(self, *, indent: int | None = None) -> str:
+        """:meth:`to_dict` as JSON text."""
+        return json.dumps(self.to_dict(), indent=indent, allow_nan=False)
+
+    @classmethod
+    def from_dict(
+        cls, data: Mapping[str, Any], instance: Mapping[str, Any] | None = None
+    ) -> Solution:
+        """A Solution from :meth:`to_dict`'s dictionary, or from the result dictionary of
+        :func:`zelk.solve_json_str` together with its ``instance`` (needed then for node
+        ids, agent types and schedules).
+
+        Raises
+        ------
+        ValueError
+            When ``data`` is neither, or names agents the instance does not have.
+        """
+        if "outcome" in data:
+            return _from_full_dict(data)
+        if instance is None:
+            raise ValueError(
+                "a result dictionary of solve_json_str needs its instance: "
+                "Solution.from_dict(result, instance)"
+            )
+        return from_result(data, instance)
+
+
+# --------------------------------------------------------------------------- building
+
+
+def objective_of(instance: Mapping[str, Any]) -> str:
+    """``"min_max"`` or ``"min_sum"``, as the core reads the instance's options."""
+    options = instance.get("options") or {}
+    return "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum"
+
+
+def _windows(instance: Mapping[str, Any]) -> dict[int, tuple[float, float]]:
+    windows: dict[int, tuple[float, float]] = {}
+    for constraint in instance.get("constraints") or []:
+        if constraint.get("kind") == "timewindow":
+            for item in constraint.get("items") or []:
+                windows[int(item["node"])] = (float(item["start"]), float(item["end"]))
+    return windows
+
+
+def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[float]]:
+    costs = instance.get("costs") or {}
+    if isinstance(costs, list):
+        costs = {str(k): m for k, m in enumerate(costs)}
+    return costs.get(agent_type) or []
+
+
+def schedule(
+    instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
+) -> tuple[Stop, ...]:
+    """The stops of ``agent`` travelling ``path`` (vertices) in ``instance``: arrival,
+    waiting, start of service and departure at each, on the agent's clock.
+
+    A move the instance gives no cost for counts as 9999, as in the solver. A window
+    that closes before the arrival is not checked here (:func:`zelk.check_solution`
+    does that); the stop keeps its late arrival and no waiting.
+    """
+    nodes = instance["nodes"]
+    ids = {int(node["id"]): v for v, node in enumerate(nodes)}
+    windows = _windows(instance)
+    matrix = _matrix(instance, str(agent["type"]))
+    options = instance.get("options") or {}
+    returns = bool(options.get("return_to_end", True))
+    ends = {ids.get(int(agent["start_node"])), ids.get(int(agent["end_node"]))}
+    stops: list[Stop] = []
+    clock = 0.0
+    for k, v in enumerate(path):
+        arrival = clock
+        if k > 0:
+            u = path[k - 1]
+            # The closing move of an agent that does not return is free.
+            if u != v and not (not returns and v in ends):
+                row = matrix[u] if u < len(matrix) else []
+                arrival += float(row[v]) if v < len(row) else NO_ARC
+        node_id = int(nodes[v]["id"])
+        start = arrival
+        if node_id in windows:
+            start = max(arrival, windows[node_id][0])
+        stops.append(Stop(node_id, arrival, start - arrival, start, start))
+        clock = start
+    return tuple(stops)
+
+
+def _anytime(entries: Sequence[Mapping[str, Any]]) -> tuple[AnytimeEntry, ...]:
+    return tuple(
+        AnytimeEntry(
+            float(e["time"]), float(e["max_cost"]), float(e["sum_cost"]), e.get("phase")
+        )
+        for e in entries
+    )
+
+
+def _statistics(
+    stats: Mapping[str, Any], anytime: tuple[AnytimeEntry, ...], interrupted: bool | None
+) -> Statistics:
+    first = stats.get("first_solution_time")
+    if first is None and anytime:
+        first = anytime[0].time
+    best_phase = stats.get("best_phase")
+    if best_phase is None and anytime and anytime[-1].phase is not None:
+        best_phase = anytime[-1].phase
+    known = set(_SPEC_STATISTICS) | set(_OWN_STATISTICS)
+    return Statistics(
+        solve_time=float(stats.get("solve_time", 0.0)),
+        max_cost=float(stats.get("max_cost", 0.0)),
+        sum_cost=float(stats.get("sum_cost", 0.0)),
+        n_generated=int(stats.get("n_generated", 0)),
+        n_expanded=int(stats.get("n_expanded", 0)),
+        last_update_time=float(stats.get("last_update_time", 0.0)),
+        first_solution_time=None if first is None else float(first),
+        best_phase=best_phase,
+        improve_iterations=int(stats.get("improve_iterations", 0)),
+        interrupted=bool(stats.get("interrupted", False)) if interrupted is None else interrupted,
+        extra={k: v for k, v in stats.items() if k not in known},
+    )
+
+
+def _status(found: bool, interrupted: bool) -> Status:
+    if interrupted:
+        return "interrupted"
+    return "solved" if found else "no_solution"
+
+
+def from_result(
+    result: Mapping[str, Any],
+    instance: Mapping[str, Any],
+    *,
+    interrupted: bool | None = None,
+    timeout: bool | None = None,
+) -> Solution:
+    """The Solution of a result dictionary of :func:`zelk.solve_json_str` on
+    ``instance``. ``interrupted`` and ``timeout`` override what the result says (a stop
+    check that ended the solve at a wall-clock budget is a time-out, not an interrupt).
+    """
+    agents = instance["agents"]
+    routes_in = result.get("routes", [])
+    if len(routes_in) != len(agents):
+        raise ValueError(
+            f"the result has {len(routes_in)} routes, the instance {len(agents)} agents"
+        )
+    nodes = instance["nodes"]
+    returns = bool((instance.get("options") or {}).get("return_to_end", True))
+    # Agents that share an id share one type, the last one's, as in the solver.
+    type_of = {int(agent["id"]): agent["type"] for agent in agents}
+    routes = []
+    for agent, route in zip(agents, routes_in):
+        agent = {**agent, "type": type_of[int(agent["id"])]}
+        path = tuple(int(v) for v in route["path"])
+        if any(not 0 <= v < len(nodes) for v in path):
+            raise ValueError(f"agent {route['agent_id']}: path {list(path)} leaves the instance")
+        routes.append(
+            Route(
+                agent_id=int(route["agent_id"]),
+                agent_type=str(agent["type"]),
+                path=path,
+                nodes=tuple(int(nodes[v]["id"]) for v in path),
+                cost=float(route["cost"]),
+                returns=returns,
+                stops=schedule(instance, agent, path) if path else (),
+            )
+        )
+    return _assemble(result, tuple(routes), objective_of(instance), interrupted, timeout)
+
+
+def _assemble(
+    result: Mapping[str, Any],
+    routes: tuple[Route, ...],
+    objective: str,
+    interrupted: bool | None,
+    timeout: bool | None,
+) -> Solution:
+    anytime = _anytime(result.get("anytime", []))
+    statistics = _statistics(result.get("statistics", {}), anytime, interrupted)
+    found = result.get("status") == "success"
+    max_cost = statistics.max_cost
+    sum_cost = statistics.sum_cost
+    return Solution(
+        status=_status(found, statistics.interrupted),
+        objective=objective,
+        objective_value=(max_cost if objective == "min_max" else sum_cost) if found else None,
+        max_cost=max_cost,
+        sum_cost=sum_cost,
+        timeout=bool(result.get("timeout", False)) if timeout is None else timeout,
+        routes=routes,
+        anytime=anytime,
+        statistics=statistics,
+    )
+
+
+def _from_full_dict(data: Mapping[str, Any]) -> Solution:
+    status = data["outcome"]
+    if status not in STATUSES:
+        raise ValueError(f"outcome must be one of {', '.join(STATUSES)} (got {status!r})")
+    routes = tuple(
+        Route(
+            agent_id=int(r["agent_id"]),
+            agent_type=str(r["agent_type"]),
+            path=tuple(int(v) for v in r["path"]),
+            nodes=tuple(int(v) for v in r["nodes"]),
+            cost=float(r["cost"]),
+            returns=bool(r.get("returns", True)),
+            stops=tuple(Stop(**stop) for stop in r.get("stops", [])),
+        )
+        for r in data["routes"]
+    )
+    solution = _assemble(data, routes, str(data["objective"]), None, None)
+    bound = data.get("lower_bound")
+    value = data.get("objective_value", solution.objective_value)
+    return Solution(
+        status=status,
+        objective=solution.objective,
+        objective_value=None if value is None else float(value),
+        max_cost=solution.max_cost,
+        sum_cost=solution.sum_cost,
+        timeout=solution.timeout,
+        routes=routes,
+        anytime=solution.anytime,
+        statistics=solution.statistics,
+        lower_bound=None if bound is None else float(bound),
+        error=None if data.get("error") is None else str(data["error"]),
+    )

@@ -1,0 +1,492 @@
+""":func:`solve`, the one call for solving an instance, and what it runs around the core:
+output kept quiet, Ctrl-C turned into "stop with the best solution", wall-clock budgets.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import ctypes
+import dataclasses
+import json
+import math
+import os
+import sys
+import tempfile
+import threading
+import time
+import warnings
+from collections.abc import Callable, Iterator, Mapping
+from pathlib import Path
+from typing import Any
+
+import _zelk_core
+from _zelk_core import ObjectiveType, Options, Problem, Solver
+
+from zelk.schema import prepare_instance
+from zelk.bounds import lower_bound
+from zelk.interrupt import StopFlag, running, stop_on_interrupt
+from zelk.solution import Route, Solution, from_result
+
+__all__ = ["quiet_output", "solve"]
+
+OnSolution = Callable[[float, float, float], object]
+
+#: The budget when neither the call nor the instance gives one, in seconds.
+DEFAULT_TIME_LIMIT = 60.0
+
+_OBJECTIVES = {"min_max": "min_max", "min-max": "min_max", "min_sum": "min_sum",
+               "min-sum": "min_sum"}  # fmt: skip
+_CLOCKS = ("process", "wall")
+# Route costs are sums of doubles: a value this close to the bound meets it.
+_BOUND_TOLERANCE = 1e-9
+# A processor-time budget that never ends first, for the specified search run on a
+# wall-clock budget that the stop check enforces.
+_NO_BUDGET = 1e9
+
+
+# --------------------------------------------------------------------------- quiet
+
+
+def _flush_c_streams() -> None:
+    # The core writes through the C library's streams; what it left in their buffers
+    # must reach the descriptor it was meant for before that descriptor moves.
+    try:
+        ctypes.CDLL(None).fflush(None)
+    except (OSError, AttributeError):  # pragma: no cover - no C library to call
+        pass
+
+
+_quiet_lock = threading.Lock()
+_quiet_depth = 0
+_quiet_saved: dict[int, int | None] = {}
+_quiet_capture: Any = None
+_quiet_streams: dict[str, tuple[Any, Any]] = {}  # name -> (original, replacement)
+
+#: Lines of the core worth passing on as Python warnings when its output is kept quiet.
+_WARNING_PREFIXES = ("[warning] ",)
+_MAX_WARNINGS = 20
+
+
+def _forward_warnings(text: str) -> None:
+    seen: set[str] = set()
+    for line in text.splitlines():
+        line = line.strip()
+        important = line.startswith(_WARNING_PREFIXES) or "memory limit" in line
+        if important and line not in seen and len(seen) < _MAX_WARNINGS:
+            seen.add(line)
+            warnings.warn(f"zelk core: {line}", RuntimeWarning, stacklevel=4)
+
+
+def _reroute_python_streams() -> None:
+    # Python's own streams keep reaching the terminal through the saved descriptors.
+    for name, fd in (("stdout", 1), ("stderr", 2)):
+        stream = getattr(sys, name)
+        saved = _quiet_saved.get(fd)
+        if stream is None or saved is None:
+            continue
+        try:
+            if stream.fileno() != fd:
+                continue
+            replacement = open(  # noqa: SIM115 - closed in _restore_python_streams
+                saved, "w", buffering=1, encoding=stream.encoding, errors=stream.errors,
+                closefd=False,
+            )  # fmt: skip
+        except (AttributeError, OSError, ValueError):  # not a file of its own
+            continue
+        _quiet_streams[name] = (stream, replacement)
+        setattr(sys, name, replacement)
+
+
+def _restore_python_streams() -> None:
+    for name, (original, replacement) in _quiet_streams.items():
+        with contextlib.suppress(OSError, ValueError):
+            replacement.flush()
+        # A stream someone else put in place meanwhile stays.
+        if getattr(sys, name) is replacement:
+            setattr(sys, name, original)
+        replacement.close()
+    _quiet_streams.clear()
+
+
+@contextlib.contextmanager
+def quiet_output() -> Iterator[None]:
+    """Keeps what the core prints (on file descriptors 1 and 2) off the caller's stdout
+    and stderr while the block runs; its "[warning] " lines and any line about the
+    memory limit come back afterwards as :class:`RuntimeWarning`.
+
+    The descriptors belong to the whole process, so concurrent blocks share one
+    redirection, restored when the last one ends. Meanwhile ``sys.stdout`` and
+    ``sys.stderr`` (when they write to those descriptors) write to the real ones, so
+    Python code in other threads still prints; only other writers of descriptors 1 and
+    2 are held back with the core.
+    """
+    global _quiet_depth, _quiet_capture
+    with _quiet_lock:
+        if _quiet_depth == 0:
+            for stream in (sys.stdout, sys.stderr):
+                with contextlib.suppress(Exception):
+                    stream.flush()
+            _flush_c_streams()
+            _quiet_capture = tempfile.TemporaryFile()
+            for fd in (1, 2):
+                try:
+                    _quiet_saved[fd] = os.dup(fd)
+                except OSError:  # closed: it is closed again afterwards
+                    _quiet_saved[fd] = None
+                os.dup2(_quiet_capture.fileno(), fd)
+            _reroute_python_streams()
+        _quiet_depth += 1
+    try:
+        yield
+    finally:
+        captured = ""
+        with _quiet_lock:
+            _quiet_depth -= 1
+            if _quiet_depth == 0:
+                _flush_c_streams()
+                _restore_python_streams()
+                for fd, saved in _quiet_saved.items():
+                    if saved is None:
+                        os.close(fd)
+                    else:
+                        os.dup2(saved, fd)
+                        os.close(saved)
+                _quiet_saved.clear()
+                _quiet_capture.seek(0)
+                captured = _quiet_capture.read().decode("utf-8", errors="replace")
+                _quiet_capture.close()
+                _quiet_capture = None
+        if captured:
+            _forward_warnings(captured)
+
+
+# --------------------------------------------------------------------------- instance
+
+
+def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict[str, Any]:
+    from zelk.formats import load_instance
+
+    if isinstance(instance, (str, os.PathLike)):
+        return load_instance(Path(instance))
+    if isinstance(instance, Mapping):
+        # A copy: the options set for this call stay out of the caller's dict.
+        return json.loads(json.dumps(instance, default=_plain))
+    raise TypeError(
+        "instance must be a JSON instance dict, a path or a zelk.Problem "
+        f"(got {type(instance).__name__})"
+    )
+
+
+def _plain(value: Any) -> Any:
+    if hasattr(value, "tolist"):  # NumPy arrays and numbers
+        return value.tolist()
+    raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
+
+
+def _budget(time_limit: float | None, instance_limit: Any) -> float:
+    if time_limit is not None:
+        if not time_limit > 0:
+            raise ValueError(f"time_limit must be > 0 seconds (got {time_limit!r})")
+        return float(time_limit)
+    if isinstance(instance_limit, (int, float)) and not isinstance(instance_limit, bool):
+        if instance_limit > 0:
+            return float(instance_limit)
+    return DEFAULT_TIME_LIMIT
+
+
+# --------------------------------------------------------------------------- solving
+
+
+class _Stop:
+    """The stop check handed to the core: Ctrl-C, a wall-clock deadline, the caller's
+    own check, and the end of the main thread (the program is exiting)."""
+
+    def __init__(
+        self, flag: StopFlag, deadline: float | None, user: Any, proof: Any = None
+    ) -> None:
+        self.flag = flag
+        self.deadline = deadline
+        self.user = user
+        self.proof = proof
+        self.deadline_passed = False
+        self.stopped_by_user = False
+        self.proven = False
+        self._main = threading.main_thread()
+
+    def __call__(self) -> bool:
+        if self.flag.is_set():
+            return True
+        if self.proof is not None and self.proof():
+            # The best solution meets the lower bound: the rest of the budget cannot help.
+            self.proven = True
+            return True
+        if self.deadline is not None and time.monotonic() >= self.deadline:
+            self.deadline_passed = True
+            return True
+        if self.user is not None:
+            stop = self.user.is_set() if hasattr(self.user, "is_set") else self.user()
+            if stop:
+                self.stopped_by_user = True
+                return True
+        return not self._main.is_alive()
+
+    @property
+    def interrupted(self) -> bool:
+        return self.flag.is_set() or self.stopped_by_user
+
+
+def solve(
+    instance: Mapping[str, Any] | str | os.PathLike[str] | Problem,
+    *,
+    time_limit: float | None = None,
+    objective: str | None = None,
+    improve: bool = True,
+    seed: int = 0,
+    on_solution: OnSolution | None = None,
+    quiet: bool = True,
+    clock: str = "process",
+    memory_limit_mb: float | None = None,
+    should_stop: Callable[[], bool] | threading.Event | None = None,
+    iteration_limit: int | None = None,
+) -> Solution:
+    """Solves an instance and returns its :class:`~zelk.Solution`.
+
+    Parameters
+    ----------
+    instance
+        A JSON instance dict (as :func:`zelk.load_instance` gives), the path of a JSON
+        instance, TSPLIB or Solomon file, or a :class:`~zelk.Problem`.
+    time_limit
+        The budget in seconds; default the instance's ``"time_limit"``, else 60.
+    objective
+        ``"min_max"`` (longest route) or ``"min_sum"`` (sum of routes); default the
+        instance's.
+    improve
+        Run the improvement engine after a brief search (default). False runs the
+        focal search alone, as :func:`zelk.solve_json_str` does.
+    seed
+        The improvement engine's random seed: the same seed repeats a run.
+    on_solution
+        Called with ``(time, max_cost, sum_cost)`` once per entry of the Solution's
+        ``anytime`` list, when it is found.
+    quiet
+        Keep the core's own lines off stdout and stderr (see :func:`quiet_output`).
+    clock
+        ``"process"``: the budget is processor time of the solving thread (of the
+        process, for the focal search alone). ``"wall"``: wall-clock seconds.
+    memory_limit_mb
+        The search's memory limit in MB; default the core's.
+    should_stop
+        A callable or :class:`threading.Event` polled during the solve; when it says
+        stop, the solve ends with its best solution and status "interrupted".
+    iteration_limit
+        With ``improve``: stop the engine after this many steps (or at the budget,
+        whichever comes first), so that a run repeats exactly whatever the machine's load.
+
+    Ctrl-C during the call (in the main thread, or in any thread inside
+    :func:`zelk.stop_on_interrupt`) stops the solve with its best solution and status
+    "interrupted"; a second Ctrl-C raises :class:`KeyboardInterrupt`.
+
+    Raises
+    ------
+    ValueError
+        When the instance is not a valid instance (the message names the place), or an
+        argument is out of range.
+    """
+    if objective is not None and objective not in _OBJECTIVES:
+        raise ValueError(f"objective must be 'min_max' or 'min_sum' (got {objective!r})")
+    if clock not in _CLOCKS:
+        raise ValueError(f"clock must be 'process' or 'wall' (got {clock!r})")
+    if memory_limit_mb is not None and not memory_limit_mb > 0:
+        raise ValueError(f"memory_limit_mb must be > 0 (got {memory_limit_mb!r})")
+    if iteration_limit is not None and iteration_limit < 0:
+        raise ValueError(f"iteration_limit must be >= 0 (got {iteration_limit!r})")
+    settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
+                         should_stop, iteration_limit)  # fmt: skip
+    if isinstance(instance, Problem):
+        return _solve_problem(instance, time_limit, objective, settings)
+
+    data = _instance_dict(instance)
+    if isinstance(instance, Mapping):
+        # A file was checked and completed by load_instance.
+        data = prepare_instance(data, stacklevel=3)
+    options = data.setdefault("options", {})
+    if objective is not None:
+        options["objective"] = _OBJECTIVES[objective]
+    budget = _budget(time_limit, options.get("time_limit"))
+    text = json.dumps(data)
+    min_max = options.get("objective") in ("min_max", "MIN_MAX")
+    bound = lower_bound(data, "min_max" if min_max else "min_sum")
+
+    def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
+        return _zelk_core.solve_json_str(text, core_budget, **keywords)
+
+    result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
+    solution = from_result(
+        result,
+        data,
+        interrupted=stop.interrupted,
+        timeout=(bool(result.get("timeout")) or stop.deadline_passed) and not stop.proven,
+    )
+    return _with_bound(solution, bound)
+
+
+def _with_bound(solution: Solution, bound: float | None) -> Solution:
+    """The Solution with its lower bound; "optimal" when the bound meets its value."""
+    if bound is None:
+        return solution
+    value = solution.objective_value
+    proven = (
+        solution.status == "solved"
+        and value is not None
+        and value <= bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
+    )
+    return dataclasses.replace(
+        solution, lower_bound=bound, status="optimal" if proven else solution.status
+    )
+
+
+@dataclasses.dataclass(frozen=True)
+class _Settings:
+    """How to run the core: the keywords of :func:`solve` beyond instance and budget."""
+
+    improve: bool
+    seed: int
+    on_solution: OnSolution | None
+    quiet: bool
+    clock: str
+    memory_limit_mb: float | None
+    should_stop: Any
+    iteration_limit: int | None
+
+
+def _run(
+    call: Callable[[dict[str, Any], float], Any],
+    budget: float,
+    settings: _Settings,
+    *,
+    bound: float | None = None,
+    min_max: bool = False,
+) -> tuple[Any, _Stop]:
+    # The focal search alone measures processor time of the whole process; a wall
+    # budget for it is the stop check's deadline. The engine keeps either clock itself.
+    wall_by_check = settings.clock == "wall" and not settings.improve
+    deadline = time.monotonic() + budget if wall_by_check else None
+    # With a lower bound, the solve ends as soon as a solution meets it.
+    best = [math.inf]
+    proof = None
+    if bound is not None:
+        limit = bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
+        proof = lambda: best[0] <= limit  # noqa: E731
+    stop = _Stop(StopFlag(), deadline, settings.should_stop, proof)
+    keywords: dict[str, Any] = {"should_stop": stop}
+    user_report = settings.on_solution
+    if bound is not None or user_report is not None:
+
+        def report(time_: float, max_cost: float, sum_cost: float) -> None:
+            best[0] = min(best[0], max_cost if min_max else sum_cost)
+            if user_report is not None:
+                user_report(time_, max_cost, sum_cost)
+
+        keywords["on_solution"] = report
+    if settings.improve:
+        keywords.update(improve=True, seed=int(settings.seed), clock=settings.clock)
+        if settings.iteration_limit is not None:
+            keywords["iteration_limit"] = int(settings.iteration_limit)
+    if settings.memory_limit_mb is not None:
+        keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
+    core_budget = _NO_BUDGET if wall_by_check else budget
+    with contextlib.ExitStack() as stack:
+        stack.enter_context(stop_on_interrupt())
+        stack.enter_context(running(stop.flag))
+        if settings.quiet:
+            stack.enter_context(quiet_output())
+        result = call(keywords, core_budget)
+    return result, stop
+
+
+def _solve_problem(
+    problem: Problem, time_limit: float | None, objective: str | None, settings: _Settings
+) -> Solution:
+    # A copy of the options: the ones set for this call stay out of the caller's Problem.
+    given = problem.options()
+    options = Options()
+    options.return_to_end = given.return_to_end
+    options.objective = given.objective
+    if objective is not None:
+        is_max = _OBJECTIVES[objective] == "min_max"
+        options.objective = ObjectiveType.MinMax if is_max else ObjectiveType.MinSum
+    budget = _budget(time_limit, given.time_limit)
+    name = "min_max" if options.objective == ObjectiveType.MinMax else "min_sum"
+
+    def run(keywords: dict[str, Any], core_budget: float) -> Solver:
+        options.time_limit = core_budget
+        solver = Solver(problem, options)
+        started = time.perf_counter()
+        solver.solve(**keywords)
+        run.solve_time = time.perf_counter() - started  # type: ignore[attr-defined]
+        return solver
+
+    solver, stop = _run(run, budget, settings)
+    result = _solver_dict(solver, problem, name, run.solve_time)  # type: ignore[attr-defined]
+    nodes = problem.nodes()
+    agents = problem.agents_ordered()
+    routes = tuple(
+        Route(
+            agent_id=route["agent_id"],
+            agent_type=agent.type,
+            path=tuple(route["path"]),
+            nodes=tuple(nodes[v].id for v in route["path"]),
+            cost=route["cost"],
+            returns=options.return_to_end,
+        )
+        for agent, route in zip(agents, result["routes"])
+    )
+    from zelk.solution import _assemble
+
+    return _assemble(
+        result,
+        routes,
+        name,
+        stop.interrupted,
+        bool(result["timeout"]) or stop.deadline_passed,
+    )
+
+
+def _solver_dict(solver: Solver, problem: Problem, objective: str, solve_time: float) -> dict:
+    """The result dictionary of a Solver, as the JSON entry points build it."""
+    outcome = solver.get_result()
+    routes = []
+    for k, agent in enumerate(problem.agents_ordered()):
+        routes.append(
+            {
+                "agent_id": agent.id,
+                "path": list(outcome.paths.get(k, [])),
+                "cost": float(outcome.times.get(k, 0.0)),
+            }
+        )
+    costs = [r["cost"] for r in routes]
+    anytime = []
+    best = 1e18
+    # Only strictly improving solutions, as the JSON entry points list them.
+    for stamp, snapshot in solver.get_result_process():
+        values = list(snapshot.times.values())
+        total, longest = sum(values), max(values, default=0.0)
+        score = longest if objective == "min_max" else total
+        if score < best - 1e-9:
+            anytime.append({"time": stamp, "max_cost": longest, "sum_cost": total})
+            best = score
+    return {
+        "status": "success" if outcome.paths else "failed",
+        "timeout": outcome.timeout,
+        "routes": routes,
+        "statistics": {
+            "solve_time": solve_time,
+            "max_cost": max(costs, default=0.0),
+            "sum_cost": sum(costs),
+            "n_generated": outcome.n_generated,
+            "n_expanded": outcome.n_expanded,
+            "last_update_time": outcome.last_update_time,
+        },
+        "anytime": anytime,
+    }

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "core/Problem.h"
+#include "graph/SparseGraph.h"
+#include "improve/EngineModel.h"
+#include "improve/EngineSolution.h"
+#include "improve/LocalSearch.h"
+#include "plugins/RouteEvaluator.h"
+
+namespace vornik {
+namespace {
+
+struct Kind {
+    const char* name;
+    bool windows;
+    bool limits;
+    bool return_to_end;
+    bool split_depot;  ///< the last agent ends at vertex 1
+};
+
+// Random asymmetric integer costs, two agent types, windows (the depot's too) and limits.
+Problem RandomProblem(std::mt19937_64& rng, const Kind& kind, std::size_t n, std::size_t m) {
+    Problem problem;
+    for (std::size_t v = 0; v < n; ++v) problem.AddNode(Node{v, {}, NodeType::TARGET, 0.0});
+    std::uniform_int_distribution<int> cost(1, 50);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (std::size_t a = 0; a < m; ++a) {
+        Agent agent;
+        agent.id = a;
+        agent.type = a % 2 == 0 ? "car" : "bike";
+        agent.end_node = kind.split_depot && a + 1 == m ? 1 : 0;
+        agent.time_limit = kind.limits ? 150.0 + 100.0 * unit(rng) : 0.0;
+        problem.AddAgent(agent, a);
+    }
+    for (const char* type : {"car", "bike"}) {
+        CostMatrix matrix(n, std::vector<double>(n, 0.0));
+        for (auto& row : matrix) {
+            for (double& entry : row) entry = cost(rng);
+        }
+        problem.SetCostMatrix(type, matrix);
+    }
+    for (std::size_t v = 0; v < n; ++v) {
+        if (v > 1 && unit(rng) < 0.2) problem.assignment_constraint.SetAssignment(v, {"car"});
+        if (kind.windows && unit(rng) < 0.5) {
+            const double open = 60.0 * unit(rng);
+            problem.timewindow_constraint.SetTimewindow(v, open, open + 20.0 + 120.0 * unit(rng));
+        }
+    }
+    problem.options.return_to_end = kind.return_to_end;
+    return problem;
+}
+
+// Every target into a random route that may serve it, in random order.
+EngineSolution RandomSolution(const EngineModel& model, std::mt19937_64& rng) {
+    EngineSolution solution(&model);
+    std::vector<std::vector<std::uint32_t>> visits(model.NumAgents());
+    for (const std::uint32_t v : model.Targets()) {
+        std::vector<std::size_t> able;
+        for (std::size_t a = 0; a < model.NumAgents(); ++a) {
+            if (model.CanServe(a, v)) able.push_back(a);
+        }
+        if (!able.empty()) visits[able[rng() % able.size()]].push_back(v);
+    }
+    solution.MutableUnassigned().clear();
+    for (std::size_t a = 0; a < visits.size(); ++a) {
+        std::shuffle(visits[a].begin(), visits[a].end(), rng);
+        solution.SetVisits(a, visits[a]);
+    }
+    return solution;
+}
+
+const Kind kKinds[] = {
+    {"plain", false, false, true, false},
+    {"windows", true, false, true, false},
+    {"windows_limits_open", true, true, false, false},
+    {"split_depot_windows", true, true, true, true},
+    {"split_depot_open", false, false, false, true},
+};
+
+TEST(EngineSolutionTest, SpliceEqualsWalkingTheChangedRoute) {
+    std::mt19937_64 rng(11);
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        for (int round = 0; round < 30; ++round) {
+            const EngineModel model(RandomProblem(rng, kind, 12, 3));
+            const EngineSolution solution = RandomSolution(model, rng);
+            for (int move = 0; move < 40; ++move) {
+                const std::size_t a = rng() % model.NumAgents();
+                const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
+                const std::size_t k = visits.size();
+                const std::size_t i = rng() % (k + 1);
+                const std::size_t j = i + 1 + rng() % (k + 1 - i);
+                // Up to three targets from anywhere in place of positions i+1 .. j-1.
+                std::vector<std::uint32_t> middle;
+                for (std::size_t c = rng() % 4; c > 0; --c) {
+                    middle.push_back(model.Targets()[rng() % model.Targets().size()]);
+                }
+                std::vector<std::uint32_t> changed(visits.begin(), visits.begin() + i);
+                changed.insert(changed.end(), middle.begin(), middle.end());
+                changed.insert(changed.end(), visits.begin() + (j - 1), visits.end());
+                const double fast = solution.Splice(a, i, middle.begin(), middle.end(), j);
+                const double slow = EngineSolution::WalkRoute(model, a, changed);
+                if (slow == EngineSolution::kInfeasible) {
+                    EXPECT_EQ(fast, EngineSolution::kInfeasible);
+                } else {
+                    EXPECT_DOUBLE_EQ(fast, slow);
+                }
+            }
+        }
+    }
+}
+
+TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
+    std::mt19937_64 rng(12);
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const std::size_t n = 10;
+        Problem problem = RandomProblem(rng, kind, n, 3);
+        // The post-optimizers never move an agent onto a vertex that is another agent's
+        // end, its own start included; the agent with its own depot starts there too.
+        if (kind.split_depot) problem.agents_ordered.back().start_node = 1;
+        const EngineModel model(problem);
+        // The same instance as the Solver hands it to the post-optimizers.
+        auto graph = std::make_unique<SparseGraph>();
+        graph->ChangeCostDim(2, 9999.0);
+        for (std::uint64_t v = 0; v < n; ++v) graph->AddVertex(v);
+        for (std::uint64_t u = 0; u < n; ++u) {
+            for (std::uint64_t v = 0; v < n; ++v) {
+                if (u == v) continue;
+                graph->AddArc(u, v,
+                              {problem.cost_matrices.at("car")[u][v],
+                               problem.cost_matrices.at("bike")[u][v]});
+            }
+        }
+        std::vector<NodeEntry> nodes(n);
+        for (std::uint64_t v = 0; v < n; ++v) {
+            nodes[v].id = v;
+            const auto listed = problem.assignment_constraint.types_by_node.find(v);
+            nodes[v].allowed_types = listed == problem.assignment_constraint.types_by_node.end()
+                                         ? std::vector<std::int64_t>{0, 1}
+                                         : std::vector<std::int64_t>{0};
+        }
+        std::vector<AgentEntry> agents;
+        std::vector<std::uint64_t> starts;
+        std::vector<std::uint64_t> ends;
+        for (std::size_t a = 0; a < model.NumAgents(); ++a) {
+            const Agent& agent = problem.agents_ordered[a];
+            agents.push_back(
+                AgentEntry{agent.id, static_cast<std::int64_t>(a % 2), 0.0, agent.time_limit});
+            starts.push_back(model.Agent(a).start);
+            ends.push_back(model.Agent(a).end);
+        }
+        TimeWindowTable windows;
+        for (const auto& [v, window] : problem.timewindow_constraint.window_by_node) {
+            windows[v] = window;
+        }
+        RouteEvaluator evaluator;
+        evaluator.SetReturnToEnd(kind.return_to_end);
+        evaluator.SetStartVertices(starts);
+        evaluator.SetEndVertices(ends);
+        evaluator.SetTimeWindows(windows);
+        evaluator.Bind(graph.get(), nodes, agents);
+        for (int round = 0; round < 200; ++round) {
+            const EngineSolution solution = RandomSolution(model, rng);
+            for (std::size_t a = 0; a < model.NumAgents(); ++a) {
+                std::vector<std::uint64_t> path{model.Agent(a).start};
+                for (const std::uint32_t v : solution.Route(a).visits) path.push_back(v);
+                path.push_back(model.Agent(a).end);
+                const RouteEvaluation walked = evaluator.EvaluateRoute(path, a);
+                const double cost = solution.Route(a).cost;
+                ASSERT_EQ(walked.ok, cost != EngineSolution::kInfeasible)
+                    << "agent " << a << " route " << ::testing::PrintToString(path);
+                if (walked.ok) {
+                    EXPECT_DOUBLE_EQ(walked.cost, cost);
+                }
+            }
+        }
+    }
+}
+
+TEST(EngineSolutionTest, LocalSearchKeepsEveryTargetAndExactCachesAndNeverWorsens) {
+    std::mt19937_64 rng(13);
+    for (const ObjectiveType objective : {ObjectiveType::MinMax, ObjectiveType::MinSum}) {
+        for (const Kind& kind : kKinds) {
+            SCOPED_TRACE(kind.name);
+            Problem problem = RandomProblem(rng, kind, 25, 4);
+            problem.options.objective = objective;
+            const EngineModel model(problem);
+            ScoreWeights weights;
+            weights.max_weight = objective == ObjectiveType::MinMax ? 1.0 : 0.0;
+            weights.sum_weight = objective == ObjectiveType::MinMax ? 1e-6 : 1.0;
+            weights.unassigned_penalty = 1e9;
+            // Start from an all-feasible solution: targets whose route breaks go unserved.
+            EngineSolution solution = RandomSolution(model, rng);
+            for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+                if (solution.Route(a).cost == EngineSolution::kInfeasible) {
+                    solution.RemoveVisits(a, 1, solution.Route(a).visits.size());
+                }
+            }
+            const double before = weights.Of(solution);
+            LocalSearch search(&model, &weights);
+            search.Run(solution, rng);
+            EXPECT_LE(weights.Of(solution), before + 1e-9);
+            std::vector<int> seen(model.NumVertices(), 0);
+            for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+                const EngineRoute& route = solution.Route(a);
+                EXPECT_DOUBLE_EQ(route.cost, EngineSolution::WalkRoute(model, a, route.visits));
+                for (std::size_t p = 1; p <= route.visits.size(); ++p) {
+                    ++seen[route.visits[p - 1]];
+                    EXPECT_EQ(solution.RouteOf(route.visits[p - 1]), static_cast<std::int64_t>(a));
+                    EXPECT_EQ(solution.PositionOf(route.visits[p - 1]), p);
+                }
+            }
+            for (const std::uint32_t v : solution.Unassigned()) ++seen[v];
+            for (const std::uint32_t v : model.Targets()) EXPECT_EQ(seen[v], 1) << "target " << v;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vornik
