@@ -35,12 +35,10 @@ from zelk.formats import (
     DISTANCE_MODES,
     FormatError,
     apply_options,
-    detect_format,
+    instance_from_bytes,
     load_instance,
-    solomon_to_instance,
-    tsplib_to_instance,
 )
-from zelk.schema import InstanceError, prepare_instance
+from zelk.schema import InstanceError
 from zelk.solution import Solution, objective_of
 from zelk.solving import solve
 
@@ -336,38 +334,14 @@ def _load_stdin(args: argparse.Namespace) -> dict[str, Any]:
     JSON as strict UTF-8 (a bad byte is named with its offset), TSPLIB and Solomon
     text for its numbers."""
     data = sys.stdin.buffer.read() if sys.stdin is not None else b""
-    # Universal newlines: CRLF files (the Solomon set) read like LF ones.
-    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n").replace("\r", "\n")
-    fmt = args.format or detect_format(Path(STDIN_LABEL), text)
-    try:
-        if fmt == "json":
-            if args.agents is not None or args.depot is not None or args.distances is not None:
-                raise ValueError(
-                    "--agents, --depot and --distances apply to TSPLIB and Solomon files only"
-                )
-            try:
-                text = data.decode("utf-8")
-            except UnicodeDecodeError as error:
-                raise FormatError(
-                    f"not valid UTF-8: byte {data[error.start]:#04x} at offset {error.start}"
-                ) from None
-            try:
-                instance = json.loads(text)
-            except json.JSONDecodeError as error:
-                raise FormatError(f"not valid JSON: {error}") from None
-            return prepare_instance(instance, source=STDIN_LABEL)
-        if fmt == "tsplib":
-            agents = 1 if args.agents is None else args.agents
-            return tsplib_to_instance(
-                text, agents=agents, depot=args.depot, distances=args.distances or "nint"
-            )
-        return solomon_to_instance(
-            text, agents=args.agents, depot=args.depot, distances=args.distances or "exact"
-        )
-    except InstanceError:
-        raise
-    except FormatError as error:
-        raise FormatError(f"{STDIN_LABEL}: {error}") from None
+    return instance_from_bytes(
+        data,
+        STDIN_LABEL,
+        fmt=args.format,
+        agents=args.agents,
+        depot=args.depot,
+        distances=args.distances,
+    )
 
 
 def _load(args: argparse.Namespace) -> dict[str, Any]:

@@ -703,12 +703,38 @@ def load_instance(
         As :func:`read_file`: the file cannot be opened, is not a regular file, or the
         path holds a NUL character.
     """
-    data = read_file(path)
+    return instance_from_bytes(
+        read_file(path),
+        str(path),
+        fmt=fmt,
+        agents=agents,
+        depot=depot,
+        distances=distances,
+        max_nodes=max_nodes,
+        stacklevel=4,
+    )
+
+
+def instance_from_bytes(
+    data: bytes,
+    source: str,
+    *,
+    fmt: str | None = None,
+    agents: int | None = None,
+    depot: int | None = None,
+    distances: str | None = None,
+    max_nodes: int | None = None,
+    stacklevel: int = 2,
+) -> dict[str, Any]:
+    """The instance held in ``data``, read as :func:`load_instance` reads a file;
+    ``source`` names it in messages (a path, or ``<stdin>``) and, as a path, tells the
+    format when ``fmt`` is not given."""
+    path = source
     # Only numbers are read from TSPLIB and Solomon files, and a number with an
     # undecodable byte is refused as not a number: a stray byte in a comment or a name
-    # does no harm there.
-    text = data.decode("utf-8", errors="replace")
-    fmt = fmt or detect_format(path, text)
+    # does no harm there. Universal newlines: CRLF files read like LF ones.
+    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n").replace("\r", "\n")
+    fmt = fmt or detect_format(Path(path), text)
     if fmt == "json":
         if agents is not None or depot is not None or distances is not None:
             raise ValueError(
@@ -729,7 +755,7 @@ def load_instance(
             raise FormatError(f"{path}: a JSON instance is an object")
         from zelk.schema import prepare_instance
 
-        return prepare_instance(instance, source=str(path), stacklevel=3)
+        return prepare_instance(instance, source=source, stacklevel=stacklevel)
     try:
         if fmt == "tsplib":
             return tsplib_to_instance(
