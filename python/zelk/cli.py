@@ -33,7 +33,6 @@ from typing import Any, TextIO
 from zelk.check import check_solution
 from zelk.formats import (
     DISTANCE_MODES,
-    FormatError,
     apply_options,
     instance_from_bytes,
     load_instance,
