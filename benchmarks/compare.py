@@ -248,10 +248,22 @@ def load_results(store: Path = RESULTS_JSON) -> dict[str, Any]:
 
 
 def save_results(results: dict[str, Any], store: Path = RESULTS_JSON) -> None:
+    """Merge ``results`` into the store under a lock: runs of two benchmark processes
+    (say OR-Tools on one core, zelk on the other) keep each other's records."""
+    import fcntl
+
     store.parent.mkdir(parents=True, exist_ok=True)
-    tmp = store.with_suffix(".tmp")
-    tmp.write_text(json.dumps(results))
-    tmp.replace(store)
+    with open(store.with_suffix(".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        merged = load_results(store)
+        merged["runs"].update(results["runs"])
+        for key, value in results.items():
+            if key != "runs":
+                merged[key] = value
+        tmp = store.with_suffix(".tmp")
+        tmp.write_text(json.dumps(merged))
+        tmp.replace(store)
+    results["runs"] = merged["runs"]
 
 
 def quick_pick(entries: list[dict[str, Any]]) -> list[dict[str, Any]]:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <iterator>
 
 namespace vornik {
 
@@ -82,8 +83,61 @@ void EngineSolution::Refresh(std::size_t a) {
         route.suffix[p] =
             TimeSegment::Join(TimeSegment::Vertex(model_->Window(u)), leg, route.suffix[p + 1]);
     }
+    if (!model_->HasWindows()) {
+        route.backward.assign(k + 1, 0.0);
+        route.backward_gaps.assign(k + 1, 0);
+        for (std::size_t p = 2; p <= k; ++p) {
+            const double leg = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+            const bool missing = leg == kInfeasible;
+            route.backward[p] = route.backward[p - 1] + (missing ? 0.0 : leg);
+            route.backward_gaps[p] = route.backward_gaps[p - 1] + (missing ? 1 : 0);
+        }
+    }
     const double cost = route.clock[k + 1];
     route.cost = WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+}
+
+double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs,
+                                  std::size_t count, std::size_t j) const {
+    assert(PricesRunsInConstantTime(a) && "runs are priced only without windows");
+    const EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    double t = route.clock[i];
+    std::uint32_t u = At(a, i);
+    for (const RouteRun* run = runs; run != runs + count; ++run) {
+        if (run->first > run->last) continue;
+        const std::uint32_t head = route.visits[(run->reversed ? run->last : run->first) - 1];
+        const std::uint32_t tail = route.visits[(run->reversed ? run->first : run->last) - 1];
+        t += model_->Cost(a, u, head);
+        if (run->reversed) {
+            if (route.backward_gaps[run->last] != route.backward_gaps[run->first]) {
+                return kInfeasible;
+            }
+            t += route.backward[run->last] - route.backward[run->first];
+        } else {
+            t += route.clock[run->last] - route.clock[run->first];
+        }
+        u = tail;
+    }
+    t += j == k + 1 ? model_->ClosingCost(a, u)
+                    : model_->Cost(a, u, At(a, j)) + (route.clock[k + 1] - route.clock[j]);
+    if (t == kInfeasible) return kInfeasible;
+    return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
+}
+
+void EngineSolution::AppendRuns(std::size_t a, const RouteRun* runs, std::size_t count,
+                                std::vector<std::uint32_t>& out) const {
+    const std::vector<std::uint32_t>& visits = routes_[a].visits;
+    for (const RouteRun* run = runs; run != runs + count; ++run) {
+        if (run->first > run->last) continue;
+        const auto lo = visits.begin() + static_cast<std::ptrdiff_t>(run->first - 1);
+        const auto hi = visits.begin() + static_cast<std::ptrdiff_t>(run->last);
+        if (run->reversed) {
+            out.insert(out.end(), std::make_reverse_iterator(hi), std::make_reverse_iterator(lo));
+        } else {
+            out.insert(out.end(), lo, hi);
+        }
+    }
 }
 
 EngineScore EngineSolution::Score() const {

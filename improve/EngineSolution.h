@@ -22,6 +22,20 @@ struct EngineRoute {
     /// suffix[i]: the clock arithmetic of positions i .. k + 1.
     std::vector<TimeSegment> suffix;
     double cost = 0.0;  ///< +infinity when the route breaks a window, an arc or the limit
+    /// Only without windows: backward[p], the travel of walking positions p .. 1 the
+    /// wrong way round (arcs v_p -> v_(p-1) for p >= 2), finite arcs only, and
+    /// backward_gaps[p], how many of those arcs are missing. A reversed stretch is then
+    /// priced by two subtractions.
+    std::vector<double> backward;
+    std::vector<std::uint32_t> backward_gaps;
+};
+
+/// A stretch of one route's visits, positions first .. last, walked forward or reversed.
+/// Empty when first > last.
+struct RouteRun {
+    std::size_t first = 1;
+    std::size_t last = 0;
+    bool reversed = false;
 };
 
 /// The largest route cost and the sum of route costs of a complete solution.
@@ -97,6 +111,23 @@ public:
         const std::uint32_t* none = nullptr;
         return Splice(a, i, none, none, j);
     }
+    /// True when moves inside route a are priced in constant time by SpliceRuns: the
+    /// instance has no windows, so the cost of a route is its travel, and route a is
+    /// feasible.
+    bool PricesRunsInConstantTime(std::size_t a) const {
+        return !model_->HasWindows() && routes_[a].clock.back() != kInfeasible;
+    }
+    /// Cost of route a with `runs` (stretches of its own visits) in place of positions
+    /// i + 1 .. j - 1, in time proportional to the number of runs; only where
+    /// PricesRunsInConstantTime(a). Prefix sums leave a rounding error of the order of
+    /// 1e-16 times the route's travel, so callers confirm a move with Splice before
+    /// applying it.
+    double SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs, std::size_t count,
+                      std::size_t j) const;
+    /// Appends the vertices of `runs` to `out`, in walking order.
+    void AppendRuns(std::size_t a, const RouteRun* runs, std::size_t count,
+                    std::vector<std::uint32_t>& out) const;
+
     /// Cost of route a's prefix 0 .. i followed by the vertices [begin, end) and the end.
     template <typename Iter>
     double Tail(std::size_t a, std::size_t i, Iter begin, Iter end) const;

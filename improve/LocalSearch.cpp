@@ -133,39 +133,47 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
                         return true;
                     }
                 } else {
-                    // Within one route only the stretch between the string and v changes:
-                    // splice it in, walking the moved part alone.
+                    // Within one route only the stretch between the string and v changes
+                    // places: it and the string are the new positions i + 1 .. j - 1.
+                    const RouteRun string{pu, pu + length - 1, reversed == 1};
                     std::size_t i = 0;
                     std::size_t j = 0;
-                    scratch_b_.clear();
-                    const auto copy = [&](std::size_t lo, std::size_t hi) {  // positions lo .. hi
-                        for (std::size_t p = lo; p <= hi && p >= 1; ++p)
-                            scratch_b_.push_back(from[p - 1]);
-                    };
+                    RouteRun runs[2];
                     if (pv > pu) {
                         i = pu - 1;
                         j = side == 0 ? pv + 1 : pv;
-                        copy(pu + length, j - 1);
-                        scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
+                        runs[0] = RouteRun{pu + length, j - 1, false};
+                        runs[1] = string;
                     } else {
                         i = side == 0 ? pv : pv - 1;
                         j = pu + length;
-                        scratch_b_.insert(scratch_b_.end(), scratch_a_.begin(), scratch_a_.end());
-                        copy(i + 1, pu - 1);
+                        runs[0] = string;
+                        runs[1] = RouteRun{i + 1, pu - 1, false};
                     }
-                    const double cost =
-                        solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
-                    if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-                        Apply(solution, a,
-                              solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j),
-                              kNone, {});
-                        return true;
-                    }
+                    if (TryWithinRoute(solution, a, i, runs, 2, j)) return true;
                 }
             }
         }
     }
     return false;
+}
+
+bool LocalSearch::TryWithinRoute(EngineSolution& solution, std::size_t a, std::size_t i,
+                                 const RouteRun* runs, std::size_t count, std::size_t j) {
+    // Without windows the runs are priced by prefix sums; a move that looks better is
+    // then priced exactly, so that rounding never applies a move that is not.
+    if (solution.PricesRunsInConstantTime(a) &&
+        !(Delta(solution, a, solution.SpliceRuns(a, i, runs, count, j), kNone, 0.0) <
+          -kImprovement)) {
+        return false;
+    }
+    scratch_b_.clear();
+    solution.AppendRuns(a, runs, count, scratch_b_);
+    const double cost = solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
+    if (!(Delta(solution, a, cost, kNone, 0.0) < -kImprovement)) return false;
+    Apply(solution, a, solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j), kNone,
+          {});
+    return true;
 }
 
 bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
@@ -200,7 +208,6 @@ bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32
 bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {
     const auto a = static_cast<std::size_t>(solution.RouteOf(u));
     if (solution.RouteOf(v) != static_cast<std::int64_t>(a)) return false;
-    const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
     const std::size_t first = std::min(solution.PositionOf(u), solution.PositionOf(v));
     const std::size_t last = std::max(solution.PositionOf(u), solution.PositionOf(v));
     if (last - first < 2) return false;
@@ -208,15 +215,8 @@ bool LocalSearch::TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint
     // `first` then precedes the one that was at `last`), or of first .. last - 1 (the
     // vertex that was at `first` then precedes the one at `last`).
     for (std::size_t shift = 0; shift < 2; ++shift) {
-        const std::size_t lo = first + 1 - shift;
-        const std::size_t hi = last - shift;
-        const auto begin =
-            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(hi));
-        const auto end =
-            std::make_reverse_iterator(visits.begin() + static_cast<std::ptrdiff_t>(lo - 1));
-        const double cost = solution.Splice(a, lo - 1, begin, end, hi + 1);
-        if (Delta(solution, a, cost, kNone, 0.0) < -kImprovement) {
-            Apply(solution, a, solution.Spliced(a, lo - 1, begin, end, hi + 1), kNone, {});
+        const RouteRun reversal{first + 1 - shift, last - shift, true};
+        if (TryWithinRoute(solution, a, reversal.first - 1, &reversal, 1, reversal.last + 1)) {
             return true;
         }
     }

@@ -38,6 +38,10 @@ private:
     bool TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+    /// Applies route a with `runs` of its own visits in place of positions i + 1 .. j - 1
+    /// when that lowers the score.
+    bool TryWithinRoute(EngineSolution& solution, std::size_t a, std::size_t i,
+                        const RouteRun* runs, std::size_t count, std::size_t j);
 
     /// Score change when routes a and b (b may equal a; b = npos for one route) take
     /// the costs cost_a and cost_b.

@@ -115,6 +115,55 @@ TEST(EngineSolutionTest, SpliceEqualsWalkingTheChangedRoute) {
     }
 }
 
+// Without windows, moves inside a route are priced from prefix sums of its travel in both
+// directions; walking the rearranged route is the oracle, missing arcs included.
+TEST(EngineSolutionTest, RunsPricedByPrefixSumsEqualWalking) {
+    std::mt19937_64 rng(5);
+    for (const Kind& kind : kKinds) {
+        if (kind.windows) continue;
+        SCOPED_TRACE(kind.name);
+        for (int round = 0; round < 30; ++round) {
+            Problem problem = RandomProblem(rng, kind, 14, 2);
+            for (auto& [type, matrix] : problem.cost_matrices) {
+                for (auto& row : matrix) {
+                    if (rng() % 4 == 0) row.pop_back();  // arcs into vertex 13 are missing
+                }
+            }
+            const EngineModel model(problem);
+            const EngineSolution solution = RandomSolution(model, rng);
+            for (int move = 0; move < 40; ++move) {
+                const std::size_t a = rng() % model.NumAgents();
+                const std::size_t k = solution.Route(a).visits.size();
+                if (!solution.PricesRunsInConstantTime(a) || k < 2) continue;
+                // Positions i+1 .. j-1 cut into up to three runs, each maybe reversed,
+                // in shuffled order.
+                const std::size_t i = rng() % k;
+                const std::size_t j = i + 2 + rng() % (k - i);
+                std::vector<std::size_t> cuts{i + 1, j};
+                for (int c = 0; c < 2; ++c) cuts.push_back(i + 1 + rng() % (j - i - 1));
+                std::sort(cuts.begin(), cuts.end());
+                std::vector<RouteRun> runs;
+                for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+                    runs.push_back(RouteRun{cuts[c], cuts[c + 1] - 1, rng() % 2 == 0});
+                }
+                std::shuffle(runs.begin(), runs.end(), rng);
+                std::vector<std::uint32_t> middle;
+                solution.AppendRuns(a, runs.data(), runs.size(), middle);
+                const double fast = solution.SpliceRuns(a, i, runs.data(), runs.size(), j);
+                const double walked = solution.Splice(a, i, middle.begin(), middle.end(), j);
+                if (walked == EngineSolution::kInfeasible) {
+                    EXPECT_EQ(fast, EngineSolution::kInfeasible);
+                } else {
+                    EXPECT_NEAR(fast, walked, 1e-9 * walked);
+                    EXPECT_DOUBLE_EQ(walked, EngineSolution::WalkRoute(
+                                                 model, a, solution.Spliced(a, i, middle.begin(),
+                                                                            middle.end(), j)));
+                }
+            }
+        }
+    }
+}
+
 TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
     std::mt19937_64 rng(12);
     for (const Kind& kind : kKinds) {
