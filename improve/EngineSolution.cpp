@@ -14,21 +14,51 @@ bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b)
     return a.sum_cost < b.sum_cost - kTolerance;
 }
 
+namespace {
+
+// Resizes `values` (one entry per position) to `size`, keeping its last `kept` entries
+// last: the positions at the end of a route that a change left alone.
+template <typename T>
+void KeepTail(std::vector<T>& values, std::size_t size, std::size_t kept) {
+    const std::size_t old_size = values.size();
+    if (size > old_size) {
+        values.resize(size);
+        std::move_backward(values.begin() + static_cast<std::ptrdiff_t>(old_size - kept),
+                           values.begin() + static_cast<std::ptrdiff_t>(old_size), values.end());
+    } else if (size < old_size) {
+        std::move(values.end() - static_cast<std::ptrdiff_t>(kept), values.end(),
+                  values.begin() + static_cast<std::ptrdiff_t>(size - kept));
+        values.resize(size);
+    }
+}
+
+}  // namespace
+
 EngineSolution::EngineSolution(const EngineModel* model) : model_(model) {
     routes_.resize(model_->NumAgents());
     route_of_.assign(model_->NumVertices(), -1);
     position_of_.assign(model_->NumVertices(), 0);
     unassigned_ = model_->Targets();
-    for (std::size_t a = 0; a < routes_.size(); ++a) Refresh(a);
+    for (std::size_t a = 0; a < routes_.size(); ++a) Refresh(a, 1, 0);
 }
 
 void EngineSolution::SetVisits(std::size_t a, std::vector<std::uint32_t> visits) {
-    // Targets that another route has taken over meanwhile keep their new route.
-    for (const std::uint32_t v : routes_[a].visits) {
-        if (route_of_[v] == static_cast<std::int64_t>(a)) route_of_[v] = -1;
+    std::vector<std::uint32_t>& old = routes_[a].visits;
+    // Only the stretch between the common head and the common tail changed.
+    const std::size_t shorter = std::min(old.size(), visits.size());
+    std::size_t head = 0;
+    while (head < shorter && old[head] == visits[head]) ++head;
+    std::size_t tail = 0;
+    while (tail < shorter - head &&
+           old[old.size() - 1 - tail] == visits[visits.size() - 1 - tail]) {
+        ++tail;
     }
-    routes_[a].visits = std::move(visits);
-    Refresh(a);
+    // Targets that another route has taken over meanwhile keep their new route.
+    for (std::size_t p = head; p + tail < old.size(); ++p) {
+        if (route_of_[old[p]] == static_cast<std::int64_t>(a)) route_of_[old[p]] = -1;
+    }
+    old = std::move(visits);
+    Refresh(a, head + 1, tail + 1);
 }
 
 void EngineSolution::RemoveVisits(std::size_t a, std::size_t first, std::size_t last) {
@@ -38,9 +68,10 @@ void EngineSolution::RemoveVisits(std::size_t a, std::size_t first, std::size_t 
         route_of_[visits[p - 1]] = -1;
         unassigned_.push_back(visits[p - 1]);
     }
+    const std::size_t kept = visits.size() - last + 1;
     visits.erase(visits.begin() + static_cast<std::ptrdiff_t>(first - 1),
                  visits.begin() + static_cast<std::ptrdiff_t>(last));
-    Refresh(a);
+    Refresh(a, first, kept);
 }
 
 void EngineSolution::Insert(std::size_t a, std::uint32_t v, std::size_t i) {
@@ -50,47 +81,69 @@ void EngineSolution::Insert(std::size_t a, std::uint32_t v, std::size_t i) {
         unassigned_.pop_back();
     }
     std::vector<std::uint32_t>& visits = routes_[a].visits;
+    const std::size_t kept = visits.size() - i + 1;
     visits.insert(visits.begin() + static_cast<std::ptrdiff_t>(i), v);
-    Refresh(a);
+    Refresh(a, i + 1, kept);
 }
 
-void EngineSolution::Refresh(std::size_t a) {
+void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept) {
     EngineRoute& route = routes_[a];
     const std::size_t k = route.visits.size();
-    for (std::size_t p = 1; p <= k; ++p) {
+    const std::size_t old_k = route.clock.empty() ? k : route.clock.size() - 2;
+    // New vertices stand at positions first .. last_new; the last `kept` positions (the
+    // end's included) are the old route's last ones, moved by k - old_k. A leg or a
+    // suffix of those is unchanged, apart from the leg into the first of them.
+    const std::size_t last_new = k + 1 - kept;
+    KeepTail(route.leg, k + 2, kept);
+    KeepTail(route.suffix, k + 2, kept);
+    for (std::size_t p = first; p <= std::min(k == old_k ? last_new : k, k); ++p) {
         route_of_[route.visits[p - 1]] = static_cast<std::int64_t>(a);
         position_of_[route.visits[p - 1]] = p;
     }
+    // Legs into the new positions and into the first kept one.
+    for (std::size_t p = first; p <= std::min(last_new + 1, k + 1); ++p) {
+        const std::uint32_t u = At(a, p - 1);
+        route.leg[p] = p == k + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p));
+    }
     // Forward: the clock on leaving each position, from 0 at the start.
     route.clock.resize(k + 2);
-    double t = 0.0;
-    bool ok = ArriveWithinWindow(model_->Window(At(a, 0)), t);
-    route.clock[0] = ok ? t : kInfeasible;
-    for (std::size_t p = 1; p <= k + 1; ++p) {
-        if (ok) {
-            const std::uint32_t u = At(a, p - 1);
-            t += p == k + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p));
-            ok = t != kInfeasible && ArriveWithinWindow(model_->Window(At(a, p)), t);
-        }
-        route.clock[p] = ok ? t : kInfeasible;
+    if (first == 1) {
+        double t = 0.0;
+        const bool ok = ArriveWithinWindow(model_->Window(At(a, 0)), t);
+        route.clock[0] = ok ? t : kInfeasible;
     }
-    // Backward: the clock arithmetic of every suffix.
-    route.suffix.resize(k + 2);
-    route.suffix[k + 1] = TimeSegment::Vertex(model_->Window(At(a, k + 1)));
-    for (std::size_t p = k + 1; p-- > 0;) {
-        const std::uint32_t u = At(a, p);
-        const double leg = p == k ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, p + 1));
-        route.suffix[p] =
-            TimeSegment::Join(TimeSegment::Vertex(model_->Window(u)), leg, route.suffix[p + 1]);
+    for (std::size_t p = first; p <= k + 1; ++p) {
+        double t = route.clock[p - 1];
+        if (t != kInfeasible) {
+            t += route.leg[p];
+            if (t == kInfeasible || !ArriveWithinWindow(model_->Window(At(a, p)), t)) {
+                t = kInfeasible;
+            }
+        }
+        route.clock[p] = t;
+    }
+    // Backward: the clock arithmetic of every suffix that starts at a new position or
+    // before one.
+    if (last_new == k + 1) route.suffix[k + 1] = TimeSegment::Vertex(model_->Window(At(a, k + 1)));
+    for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
+        route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(At(a, p))),
+                                            route.leg[p + 1], route.suffix[p + 1]);
     }
     if (!model_->HasWindows()) {
-        route.backward.assign(k + 1, 0.0);
-        route.backward_gaps.assign(k + 1, 0);
-        for (std::size_t p = 2; p <= k; ++p) {
-            const double leg = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
-            const bool missing = leg == kInfeasible;
-            route.backward[p] = route.backward[p - 1] + (missing ? 0.0 : leg);
-            route.backward_gaps[p] = route.backward_gaps[p - 1] + (missing ? 1 : 0);
+        // Reversed legs, kept like the legs, then their prefix sums from the first change.
+        KeepTail(route.back_leg, k + 2, kept);
+        for (std::size_t p = std::max<std::size_t>(first, 2); p <= std::min(last_new + 1, k); ++p) {
+            route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+        }
+        route.backward.resize(k + 1);
+        route.backward_gaps.resize(k + 1);
+        route.backward[0] = 0.0;
+        route.backward_gaps[0] = 0;
+        for (std::size_t p = first; p <= k; ++p) {
+            const bool missing = p >= 2 && route.back_leg[p] == kInfeasible;
+            route.backward[p] =
+                p == 1 ? 0.0 : route.backward[p - 1] + (missing ? 0.0 : route.back_leg[p]);
+            route.backward_gaps[p] = p == 1 ? 0 : route.backward_gaps[p - 1] + (missing ? 1 : 0);
         }
     }
     const double cost = route.clock[k + 1];

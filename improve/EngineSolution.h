@@ -19,6 +19,8 @@ struct EngineRoute {
     /// clock[i]: the clock on leaving position i (after waiting there); +infinity from
     /// the first position the route cannot reach in time.
     std::vector<double> clock;
+    /// leg[p]: the cost of the leg into position p (1 .. k + 1).
+    std::vector<double> leg;
     /// suffix[i]: the clock arithmetic of positions i .. k + 1.
     std::vector<TimeSegment> suffix;
     double cost = 0.0;  ///< +infinity when the route breaks a window, an arc or the limit
@@ -27,6 +29,7 @@ struct EngineRoute {
     /// backward_gaps[p], how many of those arcs are missing. A reversed stretch is then
     /// priced by two subtractions.
     std::vector<double> backward;
+    std::vector<double> back_leg;  ///< back_leg[p]: the arc v_p -> v_(p-1), p >= 2
     std::vector<std::uint32_t> backward_gaps;
 };
 
@@ -142,7 +145,10 @@ public:
                             const std::vector<std::uint32_t>& visits);
 
 private:
-    void Refresh(std::size_t a);
+    /// Brings route a's caches up to date after a change that left its first
+    /// `first` - 1 visits and its last `kept` positions (the end's included; 0 for none)
+    /// as they were.
+    void Refresh(std::size_t a, std::size_t first, std::size_t kept);
 
     const EngineModel* model_;  // owned by the caller of the engine
     std::vector<EngineRoute> routes_;

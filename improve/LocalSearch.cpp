@@ -171,8 +171,7 @@ bool LocalSearch::TryWithinRoute(EngineSolution& solution, std::size_t a, std::s
     solution.AppendRuns(a, runs, count, scratch_b_);
     const double cost = solution.Splice(a, i, scratch_b_.begin(), scratch_b_.end(), j);
     if (!(Delta(solution, a, cost, kNone, 0.0) < -kImprovement)) return false;
-    Apply(solution, a, solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j), kNone,
-          {});
+    Apply(solution, a, solution.Spliced(a, i, scratch_b_.begin(), scratch_b_.end(), j), kNone, {});
     return true;
 }
 

@@ -155,9 +155,10 @@ TEST(EngineSolutionTest, RunsPricedByPrefixSumsEqualWalking) {
                     EXPECT_EQ(fast, EngineSolution::kInfeasible);
                 } else {
                     EXPECT_NEAR(fast, walked, 1e-9 * walked);
-                    EXPECT_DOUBLE_EQ(walked, EngineSolution::WalkRoute(
-                                                 model, a, solution.Spliced(a, i, middle.begin(),
-                                                                            middle.end(), j)));
+                    EXPECT_DOUBLE_EQ(
+                        walked,
+                        EngineSolution::WalkRoute(
+                            model, a, solution.Spliced(a, i, middle.begin(), middle.end(), j)));
                 }
             }
         }
@@ -226,6 +227,61 @@ TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
                     << "agent " << a << " route " << ::testing::PrintToString(path);
                 if (walked.ok) {
                     EXPECT_DOUBLE_EQ(walked.cost, cost);
+                }
+            }
+        }
+    }
+}
+
+// A change refreshes only the positions it touched; rebuilding the routes from nothing is
+// the oracle for every cache, after every kind of change.
+TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {
+    std::mt19937_64 rng(17);
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const EngineModel model(RandomProblem(rng, kind, 16, 2));
+        EngineSolution solution = RandomSolution(model, rng);
+        for (int change = 0; change < 300; ++change) {
+            const std::size_t a = rng() % model.NumAgents();
+            const std::size_t k = solution.Route(a).visits.size();
+            const int what = static_cast<int>(rng() % 3);
+            if (what == 0 && !solution.Unassigned().empty()) {
+                const std::uint32_t v = solution.Unassigned()[rng() % solution.Unassigned().size()];
+                solution.Insert(a, v, rng() % (k + 1));
+            } else if (what == 1 && k > 0) {
+                const std::size_t first = 1 + rng() % k;
+                solution.RemoveVisits(a, first, first + rng() % (k - first + 1));
+            } else if (k > 1) {  // reverse or rotate a stretch
+                std::vector<std::uint32_t> visits = solution.Route(a).visits;
+                const std::size_t lo = rng() % k;
+                const std::size_t hi = lo + 1 + rng() % (k - lo);
+                if (rng() % 2 == 0) {
+                    std::reverse(visits.begin() + lo, visits.begin() + hi);
+                } else {
+                    std::rotate(visits.begin() + lo, visits.begin() + lo + 1, visits.begin() + hi);
+                }
+                solution.SetVisits(a, visits);
+            }
+            EngineSolution rebuilt(&model);
+            for (std::size_t r = 0; r < model.NumAgents(); ++r) {
+                rebuilt.SetVisits(r, solution.Route(r).visits);
+            }
+            const EngineRoute& got = solution.Route(a);
+            const EngineRoute& want = rebuilt.Route(a);
+            ASSERT_EQ(got.cost, want.cost);
+            ASSERT_EQ(got.clock, want.clock);
+            ASSERT_EQ(got.backward, want.backward);
+            ASSERT_EQ(got.backward_gaps, want.backward_gaps);
+            for (std::size_t p = 0; p < want.suffix.size(); ++p) {
+                ASSERT_EQ(got.suffix[p].duration, want.suffix[p].duration) << p;
+                ASSERT_EQ(got.suffix[p].earliest, want.suffix[p].earliest) << p;
+                ASSERT_EQ(got.suffix[p].latest, want.suffix[p].latest) << p;
+                ASSERT_EQ(got.suffix[p].feasible, want.suffix[p].feasible) << p;
+            }
+            for (const std::uint32_t v : model.Targets()) {
+                ASSERT_EQ(solution.RouteOf(v), rebuilt.RouteOf(v)) << v;
+                if (solution.RouteOf(v) >= 0) {
+                    ASSERT_EQ(solution.PositionOf(v), rebuilt.PositionOf(v)) << v;
                 }
             }
         }
