@@ -79,7 +79,9 @@ try:
 except ImportError:  # a package without its checker: the test suite's copy
     from checks import check_solution
 
-    def problems_of(instance: dict[str, Any], result: dict[str, Any]) -> list[str]:  # type: ignore[misc]
+    def problems_of(  # type: ignore[misc]
+        instance: dict[str, Any], result: dict[str, Any], **_options: Any
+    ) -> list[str]:
         try:
             check_solution(instance, result)
         except AssertionError as err:
@@ -193,9 +195,10 @@ def solve_in_child(solver: str, instance_file: Path, budget: float) -> dict[str,
         return record
 
 
-def evaluate(instance: dict[str, Any], record: dict[str, Any]) -> dict[str, Any]:
-    """Checks the solution and derives the figures that count; a failing or missing
-    solution is kept as such, without an objective (its memory and times stay)."""
+def evaluate(instance: dict[str, Any], record: dict[str, Any], solver: str) -> dict[str, Any]:
+    """Checks the solution of `solver` and derives the figures that count; a failing or
+    missing solution is kept as such, without an objective (its memory and times stay).
+    Only the specified search reads a cost of 9999 or more as no arc."""
     objective = objective_of(instance)
     row: dict[str, Any] = {
         "objective": None,
@@ -226,7 +229,7 @@ def evaluate(instance: dict[str, Any], record: dict[str, Any]) -> dict[str, Any]
     if result["status"] != "success":
         row["check"] = "no solution"
         return row
-    problems = problems_of(instance, result)
+    problems = problems_of(instance, result, focal_search=solver == "search")
     if problems:
         row["check"] = f"checker: {problems[0][:160]}"
         return row
@@ -350,7 +353,7 @@ def run(
             continue
         path = CACHE / entry["file"]
         record = solve_in_child(label, path, budget)
-        row = evaluate(json.loads(path.read_text()), record)
+        row = evaluate(json.loads(path.read_text()), record, label)
         row.update(
             {
                 "set": entry["set"],

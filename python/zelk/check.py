@@ -146,7 +146,9 @@ def _from_focal_search(result: Mapping[str, Any]) -> bool:
     return not result.get("statistics", {}).get("best_phase")
 
 
-def check_solution(instance: Mapping[str, Any], result: Any) -> list[str]:
+def check_solution(
+    instance: Mapping[str, Any], result: Any, *, focal_search: bool | None = None
+) -> list[str]:
     """The problems of ``result`` as a solution of ``instance``; empty when it is valid.
 
     A valid result has "status" "success", one route per agent in the instance's agent
@@ -157,7 +159,9 @@ def check_solution(instance: Mapping[str, Any], result: Any) -> list[str]:
     statistics equal to the recomputed durations. For a result of the focal search
     alone (no "best_phase" in its statistics), which reads a cost of 9999 or more as
     "no arc", a move at such a cost is a problem too; for the improvement engine's it
-    is a real cost.
+    is a real cost. ``focal_search`` says which of the two the result comes from where
+    its statistics cannot (say, another solver's routes put in this shape): False for
+    any solver that reads every given cost as real.
 
     Parameters
     ----------
@@ -188,7 +192,9 @@ def check_solution(instance: Mapping[str, Any], result: Any) -> list[str]:
         depots.add(vertex_of[int(agent["start_node"])])
         depots.add(vertex_of[int(agent["end_node"])])
     served = [0] * len(nodes)
-    no_arc_at = NO_ARC if _from_focal_search(result) else None
+    if focal_search is None:
+        focal_search = _from_focal_search(result)
+    no_arc_at = NO_ARC if focal_search else None
     # Agents that share an id share one type, the last one's, as in the solver.
     type_of = {int(agent["id"]): agent["type"] for agent in agents}
     for agent, route in zip(agents, routes):

@@ -222,28 +222,32 @@ def _far(i: int, j: int) -> float:
 
 
 @pytest.mark.parametrize(
-    ("b_matrix", "cost", "phase", "problem"),
+    ("b_matrix", "cost", "phase", "problem", "focal"),
     [
         # No matrix for type "b": both moves count 9999 and are reported.
         (None, 2 * 9999.0, None, ["agent 1: route moves from node 0 to node 3, but type 'b' has no cost matrix",
-                                  "agent 1: route moves from node 3 to node 0, but type 'b' has no cost matrix"]),
+                                  "agent 1: route moves from node 3 to node 0, but type 'b' has no cost matrix"], None),
         # Rows of three entries: vertex 3 is in no column.
         ([[abs(i - j) for j in range(3)] for i in range(4)], 9999.0 + 3, None,
-         "agent 1: route moves from node 0 to node 3, an arc the cost matrix of type 'b' does not give"),
+         "agent 1: route moves from node 0 to node 3, an arc the cost matrix of type 'b' does not give", None),
         # A given 9999 is "no arc" to the focal search that reported the result ...
         ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, None,
-         "agent 1: route moves from node 0 to node 3 at cost 9999, which the focal search reads as no arc"),
+         "agent 1: route moves from node 0 to node 3 at cost 9999, which the focal search reads as no arc", None),
         # ... and a real cost to the improvement engine.
-        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, "improve", None),
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, "improve", None, None),
+        # The caller may say which: another solver's routes have no phase either.
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, None, None, False),
+        ([[_far(i, j) for j in range(4)] for i in range(4)], 9999.0 + 3, "improve",
+         "agent 1: route moves from node 0 to node 3 at cost 9999, which the focal search reads as no arc", True),
     ],
 )  # fmt: skip
-def test_moves_over_arcs_the_instance_does_not_give(b_matrix, cost, phase, problem) -> None:
+def test_moves_over_arcs_the_instance_does_not_give(b_matrix, cost, phase, problem, focal) -> None:
     """A move without a given cost is a problem, named with both node ids, while the
     rest of the route is still checked against the 9999 the solver counts."""
     instance, result = _with_costs(b_matrix, cost)
     if phase is not None:
         result["statistics"]["best_phase"] = phase
-    problems = zelk.check_solution(instance, result)
+    problems = zelk.check_solution(instance, result, focal_search=focal)
     assert problems == ([problem] if isinstance(problem, str) else problem or [])
 
 
