@@ -112,22 +112,38 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
         const bool ok = ArriveWithinWindow(model_->Window(At(a, 0)), t);
         route.clock[0] = ok ? t : kInfeasible;
     }
-    for (std::size_t p = first; p <= k + 1; ++p) {
-        double t = route.clock[p - 1];
-        if (t != kInfeasible) {
-            t += route.leg[p];
-            if (t == kInfeasible || !ArriveWithinWindow(model_->Window(At(a, p)), t)) {
-                t = kInfeasible;
+    if (model_->HasWindows()) {
+        for (std::size_t p = first; p <= k + 1; ++p) {
+            double t = route.clock[p - 1];
+            if (t != kInfeasible) {
+                t += route.leg[p];
+                if (t == kInfeasible || !ArriveWithinWindow(model_->Window(At(a, p)), t)) {
+                    t = kInfeasible;
+                }
             }
+            route.clock[p] = t;
         }
-        route.clock[p] = t;
+    } else {
+        // Costs are not negative, so a missing leg keeps the clock at +infinity.
+        for (std::size_t p = first; p <= k + 1; ++p)
+            route.clock[p] = route.clock[p - 1] + route.leg[p];
     }
     // Backward: the clock arithmetic of every suffix that starts at a new position or
     // before one.
     if (last_new == k + 1) route.suffix[k + 1] = TimeSegment::Vertex(model_->Window(At(a, k + 1)));
-    for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
-        route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(At(a, p))),
-                                            route.leg[p + 1], route.suffix[p + 1]);
+    if (model_->HasWindows()) {
+        for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
+            route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(At(a, p))),
+                                                route.leg[p + 1], route.suffix[p + 1]);
+        }
+    } else {
+        // Without windows a segment is its travel: the same Join, without the windows.
+        for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
+            const double leg = route.leg[p + 1];
+            TimeSegment& segment = route.suffix[p];
+            segment.feasible = leg != kInfeasible && route.suffix[p + 1].feasible;
+            segment.duration = leg != kInfeasible ? leg + route.suffix[p + 1].duration : 0.0;
+        }
     }
     if (!model_->HasWindows()) {
         // Reversed legs, kept like the legs, then their prefix sums from the first change.
