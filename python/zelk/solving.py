@@ -169,18 +169,44 @@ def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict
     if isinstance(instance, (str, os.PathLike)):
         return load_instance(Path(instance))
     if isinstance(instance, Mapping):
-        # A copy: the options set for this call stay out of the caller's dict.
-        return json.loads(json.dumps(instance, default=_plain))
+        # The options set for this call stay out of the caller's dict.
+        return _plain(instance)
     raise TypeError(
         "instance must be a JSON instance dict, a path or a zelk.Problem "
         f"(got {type(instance).__name__})"
     )
 
 
+_SCALARS = frozenset({int, float, str, bool, type(None)})
+
+
 def _plain(value: Any) -> Any:
+    """``value`` in the shape JSON would give it back: dicts with string keys, lists for
+    tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
+    lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
+    nothing in a solve writes to them, and copying a large matrix costs seconds."""
+    if isinstance(value, Mapping):
+        return {_plain_key(key): _plain(item) for key, item in value.items()}
+    if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
+        return value
+    if isinstance(value, (list, tuple)):
+        return [_plain(item) for item in value]
+    if type(value) in _SCALARS:
+        return value
     if hasattr(value, "tolist"):  # NumPy arrays and numbers
-        return value.tolist()
+        return _plain(value.tolist())
     raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
+
+
+def _plain_key(key: Any) -> str:
+    # As json.dumps writes keys.
+    if isinstance(key, str):
+        return key
+    if key is None or isinstance(key, bool):
+        return json.dumps(key)
+    if isinstance(key, (int, float)):
+        return json.dumps(key) if isinstance(key, float) else str(int(key))
+    raise TypeError(f"keys must be str, int, float, bool or None, not {type(key).__name__}")
 
 
 def _budget(time_limit: float | None, instance_limit: Any) -> float:

@@ -85,6 +85,25 @@ def test_euc_2d_file_nint_by_default_exact_on_request() -> None:
     assert exact[1][2] == pytest.approx(math.sqrt(13))
 
 
+@pytest.mark.parametrize("kind", ["EUC_2D", "CEIL_2D"])
+@pytest.mark.parametrize("distances", ["nint", "exact"])
+def test_whole_matrix_equals_the_distance_of_each_pair(kind: str, distances: str) -> None:
+    """The matrix is built row by row for speed; the pairwise function is the oracle,
+    to the last bit, on coordinates that land on halves and on fractions."""
+    import random
+
+    rng = random.Random(3)
+    rows = [f"{v + 1} {rng.choice([0.5, 2.5, rng.uniform(-50, 50)])} {rng.randint(-9, 9)}"
+            for v in range(40)]  # fmt: skip
+    data = parse_tsplib(tsplib_text(kind, rows))
+    matrix = tsplib_matrix(data, distances)
+    exact = distances == "exact"
+    assert matrix == [
+        [0.0 if i == j else tsplib_distance(kind, a, b, exact=exact) for j, b in enumerate(data.coords)]
+        for i, a in enumerate(data.coords)
+    ]  # fmt: skip
+
+
 # One symmetric 4-node matrix written in every explicit layout.
 MATRIX = [[0, 1, 2, 3], [1, 0, 4, 5], [2, 4, 0, 6], [3, 5, 6, 0]]
 LAYOUTS = {

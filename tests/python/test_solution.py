@@ -165,6 +165,25 @@ def test_problem_and_dict_give_the_same_solution(tmp_path) -> None:
     assert from_problem.routes[0].stops == ()  # a Problem's matrices stay in the core
 
 
+def test_numpy_tuples_and_int_keys_solve_like_plain_json() -> None:
+    """A dict holding NumPy arrays and numbers, tuples and int keys solves as its JSON
+    form does; the caller's dict is left as it was; what JSON cannot hold is refused."""
+    np = pytest.importorskip("numpy")
+    plain = waiting_instance()
+    plain["costs"] = {"0": plain["costs"][next(iter(plain["costs"]))]}
+    for agent in plain["agents"]:
+        agent["type"] = "0"
+    odd = dict(plain)
+    odd["costs"] = {0: np.array(plain["costs"]["0"], dtype=float)}
+    odd["nodes"] = tuple({**node, "x": np.float64(node["x"])} for node in plain["nodes"])
+    before = json.dumps(odd, default=lambda v: v.tolist())
+    want = zelk.solve(plain, improve=False, objective="min_max")
+    assert zelk.solve(odd, improve=False, objective="min_max").routes == want.routes
+    assert json.dumps(odd, default=lambda v: v.tolist()) == before
+    with pytest.raises(TypeError, match="set has no JSON form"):
+        zelk.solve({**plain, "extra": {1, 2}}, improve=False)
+
+
 def test_plot_solution_accepts_a_solution(tmp_path) -> None:
     """plot_solution draws a Solution as it draws the result dictionary."""
     pytest.importorskip("matplotlib")
