@@ -1,6 +1,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,7 +62,8 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
 py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
                std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
                std::optional<py::function> should_stop, const std::string& clock,
-               std::int64_t iteration_limit, std::optional<double> memory_limit_mb) {
+               std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
+               CostMatrices cost_matrices = {}) {
     const std::size_t memory_limit_bytes =
         memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb) : DefaultMemoryLimitBytes();
     SolveSettings settings;
@@ -82,9 +84,9 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     JsonSolveOutcome outcome;
     if (improve) {
         py::gil_scoped_release release;
-        outcome = SolveJsonText(text, time_limit, hooks, settings);
+        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices));
     } else {
-        outcome = SolveJsonText(text, time_limit, hooks, settings);
+        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices));
     }
     hooks = SolveHooks{};
     callbacks.Finish();
@@ -122,16 +124,27 @@ void BindEntryPoints(py::module_& m) {
         [](const std::string& json_str, double time_limit,
            std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
            std::optional<py::function> should_stop, const std::string& clock,
-           std::int64_t iteration_limit, std::optional<double> memory_limit_mb) {
+           std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
+           std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
+            CostMatrices matrices;
+            if (cost_matrices) {
+                for (auto& [agent_type, matrix] : *cost_matrices) {
+                    matrices.emplace_back(agent_type, std::move(matrix));
+                }
+            }
             return Solve([&] { return json_str; }, time_limit, std::move(on_solution), improve,
-                         seed, std::move(should_stop), clock, iteration_limit,
-                         memory_limit_mb);
+                         seed, std::move(should_stop), clock, iteration_limit, memory_limit_mb,
+                         std::move(matrices));
         },
-        (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc).c_str(),
+        (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc +
+         "\ncost_matrices: {agent type: n x n list of costs}, read as if the text's \"costs\"\n"
+         "held them (one of the same name replaces the text's); large matrices skip the text.")
+            .c_str(),
         py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
-        py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none());
+        py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
+        py::arg("cost_matrices") = py::none());
 }
 
 }  // namespace vornik

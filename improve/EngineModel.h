@@ -53,6 +53,8 @@ public:
     bool CanServe(std::size_t a, std::uint32_t v) const {
         return allowed_[agents_[a].slot * n_ + v] != 0;
     }
+    /// True when agents a and b are of one type: same costs, same targets they may serve.
+    bool SameType(std::size_t a, std::size_t b) const { return agents_[a].slot == agents_[b].slot; }
     /// Travel cost of agent `a` from `u` to `v` (0 when u == v; kNoArc when not given).
     double Cost(std::size_t a, std::uint32_t u, std::uint32_t v) const {
         return u == v

@@ -194,6 +194,22 @@ double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* 
     return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
 }
 
+double EngineSolution::JoinTails(std::size_t a, std::size_t i, std::size_t b, std::size_t j) const {
+    assert(JoinsTailsInConstantTime(a, b) && "tails are joined only without windows");
+    const EngineRoute& other = routes_[b];
+    const std::size_t k = other.visits.size();
+    double t = routes_[a].clock[i];
+    if (j > k) {
+        t += model_->ClosingCost(a, At(a, i));
+    } else {
+        // Both agents are of one type: b's own travel between its visits is a's too.
+        t += model_->Cost(a, At(a, i), other.visits[j - 1]) + (other.clock[k] - other.clock[j]) +
+             model_->ClosingCost(a, other.visits[k - 1]);
+    }
+    if (t == kInfeasible) return kInfeasible;
+    return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
+}
+
 void EngineSolution::AppendRuns(std::size_t a, const RouteRun* runs, std::size_t count,
                                 std::vector<std::uint32_t>& out) const {
     const std::vector<std::uint32_t>& visits = routes_[a].visits;

@@ -127,6 +127,15 @@ public:
     /// applying it.
     double SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs, std::size_t count,
                       std::size_t j) const;
+    /// True when JoinTails(a, ., b, .) is exact up to rounding: no windows, agents of one
+    /// type, and both routes feasible.
+    bool JoinsTailsInConstantTime(std::size_t a, std::size_t b) const {
+        return PricesRunsInConstantTime(a) && PricesRunsInConstantTime(b) && model_->SameType(a, b);
+    }
+    /// Cost of route a's positions 0 .. i followed by route b's visits from position j
+    /// on and a's end, in constant time; only where JoinsTailsInConstantTime(a, b). Like
+    /// SpliceRuns, an estimate that callers confirm with Tail before applying a move.
+    double JoinTails(std::size_t a, std::size_t i, std::size_t b, std::size_t j) const;
     /// Appends the vertices of `runs` to `out`, in walking order.
     void AppendRuns(std::size_t a, const RouteRun* runs, std::size_t count,
                     std::vector<std::uint32_t>& out) const;

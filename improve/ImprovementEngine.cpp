@@ -111,7 +111,10 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     };
     offer(current, EnginePhase::kGiven);
     if (!current.Complete()) {
+        // The constructed solution counts before its first descent, which takes a while on
+        // large instances.
         ruin_recreate.Recreate(current, 0.0, rng);
+        offer(current, EnginePhase::kConstruct);
         local_search.Run(current, rng);
         offer(current, EnginePhase::kConstruct);
     } else {

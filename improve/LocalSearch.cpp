@@ -233,6 +233,13 @@ bool LocalSearch::TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::
     // Route a keeps its head up to u and takes b's tail from v on; b takes a's tail.
     const auto tail_b = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
     const auto tail_a = route_a.begin() + static_cast<std::ptrdiff_t>(pu);
+    // Without windows, between agents of one type, both routes are priced in constant
+    // time first; a move that looks better is then priced exactly.
+    if (solution.JoinsTailsInConstantTime(a, b) &&
+        !(Delta(solution, a, solution.JoinTails(a, pu, b, pv), b,
+                solution.JoinTails(b, pv - 1, a, pu + 1)) < -kImprovement)) {
+        return false;
+    }
     const double cost_a = solution.Tail(a, pu, tail_b, route_b.end());
     if (!Finite(cost_a)) return false;
     const double cost_b = solution.Tail(b, pv - 1, tail_a, route_a.end());

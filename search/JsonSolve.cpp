@@ -96,8 +96,12 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
 }  // namespace
 
 JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
-                               const SolveHooks& hooks, const SolveSettings& settings) {
+                               const SolveHooks& hooks, const SolveSettings& settings,
+                               CostMatrices cost_matrices) {
     Problem problem = ParseInstance(json_text);
+    for (auto& [agent_type, matrix] : cost_matrices) {
+        problem.SetCostMatrix(agent_type, std::move(matrix));
+    }
     if (time_limit > 0) problem.options.time_limit = time_limit;
     if (settings.improve) return SolveImprovingProblem(problem, hooks, settings.improve_settings);
     const ObjectiveType objective = problem.options.objective;

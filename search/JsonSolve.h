@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/Problem.h"
 #include "search/ImprovingSolve.h"
 
 namespace vornik {
@@ -62,7 +64,12 @@ struct SolveHooks {
     std::size_t memory_limit_bytes = 0;
 };
 
-/// Parses instance text strictly, builds a Solver (a `time_limit` > 0 replaces the
+/// Cost matrices by agent type, set after the instance text is read as if its "costs"
+/// held them (a matrix of the same name replaces the text's). Large matrices travel this
+/// way to skip being written and parsed as text.
+using CostMatrices = std::vector<std::pair<std::string, CostMatrix>>;
+
+/// Parses instance text strictly, adds `cost_matrices` to it, builds a Solver (a `time_limit` > 0 replaces the
 /// instance's own) and solves. On the improvement path an instance above the focal
 /// search's node limit skips the search and goes to the engine alone. Errors propagate: the JSON library's exceptions for text
 /// and format faults, std::out_of_range for unknown node ids or types,
@@ -71,7 +78,8 @@ struct SolveHooks {
 /// any solution was found.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                              const SolveHooks& hooks = {},
-                                             const SolveSettings& settings = {});
+                                             const SolveSettings& settings = {},
+                                             CostMatrices cost_matrices = {});
 
 /// The whole content of the file at `path`, byte for byte, up to the size the file had
 /// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be

@@ -161,6 +161,7 @@ def solve_json_str(
     clock: str = "process",
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
+    cost_matrices: dict[str, list[list[float]]] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

@@ -340,12 +340,16 @@ def solve(
     if objective is not None:
         options["objective"] = _OBJECTIVES[objective]
     budget = _budget(time_limit, options.get("time_limit"))
-    text = json.dumps(data)
+    # The matrices go to the core as lists, not as text: writing and parsing a
+    # 2,000-node matrix as JSON takes seconds.
+    costs = data.get("costs") or {}
+    matrices = dict(costs) if isinstance(costs, Mapping) else {str(k): m for k, m in enumerate(costs)}
+    text = json.dumps({key: value for key, value in data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
     bound = lower_bound(data, "min_max" if min_max else "min_sum")
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
-        return _zelk_core.solve_json_str(text, core_budget, **keywords)
+        return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)
 
     result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
     solution = from_result(

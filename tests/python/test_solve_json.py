@@ -163,6 +163,31 @@ def test_unknown_references_raise_index_error(spoil: Any, fragment: str) -> None
         zelk.solve_json_str(json.dumps(instance))
 
 
+@pytest.mark.parametrize("improve", [False, True])
+def test_matrices_given_beside_the_text_read_as_the_texts_own(improve: bool) -> None:
+    """cost_matrices= gives the same routes as the same matrices in the text's "costs";
+    one of the same name replaces the text's, and a faulty one fails as in the text."""
+    instance = random_instance(random.Random(4), 9, 2, two_types=True)
+    options = {"improve": True, "iteration_limit": 50} if improve else {}
+    want = zelk.solve_json_str(json.dumps(instance), 2.0, **options)
+    bare = json.dumps({k: v for k, v in instance.items() if k != "costs"})
+    got = zelk.solve_json_str(bare, 2.0, cost_matrices=instance["costs"], **options)
+    assert [r["path"] for r in got["routes"]] == [r["path"] for r in want["routes"]]
+    assert got["statistics"]["sum_cost"] == want["statistics"]["sum_cost"]
+    # The text's doubled matrices give way to the given ones.
+    doubled = {t: [[2 * c for c in row] for row in m] for t, m in instance["costs"].items()}
+    text = json.dumps({**instance, "costs": doubled})
+    got = zelk.solve_json_str(text, 2.0, cost_matrices=instance["costs"], **options)
+    assert got["statistics"]["sum_cost"] == want["statistics"]["sum_cost"]
+    name = next(iter(instance["costs"]))
+    short = {name: instance["costs"][name] + [[0.0] * 9]}
+    with pytest.raises(ValueError) as from_text:
+        zelk.solve_json_str(json.dumps({**instance, "costs": short}), 2.0, **options)
+    with pytest.raises(ValueError) as beside:
+        zelk.solve_json_str(text, 2.0, cost_matrices=short, **options)
+    assert str(beside.value) == str(from_text.value)
+
+
 def test_file_entry_point_reads_the_file(tmp_path: Path) -> None:
     """solve_json_file gives what solve_json_str gives for the file's text."""
     instance = line_instance([0, 2, 5], 1, objective="min_sum")

@@ -116,14 +116,15 @@ TEST(EngineSolutionTest, SpliceEqualsWalkingTheChangedRoute) {
 }
 
 // Without windows, moves inside a route are priced from prefix sums of its travel in both
-// directions; walking the rearranged route is the oracle, missing arcs included.
+// directions, and 2-opt* between agents of one type from the two routes' clocks; walking
+// the changed route is the oracle, missing arcs included.
 TEST(EngineSolutionTest, RunsPricedByPrefixSumsEqualWalking) {
     std::mt19937_64 rng(5);
     for (const Kind& kind : kKinds) {
         if (kind.windows) continue;
         SCOPED_TRACE(kind.name);
         for (int round = 0; round < 30; ++round) {
-            Problem problem = RandomProblem(rng, kind, 14, 2);
+            Problem problem = RandomProblem(rng, kind, 14, 3);  // agents 0 and 2: one type
             for (auto& [type, matrix] : problem.cost_matrices) {
                 for (auto& row : matrix) {
                     if (rng() % 4 == 0) row.pop_back();  // arcs into vertex 13 are missing
@@ -159,6 +160,21 @@ TEST(EngineSolutionTest, RunsPricedByPrefixSumsEqualWalking) {
                         walked,
                         EngineSolution::WalkRoute(
                             model, a, solution.Spliced(a, i, middle.begin(), middle.end(), j)));
+                }
+            }
+            // Route a's head, then route b's tail, priced from the two routes' clocks.
+            for (const auto& [a, b] : {std::pair<std::size_t, std::size_t>{0, 2}, {2, 0}}) {
+                if (!solution.JoinsTailsInConstantTime(a, b)) continue;
+                const std::vector<std::uint32_t>& tail = solution.Route(b).visits;
+                const std::size_t i = rng() % (solution.Route(a).visits.size() + 1);
+                const std::size_t j = 1 + rng() % (tail.size() + 1);
+                const auto from = tail.begin() + static_cast<std::ptrdiff_t>(j - 1);
+                const double walked = solution.Tail(a, i, from, tail.end());
+                const double fast = solution.JoinTails(a, i, b, j);
+                if (walked == EngineSolution::kInfeasible) {
+                    EXPECT_EQ(fast, EngineSolution::kInfeasible);
+                } else {
+                    EXPECT_NEAR(fast, walked, 1e-9 * walked);
                 }
             }
         }
