@@ -46,6 +46,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+from collections.abc import Iterable
 from typing import Any
 
 HERE = Path(__file__).resolve().parent
@@ -250,16 +251,20 @@ def load_results(store: Path = RESULTS_JSON) -> dict[str, Any]:
     return {"runs": {}}
 
 
-def save_results(results: dict[str, Any], store: Path = RESULTS_JSON) -> None:
-    """Merge ``results`` into the store under a lock: runs of two benchmark processes
-    (say OR-Tools on one core, zelk on the other) keep each other's records."""
+def save_results(
+    results: dict[str, Any], store: Path = RESULTS_JSON, keys: Iterable[str] = ()
+) -> None:
+    """Writes the records `keys` of `results` (and its other entries) into the store,
+    under a lock and over what the store holds then: two benchmark processes (say
+    OR-Tools on one core, zelk on the other) keep each other's records."""
     import fcntl
 
     store.parent.mkdir(parents=True, exist_ok=True)
     with open(store.with_suffix(".lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         merged = load_results(store)
-        merged["runs"].update(results["runs"])
+        for key in keys:
+            merged["runs"][key] = results["runs"][key]
         for key, value in results.items():
             if key != "runs":
                 merged[key] = value
@@ -347,6 +352,7 @@ def run(
         for label in solver_labels(solvers, entry["set"])
         if not (label == "search" and entry["nodes"] > SEARCH_MAX_NODES)
     ]
+    written: list[str] = []
     for done, (budget, entry, label) in enumerate(jobs, 1):
         key = run_key(entry["set"], entry["name"], label, budget)
         if resume and key in results["runs"]:
@@ -366,6 +372,7 @@ def run(
             }
         )
         results["runs"][key] = row
+        written.append(key)
         shown = f"{row['objective']:.2f}" if row["objective"] is not None else row["check"]
         print(
             f"[{done}/{len(jobs)}] {budget:g}s {entry['set']}/{entry['name']} {label}:"
@@ -373,9 +380,9 @@ def run(
             file=sys.stderr,
             flush=True,
         )
-        save_results(results, store)
+        save_results(results, store, written)
     results["machine"] = machine_info()
-    save_results(results, store)
+    save_results(results, store, written)
 
 
 def machine_info() -> dict[str, Any]:
