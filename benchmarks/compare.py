@@ -199,7 +199,7 @@ def solve_in_child(solver: str, instance_file: Path, budget: float) -> dict[str,
 def evaluate(instance: dict[str, Any], record: dict[str, Any], solver: str) -> dict[str, Any]:
     """Checks the solution of `solver` and derives the figures that count; a failing or
     missing solution is kept as such, without an objective (its memory and times stay).
-    Only the specified search reads a cost of 9999 or more as no arc."""
+    Only the focal search reads a cost of 9999 or more as no arc."""
     objective = objective_of(instance)
     row: dict[str, Any] = {
         "objective": None,
