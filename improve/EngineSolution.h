@@ -29,8 +29,8 @@ struct EngineRoute {
     /// backward_gaps[p], how many of those arcs are missing. A reversed stretch is then
     /// priced by two subtractions.
     std::vector<double> backward;
-    std::vector<double> back_leg;  ///< back_leg[p]: the arc v_p -> v_(p-1), p >= 2
     std::vector<std::uint32_t> backward_gaps;
+    std::vector<double> back_leg;  ///< back_leg[p]: the arc v_p -> v_(p-1), p >= 2
 };
 
 /// A stretch of one route's visits, positions first .. last, walked forward or reversed.

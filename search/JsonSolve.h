@@ -69,13 +69,13 @@ struct SolveHooks {
 /// way to skip being written and parsed as text.
 using CostMatrices = std::vector<std::pair<std::string, CostMatrix>>;
 
-/// Parses instance text strictly, adds `cost_matrices` to it, builds a Solver (a `time_limit` > 0 replaces the
-/// instance's own) and solves. On the improvement path an instance above the focal
-/// search's node limit skips the search and goes to the engine alone. Errors propagate: the JSON library's exceptions for text
-/// and format faults, std::out_of_range for unknown node ids or types,
-/// std::invalid_argument for instances the Solver cannot represent or that cannot fit
-/// in the memory limit, OutOfMemoryError (a std::bad_alloc) when memory ran out before
-/// any solution was found.
+/// Parses instance text strictly, adds `cost_matrices` to it, builds a Solver (a
+/// `time_limit` > 0 replaces the instance's own) and solves. On the improvement path an
+/// instance above the focal search's node limit skips the search and goes to the engine
+/// alone. Errors propagate: the JSON library's exceptions for text and format faults,
+/// std::out_of_range for unknown node ids or types, std::invalid_argument for instances
+/// the Solver cannot represent or that cannot fit in the memory limit, OutOfMemoryError
+/// (a std::bad_alloc) when memory ran out before any solution was found.
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                              const SolveHooks& hooks = {},
                                              const SolveSettings& settings = {},

@@ -22,6 +22,8 @@ import heapq
 from collections.abc import Mapping, Sequence
 from typing import Any
 
+from zelk.schema import named_matrices
+
 __all__ = ["lower_bound"]
 
 
@@ -61,9 +63,7 @@ def lower_bound(instance: Mapping[str, Any], objective: str) -> float | None:
     vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}
     ends = {vertex_of[int(a[key])] for a in agents for key in ("start_node", "end_node")}
     agent_types = {str(a["type"]) for a in agents}
-    costs = instance["costs"]
-    if isinstance(costs, list):
-        costs = {str(k): m for k, m in enumerate(costs)}
+    costs = named_matrices(instance["costs"])
     minima = {t: _entry_exit_minima(costs[t]) for t in agent_types}
     allowed: dict[int, set[str]] = {}
     opens: dict[int, float] = {}

@@ -192,6 +192,16 @@ def _matrix_problems(name: str, where: str, matrix: Any, n: int) -> list[str]:
     return problems
 
 
+def named_matrices(costs: Any) -> dict[str, Any]:
+    """An instance's "costs" as {type name: matrix}: an array of matrices names its types
+    by index, as the core reads it."""
+    if isinstance(costs, Mapping):
+        return dict(costs)
+    if isinstance(costs, list):
+        return {str(k): m for k, m in enumerate(costs)}
+    return {}
+
+
 def _cost_items(costs: Any) -> list[tuple[str, str, Any]]:
     """(type name, place, matrix) per matrix of ``costs``."""
     if isinstance(costs, Mapping):
@@ -347,10 +357,8 @@ def prepare_instance(
             (float(n["x"]), float(n["y"]), float(n.get("z", 0.0))) for n in prepared["nodes"]
         ]
         distances = [[math.dist(p, q) for q in points] for p in points]
-        if isinstance(costs, list):
-            # An array of matrices names its types by index; a name needs the object form.
-            costs = {str(k): m for k, m in enumerate(costs)}
-        prepared["costs"] = {**(costs or {}), **{name: distances for name in missing}}
+        # An array of matrices names its types by index; a name needs the object form.
+        prepared["costs"] = {**named_matrices(costs), **{name: distances for name in missing}}
         for name in missing:
             _warn(
                 f"{prefix}agent type {name!r} has no cost matrix: it travels at the exact "

@@ -21,6 +21,8 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
+from zelk.schema import named_matrices
+
 __all__ = ["AnytimeEntry", "Route", "Solution", "Statistics", "Stop", "schedule"]
 
 #: The cost of a move for which the agent's type has no matrix entry.
@@ -245,10 +247,7 @@ def _windows(instance: Mapping[str, Any]) -> dict[int, tuple[float, float]]:
 
 
 def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[float]]:
-    costs = instance.get("costs") or {}
-    if isinstance(costs, list):
-        costs = {str(k): m for k, m in enumerate(costs)}
-    return costs.get(agent_type) or []
+    return named_matrices(instance.get("costs")).get(agent_type) or []
 
 
 def schedule(

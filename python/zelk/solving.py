@@ -22,7 +22,7 @@ from typing import Any
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
-from zelk.schema import prepare_instance
+from zelk.schema import named_matrices, prepare_instance
 from zelk.bounds import lower_bound
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.solution import Route, Solution, from_result
@@ -202,10 +202,8 @@ def _plain_key(key: Any) -> str:
     # As json.dumps writes keys.
     if isinstance(key, str):
         return key
-    if key is None or isinstance(key, bool):
+    if key is None or isinstance(key, (bool, int, float)):
         return json.dumps(key)
-    if isinstance(key, (int, float)):
-        return json.dumps(key) if isinstance(key, float) else str(int(key))
     raise TypeError(f"keys must be str, int, float, bool or None, not {type(key).__name__}")
 
 
@@ -342,8 +340,7 @@ def solve(
     budget = _budget(time_limit, options.get("time_limit"))
     # The matrices go to the core as lists, not as text: writing and parsing a
     # 2,000-node matrix as JSON takes seconds.
-    costs = data.get("costs") or {}
-    matrices = dict(costs) if isinstance(costs, Mapping) else {str(k): m for k, m in enumerate(costs)}
+    matrices = named_matrices(data.get("costs"))
     text = json.dumps({key: value for key, value in data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
     bound = lower_bound(data, "min_max" if min_max else "min_sum")
