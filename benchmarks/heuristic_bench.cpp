@@ -129,16 +129,14 @@ int main(int argc, char** argv) {
                 }
             }
             double checksum = 0.0;
-            const double literal =
-                SecondsPerCall(nodes, 1, &checksum, [&](const SearchNode& node) {
-                    return vornik::LiteralHeuristic(edges, kAgents, node);
-                });
+            const double literal = SecondsPerCall(nodes, 1, &checksum, [&](const SearchNode& node) {
+                return vornik::LiteralHeuristic(edges, kAgents, node);
+            });
             // Enough repeats for the fast version to run a measurable while.
             const int repeats = n <= 100 ? 1000 : 100;
-            const double fast = SecondsPerCall(nodes, repeats, &checksum,
-                                               [&](const SearchNode& node) {
-                                                   return heuristic.Evaluate(node);
-                                               });
+            const double fast =
+                SecondsPerCall(nodes, repeats, &checksum,
+                               [&](const SearchNode& node) { return heuristic.Evaluate(node); });
             std::printf("%6llu %8zu %8llu %14.2f %14.3f %10.1f %12.1f   (checksum %.6g)\n",
                         static_cast<unsigned long long>(n), edges.size(),
                         static_cast<unsigned long long>(visited), literal * 1e6, fast * 1e6,

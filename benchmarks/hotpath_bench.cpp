@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
     std::FILE* quiet = std::freopen("/dev/null", "w", stderr);
     if (sink == nullptr || quiet == nullptr || out < 0) return 1;
     dprintf(out, "%5s %12s %12s %12s %14s %13s %12s\n", "n", "evaluate_us", "tw_check_us",
-                "composite_us", "expansion_us", "eval_route_us", "two_opt_us");
+            "composite_us", "expansion_us", "eval_route_us", "two_opt_us");
     double checksum = 0.0;
     for (const std::size_t n : {50u, 100u, 256u}) {
         std::mt19937_64 rng(777 + n);
@@ -291,9 +291,8 @@ int main(int argc, char** argv) {
                 const std::clock_t stop = std::clock();
                 const vornik::Result result = solver.GetResult();
                 const double seconds = static_cast<double>(stop - start) / CLOCKS_PER_SEC;
-                const double per = result.n_expanded > 0
-                                       ? seconds / static_cast<double>(result.n_expanded)
-                                       : 0.0;
+                const double per =
+                    result.n_expanded > 0 ? seconds / static_cast<double>(result.n_expanded) : 0.0;
                 if (round == 0 || per < best) best = per;
             }
             expansion = best;
@@ -329,8 +328,7 @@ int main(int argc, char** argv) {
         });
 
         dprintf(out, "%5zu %12.3f %12.3f %12.3f %14.2f %13.3f %12.1f\n", n, evaluate * 1e6,
-                    tw_check * 1e6, composite * 1e6, expansion * 1e6, eval_route * 1e6,
-                    two_opt * 1e6);
+                tw_check * 1e6, composite * 1e6, expansion * 1e6, eval_route * 1e6, two_opt * 1e6);
     }
     dprintf(out, "(checksum %.6g)\n", checksum);
     return 0;

@@ -270,8 +270,7 @@ void RunOne(int index, double time_limit, std::int64_t max_polls, bool keep, int
             seconds > 0.0 ? static_cast<double>(result.n_generated) / seconds : 0.0, peak_mb,
             peak_mb - base_mb, node_bytes, static_cast<double>(solver.OpenEntryBytes()),
             static_cast<double>(solver.FocalEntryBytes()), per(frontier_bytes, frontier_entries),
-            first,
-            solved ? largest : -1.0, solved ? sum : -1.0, records.size(),
+            first, solved ? largest : -1.0, solved ? sum : -1.0, records.size(),
             static_cast<unsigned long long>(digest),
             result.n_generated > 0 ? held_bytes / static_cast<double>(result.n_generated) : 0.0);
 }

@@ -188,12 +188,9 @@ void BindCore(py::module_& m) {
                 problem.SetCostMatrix(agent_type, std::move(matrix.rows));
             },
             py::arg("agent_type"), py::arg("matrix"))
-        .def("set_cost_matrix", &SetCostMatrixFromArray, py::arg("agent_type"),
-             py::arg("matrix"))
-        .def("set_assignment_constraint", &Problem::SetAssignmentConstraint,
-             py::arg("constraint"))
-        .def("set_timewindow_constraint", &Problem::SetTimewindowConstraint,
-             py::arg("constraint"))
+        .def("set_cost_matrix", &SetCostMatrixFromArray, py::arg("agent_type"), py::arg("matrix"))
+        .def("set_assignment_constraint", &Problem::SetAssignmentConstraint, py::arg("constraint"))
+        .def("set_timewindow_constraint", &Problem::SetTimewindowConstraint, py::arg("constraint"))
         // A view of the Problem's own options; reference_internal keeps the Problem
         // alive as long as the view.
         .def(

@@ -121,10 +121,10 @@ void BindEntryPoints(py::module_& m) {
         py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none());
     m.def(
         "solve_json_str",
-        [](const std::string& json_str, double time_limit,
-           std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
-           std::optional<py::function> should_stop, const std::string& clock,
-           std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
+        [](const std::string& json_str, double time_limit, std::optional<py::function> on_solution,
+           bool improve, std::uint64_t seed, std::optional<py::function> should_stop,
+           const std::string& clock, std::int64_t iteration_limit,
+           std::optional<double> memory_limit_mb,
            std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
             CostMatrices matrices;
             if (cost_matrices) {

@@ -2,8 +2,8 @@
 #include <pybind11/stl.h>
 
 #include <functional>
-#include <string>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "bindings/Bindings.h"
@@ -17,8 +17,7 @@ namespace vornik {
 
 void BindSearch(py::module_& m) {
     py::class_<Solver>(m, "Solver")
-        .def(py::init<const Problem&, const Options&>(), py::arg("problem"),
-             py::arg("options"))
+        .def(py::init<const Problem&, const Options&>(), py::arg("problem"), py::arg("options"))
         .def(
             "solve",
             [](Solver& solver, std::optional<py::function> on_solution, bool improve,
@@ -62,9 +61,8 @@ void BindSearch(py::module_& m) {
             "the rest of the budget; see solve_json_str for seed, should_stop, clock and\n"
             "iteration_limit.",
             py::kw_only(), py::arg("on_solution") = py::none(), py::arg("improve") = false,
-            py::arg("seed") = 0, py::arg("should_stop") = py::none(),
-            py::arg("clock") = "process", py::arg("iteration_limit") = -1,
-            py::arg("memory_limit_mb") = py::none())
+            py::arg("seed") = 0, py::arg("should_stop") = py::none(), py::arg("clock") = "process",
+            py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none())
         .def("get_result", &Solver::GetResult)
         .def("get_result_process", [](const Solver& solver) {
             py::list records;

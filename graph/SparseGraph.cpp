@@ -190,7 +190,8 @@ bool SparseGraph::SetArcCost(std::uint64_t u, std::uint64_t v, const CostVector&
             "[ERROR] SparseGraph::SetArcCost new edge cost dimension does not match! Maybe "
             "call ChangeCostDim() at first.");
     }
-    if (!HasVertex(u) || !HasVertex(v)) Fail("[ERROR] SparseGraph::SetArcCost vertex does not exist!");
+    if (!HasVertex(u) || !HasVertex(v))
+        Fail("[ERROR] SparseGraph::SetArcCost vertex does not exist!");
     // Both copies are located before either is written, so a failure changes nothing.
     const std::int64_t out_pos = FindOutPosition(u, v);
     if (out_pos < 0) Fail("[ERROR] SparseGraph::SetArcCost arc does not exist!");
@@ -202,8 +203,8 @@ bool SparseGraph::SetArcCost(std::uint64_t u, std::uint64_t v, const CostVector&
 }
 
 std::string SparseGraph::ToString() const {
-    std::string out = "=== SparseGraph Begin ===\n |V| = " + std::to_string(out_.size()) +
-                      " outgoing edges \n";
+    std::string out =
+        "=== SparseGraph Begin ===\n |V| = " + std::to_string(out_.size()) + " outgoing edges \n";
     AppendLists(out, out_, out_costs_);
     out += " incoming edges \n";
     AppendLists(out, in_, in_costs_);
@@ -266,8 +267,8 @@ std::uint64_t SparseGraph::CommonCostDim(const char* operation,
     const std::uint64_t dim = costs[0].size();
     for (std::size_t i = 1; i < count; ++i) {
         if (costs[i].size() != dim) {
-            const std::string head = std::string("[ERROR] SparseGraph::") + operation +
-                                     " cdim does not match";
+            const std::string head =
+                std::string("[ERROR] SparseGraph::") + operation + " cdim does not match";
             Fail(head + ": " + std::to_string(dim) + " != " + std::to_string(costs[i].size()),
                  head);
         }

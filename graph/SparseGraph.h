@@ -64,8 +64,8 @@ private:
                                 std::size_t count) const;
     /// Shared body of the two bulk builds.
     void CreateFrom(const char* operation, const std::vector<std::uint64_t>& sources,
-                    const std::vector<std::uint64_t>& targets,
-                    const std::vector<CostVector>& costs, bool both_directions);
+                    const std::vector<std::uint64_t>& targets, const std::vector<CostVector>& costs,
+                    bool both_directions);
 
     std::vector<std::vector<std::uint64_t>> out_;  ///< heads, in insertion order
     std::vector<std::vector<CostVector>> out_costs_;

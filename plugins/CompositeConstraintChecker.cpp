@@ -33,8 +33,7 @@ bool CompositeConstraintChecker::ViolatesAssignment(std::uint64_t agent,
     return false;
 }
 
-ArrivalCheck CompositeConstraintChecker::CheckArrival(const SearchNode& state,
-                                                      std::uint64_t agent,
+ArrivalCheck CompositeConstraintChecker::CheckArrival(const SearchNode& state, std::uint64_t agent,
                                                       std::uint64_t vertex) const {
     // Until a child changes the time, every child sees exactly `state`, so it is passed
     // as it is; the copy is made only at the first change.

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/SearchRecords.h"
 #include "graph/PlannerGraph.h"
 #include "plugins/PluginBase.h"
-#include "core/SearchRecords.h"
 
 namespace vornik {
 

@@ -7,8 +7,7 @@ namespace vornik {
 
 std::string DefaultConstraintChecker::GetName() const { return "DefaultConstraintChecker"; }
 
-void DefaultConstraintChecker::Init(const PlannerGraph* graph,
-                                    const std::vector<NodeEntry>& nodes,
+void DefaultConstraintChecker::Init(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
                                     const std::vector<AgentEntry>& agents) {
     graph_ = graph;
     nodes_ = nodes;
@@ -24,8 +23,7 @@ void DefaultConstraintChecker::Init(const PlannerGraph* graph,
     }
 }
 
-bool DefaultConstraintChecker::ViolatesAssignment(std::uint64_t agent,
-                                                  std::uint64_t vertex) const {
+bool DefaultConstraintChecker::ViolatesAssignment(std::uint64_t agent, std::uint64_t vertex) const {
     if (agent >= agents_.size() || vertex >= nodes_.size()) return true;
     const std::int64_t type = agents_[agent].type;
     // The lists hold a handful of types at most; a linear scan beats anything smarter.

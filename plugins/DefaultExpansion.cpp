@@ -12,8 +12,8 @@ void DefaultExpansion::Init(const std::vector<std::uint64_t>& end_vertices) {
 std::int64_t DefaultExpansion::SelectAgent(const SearchNode& node) const {
     // A node carrying fewer per-agent entries than configured agents is read only as
     // far as its lists go.
-    const std::size_t count = std::min(
-        {static_cast<std::size_t>(num_agents_), node.cost.size(), node.closed.size()});
+    const std::size_t count =
+        std::min({static_cast<std::size_t>(num_agents_), node.cost.size(), node.closed.size()});
     std::int64_t best = -1;
     double min_cost = std::numeric_limits<double>::max();
     for (std::size_t i = 0; i < count; ++i) {

@@ -53,8 +53,7 @@ void DefaultHeuristic::SetEdges(const std::vector<EdgeRecord>& edges) {
     // distinct vertices of the 256-vertex set; a loop never has exactly one endpoint
     // connected.
     const auto usable = [](const EdgeRecord& e) {
-        return !(e.cost >= kBlockedCost) && e.u < kMaxVertices && e.v < kMaxVertices &&
-               e.u != e.v;
+        return !(e.cost >= kBlockedCost) && e.u < kMaxVertices && e.v < kMaxVertices && e.u != e.v;
     };
     std::uint64_t span = 0;
     for (const EdgeRecord& e : edges_) {
@@ -109,9 +108,8 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
     const std::int64_t n = std::min<std::int64_t>(node.num_vertices, kMaxVertices);
     if (n <= 0) return 0.0;
 
-    const std::size_t agents =
-        std::min({static_cast<std::size_t>(num_agents_), node.current_vertex.size(),
-                  node.closed.size()});
+    const std::size_t agents = std::min(
+        {static_cast<std::size_t>(num_agents_), node.current_vertex.size(), node.closed.size()});
     VisitedSet connected = node.visited;
     VisitedSet blocked = node.visited;
     for (std::size_t i = 0; i < agents; ++i) {
@@ -131,9 +129,8 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
     // the "no record" mark. Padding lanes need no mask: their rank entries are kNoRank.
     static const ByteLaneMasks<RankBlock, Rank> kLaneMasks(kNoRank);
     using Relax = Rank (*)(RankBlock*, const RankBlock*, const RankBlock*, std::uint32_t, Rank);
-    static const Relax relax = __builtin_cpu_supports("avx2")
-                                   ? &RelaxAndMinWide
-                                   : &RelaxAndMin<RankBlock, Rank>;
+    static const Relax relax =
+        __builtin_cpu_supports("avx2") ? &RelaxAndMinWide : &RelaxAndMin<RankBlock, Rank>;
     alignas(32) RankBlock key[kMaxVertices / kBlockRanks];
     alignas(32) RankBlock mask[kMaxVertices / kBlockRanks];
     const RankBlock* rows = RankRows();
@@ -149,8 +146,8 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
             const std::uint32_t a = w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits));
             bits &= bits - 1;
             if (a >= span_) break;
-            best = relax(key, &rows[static_cast<std::size_t>(a) * row_blocks_], mask,
-                               row_blocks_, kNoRank);
+            best = relax(key, &rows[static_cast<std::size_t>(a) * row_blocks_], mask, row_blocks_,
+                         kNoRank);
         }
     }
 
@@ -168,8 +165,8 @@ double DefaultHeuristic::Evaluate(const SearchNode& node) const {
         if (static_cast<std::int64_t>(v) < n && --remaining == 0) return sum;
         mask[v / kBlockRanks][v % kBlockRanks] = kNoRank;
         key[v / kBlockRanks][v % kBlockRanks] = kNoRank;
-        best = relax(key, &rows[static_cast<std::size_t>(v) * row_blocks_], mask,
-                           row_blocks_, kNoRank);
+        best = relax(key, &rows[static_cast<std::size_t>(v) * row_blocks_], mask, row_blocks_,
+                     kNoRank);
     }
 }
 

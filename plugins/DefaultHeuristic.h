@@ -61,8 +61,9 @@ private:
     std::uint32_t span_ = 0;
     /// Blocks per row: span_ rounded up to whole blocks, and to an even count.
     std::uint32_t row_blocks_ = 0;
-    /// Row a (blocks a * row_blocks_ .. from RankRows(), plus one spare block): entry b is the rank of the first usable record
-    /// joining a and b (either orientation), kNoRank when there is none or b >= span_.
+    /// Row a (blocks a * row_blocks_ .. from RankRows(), plus one spare block): entry b is the rank
+    /// of the first usable record joining a and b (either orientation), kNoRank when there is none
+    /// or b >= span_.
     std::vector<RankBlock> rank_;
     /// Row 0 of rank_: its first or second block, whichever starts on 32 bytes.
     RankBlock* RankRows();

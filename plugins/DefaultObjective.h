@@ -21,8 +21,7 @@ public:
     double Aggregate(const std::vector<double>& costs) const override;
     /// max(Aggregate(cost), (h + sum of the open agents' costs) / open_agents), or just
     /// Aggregate(cost) when open_agents <= 0. Aggregate is called virtually.
-    double Estimate(const SearchNode& node, std::int64_t open_agents,
-                    double h) const override;
+    double Estimate(const SearchNode& node, std::int64_t open_agents, double h) const override;
 
     const std::vector<std::uint64_t>& EndVertices() const { return end_vertices_; }
 

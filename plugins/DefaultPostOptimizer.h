@@ -41,8 +41,8 @@ private:
     struct AgentGroup {
         std::uint64_t count = 0;
         std::uint64_t type = 0;
-        std::uint64_t max_agent = 0;  ///< member with the highest route cost
-        std::uint64_t min_agent = 0;  ///< member with the lowest route cost
+        std::uint64_t max_agent = 0;         ///< member with the highest route cost
+        std::uint64_t min_agent = 0;         ///< member with the lowest route cost
         std::vector<std::uint64_t> members;  ///< increasing agent index
     };
     struct RelocationMove {
@@ -61,12 +61,11 @@ private:
     void OptimizeInGroups();
     void OptimizeBetweenGroups();
 
-
     // Working state of one Optimize call.
     std::vector<AgentRoute> routes_;
     std::unordered_map<std::uint64_t, AgentGroup> groups_;
     std::vector<std::uint64_t> group_order_;  ///< by the smallest agent index of each type
-    RouteTrace source_trace_;  ///< buffers reused by FindBestRelocation
+    RouteTrace source_trace_;                 ///< buffers reused by FindBestRelocation
     RouteTrace target_trace_;
 };
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/PluginBase.h"
 #include "core/SearchRecords.h"
+#include "plugins/PluginBase.h"
 
 namespace vornik {
 

@@ -3,9 +3,9 @@
 
 #include <vector>
 
+#include "core/SearchRecords.h"
 #include "graph/PlannerGraph.h"
 #include "plugins/PluginBase.h"
-#include "core/SearchRecords.h"
 
 namespace vornik {
 

@@ -19,8 +19,7 @@ public:
     /// The sum of the elements in list order; 0 for an empty list.
     double Aggregate(const std::vector<double>& costs) const override;
     /// Aggregate(cost) + h (Aggregate called virtually); `open_agents` is not used.
-    double Estimate(const SearchNode& node, std::int64_t open_agents,
-                    double h) const override;
+    double Estimate(const SearchNode& node, std::int64_t open_agents, double h) const override;
 };
 
 }  // namespace vornik

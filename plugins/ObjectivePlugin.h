@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/PluginBase.h"
 #include "core/SearchRecords.h"
+#include "plugins/PluginBase.h"
 
 namespace vornik {
 
@@ -16,8 +16,7 @@ public:
     /// g of a list of per-agent costs; 0 for an empty list.
     virtual double Aggregate(const std::vector<double>& costs) const = 0;
     /// f of `node` with `open_agents` open agents and heuristic value `h`.
-    virtual double Estimate(const SearchNode& node, std::int64_t open_agents,
-                            double h) const = 0;
+    virtual double Estimate(const SearchNode& node, std::int64_t open_agents, double h) const = 0;
 };
 
 }  // namespace vornik

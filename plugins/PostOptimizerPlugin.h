@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "core/Problem.h"
+#include "core/SearchRecords.h"
 #include "graph/PlannerGraph.h"
 #include "plugins/PluginBase.h"
-#include "core/SearchRecords.h"
 
 namespace vornik {
 

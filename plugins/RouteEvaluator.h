@@ -8,9 +8,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "graph/PlannerGraph.h"
 #include "core/RouteRules.h"
 #include "core/SearchRecords.h"
+#include "graph/PlannerGraph.h"
 
 namespace vornik {
 
@@ -115,8 +115,8 @@ public:
     /// given the trace of `route`. Same contract as EvaluateRemoval.
     template <typename Stop>
     RouteEvaluation EvaluateInsertion(const std::vector<std::uint64_t>& route,
-                                      const RouteTrace& trace, std::uint64_t agent,
-                                      std::uint64_t v, std::size_t position, Stop stop) const {
+                                      const RouteTrace& trace, std::uint64_t agent, std::uint64_t v,
+                                      std::size_t position, Stop stop) const {
         if (!trace.endpoints_ok || trace.fail_position < position) return {false, 0.0};
         // After the inserted vertex, candidate position k holds route position k-1.
         return Walk(
@@ -145,8 +145,8 @@ private:
 
     /// Checks position k (of a route of `length` vertices) holding `v` after `u`, and
     /// advances the clock `t` over it. False when the position rules the route out.
-    bool Advance(std::uint64_t agent, const AgentFacts& facts, std::size_t k,
-                 std::size_t length, std::uint64_t u, std::uint64_t v, double& t) const {
+    bool Advance(std::uint64_t agent, const AgentFacts& facts, std::size_t k, std::size_t length,
+                 std::uint64_t u, std::uint64_t v, double& t) const {
         if (has_starts_ && facts.has_start && v == facts.start && k != 0 && k + 1 != length) {
             return false;
         }
@@ -180,9 +180,8 @@ private:
     /// Evaluates a route of `length` vertices given by `vertex_at`, whose positions
     /// before `first` (>= 1) equal a traced route with clock `clock` after first - 1.
     template <typename VertexAt, typename Stop>
-    RouteEvaluation Walk(std::uint64_t agent, std::size_t length, std::size_t first,
-                         double clock, VertexAt vertex_at, Stop stop,
-                         SharedSuffix suffix) const {
+    RouteEvaluation Walk(std::uint64_t agent, std::size_t length, std::size_t first, double clock,
+                         VertexAt vertex_at, Stop stop, SharedSuffix suffix) const {
         const AgentFacts& facts = facts_[agent];
         // A partial clock bounds the final cost from below only when clocks never fall.
         if (monotone_ && stop(clock)) return {false, 0.0};
@@ -228,7 +227,7 @@ private:
     // changes, so that the hot walk does no hashing.
     std::vector<AgentFacts> facts_;
     std::vector<std::uint8_t> can_serve_;  ///< agent * nodes_.size() + vertex
-    std::vector<TimeWindow> windows_;          ///< by vertex, for vertices of the node table
+    std::vector<TimeWindow> windows_;      ///< by vertex, for vertices of the node table
 
     RouteTrace scratch_;  ///< reused by ImproveTwoOpt
 };

@@ -113,9 +113,7 @@ RouteMergingPostOptimizer::InsertionChoice RouteMergingPostOptimizer::FindBestIn
     InsertionChoice best;
     // Every acceptable candidate costs at most bound + 1e-9 and less than best.cost + 1e-9;
     // a candidate whose clock already passes either cannot be chosen.
-    const auto cannot_win = [&](double t) {
-        return t > bound + 1e-9 || t - best.cost >= 1e-9;
-    };
+    const auto cannot_win = [&](double t) { return t > bound + 1e-9 || t - best.cost >= 1e-9; };
     for (std::size_t i = 0; i < routes_.size(); ++i) {
         if (i == excluded || !evaluator_.CanServe(i, v) || routes_[i].size() < 2) continue;
         const std::vector<std::uint64_t>& route = routes_[i];

@@ -46,11 +46,10 @@ private:
     void Dissolve(std::uint64_t b, double bound);
     const RouteTrace& TraceOf(std::uint64_t agent);
 
-
     // Working state of one Optimize call.
     std::vector<std::vector<std::uint64_t>> routes_;
     std::vector<double> costs_;
-    std::vector<RouteTrace> traces_;          ///< of routes_[a], valid when fresh_[a]
+    std::vector<RouteTrace> traces_;  ///< of routes_[a], valid when fresh_[a]
     std::vector<std::uint8_t> fresh_;
 };
 

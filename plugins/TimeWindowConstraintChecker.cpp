@@ -228,8 +228,7 @@ bool TimeWindowConstraintChecker::Reachable(const SearchNode& state, std::uint64
     return false;
 }
 
-ArrivalCheck TimeWindowConstraintChecker::CheckArrival(const SearchNode& state,
-                                                       std::uint64_t agent,
+ArrivalCheck TimeWindowConstraintChecker::CheckArrival(const SearchNode& state, std::uint64_t agent,
                                                        std::uint64_t vertex) const {
     // An agent the tables do not know cannot make a move.
     if (agent >= num_agents_ || state.cost.size() < num_agents_ ||

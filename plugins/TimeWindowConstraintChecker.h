@@ -70,13 +70,13 @@ private:
     };
     // What TravelTime needs to know about one agent, precomputed.
     struct AgentTravel {
-        std::uint64_t type = 0;           // valid only when has_cost
-        bool has_cost = false;            // type indexes a cost component of the graph
-        bool free_to_start = false;       // moves onto start_vertex cost nothing
+        std::uint64_t type = 0;      // valid only when has_cost
+        bool has_cost = false;       // type indexes a cost component of the graph
+        bool free_to_start = false;  // moves onto start_vertex cost nothing
         std::uint64_t start_vertex = 0;
-        bool free_to_end = false;         // moves onto end_vertex cost nothing
+        bool free_to_end = false;  // moves onto end_vertex cost nothing
         std::uint64_t end_vertex = 0;
-        std::size_t matrix = 0;           // first entry of the type's block in arc_costs_
+        std::size_t matrix = 0;  // first entry of the type's block in arc_costs_
     };
 
     void Rebuild();

@@ -55,8 +55,7 @@ double ArcLowerBound(const PlannerGraph& graph, std::uint64_t num_agent_types,
     return best;
 }
 
-std::vector<EdgeRecord> BuildEdgeList(const PlannerGraph& graph,
-                                      std::uint64_t num_agent_types,
+std::vector<EdgeRecord> BuildEdgeList(const PlannerGraph& graph, std::uint64_t num_agent_types,
                                       const TimeWindowTable& windows) {
     const std::uint64_t n = graph.NumVertex();
     const bool list_blocked = std::getenv("MTSP_DEBUG_TW_EDGES") != nullptr;

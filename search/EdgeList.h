@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "graph/PlannerGraph.h"
 #include "core/SearchRecords.h"
+#include "graph/PlannerGraph.h"
 
 namespace vornik {
 
@@ -23,8 +23,7 @@ double ArcLowerBound(const PlannerGraph& graph, std::uint64_t num_agent_types,
 /// Blocked pairs are counted and summarised in one "[TW-MST] blocked edges: " line on
 /// the standard output stream; when the environment variable MTSP_DEBUG_TW_EDGES is set
 /// (to anything), each blocked pair is also listed there, in pair order.
-std::vector<EdgeRecord> BuildEdgeList(const PlannerGraph& graph,
-                                      std::uint64_t num_agent_types,
+std::vector<EdgeRecord> BuildEdgeList(const PlannerGraph& graph, std::uint64_t num_agent_types,
                                       const TimeWindowTable& windows);
 
 }  // namespace vornik

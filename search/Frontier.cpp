@@ -32,8 +32,7 @@ void Frontier::CheckAgentCount(const SearchNode& node) const {
     // compared without reading past one of the lists.
     if (stride_ != 0 && node.cost.size() != stride_ - kCostsAt) {
         throw std::invalid_argument("frontier holds nodes of " +
-                                    std::to_string(stride_ - kCostsAt) +
-                                    " agents, got a node of " +
+                                    std::to_string(stride_ - kCostsAt) + " agents, got a node of " +
                                     std::to_string(node.cost.size()));
     }
 }

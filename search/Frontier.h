@@ -55,7 +55,7 @@ private:
     std::size_t NextCapacity() const;
 
     std::vector<double> data_;
-    std::uint32_t stride_ = 0;      ///< doubles per entry; 0 until the first Insert
+    std::uint32_t stride_ = 0;  ///< doubles per entry; 0 until the first Insert
 };
 
 }  // namespace vornik

@@ -40,16 +40,16 @@ std::size_t DefaultMemoryLimitBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page_size = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || page_size <= 0) return kFourGiB;
-    const std::size_t physical = Times(static_cast<std::size_t>(pages),
-                                       static_cast<std::size_t>(page_size));
+    const std::size_t physical =
+        Times(static_cast<std::size_t>(pages), static_cast<std::size_t>(page_size));
     return std::min(kFourGiB, physical / 2);
 }
 
 std::size_t MemoryLimitFromMb(double memory_limit_mb) {
     if (!std::isfinite(memory_limit_mb) || !(memory_limit_mb > 0.0)) {
         std::ostringstream message;
-        message << "memory_limit_mb must be a positive number of megabytes (got "
-                << memory_limit_mb << ")";
+        message << "memory_limit_mb must be a positive number of megabytes (got " << memory_limit_mb
+                << ")";
         throw std::invalid_argument(message.str());
     }
     const double bytes = memory_limit_mb * 1048576.0;
@@ -124,9 +124,9 @@ void CheckFits(const MemoryEstimate& estimate, std::size_t limit_bytes) {
     const std::size_t search = Times(kMinSearchNodes, estimate.bytes_per_node);
     std::ostringstream message;
     message << "the instance (" << DescribeSize(estimate) << ") needs about "
-            << Megabytes(estimate.table_bytes) << " for its tables and "
-            << estimate.bytes_per_node << " bytes per search node (" << Megabytes(search)
-            << " for the first " << kMinSearchNodes << " nodes), more than the memory limit of "
+            << Megabytes(estimate.table_bytes) << " for its tables and " << estimate.bytes_per_node
+            << " bytes per search node (" << Megabytes(search) << " for the first "
+            << kMinSearchNodes << " nodes), more than the memory limit of "
             << Megabytes(limit_bytes) << "; raise memory_limit_mb or use fewer nodes or agent "
             << "types";
     throw std::invalid_argument(message.str());

@@ -71,9 +71,8 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     // The visited set has 256 bits; refuse larger instances before building anything.
     const std::uint64_t n = problem.nodes.size();
     if (n > kMaxVertices) {
-        throw std::invalid_argument("instance has " + std::to_string(n) +
-                                    " nodes; at most " + std::to_string(kMaxVertices) +
-                                    " are supported");
+        throw std::invalid_argument("instance has " + std::to_string(n) + " nodes; at most " +
+                                    std::to_string(kMaxVertices) + " are supported");
     }
     // Refuse what cannot fit before the tables are built.
     estimate_ = EstimateMemory(problem);
@@ -115,10 +114,9 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
         agent_by_id_[agent.id] = a;
         type_by_agent_id_[agent.id] = type;
         agents_.push_back(AgentEntry{agent.id, type, agent.capacity_limit, agent.time_limit});
-        start_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.start_node, agent, a,
-                                           "start_node"));
-        end_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.end_node, agent, a,
-                                         "end_node"));
+        start_vertices_.push_back(
+            VertexOf(vertex_by_node_id_, agent.start_node, agent, a, "start_node"));
+        end_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.end_node, agent, a, "end_node"));
     }
     if (agents_.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw std::invalid_argument("too many agents");
@@ -205,7 +203,8 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     const MemoryEstimate estimate = EstimateMemory(problem);
     throw OutOfMemoryError("out of memory while building the tables of an instance of " +
                            DescribeSize(estimate) + " (estimated at " +
-                           Megabytes(estimate.table_bytes) + "); set memory_limit_mb below "
+                           Megabytes(estimate.table_bytes) +
+                           "); set memory_limit_mb below "
                            "the memory available");
 }
 
@@ -305,14 +304,15 @@ bool Solver::SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntr
                            const std::string& name) {
     if (graph == nullptr) throw std::invalid_argument("SolveInstance needs a graph");
     if (starts.size() != goals.size() || agents.size() < starts.size()) {
-        throw std::invalid_argument("SolveInstance needs one start, one goal and one agent "
-                                    "entry per agent");
+        throw std::invalid_argument(
+            "SolveInstance needs one start, one goal and one agent "
+            "entry per agent");
     }
     for (const std::vector<std::uint64_t>* list : {&starts, &goals}) {
         for (std::uint64_t v : *list) {
             if (v >= graph->NumVertex() || v >= nodes.size()) {
-                throw std::out_of_range("SolveInstance: start or goal vertex " +
-                                        std::to_string(v) + " is not a vertex");
+                throw std::out_of_range("SolveInstance: start or goal vertex " + std::to_string(v) +
+                                        " is not a vertex");
             }
         }
     }

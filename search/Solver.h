@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/Problem.h"
+#include "core/SearchRecords.h"
 #include "graph/PlannerGraph.h"
 #include "graph/SimpleTimer.h"
 #include "graph/SparseGraph.h"
@@ -28,7 +29,6 @@
 #include "search/ListArena.h"
 #include "search/MemoryBudget.h"
 #include "search/NodePool.h"
-#include "core/SearchRecords.h"
 #include "search/SolverRecords.h"
 #include "search/StateKeyIndex.h"
 
@@ -164,12 +164,8 @@ protected:
         bool operator()(FocalList::const_iterator a, FocalList::const_iterator b) const {
             return Of(a) < Of(b);
         }
-        bool operator()(const OpenEntry& a, FocalList::const_iterator b) const {
-            return a < Of(b);
-        }
-        bool operator()(FocalList::const_iterator a, const OpenEntry& b) const {
-            return Of(a) < b;
-        }
+        bool operator()(const OpenEntry& a, FocalList::const_iterator b) const { return a < Of(b); }
+        bool operator()(FocalList::const_iterator a, const OpenEntry& b) const { return Of(a) < b; }
     };
     using FocalIndex = std::multiset<FocalList::const_iterator, ByFocalF,
                                      ArenaAllocator<FocalList::const_iterator>>;

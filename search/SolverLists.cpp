@@ -77,8 +77,7 @@ void Solver::Refocus(double old_bound, double new_bound) {
 }
 
 void Solver::SetIncumbent(double cost) {
-    for (auto it = focal_by_f_.upper_bound(OpenEntry{cost, kLastId});
-         it != focal_by_f_.end();) {
+    for (auto it = focal_by_f_.upper_bound(OpenEntry{cost, kLastId}); it != focal_by_f_.end();) {
         focal_list_.erase(*it);
         it = focal_by_f_.erase(it);
     }

@@ -99,8 +99,9 @@ bool Solver::Solve() {
             throw OutOfMemoryError(
                 "out of memory before any solution was found, solving an instance of " +
                 DescribeSize(estimate_) + " (its tables need about " +
-                Megabytes(estimate_.table_bytes) + "; the search held " + Megabytes(held) +
-                " in " + std::to_string(generated) + " generated nodes); set memory_limit_mb "
+                Megabytes(estimate_.table_bytes) + "; the search held " + Megabytes(held) + " in " +
+                std::to_string(generated) +
+                " generated nodes); set memory_limit_mb "
                 "below the memory available");
         }
         EndOnMemory(kOutOfMemoryLine);
@@ -337,8 +338,8 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         result_.n_generated += 1;
         open_list_.emplace(child.f, child.id);
         if (child.f <= focal_bound_) {
-            InsertFocal(
-                FocalKey{child.id, CountVisited(child), child.open_agents, child.f, SumCost(child)});
+            InsertFocal(FocalKey{child.id, CountVisited(child), child.open_agents, child.f,
+                                 SumCost(child)});
         }
     }
 }

@@ -1,5 +1,3 @@
-#include "core/InstanceReader.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "core/InstanceReader.h"
 
 namespace vornik {
 namespace {
@@ -62,9 +62,9 @@ TEST(InstanceReaderTest, ReadsEveryKeyOfACompleteInstance) {
     EXPECT_DOUBLE_EQ(problem.agents_ordered[0].time_limit, 100.0);
     EXPECT_EQ(problem.agent_type_of.at(0), 0u);
     EXPECT_EQ(problem.cost_matrices.at("truck"), (CostMatrix{{0, 1}, {1, 0}}));
-    EXPECT_EQ(problem.assignment_constraint.types_by_node.at(1),
-              std::vector<std::string>{"truck"});
-    EXPECT_EQ(problem.timewindow_constraint.window_by_node.at(1), (std::pair<double, double>{5, 50}));
+    EXPECT_EQ(problem.assignment_constraint.types_by_node.at(1), std::vector<std::string>{"truck"});
+    EXPECT_EQ(problem.timewindow_constraint.window_by_node.at(1),
+              (std::pair<double, double>{5, 50}));
     EXPECT_FALSE(problem.options.return_to_end);
     EXPECT_EQ(problem.options.objective, ObjectiveType::MinMax);
     EXPECT_DOUBLE_EQ(problem.options.time_limit, 10.0);
@@ -146,8 +146,8 @@ TEST(InstanceReaderTest, CapacityAndMaxLengthReadAsInt32) {
         {false, 0.0},
         {7, 7.0},
         {2147483647, 2147483647.0},
-        {2147483647.9, 2147483647.0},     // truncates to INT32_MAX
-        {-2147483648.9, -2147483648.0},   // truncates to INT32_MIN
+        {2147483647.9, 2147483647.0},    // truncates to INT32_MAX
+        {-2147483648.9, -2147483648.0},  // truncates to INT32_MIN
         {-2147483648, -2147483648.0},
     };
     for (const auto& c : cases) {
@@ -168,8 +168,8 @@ TEST(InstanceReaderTest, IdConversions) {
     };
     const std::vector<Case> cases = {
         {3.0, 3},
-        {3.9, 3},  // truncated toward zero
-        {-1, UINT64_MAX},                  // -1 modulo 2^64
+        {3.9, 3},          // truncated toward zero
+        {-1, UINT64_MAX},  // -1 modulo 2^64
         {-2, UINT64_MAX - 1},
         {UINT64_MAX, UINT64_MAX},
         {18446744073709549568.0, 18446744073709549568u},  // largest double below 2^64
@@ -231,10 +231,10 @@ TEST(InstanceReaderTest, ParseInstanceIsStrict) {
     const std::string valid = R"({"nodes": [], "agents": []})";
     EXPECT_NO_THROW(static_cast<void>(ParseInstance(valid + " \n\t")));
     const std::vector<std::string> invalid = {
-        valid + " {}",                       // a second value
-        valid + " x",                        // trailing garbage
-        "/* note */ " + valid,               // comments are not JSON
-        R"({"nodes": [], "agents": [],})",   // trailing comma
+        valid + " {}",                      // a second value
+        valid + " x",                       // trailing garbage
+        "/* note */ " + valid,              // comments are not JSON
+        R"({"nodes": [], "agents": [],})",  // trailing comma
         "",
     };
     for (const auto& text : invalid) {
@@ -277,11 +277,19 @@ const FaultCase kFaultCases[] = {
     // Missing required keys: out_of_range 403.
     {"MissingNodes", [](json& d) { d.erase("nodes"); },
      "[json.exception.out_of_range.403] key 'nodes' not found"},
-    {"MissingBothReportsNodesFirst", [](json& d) { d.erase("nodes"); d.erase("agents"); },
+    {"MissingBothReportsNodesFirst",
+     [](json& d) {
+         d.erase("nodes");
+         d.erase("agents");
+     },
      "[json.exception.out_of_range.403] key 'nodes' not found"},
     {"MissingAgents", [](json& d) { d.erase("agents"); },
      "[json.exception.out_of_range.403] key 'agents' not found"},
-    {"NodeFaultBeforeMissingAgents", [](json& d) { d.erase("agents"); d["nodes"][1].erase("z"); },
+    {"NodeFaultBeforeMissingAgents",
+     [](json& d) {
+         d.erase("agents");
+         d["nodes"][1].erase("z");
+     },
      "[json.exception.out_of_range.403] key 'z' not found"},
     {"NodeWithoutId", [](json& d) { d["nodes"][0].erase("id"); },
      "[json.exception.out_of_range.403] key 'id' not found"},
@@ -383,7 +391,10 @@ const FaultCase kFaultCases[] = {
     {"CostsIsNumberMeansOneBadMatrix", [](json& d) { d["costs"] = 3; },
      "[json.exception.type_error.302] type must be array, but is number"},
     // Object members are read in ascending name order: "a" fails before "b".
-    {"CostsReadInNameOrder", [](json& d) { d["costs"] = {{"b", 5}, {"a", "x"}}; },
+    {"CostsReadInNameOrder",
+     [](json& d) {
+         d["costs"] = {{"b", 5}, {"a", "x"}};
+     },
      "[json.exception.type_error.302] type must be array, but is string"},
     {"TypesIsString", [](json& d) { d["constraints"][0]["items"][0]["types"] = "truck"; },
      "[json.exception.type_error.302] type must be array, but is string"},
@@ -393,7 +404,8 @@ const FaultCase kFaultCases[] = {
      "[json.exception.type_error.302] type must be array, but is null"},
     {"ConstraintsIsObject", [](json& d) { d["constraints"] = d["constraints"][0]; },
      "[json.exception.type_error.302] type must be array, but is object"},
-    {"ItemsIsObject", [](json& d) { d["constraints"][1]["items"] = d["constraints"][1]["items"][0]; },
+    {"ItemsIsObject",
+     [](json& d) { d["constraints"][1]["items"] = d["constraints"][1]["items"][0]; },
      "[json.exception.type_error.302] type must be array, but is object"},
     {"PrecedenceIsNumber", [](json& d) { d["constraints"][2]["precedence"] = 1; },
      "[json.exception.type_error.302] type must be array, but is number"},
@@ -421,7 +433,8 @@ const FaultCase kFaultCases[] = {
     {"RealIdAtTwoPow64", [](json& d) { d["agents"][0]["end_node"] = 18446744073709551616.0; },
      "[json.exception.out_of_range.406] number out of range for key 'end_node': "
      "1.8446744073709552e+19 (a real id must lie in [0, 2^64))"},
-    {"HugeRealNodeReference", [](json& d) { d["constraints"][2]["precedence"][0]["after"] = 1e300; },
+    {"HugeRealNodeReference",
+     [](json& d) { d["constraints"][2]["precedence"][0]["after"] = 1e300; },
      "[json.exception.out_of_range.406] number out of range for key 'after': 1e+300 "
      "(a real id must lie in [0, 2^64))"},
     {"NanId", [](json& d) { d["constraints"][1]["items"][0]["node"] = std::nan(""); },

@@ -1,6 +1,6 @@
-#include "core/Problem.h"
-
 #include <gtest/gtest.h>
+
+#include "core/Problem.h"
 
 namespace vornik {
 namespace {

@@ -1,5 +1,3 @@
-#include "graph/SimpleTimer.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +5,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "graph/SimpleTimer.h"
 
 namespace vornik {
 namespace {
@@ -55,9 +55,9 @@ TEST(SimpleTimerTest, PrintDurationWritesTheDefaultFormat) {
         double seconds;
         const char* printed;
     };
-    for (const Case& c : {Case{1.5, " System Clock Duration: 1.5\n"},
-                          Case{0.0, " System Clock Duration: 0\n"},
-                          Case{123456789.0, " System Clock Duration: 1.23457e+08\n"}}) {
+    for (const Case& c :
+         {Case{1.5, " System Clock Duration: 1.5\n"}, Case{0.0, " System Clock Duration: 0\n"},
+          Case{123456789.0, " System Clock Duration: 1.23457e+08\n"}}) {
         SCOPED_TRACE(c.printed);
         FixedTimer timer(c.seconds);
         testing::internal::CaptureStdout();

@@ -1,5 +1,3 @@
-#include "graph/SparseGraph.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "graph/SparseGraph.h"
 
 namespace vornik {
 namespace {
@@ -99,8 +99,11 @@ TEST(SparseGraphTest, LoopIsAnOrdinaryArc) {
 TEST(SparseGraphTest, AddArcDimensionMismatchReportsAndKeepsNewVertices) {
     SparseGraph graph;
     graph.AddArc(0, 1, {1, 2});
-    const std::string printed = ExpectFailure([&] { graph.AddArc(4, 0, {1, 2, 3}); },
-                                              "[ERROR] SparseGraph::AddArc cdim does not match");
+    const std::string printed = ExpectFailure(
+        [&] {
+            graph.AddArc(4, 0, {1, 2, 3});
+        },
+        "[ERROR] SparseGraph::AddArc cdim does not match");
     EXPECT_EQ(printed, "[ERROR] SparseGraph::AddArc cdim does not match: 2 != 3\n");
     EXPECT_EQ(graph.NumVertex(), 5u);
     EXPECT_FALSE(graph.HasArc(4, 0));
@@ -146,8 +149,8 @@ TEST_P(SparseGraphSetArcCostTest, ReportsAndChangesNothing) {
     SparseGraph graph;
     graph.AddArc(0, 1, {1, 2});
     graph.AddVertex(2);
-    const std::string printed = ExpectFailure([&] { graph.SetArcCost(c.u, c.v, c.costs); },
-                                              c.message);
+    const std::string printed =
+        ExpectFailure([&] { graph.SetArcCost(c.u, c.v, c.costs); }, c.message);
     EXPECT_EQ(printed, std::string(c.message) + "\n");
     EXPECT_EQ(graph.GetArcCost(0, 1), (CostVector{1, 2}));
     EXPECT_EQ(graph.GetInArcCosts(1), (std::vector<CostVector>{{1, 2}}));
@@ -161,15 +164,16 @@ const char kArcMessage[] = "[ERROR] SparseGraph::SetArcCost arc does not exist!"
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, SparseGraphSetArcCostTest,
-    testing::Values(
-        SetArcCostFailure{"MissingArc", 1, 2, {5, 6}, kArcMessage},
-        SetArcCostFailure{"ReverseOfExistingArc", 1, 0, {5, 6}, kArcMessage},
-        SetArcCostFailure{"MissingHead", 0, 7, {5, 6}, kVertexMessage},
-        SetArcCostFailure{"MissingTail", 7, 0, {5, 6}, kVertexMessage},
-        // The dimension is checked before anything else, whatever the vertices.
-        SetArcCostFailure{"WrongLengthOnArc", 0, 1, {5}, kDimMessage},
-        SetArcCostFailure{"WrongLengthOnMissingVertex", 9, 9, {5, 6, 7}, kDimMessage}),
-    [](const testing::TestParamInfo<SetArcCostFailure>& param_info) { return param_info.param.name; });
+    testing::Values(SetArcCostFailure{"MissingArc", 1, 2, {5, 6}, kArcMessage},
+                    SetArcCostFailure{"ReverseOfExistingArc", 1, 0, {5, 6}, kArcMessage},
+                    SetArcCostFailure{"MissingHead", 0, 7, {5, 6}, kVertexMessage},
+                    SetArcCostFailure{"MissingTail", 7, 0, {5, 6}, kVertexMessage},
+                    // The dimension is checked before anything else, whatever the vertices.
+                    SetArcCostFailure{"WrongLengthOnArc", 0, 1, {5}, kDimMessage},
+                    SetArcCostFailure{"WrongLengthOnMissingVertex", 9, 9, {5, 6, 7}, kDimMessage}),
+    [](const testing::TestParamInfo<SetArcCostFailure>& param_info) {
+        return param_info.param.name;
+    });
 
 TEST(SparseGraphTest, SetArcCostChangesBothCopiesOfTheFirstArc) {
     SparseGraph graph;
@@ -240,7 +244,7 @@ TEST(SparseGraphTest, CreateFromArcsKeepsParallelArcsAndCountsEntries) {
     EXPECT_EQ(graph.GetOutNeighbors(2), (Vertices{0, 0}));
     EXPECT_EQ(graph.GetInNeighbors(0), (Vertices{2, 2}));
     EXPECT_EQ(graph.GetArcCost(2, 0), (CostVector{1, 1}));  // the first of the two
-    EXPECT_EQ(graph.NumArcEntries(), 6u);                    // 3 arcs, 2 entries each
+    EXPECT_EQ(graph.NumArcEntries(), 6u);                   // 3 arcs, 2 entries each
     EXPECT_EQ(graph.NumEdge(), 3u);
     EXPECT_EQ(graph.CostDim(), 2u);
     ExpectFindAgreesWithGet(graph);
@@ -268,13 +272,18 @@ TEST(SparseGraphTest, CreateFromEdgesEntersBothDirectionsInOrder) {
 TEST(SparseGraphTest, BulkBuildRejectsBadListsAndKeepsTheGraph) {
     SparseGraph graph;
     graph.AddArc(0, 1, {1});
-    const std::string printed =
-        ExpectFailure([&] { graph.CreateFromArcs({0, 1}, {1, 0}, {{1}, {1, 2}}); },
-                      "[ERROR] SparseGraph::CreateFromArcs cdim does not match");
+    const std::string printed = ExpectFailure(
+        [&] {
+            graph.CreateFromArcs({0, 1}, {1, 0}, {{1}, {1, 2}});
+        },
+        "[ERROR] SparseGraph::CreateFromArcs cdim does not match");
     EXPECT_EQ(printed, "[ERROR] SparseGraph::CreateFromArcs cdim does not match: 1 != 2\n");
-    ExpectFailure([&] { graph.CreateFromEdges({0, 1}, {1}, {{1}, {1}}); },
-                  "[ERROR] SparseGraph::CreateFromEdges targets or costs are shorter than "
-                  "sources");
+    ExpectFailure(
+        [&] {
+            graph.CreateFromEdges({0, 1}, {1}, {{1}, {1}});
+        },
+        "[ERROR] SparseGraph::CreateFromEdges targets or costs are shorter than "
+        "sources");
     ExpectFailure([&] { graph.CreateFromArcs({0}, {~std::uint64_t{0}}, {{1}}); },
                   "[ERROR] SparseGraph::CreateFromArcs vertex is too large");
     EXPECT_EQ(graph.NumVertex(), 2u);

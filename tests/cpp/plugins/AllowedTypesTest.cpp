@@ -1,9 +1,9 @@
-#include "plugins/AllowedTypes.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "plugins/AllowedTypes.h"
 
 namespace vornik {
 namespace {

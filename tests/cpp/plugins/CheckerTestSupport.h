@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "graph/SparseGraph.h"
 #include "core/SearchRecords.h"
+#include "graph/SparseGraph.h"
 
 namespace vornik {
 namespace checker_testing {
@@ -54,8 +54,7 @@ inline AgentEntry MakeAgent(std::int64_t type, double time_limit = 0.0) {
 /// `visited` includes the vertex being moved to.
 inline SearchNode MakeState(const std::vector<std::uint64_t>& positions,
                             const std::vector<double>& costs,
-                            const std::vector<std::uint64_t>& visited,
-                            std::int32_t num_vertices,
+                            const std::vector<std::uint64_t>& visited, std::int32_t num_vertices,
                             const std::vector<std::uint8_t>& closed = {}) {
     SearchNode node;
     for (const std::uint64_t p : positions) {

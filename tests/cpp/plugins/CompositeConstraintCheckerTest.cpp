@@ -1,5 +1,3 @@
-#include "plugins/CompositeConstraintChecker.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "plugins/CompositeConstraintChecker.h"
 #include "plugins/DefaultConstraintChecker.h"
 #include "plugins/TimeLimitConstraintChecker.h"
 #include "plugins/TimeWindowConstraintChecker.h"
@@ -193,9 +192,8 @@ TEST(CompositeConstraintCheckerTest, InitAndDestructionFollowTheListOrder) {
 
 TEST(CompositeConstraintCheckerTest, WaitingCountsAgainstTheTimeLimit) {
     // Agent 0 leaves its depot 0 and reaches vertex 1 at 30; 1 opens at 50; limit 40.
-    auto graph = MakeCompleteGraph(2, 1, [](std::uint64_t, std::uint64_t, std::uint64_t) {
-        return 30.0;
-    });
+    auto graph =
+        MakeCompleteGraph(2, 1, [](std::uint64_t, std::uint64_t, std::uint64_t) { return 30.0; });
     CompositeConstraintChecker composite;
     composite.AddChecker(std::make_unique<DefaultConstraintChecker>());
     composite.AddChecker(std::make_unique<TimeWindowConstraintChecker>());

@@ -1,9 +1,9 @@
-#include "plugins/CompositePostOptimizer.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+
+#include "plugins/CompositePostOptimizer.h"
 
 namespace vornik {
 namespace {
@@ -60,10 +60,17 @@ TEST(CompositePostOptimizerTest, RunsAndConfiguresChildrenInInsertionOrder) {
     composite.Optimize(nullptr, {}, std::vector<AgentEntry>(3), result);
 
     const std::vector<std::string> expected = {
-        "1 return true",  "2 return true", "1 starts 3",  "2 starts 3",
-        "1 ends 1",       "2 ends 1",      "1 windows 2", "2 windows 2",
+        "1 return true",
+        "2 return true",
+        "1 starts 3",
+        "2 starts 3",
+        "1 ends 1",
+        "2 ends 1",
+        "1 windows 2",
+        "2 windows 2",
         // The second child sees the route the first one left.
-        "1 optimize sees 1 with 3 agents", "2 optimize sees 2 with 3 agents",
+        "1 optimize sees 1 with 3 agents",
+        "2 optimize sees 2 with 3 agents",
     };
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(result.paths[0], (std::vector<std::int64_t>{7, 1, 2}));

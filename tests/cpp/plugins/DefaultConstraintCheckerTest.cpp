@@ -1,7 +1,6 @@
-#include "plugins/DefaultConstraintChecker.h"
-
 #include <gtest/gtest.h>
 
+#include "plugins/DefaultConstraintChecker.h"
 #include "tests/cpp/plugins/CheckerTestSupport.h"
 
 namespace vornik {
@@ -27,12 +26,21 @@ TEST(DefaultConstraintCheckerTest, ViolatesAssignmentFollowsTheAllowedLists) {
         bool violates;
     };
     const Case cases[] = {
-        {0, 0, false}, {1, 0, true},  {0, 1, false}, {1, 1, false},
-        {0, 2, true},  {1, 2, true},  {0, 3, true},  {1, 3, false},
+        {0, 0, false},
+        {1, 0, true},
+        {0, 1, false},
+        {1, 1, false},
+        {0, 2, true},
+        {1, 2, true},
+        {0, 3, true},
+        {1, 3, false},
         // An agent without a type is refused everywhere.
-        {2, 0, true},  {2, 1, true},  {2, 3, true},
+        {2, 0, true},
+        {2, 1, true},
+        {2, 3, true},
         // Outside the tables: refused rather than read out of bounds.
-        {3, 0, true},  {0, 4, true},
+        {3, 0, true},
+        {0, 4, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "agent " << c.agent << " vertex " << c.vertex);

@@ -1,9 +1,9 @@
-#include "plugins/DefaultExpansion.h"
-
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <vector>
+
+#include "plugins/DefaultExpansion.h"
 
 namespace vornik {
 namespace {

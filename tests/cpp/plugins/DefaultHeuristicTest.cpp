@@ -1,5 +1,3 @@
-#include "plugins/DefaultHeuristic.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "plugins/DefaultHeuristic.h"
 #include "plugins/LiteralHeuristic.h"
 
 namespace vornik {
@@ -43,8 +42,8 @@ SearchNode MakeNode(std::int32_t n, const std::vector<std::uint64_t>& visited,
         node.cost.push_back(0.0);
         node.closed.push_back(a.closed ? 1 : 0);
     }
-    node.open_agents = std::count_if(agents.begin(), agents.end(),
-                                     [](const AgentSpec& a) { return !a.closed; });
+    node.open_agents =
+        std::count_if(agents.begin(), agents.end(), [](const AgentSpec& a) { return !a.closed; });
     return node;
 }
 
@@ -110,15 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {{1, 0, 1.0}, {2, 1, 3.0}},
                    3.0},
         // Both agents closed on visited vertices: nothing can root the forest.
-        ForestCase{"AllClosedOnVisited", 3, {0, 1}, {{0, true}, {1, true}}, {{2, 0, 1.0}},
-                   kFail},
+        ForestCase{"AllClosedOnVisited", 3, {0, 1}, {{0, true}, {1, true}}, {{2, 0, 1.0}}, kFail},
         // The first record of a pair wins even when a later duplicate is cheaper.
-        ForestCase{"DuplicatePairFirstWins",
-                   2,
-                   {0},
-                   {{0, false}},
-                   {{1, 0, 7.0}, {0, 1, 2.0}},
-                   7.0}),
+        ForestCase{
+            "DuplicatePairFirstWins", 2, {0}, {{0, false}}, {{1, 0, 7.0}, {0, 1, 2.0}}, 7.0}),
     [](const testing::TestParamInfo<ForestCase>& param_info) { return param_info.param.name; });
 
 TEST(DefaultHeuristicTest, DrawsInUnvisitedVertexBeyondCount) {
@@ -132,8 +126,7 @@ TEST(DefaultHeuristicTest, DrawsInUnvisitedVertexBeyondCount) {
 }
 
 TEST(DefaultHeuristicTest, FailureValueIsLargestDoubleOverSixteen) {
-    EXPECT_EQ(Bits(DefaultHeuristic::kUnreachable),
-              Bits(std::numeric_limits<double>::max() / 16));
+    EXPECT_EQ(Bits(DefaultHeuristic::kUnreachable), Bits(std::numeric_limits<double>::max() / 16));
 }
 
 TEST(DefaultHeuristicTest, NamesAndStoredTables) {
@@ -281,10 +274,8 @@ TEST_P(DefaultHeuristicOracleTest, EqualsLiteralScanBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DefaultHeuristicOracleTest,
-                         testing::Values(RandomSetup{1, 4, 300, 10},
-                                         RandomSetup{5, 20, 200, 10},
-                                         RandomSetup{21, 64, 60, 8},
-                                         RandomSetup{65, 130, 12, 5},
+                         testing::Values(RandomSetup{1, 4, 300, 10}, RandomSetup{5, 20, 200, 10},
+                                         RandomSetup{21, 64, 60, 8}, RandomSetup{65, 130, 12, 5},
                                          RandomSetup{250, 256, 4, 4}),
                          [](const testing::TestParamInfo<RandomSetup>& param_info) {
                              return "N" + std::to_string(param_info.param.n_min) + "To" +

@@ -1,9 +1,8 @@
-#include "plugins/DefaultObjective.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "plugins/DefaultObjective.h"
 #include "plugins/MinSumObjective.h"
 
 namespace vornik {

@@ -1,9 +1,8 @@
-#include "plugins/DefaultPostOptimizer.h"
-
 #include <gtest/gtest.h>
 
 #include <limits>
 
+#include "plugins/DefaultPostOptimizer.h"
 #include "plugins/PostOptimizerTestSupport.h"
 
 namespace vornik {
@@ -13,7 +12,7 @@ using testing_support::HandCase;
 using testing_support::Path;
 
 void Configure(DefaultPostOptimizer& optimizer, std::vector<std::uint64_t> depots,
-           bool return_to_end = true, const TimeWindowTable& windows = {}) {
+               bool return_to_end = true, const TimeWindowTable& windows = {}) {
     optimizer.SetReturnToEnd(return_to_end);
     optimizer.SetStartVertices(depots);
     optimizer.SetEndVertices(depots);

@@ -18,9 +18,8 @@ namespace vornik {
 inline double LiteralHeuristic(const std::vector<EdgeRecord>& edges, std::uint64_t num_agents,
                                const SearchNode& node) {
     const std::int64_t n = node.num_vertices;
-    const std::size_t k =
-        std::min({static_cast<std::size_t>(num_agents), node.current_vertex.size(),
-                  node.closed.size()});
+    const std::size_t k = std::min(
+        {static_cast<std::size_t>(num_agents), node.current_vertex.size(), node.closed.size()});
     VisitedSet in_c = node.visited;
     for (std::size_t i = 0; i < k; ++i) in_c.Set(node.current_vertex[i]);
     VisitedSet in_b = node.visited;

@@ -181,9 +181,12 @@ INSTANTIATE_TEST_SUITE_P(Optimizers, PostOptimizerPropertyTest,
                          ::testing::Values(Which::Default, Which::Merging, Which::Both),
                          [](const ::testing::TestParamInfo<Which>& param_info) {
                              switch (param_info.param) {
-                                 case Which::Default: return std::string("Default");
-                                 case Which::Merging: return std::string("Merging");
-                                 default: return std::string("Composite");
+                                 case Which::Default:
+                                     return std::string("Default");
+                                 case Which::Merging:
+                                     return std::string("Merging");
+                                 default:
+                                     return std::string("Composite");
                              }
                          });
 

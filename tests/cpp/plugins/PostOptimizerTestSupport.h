@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/Problem.h"
+#include "core/SearchRecords.h"
 #include "graph/SparseGraph.h"
 #include "plugins/PostOptimizerPlugin.h"
-#include "core/SearchRecords.h"
 
 namespace vornik {
 namespace testing_support {
@@ -85,8 +85,8 @@ inline PostOptCase MakeRandomCase(std::mt19937_64& rng, const CaseShape& shape) 
         for (std::size_t u = 0; u < n; ++u) {
             for (std::size_t v = 0; v < n; ++v) {
                 const double slowness = 1.0 + 0.25 * static_cast<double>(t);
-                const double distance = shape.metric ? std::hypot(xs[u] - xs[v], ys[u] - ys[v])
-                                                     : coord(rng);
+                const double distance =
+                    shape.metric ? std::hypot(xs[u] - xs[v], ys[u] - ys[v]) : coord(rng);
                 cost[t][u * n + v] = distance * slowness;
             }
         }
@@ -145,8 +145,8 @@ inline PostOptCase MakeRandomCase(std::mt19937_64& rng, const CaseShape& shape) 
                 able.push_back(a);
             }
         }
-        const std::size_t a = !able.empty() && rng() % 10 != 0 ? able[rng() % able.size()]
-                                                               : rng() % num_agents;
+        const std::size_t a =
+            !able.empty() && rng() % 10 != 0 ? able[rng() % able.size()] : rng() % num_agents;
         served[a].push_back(v);
     }
     for (std::size_t a = 0; a < num_agents; ++a) {

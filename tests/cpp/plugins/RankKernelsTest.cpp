@@ -1,9 +1,9 @@
-#include "plugins/RankKernels.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
+
+#include "plugins/RankKernels.h"
 
 namespace vornik {
 namespace {

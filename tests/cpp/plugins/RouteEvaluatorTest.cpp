@@ -1,5 +1,3 @@
-#include "plugins/RouteEvaluator.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 
 #include "plugins/LiteralPostOptimizers.h"
 #include "plugins/PostOptimizerTestSupport.h"
+#include "plugins/RouteEvaluator.h"
 
 namespace vornik {
 namespace {
@@ -95,9 +94,9 @@ TEST(RouteEvaluatorTest, CanServeHonoursTypesStartsAndEnds) {
     EXPECT_TRUE(evaluator.CanServe(0, 0));
     EXPECT_FALSE(evaluator.CanServe(0, 5));  // agent 1's start
     EXPECT_TRUE(evaluator.CanServe(1, 5));
-    EXPECT_TRUE(evaluator.CanServe(1, 9));   // shared end
-    EXPECT_FALSE(evaluator.CanServe(0, 4));  // empty list admits nobody
-    EXPECT_FALSE(evaluator.CanServe(0, 7));  // type 0 not allowed
+    EXPECT_TRUE(evaluator.CanServe(1, 9));    // shared end
+    EXPECT_FALSE(evaluator.CanServe(0, 4));   // empty list admits nobody
+    EXPECT_FALSE(evaluator.CanServe(0, 7));   // type 0 not allowed
     EXPECT_FALSE(evaluator.CanServe(0, 10));  // beyond the node table
     EXPECT_FALSE(evaluator.CanServe(2, 3));   // beyond the agent table
 }

@@ -1,8 +1,7 @@
-#include "plugins/RouteMergingPostOptimizer.h"
-
 #include <gtest/gtest.h>
 
 #include "plugins/PostOptimizerTestSupport.h"
+#include "plugins/RouteMergingPostOptimizer.h"
 
 namespace vornik {
 namespace {
@@ -11,7 +10,7 @@ using testing_support::HandCase;
 using testing_support::Path;
 
 Result Merge(const HandCase& h, const std::vector<std::uint64_t>& starts,
-           const std::vector<std::uint64_t>& ends, Result result, bool return_to_end = true) {
+             const std::vector<std::uint64_t>& ends, Result result, bool return_to_end = true) {
     const auto graph = h.Graph();
     RouteMergingPostOptimizer optimizer;
     optimizer.SetReturnToEnd(return_to_end);

@@ -1,7 +1,6 @@
-#include "plugins/TimeLimitConstraintChecker.h"
-
 #include <gtest/gtest.h>
 
+#include "plugins/TimeLimitConstraintChecker.h"
 #include "tests/cpp/plugins/CheckerTestSupport.h"
 
 namespace vornik {

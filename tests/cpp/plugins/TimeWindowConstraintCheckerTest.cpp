@@ -1,5 +1,3 @@
-#include "plugins/TimeWindowConstraintChecker.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <random>
 #include <unordered_set>
 
+#include "plugins/TimeWindowConstraintChecker.h"
 #include "tests/cpp/plugins/CheckerTestSupport.h"
 
 namespace vornik {
@@ -124,9 +123,8 @@ TEST(TimeWindowConstraintCheckerTest, DominanceRefusesMovesThatSkipAFreeDetour) 
     for (const DominanceCase& c : cases) {
         SCOPED_TRACE(c.name);
         WindowInstance setup;
-        setup.graph = MakeCompleteGraph(3, 1, PairCosts({{{0, 1}, 10.0}, {{0, 2}, c.u_to_i},
-                                                          {{1, 2}, c.i_to_v}},
-                                                         0.0));
+        setup.graph = MakeCompleteGraph(
+            3, 1, PairCosts({{{0, 1}, 10.0}, {{0, 2}, c.u_to_i}, {{1, 2}, c.i_to_v}}, 0.0));
         setup.nodes = MakeNodes(3, {0});
         setup.agents = {MakeAgent(0)};
         setup.starts = {0};
@@ -143,9 +141,9 @@ TEST(TimeWindowConstraintCheckerTest, DominanceRefusesMovesThatSkipAFreeDetour) 
 
 struct ReachCase {
     const char* name;
-    double j_end;           // window of j = 3 is [0, j_end]
-    double v_start;         // window of v = 2 is [v_start, 40]
-    double other_to_j;      // agent 1 at vertex 1 (time 2) to j
+    double j_end;       // window of j = 3 is [0, j_end]
+    double v_start;     // window of v = 2 is [v_start, 40]
+    double other_to_j;  // agent 1 at vertex 1 (time 2) to j
     bool other_closed;
     bool other_may_serve_j;
     bool feasible;
@@ -216,8 +214,8 @@ TEST(TimeWindowConstraintCheckerTest, CanServeKeepsOtherAgentsDepotsOffLimits) {
         {1, 1, true},   // own start
         {0, 2, true},   // own end
         {1, 2, false},  // agent 0's end
-        {0, 4, true},   {1, 4, true},   // ordinary target
-        {2, 4, false},  {0, 5, false},  // outside the tables
+        {0, 4, true},  {1, 4, true},   // ordinary target
+        {2, 4, false}, {0, 5, false},  // outside the tables
     };
     TimeWindowConstraintChecker checker = setup.Build();
     for (const Case& c : cases) {
@@ -460,8 +458,8 @@ TEST(TimeWindowConstraintCheckerTest, AgreesWithTheLiteralRulesOnRandomInstances
             // The search always marks the target visited; the rules must not rely on it.
             if (chance(0.8)) visited.push_back(target);
             closed[agent] = 0;
-            const SearchNode state = MakeState(positions, costs, visited,
-                                               static_cast<std::int32_t>(n), closed);
+            const SearchNode state =
+                MakeState(positions, costs, visited, static_cast<std::int32_t>(n), closed);
             const ArrivalCheck want = slow.CheckArrival(state, agent, target);
             const ArrivalCheck got = fast.CheckArrival(state, agent, target);
             ASSERT_EQ(got.feasible, want.feasible) << "round " << round << " trial " << trial;

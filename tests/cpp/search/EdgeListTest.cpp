@@ -1,5 +1,3 @@
-#include "search/EdgeList.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "graph/SparseGraph.h"
+#include "search/EdgeList.h"
 
 namespace vornik {
 namespace {
@@ -121,8 +120,7 @@ TEST(EdgeListTest, NoWindowsTakesCheapestDirectionAndCountsFullyBlockedPairs) {
     // Pairs (2,1) and (3,0) stay at 9999 in every direction and type: 2 of 6 blocked.
     std::vector<EdgeRecord> edges;
     const std::string out = BuildCapturing(graph, 2, {}, nullptr, &edges);
-    EXPECT_EQ(out,
-              "[TW-MST] blocked edges: 2 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+    EXPECT_EQ(out, "[TW-MST] blocked edges: 2 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
     ASSERT_EQ(edges.size(), 4u);
     const double expected_cost[] = {1.0, 2.0, 3.0, 8.0};
     const std::uint64_t expected_u[] = {3, 2, 1, 3};

@@ -1,8 +1,8 @@
-#include "search/DefaultFocalComparator.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include "search/DefaultFocalComparator.h"
 
 namespace vornik {
 namespace {

@@ -1,11 +1,11 @@
-#include "search/Frontier.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <vector>
+
+#include "search/Frontier.h"
 
 namespace vornik {
 namespace {

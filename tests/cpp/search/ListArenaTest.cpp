@@ -3,8 +3,6 @@
 // set and on a plain std::set must agree after every step, including the FOCAL rule that
 // an equivalent key is kept only once.
 
-#include "search/ListArena.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "search/DefaultFocalComparator.h"
+#include "search/ListArena.h"
 
 namespace vornik {
 namespace {
@@ -60,7 +59,7 @@ TEST(ListArenaTest, ChunksAreRoundedToPointerAlignment) {
 TEST(ListArenaTest, OpenListMatchesPlainSetOnRandomOperations) {
     ListArena arena;
     std::set<Entry, std::less<Entry>, ArenaAllocator<Entry>> fast{std::less<Entry>{},
-                                                                   ArenaAllocator<Entry>(&arena)};
+                                                                  ArenaAllocator<Entry>(&arena)};
     std::set<Entry> slow;
     std::mt19937_64 rng(7);
     std::int64_t next_id = 0;
@@ -108,8 +107,8 @@ bool SameKey(const FocalKey& a, const FocalKey& b) {
 TEST(ListArenaTest, FocalListKeepsTheSameFirstOfEquivalentKeys) {
     DefaultFocalComparator comparator;
     ListArena arena;
-    std::set<FocalKey, FocalOrder, ArenaAllocator<FocalKey>> fast{
-        FocalOrder{&comparator}, ArenaAllocator<FocalKey>(&arena)};
+    std::set<FocalKey, FocalOrder, ArenaAllocator<FocalKey>> fast{FocalOrder{&comparator},
+                                                                  ArenaAllocator<FocalKey>(&arena)};
     std::set<FocalKey, FocalOrder> slow{FocalOrder{&comparator}};
     std::mt19937_64 rng(11);
     for (std::int64_t id = 0; id < 20000; ++id) {
@@ -121,8 +120,8 @@ TEST(ListArenaTest, FocalListKeepsTheSameFirstOfEquivalentKeys) {
             continue;
         }
         const FocalKey key{id, static_cast<std::int64_t>(rng() % 6),
-                           static_cast<std::int64_t>(rng() % 3),
-                           static_cast<double>(rng() % 8), static_cast<double>(rng() % 3)};
+                           static_cast<std::int64_t>(rng() % 3), static_cast<double>(rng() % 8),
+                           static_cast<double>(rng() % 3)};
         const bool kept = slow.insert(key).second;
         ASSERT_EQ(fast.insert(key).second, kept);
         ASSERT_EQ(fast.size(), slow.size());

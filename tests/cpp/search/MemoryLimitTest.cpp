@@ -148,8 +148,7 @@ TEST(MemoryLimitTest, OutOfMemoryBeforeAnySolutionNamesTheInstance) {
         FAIL() << "expected OutOfMemoryError";
     } catch (const OutOfMemoryError& error) {
         const std::string message = error.what();
-        EXPECT_NE(message.find("30 nodes, 3 agents, 1 agent types"), std::string::npos)
-            << message;
+        EXPECT_NE(message.find("30 nodes, 3 agents, 1 agent types"), std::string::npos) << message;
         EXPECT_NE(message.find("50 generated nodes"), std::string::npos) << message;
     }
 }
@@ -172,8 +171,7 @@ public:
 
 class PostOptimizerFailingSolver : public Solver {
 public:
-    explicit PostOptimizerFailingSolver(const Problem& problem)
-        : Solver(problem, problem.options) {
+    explicit PostOptimizerFailingSolver(const Problem& problem) : Solver(problem, problem.options) {
         post_optimizer_ = std::make_unique<FailingPostOptimizer>();
     }
 };

@@ -1,8 +1,8 @@
-#include "search/NodePool.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "search/NodePool.h"
 
 namespace vornik {
 namespace {

@@ -1,11 +1,11 @@
-#include "search/PathRecordFile.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "search/PathRecordFile.h"
 
 namespace vornik {
 namespace {

@@ -1,13 +1,12 @@
-#include "search/Solver.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <random>
-#include <filesystem>
 #include <stdexcept>
 
+#include "search/Solver.h"
 #include "search/SolverTestSupport.h"
 
 namespace vornik {
@@ -40,8 +39,8 @@ TEST_P(SolveOptimumTest, FindsTheHandComputedOptimum) {
     ASSERT_TRUE(solver.Solve());
     const Result result = solver.GetResult();
     ExpectValidSolution(problem, result);
-    const double value = c.objective == ObjectiveType::MinMax ? MaxCost(result)
-                                                              : testing_support::SumCost(result);
+    const double value =
+        c.objective == ObjectiveType::MinMax ? MaxCost(result) : testing_support::SumCost(result);
     EXPECT_NEAR(value, c.expected, 1e-9);
     EXPECT_NEAR(value, BruteForceOptimum(problem), 1e-9);
 }
@@ -194,21 +193,20 @@ TEST_P(SolverRejectTest, RefusesInstancesItCannotRepresent) {
 INSTANTIATE_TEST_SUITE_P(
     Instances, SolverRejectTest,
     ::testing::Values(
-        RejectCase{"unknown_start",
-                   [](Problem& p) { p.agents_ordered[0].start_node = 42; }, true,
+        RejectCase{"unknown_start", [](Problem& p) { p.agents_ordered[0].start_node = 42; }, true,
                    "start_node 42"},
         RejectCase{"unknown_end", [](Problem& p) { p.agents_ordered[0].end_node = 7; }, true,
                    "end_node 7"},
-        RejectCase{"matrix_of_unknown_type",
-                   [](Problem& p) { p.SetCostMatrix("ghost", {{0.0}}); }, true, "'ghost'"},
+        RejectCase{"matrix_of_unknown_type", [](Problem& p) { p.SetCostMatrix("ghost", {{0.0}}); },
+                   true, "'ghost'"},
         RejectCase{"too_many_rows",
-                   [](Problem& p) { p.cost_matrices["t"].push_back({1.0, 2.0, 3.0}); }, false,
-                   "4 rows for 3 nodes"},
-        RejectCase{"row_too_long",
-                   [](Problem& p) { p.cost_matrices["t"][1].push_back(5.0); }, false,
-                   "row 1 has 4 entries"},
-        RejectCase{"nan_cost",
-                   [](Problem& p) { p.cost_matrices["t"][0][2] = std::nan(""); }, false,
+                   [](Problem& p) {
+                       p.cost_matrices["t"].push_back({1.0, 2.0, 3.0});
+                   },
+                   false, "4 rows for 3 nodes"},
+        RejectCase{"row_too_long", [](Problem& p) { p.cost_matrices["t"][1].push_back(5.0); },
+                   false, "row 1 has 4 entries"},
+        RejectCase{"nan_cost", [](Problem& p) { p.cost_matrices["t"][0][2] = std::nan(""); }, false,
                    "[0][2] is NaN"},
         RejectCase{"too_many_nodes",
                    [](Problem& p) {
@@ -234,8 +232,7 @@ TEST(SolverTest, NoCostMatrixMakesEveryDepotUnreachable) {
 
 TEST(SolverTest, CheckerAndObjectiveFollowTheInstance) {
     Problem problem = MakeLineProblem({0, 1}, 1, true, ObjectiveType::MinSum);
-    EXPECT_EQ(TestSolver(problem, problem.options).checker_->GetName(),
-              "DefaultConstraintChecker");
+    EXPECT_EQ(TestSolver(problem, problem.options).checker_->GetName(), "DefaultConstraintChecker");
     EXPECT_EQ(TestSolver(problem, problem.options).objective_->GetName(), "MinSumObjective");
     problem.options.objective = ObjectiveType::MinMax;
     problem.agents_ordered[0].time_limit = 5.0;

@@ -26,7 +26,6 @@ namespace testing_support {
 /// Exposes the Solver's protected state to the tests.
 class TestSolver : public Solver {
 public:
-    using Solver::Solver;
     using Solver::checker_;
     using Solver::focal_bound_;
     using Solver::focal_list_;
@@ -38,6 +37,7 @@ public:
     using Solver::pool_capacity_;
     using Solver::pool_growth_step_;
     using Solver::ResetSearchState;
+    using Solver::Solver;
     using Solver::time_windows_;
     using Solver::unreachable_points_;
     using Solver::weights_;
@@ -212,8 +212,7 @@ inline double BruteForceOptimum(const Problem& problem) {
     // Every permutation of the targets, cut into m consecutive (possibly empty) pieces.
     std::sort(targets.begin(), targets.end());
     std::vector<std::size_t> cuts(m + 1, 0);
-    std::function<void(std::size_t, std::size_t)> cut = [&](std::size_t agent,
-                                                             std::size_t from) {
+    std::function<void(std::size_t, std::size_t)> cut = [&](std::size_t agent, std::size_t from) {
         if (agent + 1 == m) {
             cuts[agent] = from;
             cuts[m] = targets.size();

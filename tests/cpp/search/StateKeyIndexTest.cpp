@@ -1,14 +1,14 @@
 // The frontier index numbers state keys in order of first appearance; a std::map from
 // the key bytes is the oracle.
 
-#include "search/StateKeyIndex.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
 #include <random>
 #include <vector>
+
+#include "search/StateKeyIndex.h"
 
 namespace vornik {
 namespace {
