@@ -7,6 +7,7 @@ a lost target shows up as a problem that names the agent and the rule broken.
 
 from __future__ import annotations
 
+import itertools
 import math
 from collections.abc import Mapping, Sequence
 from typing import Any
@@ -88,7 +89,7 @@ def _arc_problems(
     ends = (vertex_of[int(agent["start_node"])], vertex_of[int(agent["end_node"])])
     matrix = _matrix(instance, agent["type"])
     problems = []
-    for u, v in zip(path, path[1:]):
+    for u, v in itertools.pairwise(path):
         if u != v and (return_to_end or v not in ends):
             problem = _arc(instance, matrix, agent["type"], u, v, no_arc_at)
             if problem is not None:

@@ -28,7 +28,7 @@ import time
 import warnings
 from collections.abc import Iterator, Sequence
 from pathlib import Path
-from typing import Any, TextIO
+from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
 from zelk.formats import (
@@ -113,7 +113,7 @@ class Progress:
     def _now(self) -> float:
         return time.monotonic() if self._wall else time.process_time()
 
-    def __enter__(self) -> Progress:
+    def __enter__(self) -> Self:
         self._start = self._now()
         try:
             self._old_handler = signal.signal(signal.SIGALRM, self._tick)
@@ -173,7 +173,7 @@ def closing_line(solution: Solution) -> str:
     return CLOSING["time_limit"] if solution.timeout else CLOSING["complete"]
 
 
-def _columns(rows: list[tuple[str, ...]], right: int) -> list[str]:
+def _columns(rows: Sequence[tuple[str, ...]], right: int) -> list[str]:
     # The first `right` columns align right (numbers), the last one is free text.
     widths = [max(len(row[k]) for row in rows) for k in range(right)]
     return [
@@ -414,12 +414,12 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
     clock = "wall" if args.wall_clock else "process"
     progress_stream = _terminal_stderr() if not args.quiet else None
-    keywords: dict[str, Any] = dict(
-        improve=not args.no_improve,
-        seed=args.seed,
-        clock=clock,
-        memory_limit_mb=args.memory_limit,
-    )
+    keywords: dict[str, Any] = {
+        "improve": not args.no_improve,
+        "seed": args.seed,
+        "clock": clock,
+        "memory_limit_mb": args.memory_limit,
+    }
     if progress_stream is not None:
         with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
             solution = solve(instance, on_solution=progress.on_solution, **keywords)

@@ -42,19 +42,19 @@ __all__ = [
     "NODE_LIMIT",
     "NUMBER_LIMIT",
     "FormatError",
-    "TsplibData",
     "SolomonData",
+    "TsplibData",
+    "apply_options",
+    "detect_format",
+    "load_instance",
     "nint",
-    "tsplib_distance",
+    "parse_solomon",
     "parse_tsplib",
+    "read_file",
+    "solomon_to_instance",
+    "tsplib_distance",
     "tsplib_matrix",
     "tsplib_to_instance",
-    "parse_solomon",
-    "solomon_to_instance",
-    "detect_format",
-    "read_file",
-    "load_instance",
-    "apply_options",
 ]
 
 #: The agent type name of every converted instance.
@@ -91,7 +91,7 @@ class FormatError(ValueError):
 
 def nint(x: float) -> int:
     """TSPLIB's nearest integer, ``(int)(x + 0.5)``."""
-    return int(math.floor(x + 0.5))
+    return math.floor(x + 0.5)
 
 
 def _geo_radians(coordinate: float) -> float:
