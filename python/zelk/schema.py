@@ -267,9 +267,42 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                         f"{where}: the window of node {item['node']} closes at {end:g}, "
                         f"before it opens at {start:g}"
                     )
-    limit = (instance.get("options") or {}).get("time_limit", 60)
-    if not _finite(limit):
-        problems.append(f"options.time_limit: {limit} is not a finite number")
+    problems += _limit_problems(instance, types)
+    return problems
+
+
+def _limit_problems(instance: Mapping[str, Any], types: set[str]) -> list[str]:
+    """What zelk refuses beyond the JSON entry points' reading: names of types no agent
+    has (they match nothing), negative agent limits, and a budget that is not a positive
+    finite number (the JSON entry points read 0 or less as their default)."""
+    problems: list[str] = []
+    for k, agent in enumerate(instance["agents"]):
+        for key in ("capacity", "max_length"):
+            value = agent.get(key, 0)
+            if isinstance(value, bool):
+                continue
+            if not _finite(value) or value < 0:
+                problems.append(f"agents[{k}].{key}: {value} must be a finite number >= 0")
+    for c, constraint in enumerate(instance.get("constraints") or []):
+        if constraint["kind"] != "assignment":
+            continue
+        for i, item in enumerate(constraint["items"]):
+            unknown = [name for name in item["types"] if name not in types]
+            if unknown:
+                problems.append(
+                    f"constraints[{c}].items[{i}].types: {', '.join(map(repr, unknown))} is "
+                    f"not the type of any agent (the agents' types: "
+                    f"{', '.join(map(repr, sorted(types)))})"
+                )
+            if len(problems) > MAX_PROBLEMS:
+                return problems
+    options = instance.get("options") or {}
+    if "time_limit" in options:
+        limit = options["time_limit"]
+        if not _finite(limit) or not limit > 0:
+            problems.append(
+                f"options.time_limit: {limit} must be a positive finite number of seconds"
+            )
     return problems
 
 
