@@ -184,21 +184,25 @@ def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict
 _SCALARS = frozenset({int, float, str, bool, type(None)})
 
 
-def _plain(value: Any) -> Any:
+def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
     """``value`` in the shape JSON would give it back: dicts with string keys, lists for
     tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
     lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
-    nothing in a solve writes to them, and copying a large matrix costs seconds."""
+    nothing in a solve writes to them, and copying a large matrix costs seconds. A
+    list met twice (one matrix for many types) is copied once and stays shared."""
+    copies = {} if copies is None else copies
     if isinstance(value, Mapping):
-        return {_plain_key(key): _plain(item) for key, item in value.items()}
+        return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
     if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
         return value
     if isinstance(value, (list, tuple)):
-        return [_plain(item) for item in value]
+        if id(value) not in copies:
+            copies[id(value)] = [_plain(item, copies) for item in value]
+        return copies[id(value)]
     if type(value) in _SCALARS:
         return value
     if hasattr(value, "tolist"):  # NumPy arrays and numbers
-        return _plain(value.tolist())
+        return _plain(value.tolist())  # a fresh list: its id says nothing
     raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
 
 
