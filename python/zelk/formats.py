@@ -739,10 +739,10 @@ def load_instance(
 ) -> dict[str, Any]:
     """Reads a JSON instance, a TSPLIB file or a Solomon file as a JSON instance dict.
 
-    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``,
-    ``distances`` and ``max_nodes`` apply to TSPLIB and Solomon files only (``distances``
-    defaults to ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for
-    Solomon; ``max_nodes`` to :data:`NODE_LIMIT`).
+    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``
+    and ``distances`` apply to TSPLIB and Solomon files only (``distances`` defaults to
+    ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for Solomon);
+    ``max_nodes`` (default :data:`NODE_LIMIT`) bounds the nodes of every format.
 
     Raises
     ------
@@ -804,6 +804,14 @@ def instance_from_bytes(
             raise FormatError(f"{path}: not valid JSON: {error}") from None
         if not isinstance(instance, dict):
             raise FormatError(f"{path}: a JSON instance is an object")
+        # Before anything grows with the node count: a file of coordinates only would
+        # get an n x n distance table per agent type.
+        nodes = instance.get("nodes")
+        if isinstance(nodes, list):
+            try:
+                _check_node_count("the instance has", len(nodes), max_nodes)
+            except FormatError as error:
+                raise FormatError(f"{path}: {error}") from None
         from zelk.schema import prepare_instance
 
         return prepare_instance(instance, source=source, stacklevel=stacklevel)
