@@ -393,7 +393,9 @@ def _canonical_objective(instance: Any) -> Any:
     """``instance`` with its objective in the spelling the core reads, when it is one of
     the others zelk accepts (``min-max``, ``Min_Sum``, ...)."""
     options = instance.get("options") if isinstance(instance, Mapping) else None
-    objective = options.get("objective") if isinstance(options, Mapping) else None
+    if not isinstance(options, Mapping):
+        return instance
+    objective = options.get("objective")
     if not isinstance(objective, str) or objective in ("min_max", "min_sum"):
         return instance
     from zelk.formats import objective_name
