@@ -64,9 +64,18 @@ EngineModel::EngineModel(const Problem& problem)
         if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
     }
 
+    windows_.assign(n_, TimeWindow{});
+    for (const auto& [node_id, window] : problem.timewindow_constraint.window_by_node) {
+        const auto found = vertex_by_id.find(node_id);
+        if (found == vertex_by_id.end()) continue;  // reported by the Solver
+        windows_[found->second] = TimeWindow{true, window.first, window.second};
+        has_windows_ = true;
+    }
+
     // A route ends with a move onto the vertex that closes it, and that vertex's assignment
     // must admit the agent's type, as in the focal search and the checker: the end vertex,
-    // or, on open routes, the start vertex when the end does not admit it. An agent that
+    // or, on open routes, the start vertex when the end does not admit it or has a window
+    // the start has not. An agent that
     // can close nowhere leaves the instance without a solution. Every start and end
     // given stays a depot all the same.
     for (std::size_t a = 0; a < agents_.size(); ++a) {
@@ -77,7 +86,16 @@ EngineModel::EngineModel(const Problem& problem)
                 BuildAllowedTypes(problem, problem.nodes[v].id, false);
             return std::find(types.begin(), types.end(), type) != types.end();
         };
-        if (admits(agent.end)) continue;
+        // The closing leg of an open route is free, so either vertex is reached at the
+        // same time, never before the start's window opened (the route left then): the
+        // start never delays that arrival, and refuses it no sooner than the end does when
+        // its window closes no earlier.
+        const TimeWindow& at_start = windows_[agent.start];
+        const TimeWindow& at_end = windows_[agent.end];
+        const bool start_is_better =
+            !return_to_end_ && admits(agent.start) && agent.start != agent.end &&
+            (!at_start.present || (at_end.present && at_start.end >= at_end.end));
+        if (admits(agent.end) && !start_is_better) continue;
         if (!return_to_end_ && admits(agent.start)) {
             agent.end = agent.start;
         } else {
@@ -131,14 +149,6 @@ EngineModel::EngineModel(const Problem& problem)
             const auto slot = slot_of_type.find(type);
             if (slot != slot_of_type.end()) allowed_[slot->second * n_ + v] = 1;
         }
-    }
-
-    windows_.assign(n_, TimeWindow{});
-    for (const auto& [node_id, window] : problem.timewindow_constraint.window_by_node) {
-        const auto found = vertex_by_id.find(node_id);
-        if (found == vertex_by_id.end()) continue;  // reported by the Solver
-        windows_[found->second] = TimeWindow{true, window.first, window.second};
-        has_windows_ = true;
     }
 
     // Neighbour lists by the cheapest round trip over the types in use.

@@ -6,7 +6,9 @@
 #include <stdexcept>
 
 #include "improve/EngineModel.h"
+#include "improve/EngineSolution.h"
 #include "improve/ImprovementEngine.h"
+#include "improve/SmallExactSearch.h"
 #include "search/Solver.h"
 
 namespace vornik {
@@ -17,6 +19,8 @@ namespace {
 // instances need milliseconds, and the engine builds its own start when it fails.
 constexpr double kSearchShare = 0.05;
 constexpr double kSearchShareCap = 1.0;  // seconds
+// Steps of the exhaustive search on tiny instances: a few hundred milliseconds at most.
+constexpr std::size_t kSmallExactSteps = 2000000;
 
 /// Seconds since construction on the solving thread's processor clock, or on the wall
 /// clock. A thread's own clock keeps solves in other threads out of its budget.
@@ -111,6 +115,29 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         report.interrupted = user_stop;
         report.result.search_time = clock.Elapsed();
         return report;
+    }
+
+    // Without a start, a tiny instance is settled by trying every split: insertion alone
+    // misses solutions in which no target fits a route by itself.
+    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop) {
+        const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
+        if (exact.found) {
+            start = exact.routes;
+            double max_cost = 0.0;
+            double sum_cost = 0.0;
+            for (std::size_t a = 0; a < start.size(); ++a) {
+                const double cost = EngineSolution::WalkRoute(model, a, start[a]);
+                max_cost = std::max(max_cost, cost);
+                sum_cost += cost;
+            }
+            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct));
+        } else if (exact.complete) {
+            report.result.paths.clear();
+            report.result.times.clear();
+            report.interrupted = user_stop;
+            report.result.search_time = clock.Elapsed();
+            return report;
+        }
     }
 
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.
