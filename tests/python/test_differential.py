@@ -18,7 +18,6 @@ import warnings
 from typing import Any
 
 import pytest
-
 import zelk
 from zelk.check import route_duration
 
