@@ -401,20 +401,19 @@ STDIN_LABEL = "<stdin>"
 STDIN_LIMIT = 1 << 30
 
 
-def _read_bounded(stream: Any, limit: int) -> bytes:
+def _read_bounded(stream: Any, limit: int) -> bytes | bytearray:
     """What ``stream`` holds, refused once it passes ``limit`` bytes (standard input
     may be ``/dev/zero``)."""
     if stream is None:
         return b""
-    chunks: list[bytes] = []
-    size = 0
+    # One growing buffer: a list of chunks joined at the end would hold the text twice.
+    data = bytearray()
     while True:
-        chunk = stream.read(min(1 << 24, limit + 1 - size))
+        chunk = stream.read(min(1 << 24, limit + 1 - len(data)))
         if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
-        size += len(chunk)
-        if size > limit:
+            return data
+        data += chunk
+        if len(data) > limit:
             raise ValueError(
                 f"{STDIN_LABEL}: more than {limit >> 20} MB on standard input; "
                 "give a file instead"

@@ -767,7 +767,7 @@ def load_instance(
 
 
 def instance_from_bytes(
-    data: bytes,
+    data: bytes | bytearray,
     source: str,
     *,
     fmt: str | None = None,

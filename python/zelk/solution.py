@@ -127,7 +127,8 @@ class Solution:
     is ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
     ``lower_bound`` is a bound on the optimum from arc costs and windows
     (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
-    whose matrices Python cannot read back.
+    whose matrices Python cannot read back, and above 1,000 nodes, where computing it
+    would take much of the budget.
     """
 
     status: Status
