@@ -45,7 +45,7 @@ from zelk.check import check_solution
 from zelk.formats import load_instance
 from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
-from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
+from zelk.solution import AnytimeEntry, Reason, Route, Solution, Statistics, Stop
 from zelk.solving import solve
 
 # The entry points that take a whole instance as an argument: their argument errors
@@ -83,6 +83,7 @@ __all__ = [
     "Route",
     "Stop",
     "AnytimeEntry",
+    "Reason",
     "Statistics",
     "stop_on_interrupt",
     "solve_many",

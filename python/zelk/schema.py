@@ -28,6 +28,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from importlib import resources
 from typing import Any
 
+from zelk.fleet import fleet_problems, sequence_refusal
 from zelk.formats import FormatError
 
 __all__ = [
@@ -45,7 +46,7 @@ MAX_PROBLEMS = 20
 # Keys the core reads, per kind of object; anything else draws a warning.
 _KNOWN_KEYS = {
     "": {"name", "nodes", "agents", "costs", "constraints", "options"},
-    "nodes[]": {"id", "x", "y", "z", "type", "demand"},
+    "nodes[]": {"id", "x", "y", "z", "type", "demand", "service", "required", "penalty"},
     "agents[]": {"id", "type", "start_node", "end_node", "capacity", "max_length"},
     "options": {"return_to_end", "objective", "time_limit"},
     "constraints[]": {"kind", "items", "precedence"},
@@ -124,6 +125,12 @@ def _message(error: Any) -> str:
             f"{where}: {error.instance!r} is not one of {listed}"
             f"{_suggestion(error.instance, choices)}"
         )
+    if error.validator == "anyOf" and error.context:
+        # A number or an array of numbers: say what broke in the form that was meant.
+        import jsonschema
+
+        meant = [e for e in error.context if e.validator != "type"] or list(error.context)
+        return _message(jsonschema.exceptions.best_match(meant))
     if error.validator == "minItems" and error.instance == []:
         return f"{where}: is empty; an instance needs at least one"
     return f"{where}: {error.message}"
@@ -228,8 +235,9 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                 "node ids must be unique"
             )
         first_node.setdefault(node_id, v)
-        for key in ("x", "y", "z", "demand"):
-            if not _finite(node.get(key, 0.0)):
+        for key in ("x", "y", "z", "demand", "service", "penalty"):
+            value = node.get(key, 0.0)
+            if not all(map(_finite, value if isinstance(value, list) else [value])):
                 problems.append(f"nodes[{v}].{key}: {node[key]} is not a finite number")
     first_agent: dict[int, int] = {}
     for k, agent in enumerate(agents):
@@ -267,6 +275,10 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                         f"{where}: the window of node {item['node']} closes at {end:g}, "
                         f"before it opens at {start:g}"
                     )
+    problems.extend(fleet_problems(instance))
+    refusal = sequence_refusal(instance)
+    if refusal is not None:
+        problems.append(refusal)
     limit = (instance.get("options") or {}).get("time_limit", 60)
     if not _finite(limit):
         problems.append(f"options.time_limit: {limit} is not a finite number")

@@ -22,6 +22,7 @@ from typing import Any
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
+from zelk.fleet import focal_search_refusal, scalar_fields
 from zelk.schema import named_matrices, prepare_instance
 from zelk.bounds import lower_bound
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
@@ -334,6 +335,8 @@ def solve(
     if isinstance(instance, Mapping):
         # A file was checked and completed by load_instance.
         data = prepare_instance(data, stacklevel=3)
+    if not improve:
+        data = _for_focal_search(data)
     options = data.setdefault("options", {})
     if objective is not None:
         options["objective"] = _OBJECTIVES[objective]
@@ -356,6 +359,15 @@ def solve(
         timeout=(bool(result.get("timeout")) or stop.deadline_passed) and not stop.proven,
     )
     return _with_bound(solution, bound)
+
+
+def _for_focal_search(data: dict[str, Any]) -> dict[str, Any]:
+    """The instance for the focal search alone; refused when it holds a field the focal
+    search would not honour (a silent wrong answer otherwise)."""
+    refusal = focal_search_refusal(data)
+    if refusal is not None:
+        raise ValueError(refusal)
+    return scalar_fields(data)
 
 
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
