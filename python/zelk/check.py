@@ -9,6 +9,7 @@ and the rule broken.
 
 from __future__ import annotations
 
+import itertools
 import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
@@ -118,7 +119,7 @@ def _arc_problems(
     agent_type = str(agent["type"])
     matrix = model.matrix(agent_type)
     problems = []
-    for u, v in zip(path, path[1:]):
+    for u, v in itertools.pairwise(path):
         if u == v or (not model.return_to_end and v in ends):
             continue
         move = f"moves from node {nodes[u]['id']} to node {nodes[v]['id']}"
@@ -378,8 +379,8 @@ def _check_stops(
             return [f"{who}: stop {k} is at node {stop.get('node')}, the path at {node_id}"]
         for key, expected in zip(("arrival", "waiting", "start", "departure"), times):
             if not _close(stop.get(key), expected):
-                return [f"{who}: stop {k} (node {node_id}) {key} is {stop.get(key)}, the route "
-                        f"gives {expected:g}"]  # fmt: skip
+                got = stop.get(key)
+                return [f"{who}: stop {k} (node {node_id}) {key} is {got}, the route gives {expected:g}"]
     return []
 
 
