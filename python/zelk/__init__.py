@@ -38,7 +38,7 @@ from _zelk_core import (
     solve_json_str,
 )
 
-from zelk import io
+from zelk import io as io
 from zelk._errors import short_argument_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution

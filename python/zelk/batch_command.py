@@ -225,9 +225,11 @@ def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
         raise ValueError(
             "--workers is for local processes; the cluster's workers serve --scheduler"
         )
-    options: dict[str, Any] = dict(
-        seed=args.seed, improve=not args.no_improve, clock="wall" if args.wall_clock else "process"
-    )
+    options: dict[str, Any] = {
+        "seed": args.seed,
+        "improve": not args.no_improve,
+        "clock": "wall" if args.wall_clock else "process",
+    }
     if args.time_limit is not None:
         options["time_limit"] = args.time_limit
     if args.objective is not None:

@@ -22,6 +22,7 @@ from __future__ import annotations
 
 import heapq
 from collections.abc import Mapping, Sequence
+from types import ModuleType
 from typing import Any
 
 from zelk.schema import named_matrices
@@ -32,6 +33,7 @@ __all__ = ["lower_bound"]
 def _entry_exit_minima(matrix: Sequence[Sequence[float]]) -> tuple[list[float], list[float]]:
     """Per vertex, the cheapest arc into it and out of it from or to another vertex."""
     n = len(matrix)
+    numpy: ModuleType | None
     try:
         import numpy
     except ImportError:

@@ -29,7 +29,7 @@ import time
 import warnings
 from collections.abc import Iterator, Sequence
 from pathlib import Path
-from typing import Any, TextIO
+from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
 from zelk.formats import (
@@ -116,7 +116,7 @@ class Progress:
     def _now(self) -> float:
         return time.monotonic() if self._wall else time.process_time()
 
-    def __enter__(self) -> Progress:
+    def __enter__(self) -> Self:
         self._start = self._now()
         try:
             self._old_handler = signal.signal(signal.SIGALRM, self._tick)
@@ -178,7 +178,7 @@ def closing_line(solution: Solution) -> str:
     return CLOSING["time_limit"] if solution.timeout else CLOSING["complete"]
 
 
-def _columns(rows: list[tuple[str, ...]], right: int) -> list[str]:
+def _columns(rows: Sequence[tuple[str, ...]], right: int) -> list[str]:
     # The first `right` columns align right (numbers), the last one is free text.
     widths = [max(len(row[k]) for row in rows) for k in range(right)]
     return [
@@ -220,10 +220,10 @@ def _unserved_lines(solution: Solution) -> list[str]:
     the required ones with the reason for each."""
     if not solution.unserved:
         return []
-    lines = [
-        f"unserved {len(solution.unserved)}: {' '.join(map(str, solution.unserved))}"
-        f"  (penalty {solution.penalty:.2f}; objective {solution.objective_value:.2f})"
-    ]
+    value = solution.objective_value or 0.0
+    listed = " ".join(map(str, solution.unserved))
+    penalty = f"penalty {solution.penalty:.2f}; objective {value:.2f}"
+    lines = [f"unserved {len(solution.unserved)}: {listed}  ({penalty})"]
     if solution.reasons:
         rows = [("node", "reason", "why")]
         rows += [(str(r.node), r.reason, r.message) for r in solution.reasons]
@@ -459,12 +459,12 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
     clock = "wall" if args.wall_clock else "process"
     progress_stream = _terminal_stderr() if not args.quiet else None
-    keywords: dict[str, Any] = dict(
-        improve=not args.no_improve,
-        seed=args.seed,
-        clock=clock,
-        memory_limit_mb=args.memory_limit,
-    )
+    keywords: dict[str, Any] = {
+        "improve": not args.no_improve,
+        "seed": args.seed,
+        "clock": clock,
+        "memory_limit_mb": args.memory_limit,
+    }
     if progress_stream is not None:
         with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
             solution = solve(instance, on_solution=progress.on_solution, **keywords)

@@ -43,19 +43,19 @@ __all__ = [
     "NODE_LIMIT",
     "NUMBER_LIMIT",
     "FormatError",
-    "TsplibData",
     "SolomonData",
+    "TsplibData",
+    "apply_options",
+    "detect_format",
+    "load_instance",
     "nint",
-    "tsplib_distance",
+    "parse_solomon",
     "parse_tsplib",
+    "read_file",
+    "solomon_to_instance",
+    "tsplib_distance",
     "tsplib_matrix",
     "tsplib_to_instance",
-    "parse_solomon",
-    "solomon_to_instance",
-    "detect_format",
-    "read_file",
-    "load_instance",
-    "apply_options",
 ]
 
 #: The agent type name of every converted instance.
@@ -92,7 +92,7 @@ class FormatError(ValueError):
 
 def nint(x: float) -> int:
     """TSPLIB's nearest integer, ``(int)(x + 0.5)``."""
-    return int(math.floor(x + 0.5))
+    return math.floor(x + 0.5)
 
 
 def _geo_radians(coordinate: float) -> float:
@@ -570,10 +570,10 @@ def _build(
         "name": name,
         "nodes": nodes,
         "agents": [
-            {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id,
-             **({"capacity": capacity} if capacity else {})}
+            {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id}
+            | ({"capacity": capacity} if capacity else {})
             for a in range(agents)
-        ],  # fmt: skip
+        ],
         "costs": {AGENT_TYPE: matrix},
         "constraints": constraints,
         "options": {"objective": "min_max", "return_to_end": True},

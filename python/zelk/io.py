@@ -53,19 +53,19 @@ __all__ = [
     "AGENT_TYPE",
     "FormatError",
     "detect_format",
-    "parse_tsplib",
+    "dumps_instance",
+    "instance_from_arrays",
+    "load_instance",
     "parse_solomon",
+    "parse_tsplib",
+    "problem_from_arrays",
+    "read_instance",
+    "read_solomon",
+    "read_tsplib",
+    "solomon_to_instance",
     "tsplib_matrix",
     "tsplib_to_instance",
-    "solomon_to_instance",
-    "load_instance",
-    "read_instance",
-    "read_tsplib",
-    "read_solomon",
-    "dumps_instance",
     "write_instance",
-    "instance_from_arrays",
-    "problem_from_arrays",
 ]
 
 #: The same reader as :func:`zelk.load_instance`, under the name this module uses.
@@ -165,7 +165,10 @@ def _check_instance(instance: Mapping[str, Any]) -> None:
         if key not in instance:
             raise ValueError(f"an instance needs {key!r}")
         if not isinstance(instance[key], Sequence) or isinstance(instance[key], str):
-            raise ValueError(f"{key!r} must be a list, not {type(instance[key]).__name__}")
+            # ValueError like every other fault of an instance's content.
+            raise ValueError(  # noqa: TRY004
+                f"{key!r} must be a list, not {type(instance[key]).__name__}"
+            )
     n = len(instance["nodes"])
     costs = instance.get("costs", {})
     named = costs.items() if isinstance(costs, Mapping) else enumerate(costs)

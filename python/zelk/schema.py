@@ -34,9 +34,9 @@ from zelk.formats import FormatError
 __all__ = [
     "InstanceError",
     "InstanceWarning",
-    "instance_schema",
-    "instance_problems",
     "check_instance",
+    "instance_problems",
+    "instance_schema",
     "prepare_instance",
 ]
 
@@ -108,7 +108,7 @@ def place(path: Iterable[Any]) -> str:
 def _suggestion(value: Any, choices: Sequence[Any]) -> str:
     if not isinstance(value, str):
         return ""
-    squeeze = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())  # noqa: E731
+    squeeze = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())
     for choice in choices:
         if squeeze(choice) == squeeze(value):
             return f" (did you mean {choice!r}?)"

@@ -22,10 +22,10 @@ from typing import Any
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
-from zelk.fleet import focal_search_refusal, scalar_fields
-from zelk.schema import named_matrices, prepare_instance
 from zelk.bounds import lower_bound
+from zelk.fleet import focal_search_refusal, scalar_fields
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
+from zelk.schema import named_matrices, prepare_instance
 from zelk.solution import Route, Solution, from_result
 
 __all__ = ["quiet_output", "solve"]
@@ -128,7 +128,8 @@ def quiet_output() -> Iterator[None]:
                 with contextlib.suppress(Exception):
                     stream.flush()
             _flush_c_streams()
-            _quiet_capture = tempfile.TemporaryFile()
+            # Lives across calls: closed when the outermost quiet block ends.
+            _quiet_capture = tempfile.TemporaryFile()  # noqa: SIM115
             for fd in (1, 2):
                 try:
                     _quiet_saved[fd] = os.dup(fd)
@@ -213,9 +214,12 @@ def _budget(time_limit: float | None, instance_limit: Any) -> float:
         if not time_limit > 0:
             raise ValueError(f"time_limit must be > 0 seconds (got {time_limit!r})")
         return float(time_limit)
-    if isinstance(instance_limit, (int, float)) and not isinstance(instance_limit, bool):
-        if instance_limit > 0:
-            return float(instance_limit)
+    if (
+        isinstance(instance_limit, (int, float))
+        and not isinstance(instance_limit, bool)
+        and instance_limit > 0
+    ):
+        return float(instance_limit)
     return DEFAULT_TIME_LIMIT
 
 
@@ -416,7 +420,7 @@ def _run(
     proof = None
     if bound is not None:
         limit = bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
-        proof = lambda: best[0] <= limit  # noqa: E731
+        proof = lambda: best[0] <= limit
     stop = _Stop(StopFlag(), deadline, settings.should_stop, proof)
     keywords: dict[str, Any] = {"should_stop": stop}
     user_report = settings.on_solution
@@ -504,7 +508,7 @@ def _solver_dict(solver: Solver, problem: Problem, objective: str, solve_time: f
                 "cost": float(outcome.times.get(k, 0.0)),
             }
         )
-    costs = [r["cost"] for r in routes]
+    costs = [float(outcome.times.get(k, 0.0)) for k in range(len(routes))]
     anytime = []
     best = 1e18
     # Only strictly improving solutions, as the JSON entry points list them.

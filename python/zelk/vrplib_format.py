@@ -138,10 +138,10 @@ def vrplib_to_instance(
         "name": str(data.get("name", "")),
         "nodes": nodes,
         "agents": [
-            {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id,
-             **({"capacity": agent_capacity} if any(capacity) else {})}
+            {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id}
+            | ({"capacity": agent_capacity} if any(capacity) else {})
             for a in range(count)
-        ],  # fmt: skip
+        ],
         "costs": {AGENT_TYPE: weights},
         "constraints": constraints,
         "options": {"objective": "min_sum", "return_to_end": True},
