@@ -12,7 +12,6 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-
 import zelk
 from zelk.solution import from_result
 
