@@ -6,13 +6,17 @@ and VRPLIB files in and out."""
 from __future__ import annotations
 
 import copy
+import functools
+import itertools
 import json
+import math
 import random
 from pathlib import Path
 from typing import Any
 
 import pytest
 import zelk
+from zelk.check import route_duration
 from zelk.solution import from_result
 
 # A line: depot 0 at 0, targets at 3, 5, 8 and 2 (node 4: optional, penalty 7); costs
@@ -343,3 +347,45 @@ def test_solution_dict_round_trip_keeps_fleet_fields_and_repr_is_one_line() -> N
     assert repr(solution) == (
         "Solution(status='infeasible', min_sum=39, routes=2/2, unserved=1)"
     )
+
+
+# --------------------------------------------------------------------------- solving
+
+
+def _brute_force(instance: dict[str, Any]) -> float:
+    """The optimum over every plan (each target on some agent's route in any order, or
+    left out when optional), each route walked by the checker; inf when every plan
+    leaves a required target out or breaks a rule."""
+    nodes, agents = instance["nodes"], instance["agents"]
+    min_max = instance["options"]["objective"] == "min_max"
+    targets = list(range(1, len(nodes)))
+
+    @functools.cache
+    def route(k: int, mine: frozenset[int]) -> float:
+        walks = (route_duration(instance, agents[k], [0, *order, 0])
+                 for order in itertools.permutations(sorted(mine)))  # fmt: skip
+        return min((c for c in walks if not math.isnan(c)), default=math.inf)
+
+    best = math.inf
+    for choice in itertools.product(range(-1, len(agents)), repeat=len(targets)):
+        if any(a < 0 and nodes[v].get("required", True) for v, a in zip(targets, choice)):
+            continue
+        penalty = sum(nodes[v].get("penalty", 0) for v, a in zip(targets, choice) if a < 0)
+        costs = [route(k, frozenset(v for v, a in zip(targets, choice) if a == k))
+                 for k in range(len(agents))]  # fmt: skip
+        best = min(best, (max(costs) if min_max else sum(costs)) + penalty)
+    return best
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None:
+    rng = random.Random(seed)
+    instance = zelk.schema.prepare_instance(random_fleet_instance(rng, rng.randint(3, 7), 2))
+    optimum = _brute_force(instance)
+    solution = zelk.solve(instance, time_limit=5, iteration_limit=3000)
+    assert zelk.check_solution(instance, solution) == []
+    if math.isinf(optimum):
+        assert solution.status == "infeasible"
+    else:
+        assert solution.status in ("solved", "optimal")
+        assert solution.objective_value == pytest.approx(optimum, rel=1e-9, abs=1e-6)
