@@ -83,8 +83,8 @@ __all__ = [
     "Route",
     "Stop",
     "AnytimeEntry",
-    "Reason",
     "Statistics",
     "stop_on_interrupt",
     "solve_many",
+    "Reason",
 ]
