@@ -138,6 +138,7 @@ class Solver:
         clock: str = "process",
         iteration_limit: int = -1,
         memory_limit_mb: float | None = None,
+        engine_params: dict[str, float] | None = None,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
@@ -154,6 +155,7 @@ def solve_json_file(
     clock: str = "process",
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
+    engine_params: dict[str, float] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
@@ -170,6 +172,11 @@ def solve_json_str(
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
     cost_matrices: dict[str, list[list[float]]] | None = None,
+    engine_params: dict[str, float] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+
+def engine_param_defaults() -> dict[str, float]:
+    """The improvement engine's tuning constants and their defaults, as engine_params=
+    takes them."""

@@ -34,6 +34,7 @@ from _zelk_core import (
     Result,
     Solver,
     TimeWindowConstraint,
+    engine_param_defaults,
     solve_json_file,
     solve_json_str,
 )
@@ -73,6 +74,7 @@ __all__ = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "engine_param_defaults",
     # The package's own helpers.
     "load_instance",
     "check_solution",

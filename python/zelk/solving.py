@@ -277,6 +277,7 @@ def solve(
     memory_limit_mb: float | None = None,
     should_stop: Callable[[], bool] | threading.Event | None = None,
     iteration_limit: int | None = None,
+    engine_params: Mapping[str, float] | None = None,
 ) -> Solution:
     """Solves an instance and returns its :class:`~zelk.Solution`.
 
@@ -311,6 +312,10 @@ def solve(
     iteration_limit
         With ``improve``: stop the engine after this many steps (or at the budget,
         whichever comes first), so that a run repeats exactly whatever the machine's load.
+    engine_params
+        With ``improve``: the engine's tuning constants by name (temperatures, ruin sizes,
+        local-search granularity, ...); :func:`zelk.engine_param_defaults` lists them with
+        their defaults. Unknown names and values out of range raise ValueError.
 
     Ctrl-C during the call (in the main thread, or in any thread inside
     :func:`zelk.stop_on_interrupt`) stops the solve with its best solution and status
@@ -330,8 +335,11 @@ def solve(
         raise ValueError(f"memory_limit_mb must be > 0 (got {memory_limit_mb!r})")
     if iteration_limit is not None and iteration_limit < 0:
         raise ValueError(f"iteration_limit must be >= 0 (got {iteration_limit!r})")
+    if engine_params is not None and not improve:
+        raise ValueError("engine_params applies to the improvement engine (improve=True)")
     settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
-                         should_stop, iteration_limit)  # fmt: skip
+                         should_stop, iteration_limit,
+                         None if engine_params is None else dict(engine_params))  # fmt: skip
     if isinstance(instance, Problem):
         return _solve_problem(instance, time_limit, objective, settings)
 
@@ -401,6 +409,7 @@ class _Settings:
     memory_limit_mb: float | None
     should_stop: Any
     iteration_limit: int | None
+    engine_params: dict[str, float] | None = None
 
 
 def _run(
@@ -436,6 +445,8 @@ def _run(
         keywords.update(improve=True, seed=int(settings.seed), clock=settings.clock)
         if settings.iteration_limit is not None:
             keywords["iteration_limit"] = int(settings.iteration_limit)
+        if settings.engine_params is not None:
+            keywords["engine_params"] = settings.engine_params
     if settings.memory_limit_mb is not None:
         keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
     core_budget = _NO_BUDGET if wall_by_check else budget
