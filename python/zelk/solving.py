@@ -24,6 +24,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
+from zelk.fleet import focal_search_refusal, scalar_fields
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.schema import named_matrices, prepare_instance
@@ -376,6 +377,8 @@ def solve(
     if isinstance(instance, Mapping):
         # A file was checked and completed by load_instance.
         data = prepare_instance(data, stacklevel=3)
+    if not improve:
+        data = _for_focal_search(data)
     options = data.setdefault("options", {})
     if objective is not None:
         options["objective"] = objective
@@ -418,6 +421,13 @@ def _check_tables(instance: Mapping[str, Any], memory_limit_mb: float | None) ->
             f"than the memory limit of {limit:.0f} MB; raise memory_limit_mb or use fewer "
             "agent types"
         )
+def _for_focal_search(data: dict[str, Any]) -> dict[str, Any]:
+    """The instance for the focal search alone; refused when it holds a field the focal
+    search would not honour (a silent wrong answer otherwise)."""
+    refusal = focal_search_refusal(data)
+    if refusal is not None:
+        raise ValueError(refusal)
+    return scalar_fields(data)
 
 
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
