@@ -7,12 +7,18 @@ namespace vornik {
 
 double ScoreWeights::Of(const EngineSolution& solution) const {
     const EngineScore score = solution.Score();
+    // Penalties of optional targets count at full weight under both objectives: the
+    // objective is the routes' one plus the penalties.
     return max_weight * score.max_cost + sum_weight * score.sum_cost +
-           unassigned_penalty * static_cast<double>(solution.Unassigned().size());
+           unassigned_penalty * static_cast<double>(score.missing) + score.penalty;
 }
 
-RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights)
-    : model_(model), weights_(weights) {}
+RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights,
+                           const EngineParams& params)
+    : model_(model),
+      weights_(weights),
+      exhaustive_targets_(params.exhaustive_targets),
+      max_string_(params.max_string) {}
 
 void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double longest_bias,
                         std::mt19937_64& rng) const {
@@ -33,7 +39,7 @@ void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double
     // follows from how many targets should go in all.
     const double average_size = static_cast<double>(routed.size()) /
                                 static_cast<double>(std::max<std::size_t>(1, used_routes));
-    const double max_length = std::max(1.0, std::min(10.0, average_size));
+    const double max_length = std::max(1.0, std::min(max_string_, average_size));
     const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
     const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;
 
@@ -104,8 +110,9 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // On large instances only the places next to a target's nearest neighbours (and the
     // empty routes) are tried, so an insertion costs the same whatever the size; every
     // place is tried when none of those fits.
-    const bool granular = model_->Targets().size() > kExhaustiveTargets;
+    const bool granular = model_->Targets().size() > exhaustive_targets_;
     for (const std::uint32_t v : pending) {
+        if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
         std::size_t best_position = 0;
@@ -144,6 +151,8 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
             }
         }
         if (best_delta == EngineSolution::kInfeasible) continue;
+        // An optional target goes in only where serving it costs less than leaving it out.
+        if (!model_->Required(v) && !(best_delta < model_->Penalty(v))) continue;
         solution.Insert(best_route, v, best_position);
         largest = std::max(largest, solution.Route(best_route).cost);
     }

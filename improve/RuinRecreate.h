@@ -6,13 +6,16 @@
 #include <random>
 #include <vector>
 
+#include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 
 namespace vornik {
 
 /// How a partial solution is scored while routes are rebuilt: the objective itself, with
 /// a share of the summed cost under min-max (so that routes below the longest one still
-/// get shorter) and a penalty for every target left unserved.
+/// get shorter), a penalty for every required target left unserved (above any plan's
+/// cost, so that serving one more always wins) and the penalties of optional targets
+/// left out.
 struct ScoreWeights {
     double sum_weight = 1.0;  ///< weight of the summed cost (1 under min-sum)
     double max_weight = 0.0;  ///< weight of the largest route (1 under min-max)
@@ -26,7 +29,9 @@ struct ScoreWeights {
 /// insertion with blinks. Random choices come from the generator handed in.
 class RuinRecreate {
 public:
-    RuinRecreate(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
+    // model and weights outlive it.
+    RuinRecreate(const EngineModel* model, const ScoreWeights* weights,
+                 const EngineParams& params = EngineParams{});
 
     /// Removes about `average_removed` targets around a random seed target; with
     /// probability `longest_bias` the seed is taken from the longest route.
@@ -34,11 +39,9 @@ public:
               std::mt19937_64& rng) const;
     /// Inserts every unassigned target where it raises the score least, in an order
     /// drawn at random among a few sortings; skips each position with probability
-    /// `blink`. Targets that fit nowhere stay unassigned.
+    /// `blink`. Targets that fit nowhere stay unassigned, and so do optional targets
+    /// whose cheapest insertion costs no less than their penalty.
     void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
-
-    /// Up to this many targets, every place of every route is tried for an insertion.
-    static constexpr std::size_t kExhaustiveTargets = 200;
 
 private:
     void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,
@@ -46,6 +49,9 @@ private:
 
     const EngineModel* model_;
     const ScoreWeights* weights_;
+    /// Up to this many targets, every place of every route is tried for an insertion.
+    std::size_t exhaustive_targets_;
+    double max_string_;  ///< longest string one route loses
 };
 
 }  // namespace vornik

@@ -52,6 +52,7 @@ const char* PhaseName(EnginePhase phase) {
 
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings) {
+    settings.engine_params.Validate();
     const BudgetClock clock(settings.wall_clock);
     const EngineModel model(problem);
     const ObjectiveType objective = problem.options.objective;
@@ -143,6 +144,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.
     EngineSettings engine_settings;
     engine_settings.seed = settings.seed;
+    engine_settings.params = settings.engine_params;
     engine_settings.iteration_limit = settings.iteration_limit;
     engine_settings.time_limit = time_limit;
     engine_settings.clock = [&clock] { return clock.Elapsed(); };
@@ -158,7 +160,11 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
 
     report.iterations = outcome.iterations;
     report.interrupted = user_stop;
+    report.reasons = outcome.reasons;
     if (outcome.found) {
+        report.unserved = outcome.unserved;
+        report.penalty = outcome.score.penalty;
+        report.loads = outcome.loads;
         report.found = true;
         report.result.paths.clear();
         report.result.times.clear();

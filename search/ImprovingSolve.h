@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/Problem.h"
+#include "improve/EngineModel.h"
+#include "improve/EngineParams.h"
 
 namespace vornik {
 
@@ -19,6 +21,8 @@ struct ImproveSettings {
     std::int64_t iteration_limit = -1;
     /// Budget on wall-clock seconds instead of the solving thread's processor time.
     bool wall_clock = false;
+    /// The engine's tuning constants.
+    EngineParams engine_params;
 };
 
 /// A strictly improving solution of the improvement path.
@@ -39,6 +43,11 @@ struct ImproveReport {
     std::int64_t iterations = 0;
     std::string best_phase;
     double first_solution_time = -1.0;
+    // What the improvement engine's plan leaves out (empty when the engine did not run).
+    std::vector<std::uint32_t> unserved;     ///< vertices no route serves, ascending
+    double penalty = 0.0;                    ///< of the optional ones among them
+    std::vector<TargetReason> reasons;       ///< one per required target unserved
+    std::vector<std::vector<double>> loads;  ///< per agent index, per dimension
 };
 
 /// Hooks of an improving solve: a stop request, and a report of every anytime point

@@ -8,7 +8,7 @@ cd "$root"
 
 status=0
 cpp_files=$(find core graph plugins search improve bindings tests benchmarks \
-    \( -name '*.cpp' -o -name '*.h' \) -type f 2>/dev/null | sort)
+    \( -name '*.cpp' -o -name '*.h' \) -type f 2>/dev/null | sort || true)
 if [ -n "$cpp_files" ]; then
     # shellcheck disable=SC2086
     clang-format-14 --dry-run --Werror $cpp_files || status=1

@@ -17,7 +17,7 @@ if [ ! -f /usr/include/gtest/gtest.h ] || ! command -v clang-format-14 >/dev/nul
 fi
 
 python3 -m pip install -q "scikit-build-core>=0.10" "pybind11>=3.0,<4" "nlohmann-json==3.12.0" \
-    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]" \
+    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]" "vrplib>=1.4" \
     "ruff==0.17.6" "mypy==2.4.1"
 
 # Formatting, lint and types first: they take seconds and fail the run on any finding.

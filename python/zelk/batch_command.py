@@ -9,11 +9,12 @@ other is solved again, and ``--force`` solves everything again. Results are writ
 whole or not at all, so a batch killed midway leaves no half-written file behind; the
 workers die with the batch, ``kill -9`` included.
 
-Exit status: 0 every instance has a solution; 1 some instance has none or failed (the
-summary and the error lines say which); 2 the command line is wrong, ``--out`` cannot
-be written or the cluster cannot be reached within ``--scheduler-timeout``; 3
-``--check`` found problems (listed under ``"check"`` in the result file); 130
-interrupted by Ctrl-C or SIGTERM (finished results and the summary are kept).
+Exit status: 0 every instance has a solution; 1 some instance has none, left required
+targets unserved or failed (the summary and the error lines say which); 2 the command
+line is wrong, ``--out`` cannot be written or the cluster cannot be reached within
+``--scheduler-timeout``; 3 ``--check`` found problems (listed under ``"check"`` in the
+result file); 130 interrupted by Ctrl-C or SIGTERM (finished results and the summary
+are kept).
 """
 
 from __future__ import annotations
@@ -368,7 +369,11 @@ def run(args: argparse.Namespace) -> int:
     if failed_checks:
         print(f"zelk batch: check: FAILED for {failed_checks} instances", file=sys.stderr)
         return EXIT_CHECK_FAILED
-    return EXIT_OK if all(results[i].found for i in range(len(inputs))) else EXIT_UNSOLVED
+    # A plan that leaves required targets out is no solution of its instance.
+    complete = all(
+        results[i].found and results[i].status != "infeasible" for i in range(len(inputs))
+    )
+    return EXIT_OK if complete else EXIT_UNSOLVED
 
 
 def _check(path: str, load: dict[str, Any], solution: Solution) -> list[str]:

@@ -9,11 +9,13 @@ many files (see :mod:`zelk.batch_command`, which has its own exit statuses).
 
 Exit status: 0 solved (and, with ``--check``, the solution is valid; ``validate``: the
 file is valid); 1 the search found no solution; 2 the command line or the input is
-wrong, or standard output is closed before anything was solved; 3 ``--check`` found
-problems; 130 interrupted: the first Ctrl-C (or a SIGTERM) stops the search and the
-best solution so far is printed (and written with ``--out``) before the exit; a second
-Ctrl-C ends at once. The status says what happened to the solve: a reader of standard
-output or error that went away afterwards (``| head``) does not change it.
+wrong, or standard output is closed before anything was solved; 3 required targets
+stayed unserved (the plan for the others is printed, then a table of the unserved
+targets and why) or ``--check`` found problems; 130 interrupted: the first Ctrl-C (or a
+SIGTERM) stops the search and the best solution so far is printed (and written with
+``--out``) before the exit; a second Ctrl-C ends at once. The status says what happened
+to the solve: a reader of standard output or error that went away afterwards (``| head``)
+does not change it.
 """
 
 from __future__ import annotations
@@ -51,6 +53,7 @@ EXIT_OK = 0
 EXIT_NO_SOLUTION = 1
 EXIT_USAGE = 2
 EXIT_CHECK_FAILED = 3
+EXIT_INFEASIBLE = 3
 EXIT_INTERRUPTED = 130
 
 #: What the closing line says, by how the solve ended.
@@ -62,6 +65,7 @@ CLOSING = {
     "finished": "improvement finished before the time limit",
     "time_limit": "stopped at the time limit",
     "none": "no solution found",
+    "infeasible": "infeasible: required targets left unserved",
 }
 
 
@@ -175,6 +179,8 @@ def closing_line(solution: Solution) -> str:
         return CLOSING["none"] + suffix
     if solution.status == "optimal":
         return CLOSING["optimal"]
+    if solution.status == "infeasible":
+        return CLOSING["infeasible"]
     if solution.timeout:
         return CLOSING["time_limit"]
     # Neither ending proves the answer optimal: the focal search ran out of work, or the
@@ -207,6 +213,7 @@ def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool
             rows.append((str(route.agent_id), f"{route.cost:.2f}", path or "-"))
         lines += [line.rstrip() for line in _columns(rows, 2)]
         lines.append(f"max {solution.max_cost:.2f}  sum {solution.sum_cost:.2f}")
+        lines += _unserved_lines(solution)
         if schedule:
             lines += _schedule_lines(solution)
         stats = solution.statistics
@@ -218,20 +225,52 @@ def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool
     return "\n".join(lines)
 
 
+def _unserved_lines(solution: Solution) -> list[str]:
+    """The targets left unserved: the penalties of the optional ones, then a table of
+    the required ones with the reason for each."""
+    if not solution.unserved:
+        return []
+    value = solution.objective_value or 0.0
+    listed = " ".join(map(str, solution.unserved))
+    penalty = f"penalty {solution.penalty:.2f}; objective {value:.2f}"
+    lines = [f"unserved {len(solution.unserved)}: {listed}  ({penalty})"]
+    if solution.reasons:
+        rows = [("node", "reason", "why")]
+        rows += [(str(r.node), r.reason, r.message) for r in solution.reasons]
+        lines += ["", "required targets left unserved"]
+        lines += [line.rstrip() for line in _columns(rows, 2)]
+    return lines
+
+
+def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
+    """The targets no plan can serve, with their reasons, from the core's pre-check;
+    empty when this build of the core has none."""
+    import _zelk_core
+
+    from zelk.schema import named_matrices
+
+    precheck = getattr(_zelk_core, "precheck_json_str", None)
+    if precheck is None:
+        return []
+    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
+    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
+
+
 def _schedule_lines(solution: Solution) -> list[str]:
     lines = ["", "schedule"]
     for route in solution.routes:
         if not route.path:
             continue
         stops = route.stops if route.returns else route.stops[: max(1, len(route.stops) - 1)]
-        rows = [("node", "arrival", "waiting", "departure")]
+        rows: list[tuple[str, ...]] = [("node", "arrival", "waiting", "start", "departure")]
         for stop in stops:
             rows.append(
                 (str(stop.node), f"{stop.arrival:.2f}", f"{stop.waiting:.2f}",
-                 f"{stop.departure:.2f}")
+                 f"{stop.start:.2f}", f"{stop.departure:.2f}")
             )  # fmt: skip
-        lines.append(f"agent {route.agent_id} ({route.agent_type}):")
-        lines += ["  " + line for line in _columns(rows, 4)]
+        load = f", load {' '.join(f'{x:g}' for x in route.load)}" if route.load else ""
+        lines.append(f"agent {route.agent_id} ({route.agent_type}){load}:")
+        lines += ["  " + line for line in _columns(rows, 5)]
     lines.append("")
     return lines
 
@@ -329,18 +368,20 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="zelk",
         description="Multiple-travelling-salesman solver: solve, validate or convert instance "
-        "files (JSON instances, TSPLIB .tsp files, Solomon time-window files).",
+        "files (JSON instances, TSPLIB .tsp files, VRPLIB .vrp files, Solomon time-window "
+        "files).",
     )
     parser.add_argument("--version", action="version", version=f"zelk {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def add_input(sub: argparse.ArgumentParser, *, options: bool = True) -> None:
         sub.add_argument(
-            "instance", metavar="INSTANCE", help="JSON, TSPLIB or Solomon file; - reads stdin"
-        )
+            "instance", metavar="INSTANCE",
+            help="JSON, TSPLIB, VRPLIB or Solomon file; - reads stdin",
+        )  # fmt: skip
         sub.add_argument(
             "--format",
-            choices=("json", "tsplib", "solomon"),
+            choices=("json", "tsplib", "vrplib", "solomon"),
             help="input format (default: recognised from the content)",
         )
         sub.add_argument(
@@ -369,11 +410,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     solve_cmd.add_argument(
         "--schedule", action="store_true",
-        help="print arrival, waiting and departure at every stop",
+        help="print arrival, waiting, start of service and departure at every stop",
     )  # fmt: skip
     solve_cmd.add_argument(
-        "--out", metavar="FILE", help="write the solution's dictionary as JSON to FILE"
-    )
+        "--out", metavar="FILE",
+        help="write the solution's dictionary as JSON to FILE (FILE.sol: VRPLIB routes)",
+    )  # fmt: skip
     solve_cmd.add_argument("--plot", metavar="FILE.png", help="draw the routes (needs matplotlib)")
     solve_cmd.add_argument("--quiet", action="store_true", help="no progress display")
 
@@ -499,6 +541,10 @@ def _print(text: str) -> None:
 def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     if args.out:
         _check_output(args.out, "--out")
+        if args.out.endswith(".sol"):
+            from zelk.vrplib_format import _vrplib
+
+            _vrplib()  # refused before solving when the package is missing
     if args.plot:
         _check_plot(args.plot)
     objective = objective_of(instance)
@@ -518,24 +564,27 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     lines: list[str] = []
     if solution.status == "interrupted":
         status = EXIT_INTERRUPTED
+    elif solution.status == "infeasible":
+        # The table names each unserved target; the plan is checked all the same.
+        status = EXIT_INFEASIBLE
     elif not solution.found:
         status = EXIT_NO_SOLUTION
         if args.check:
             lines.append("check: no solution to check")
     else:
         status = EXIT_OK
-        if args.check:
-            problems = check_solution(instance, solution)
-            lines += [f"check: {problem}" for problem in problems]
-            if problems:
-                lines.append(f"check: FAILED ({len(problems)} problems)")
-                status = EXIT_CHECK_FAILED
-            else:
-                lines.append("check: solution is valid")
+    if args.check and solution.found and solution.status != "interrupted":
+        problems = check_solution(instance, solution)
+        lines += [f"check: {problem}" for problem in problems]
+        if problems:
+            lines.append(f"check: FAILED ({len(problems)} problems)")
+            status = EXIT_CHECK_FAILED
+        else:
+            lines.append("check: solution is valid")
 
     # The file first: it is written even when standard output is gone.
     if args.out:
-        Path(args.out).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
+        _write_out(args.out, instance, solution)
     if args.plot and solution.found:
         from zelk.plot import plot_solution
 
@@ -585,6 +634,27 @@ def _terminate_as_interrupt() -> Iterator[None]:
         signal.signal(signal.SIGTERM, previous)
 
 
+def _write_out(path: str, instance: dict[str, Any], solution: Solution) -> None:
+    if path.endswith(".sol"):
+        from zelk.vrplib_format import write_vrplib_solution
+
+        write_vrplib_solution(path, instance, solution)
+    else:
+        Path(path).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
+
+
+def _report_check(instance: dict[str, Any], solution: Solution) -> bool:
+    """Prints the checker's verdict on stderr; True when the solution is valid."""
+    problems = check_solution(instance, solution)
+    for problem in problems:
+        print(f"check: {problem}", file=sys.stderr)
+    if problems:
+        print(f"check: FAILED ({len(problems)} problems)", file=sys.stderr)
+    else:
+        print("check: solution is valid", file=sys.stderr)
+    return not problems
+
+
 def _terminal_stderr() -> TextIO | None:
     # The solve keeps the core's lines off descriptor 2 while it runs; the progress line
     # goes to a descriptor of its own on the same terminal.
@@ -602,6 +672,12 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
+    reasons = precheck_reasons(instance)
+    if reasons:
+        rows = [("node", "reason", "why")]
+        rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]
+        _print(f"{len(reasons)} required targets no plan can serve:")
+        _print("\n".join(line.rstrip() for line in _columns(rows, 2)))
     return EXIT_OK
 
 

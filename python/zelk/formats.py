@@ -12,9 +12,10 @@ TSPLIB distances follow the TSPLIB95 definitions: ``EUC_2D``, ``EUC_3D``, ``MAN_
 idealised earth, and ``EXPLICIT`` reads the weights in any of the matrix layouts. With
 ``distances="exact"`` the same formulas are used without rounding.
 
-Solomon files have no service-time field in the JSON format, so the service time of a
-customer is added to every move out of it: ``t(i, j) = service(i) + dist(i, j)``. Each
-node gets its ``[ready, due]`` window; the depot's window is the horizon.
+A Solomon file gives each customer its ``demand``, its ``service`` duration and its
+``[ready, due]`` window (the depot's window is the horizon), and every vehicle the
+file's capacity; the matrix holds the plain distances. VRPLIB files (``TYPE`` CVRP or
+VRPTW) are read by the ``vrplib`` package (:mod:`zelk.vrplib_format`).
 
 The readers refuse what they cannot hold before allocating it: a ``DIMENSION`` (or a
 Solomon vehicle number) above ``max_nodes`` (default :data:`NODE_LIMIT`), or larger than
@@ -455,6 +456,8 @@ class SolomonData:
     ready: list[float]
     due: list[float]
     service: list[float]
+    demand: list[float] = field(default_factory=list)
+    capacity: float = 0.0  # the file's CAPACITY, 0 when absent
 
 
 _INT = re.compile(r"^[+-]?\d+$")
@@ -481,6 +484,7 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
     """
     name = ""
     vehicles: int | None = None
+    capacity = 0.0
     data: SolomonData | None = None
     for number, line in _lines(text):
         fields = line.split()
@@ -488,11 +492,13 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
             name = name or " ".join(fields)
             if len(fields) == 7 and all(_INT.match(t) for t in fields):
                 data = SolomonData(
-                    name=name, vehicles=vehicles or 0, ids=[], coords=[], ready=[], due=[], service=[]
-                )
+                    name=name, vehicles=vehicles or 0, ids=[], coords=[], ready=[], due=[],
+                    service=[], capacity=capacity,
+                )  # fmt: skip
             else:
                 if vehicles is None and len(fields) == 2 and all(_INT.match(t) for t in fields):
                     vehicles = _whole_number(fields[0], f"line {number}, NUMBER")
+                    capacity = _number(fields[1], f"line {number}, CAPACITY")
                     _check_node_count(
                         f"line {number}: the vehicle number", vehicles, max_nodes, "agents"
                     )
@@ -507,7 +513,9 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
         values = [
             _number(t, f"line {number}, {heading}") for t, heading in zip(fields, _SOLOMON_FIELDS)
         ]
-        node_id, x, y, _demand, ready, due, service = values
+        node_id, x, y, demand, ready, due, service = values
+        if demand < 0 or service < 0:
+            raise FormatError(f"line {number}: node {int(node_id)}: demand and service must be >= 0")
         if not node_id.is_integer():
             raise FormatError(f"line {number}, CUST NO.: {fields[0]!r} is not a whole number")
         if due < ready:
@@ -520,6 +528,7 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
         data.ready.append(ready)
         data.due.append(due)
         data.service.append(service)
+        data.demand.append(demand)
     if data is None:
         raise FormatError("no node line (seven whole numbers) found")
     if len(set(data.ids)) != len(data.ids):
@@ -539,6 +548,9 @@ def _build(
     agents: int,
     depot: int | None,
     windows: list[tuple[float, float]] | None = None,
+    service: Sequence[float] | None = None,
+    demand: Sequence[Any] | None = None,
+    capacity: Any = None,
 ) -> dict[str, Any]:
     if agents < 1:
         raise ValueError(f"agents must be at least 1 (got {agents})")
@@ -558,6 +570,11 @@ def _build(
                 "type": "DEPOT" if node_id == depot_id else "TARGET",
             }
         )
+        # Loads and service belong to targets; the depot carries none.
+        if demand is not None and node_id != depot_id and demand[k]:
+            nodes[-1]["demand"] = demand[k]
+        if service is not None and node_id != depot_id and service[k]:
+            nodes[-1]["service"] = service[k]
     constraints: list[dict[str, Any]] = [
         {"kind": "assignment", "items": [{"node": i, "types": [AGENT_TYPE]} for i in ids]}
     ]
@@ -573,6 +590,7 @@ def _build(
         "nodes": nodes,
         "agents": [
             {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id}
+            | ({"capacity": capacity} if capacity else {})
             for a in range(agents)
         ],
         "costs": {AGENT_TYPE: matrix},
@@ -613,9 +631,9 @@ def solomon_to_instance(
     distances: str = "exact",
     max_nodes: int | None = None,
 ) -> dict[str, Any]:
-    """A JSON instance from Solomon text: service time folded into the moves out of each
-    node, every node's window ``[ready, due]``; ``agents`` defaults to the file's
-    vehicle number; at most ``max_nodes`` nodes and vehicles (default
+    """A JSON instance from Solomon text: every customer's demand, service duration and
+    window ``[ready, due]``, every vehicle the file's capacity; ``agents`` defaults to
+    the file's vehicle number; at most ``max_nodes`` nodes and vehicles (default
     :data:`NODE_LIMIT`)."""
     if distances not in DISTANCE_MODES:
         raise ValueError(f"distances must be one of {DISTANCE_MODES} (got {distances!r})")
@@ -628,7 +646,7 @@ def solomon_to_instance(
             d = math.dist(data.coords[i], data.coords[j])
             if distances == "nint":
                 d = float(nint(d))
-            row.append(0.0 if i == j else data.service[i] + d)
+            row.append(0.0 if i == j else d)
         matrix.append(row)
     return _build(
         data.name,
@@ -638,16 +656,22 @@ def solomon_to_instance(
         agents=agents if agents is not None else max(data.vehicles, 1),
         depot=depot,
         windows=list(zip(data.ready, data.due)),
+        service=data.service,
+        demand=data.demand,
+        capacity=data.capacity,
     )
 
 
 def detect_format(path: str | Path, text: str) -> str:
-    """``"json"``, ``"tsplib"`` or ``"solomon"``: by the file's content, then its suffix."""
+    """``"json"``, ``"tsplib"``, ``"vrplib"`` or ``"solomon"``: by the file's content,
+    then its suffix."""
+    from zelk.vrplib_format import is_vrplib
+
     stripped = text.lstrip()
     if stripped.startswith("{"):
         return "json"
     if re.search(r"^\s*(DIMENSION|EDGE_WEIGHT_TYPE)\s*:", text, re.MULTILINE):
-        return "tsplib"
+        return "vrplib" if is_vrplib(text) else "tsplib"
     if any(
         len(f) == 7 and all(_INT.match(t) for t in f)
         for f in (line.split() for _, line in _lines(text))
@@ -658,6 +682,8 @@ def detect_format(path: str | Path, text: str) -> str:
         return "json"
     if suffix in (".tsp", ".atsp"):
         return "tsplib"
+    if suffix == ".vrp":
+        return "vrplib"
     raise FormatError(f"{path}: not a JSON instance, a TSPLIB file or a Solomon file")
 
 
@@ -824,6 +850,13 @@ def instance_from_bytes(
                 distances=distances or "nint",
                 max_nodes=max_nodes,
             )
+        if fmt == "vrplib":
+            from zelk.vrplib_format import vrplib_to_instance
+
+            return vrplib_to_instance(
+                text, agents=agents, depot=depot, distances=distances or "nint",
+                max_nodes=max_nodes,
+            )  # fmt: skip
         if fmt == "solomon":
             return solomon_to_instance(
                 text,
@@ -834,4 +867,4 @@ def instance_from_bytes(
             )
     except FormatError as error:
         raise FormatError(f"{path}: {error}") from None
-    raise ValueError(f"unknown format {fmt!r} (json, tsplib or solomon)")
+    raise ValueError(f"unknown format {fmt!r} (json, tsplib, vrplib or solomon)")

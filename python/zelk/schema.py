@@ -28,6 +28,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from importlib import resources
 from typing import Any
 
+from zelk.fleet import fleet_problems, sequence_refusal
 from zelk.formats import FormatError
 
 __all__ = [
@@ -45,7 +46,7 @@ MAX_PROBLEMS = 20
 # Keys the core reads, per kind of object; anything else draws a warning.
 _KNOWN_KEYS = {
     "": {"name", "nodes", "agents", "costs", "constraints", "options"},
-    "nodes[]": {"id", "x", "y", "z", "type", "demand"},
+    "nodes[]": {"id", "x", "y", "z", "type", "demand", "service", "required", "penalty"},
     "agents[]": {"id", "type", "start_node", "end_node", "capacity", "max_length"},
     "options": {"return_to_end", "objective", "time_limit"},
     "constraints[]": {"kind", "items", "precedence"},
@@ -124,6 +125,12 @@ def _message(error: Any) -> str:
             f"{where}: {error.instance!r} is not one of {listed}"
             f"{_suggestion(error.instance, choices)}"
         )
+    if error.validator == "anyOf" and error.context:
+        # A number or an array of numbers: say what broke in the form that was meant.
+        import jsonschema
+
+        meant = [e for e in error.context if e.validator != "type"] or list(error.context)
+        return _message(jsonschema.exceptions.best_match(meant))
     if error.validator == "minItems" and error.instance == []:
         return f"{where}: is empty; an instance needs at least one"
     return f"{where}: {error.message}"
@@ -251,8 +258,9 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                 "node ids must be unique"
             )
         first_node.setdefault(node_id, v)
-        for key in ("x", "y", "z", "demand"):
-            if not _finite(node.get(key, 0.0)):
+        for key in ("x", "y", "z", "demand", "service", "penalty"):
+            value = node.get(key, 0.0)
+            if not all(map(_finite, value if isinstance(value, list) else [value])):
                 problems.append(f"nodes[{v}].{key}: {node[key]} is not a finite number")
     first_agent: dict[int, int] = {}
     for k, agent in enumerate(agents):
@@ -295,6 +303,10 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                         f"before it opens at {start:g}"
                     )
     problems += _limit_problems(instance, types)
+    problems.extend(fleet_problems(instance))
+    refusal = sequence_refusal(instance)
+    if refusal is not None:
+        problems.append(refusal)
     return problems
 
 
@@ -306,7 +318,8 @@ def _limit_problems(instance: Mapping[str, Any], types: set[str]) -> list[str]:
     for k, agent in enumerate(instance["agents"]):
         for key in ("capacity", "max_length"):
             value = agent.get(key, 0)
-            if isinstance(value, bool):
+            # Arrays of capacities are checked with the other fleet fields.
+            if isinstance(value, (bool, list, tuple)):
                 continue
             if not _finite(value) or value < 0:
                 problems.append(f"agents[{k}].{key}: {value} must be a finite number >= 0")

@@ -24,6 +24,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
+from zelk.fleet import focal_search_refusal, scalar_fields
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.schema import named_matrices, prepare_instance
@@ -304,6 +305,7 @@ def solve(
     should_stop: Callable[[], bool] | threading.Event | None = None,
     iteration_limit: int | None = None,
     stall_time: float | None = None,
+    engine_params: Mapping[str, float] | None = None,
 ) -> Solution:
     """Solves an instance and returns its :class:`~zelk.Solution`.
 
@@ -343,6 +345,10 @@ def solve(
     stall_time
         Stop early, with the best solution, once this many seconds (on the budget's
         clock) pass after a solution without a better one.
+    engine_params
+        With ``improve``: the engine's tuning constants by name (temperatures, ruin sizes,
+        local-search granularity, ...); :func:`zelk.engine_param_defaults` lists them with
+        their defaults. Unknown names and values out of range raise ValueError.
 
     Ctrl-C during the call (in the main thread, or in any thread inside
     :func:`zelk.stop_on_interrupt`) stops the solve with its best solution and status
@@ -361,8 +367,11 @@ def solve(
         objective = objective_name(objective)
     _check_keywords(time_limit, improve, seed, quiet, memory_limit_mb, iteration_limit,
                     stall_time)  # fmt: skip
+    if engine_params is not None and not improve:
+        raise ValueError("engine_params applies to the improvement engine (improve=True)")
     settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
-                         should_stop, iteration_limit, stall_time, started)  # fmt: skip
+                         should_stop, iteration_limit, stall_time, started,
+                         None if engine_params is None else dict(engine_params))  # fmt: skip
     if isinstance(instance, Problem):
         return _solve_problem(instance, time_limit, objective, settings)
 
@@ -370,6 +379,8 @@ def solve(
     if isinstance(instance, Mapping):
         # A file was checked and completed by load_instance.
         data = prepare_instance(data, stacklevel=3)
+    if not improve:
+        data = _for_focal_search(data)
     options = data.setdefault("options", {})
     if objective is not None:
         options["objective"] = objective
@@ -414,6 +425,13 @@ def _check_tables(instance: Mapping[str, Any], memory_limit_mb: float | None) ->
             f"than the memory limit of {limit:.0f} MB; raise memory_limit_mb or use fewer "
             "agent types"
         )
+def _for_focal_search(data: dict[str, Any]) -> dict[str, Any]:
+    """The instance for the focal search alone; refused when it holds a field the focal
+    search would not honour (a silent wrong answer otherwise)."""
+    refusal = focal_search_refusal(data)
+    if refusal is not None:
+        raise ValueError(refusal)
+    return scalar_fields(data)
 
 
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
@@ -488,6 +506,7 @@ class _Settings:
     iteration_limit: int | None
     stall_time: float | None
     started: float  # when the call began, on the budget's clock
+    engine_params: dict[str, float] | None = None
 
 
 def _run(
@@ -532,6 +551,8 @@ def _run(
         keywords.update(improve=True, seed=int(settings.seed), clock=settings.clock)
         if settings.iteration_limit is not None:
             keywords["iteration_limit"] = int(settings.iteration_limit)
+        if settings.engine_params is not None:
+            keywords["engine_params"] = settings.engine_params
     if settings.memory_limit_mb is not None:
         keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
     core_budget = _NO_BUDGET if wall_by_check else remaining

@@ -25,13 +25,13 @@ def _write(tmp_path: Path, instance: dict, name: str = "instance.json") -> Path:
     [
         # Closed: 0 -> 20 -> 10 -> 0, waits 1 at node 20 and 2 at node 10, back at 15.
         (True, "7  15.00  0 20 10 0",
-         ["0   0.00     0.00       0.00", "20   5.00     1.00       6.00",
-          "10  10.00     2.00      12.00", "0  15.00     0.00      15.00"]),
+         ["0 0.00 0.00 0.00 0.00", "20 5.00 1.00 6.00 6.00",
+          "10 10.00 2.00 12.00 12.00", "0 15.00 0.00 15.00 15.00"]),
         # Open: the free closing move is neither printed nor scheduled; the route ends
         # when node 10 is left at 12.
         (False, "7  12.00  0 20 10",
-         ["0   0.00     0.00       0.00", "20   5.00     1.00       6.00",
-          "10  10.00     2.00      12.00"]),
+         ["0 0.00 0.00 0.00 0.00", "20 5.00 1.00 6.00 6.00",
+          "10 10.00 2.00 12.00 12.00"]),
     ],
 )  # fmt: skip
 def test_routes_and_schedule_as_printed(
@@ -46,7 +46,7 @@ def test_routes_and_schedule_as_printed(
     lines = run.stdout.splitlines()
     assert lines[2].strip() == route
     start = lines.index("agent 7 (van):")
-    assert lines[start + 1].split() == ["node", "arrival", "waiting", "departure"]
+    assert lines[start + 1].split() == ["node", "arrival", "waiting", "start", "departure"]
     rows = lines[start + 2 : start + 2 + len(schedule)]
     assert [row.split() for row in rows] == [row.split() for row in schedule]
     assert lines[start + 2 + len(schedule)] == ""
