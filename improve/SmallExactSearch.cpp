@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/RouteRules.h"
+#include "improve/EngineSolution.h"
 
 namespace vornik {
 
@@ -38,10 +39,9 @@ private:
     void Extend(std::size_t a, double t, std::uint32_t at, std::size_t served) {
         if (++steps_ > max_steps_ || t == std::numeric_limits<double>::infinity()) return;
         const EngineAgent& agent = model_.Agent(a);
-        // Close the route here.
-        double closed = t + model_.ClosingCost(a, at);
-        if (closed != EngineModel::kNoArc && ArriveWithinWindow(model_.Window(agent.end), closed) &&
-            WithinLimit(closed, agent.limit)) {
+        // Close the route here; the engine's own walk decides (loads included).
+        const double closed = EngineSolution::WalkRoute(model_, a, routes_[a]);
+        if (closed != EngineSolution::kInfeasible) {
             costs_[a] = closed;
             if (a + 1 < model_.NumAgents()) {
                 Extend(a + 1, StartClock(a + 1), model_.Agent(a + 1).start, served);
@@ -53,10 +53,9 @@ private:
         for (const std::uint32_t v : model_.Targets()) {
             if (used_[v] != 0 || !model_.CanServe(a, v)) continue;
             double next = t + model_.Cost(a, at, v);
-            if (next == EngineModel::kNoArc || !ArriveWithinWindow(model_.Window(v), next) ||
-                !WithinLimit(next, agent.limit)) {
-                continue;
-            }
+            if (next == EngineModel::kNoArc || !model_.Arrive(v, next)) continue;
+            next += model_.Service(v);
+            if (!WithinLimit(next, agent.limit)) continue;
             used_[v] = 1;
             routes_[a].push_back(v);
             Extend(a, next, v, served + 1);

@@ -24,7 +24,9 @@ constexpr std::size_t kSmallExactTargets = 8;
 
 /// The best split of the model's targets into routes under its objective, by depth-first
 /// search that drops a route as soon as a window closes or its limit passes on the way
-/// (costs are >= 0, so a later stop only comes later). Gives up after `max_steps` steps.
+/// (costs and service are >= 0, so a later stop only comes later); each closed route is
+/// judged by the engine's own walk. Every target is served: not for optional targets.
+/// Gives up after `max_steps` steps.
 SmallExactOutcome SmallExactSearch(const EngineModel& model, std::size_t max_steps);
 
 }  // namespace vornik

@@ -120,7 +120,8 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
 
     // Without a start, a tiny instance is settled by trying every split: insertion alone
     // misses solutions in which no target fits a route by itself.
-    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop) {
+    if (!report.found && model.Targets().size() <= kSmallExactTargets && !model.AnyOptional() &&
+        !user_stop) {
         const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
         if (exact.found) {
             start = exact.routes;

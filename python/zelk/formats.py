@@ -835,7 +835,7 @@ def instance_from_bytes(
         nodes = instance.get("nodes")
         if isinstance(nodes, list):
             try:
-                _check_node_count("the instance has", len(nodes), max_nodes)
+                _check_node_count("the node count", len(nodes), max_nodes)
             except FormatError as error:
                 raise FormatError(f"{path}: {error}") from None
         from zelk.schema import prepare_instance

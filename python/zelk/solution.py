@@ -442,7 +442,7 @@ def _assemble(
     return Solution(
         status=_status(found, statistics.interrupted, infeasible),
         objective=objective,
-        objective_value=None if value is None else float(value),
+        objective_value=None if value is None or not found else float(value),
         unserved=tuple(int(node) for node in result.get("unserved") or ()),
         penalty=penalty,
         reasons=tuple(

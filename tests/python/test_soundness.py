@@ -76,7 +76,7 @@ def _mutated(change: str) -> dict[str, Any]:
     ("change", "message"),
     [("unknown type", "'truck' is not the type of any agent"),
      ("negative max_length", "agents[0].max_length: -5 must be"),
-     ("negative capacity", "agents[0].capacity: -1 must be"),
+     ("negative capacity", "agents[0].capacity: -1"),
      ("time_limit 0", "options.time_limit: 0.0 must be a positive"),
      ("time_limit -1", "options.time_limit: -1.0 must be a positive")],
 )  # fmt: skip
@@ -247,7 +247,7 @@ def test_json_node_limit_holds_before_any_table_is_built(tmp_path: Path) -> None
         cap_mb=1500,
     )
     assert result.returncode == 2, result.stderr[-2000:]
-    assert "the instance has 20000 is above the limit of 5000 nodes" in result.stderr
+    assert "the node count 20000 is above the limit of 5000 nodes" in result.stderr
 
 
 def test_standard_input_is_read_up_to_a_bound(monkeypatch, capsys) -> None:
