@@ -40,7 +40,7 @@ from _zelk_core import (
 )
 
 from zelk import io as io
-from zelk._errors import short_argument_errors
+from zelk._errors import short_argument_errors, short_method_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
@@ -53,6 +53,10 @@ from zelk.solving import solve
 # show only a prefix of it.
 solve_json_file = short_argument_errors(solve_json_file)
 solve_json_str = short_argument_errors(solve_json_str)
+for _cls in (Position, Node, Agent, Options, AssignmentConstraint, TimeWindowConstraint,
+             Problem, Result, Solver):  # fmt: skip
+    short_method_errors(_cls)
+del _cls
 
 try:
     __version__: str = version("zelk")

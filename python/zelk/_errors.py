@@ -46,3 +46,15 @@ def short_argument_errors(function: F) -> F:
         raise TypeError(shortened)
 
     return call  # type: ignore[return-value]
+
+
+def short_method_errors(cls: type) -> None:
+    """Shortens the argument errors of every method of the compiled class ``cls``, its
+    constructor included, in place: ``Problem.set_cost_matrix`` given a 3,000-column
+    matrix and a wrong-typed name would otherwise repeat the whole matrix."""
+    for name, member in list(vars(cls).items()):
+        if name.startswith("__") and name != "__init__":
+            continue
+        # The binding layer's methods; properties and static methods are left alone.
+        if type(member).__name__ == "instancemethod":
+            setattr(cls, name, short_argument_errors(member))

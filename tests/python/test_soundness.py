@@ -56,6 +56,22 @@ def test_solve_refuses_a_bad_keyword_in_a_short_message(keyword: str, value: Any
     assert len(str(error.value)) < 300
 
 
+BIG = [[0.5] * 3000 for _ in range(300)]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda: zelk.Problem().set_cost_matrix(1, BIG),
+     lambda: zelk.Solver(BIG, 1),
+     lambda: zelk.solve_json_str("x" * 10**6, seed=-1),
+     lambda: zelk.solve_json_str(json.dumps(waiting_instance()), cost_matrices={"van": BIG[0]})],
+)  # fmt: skip
+def test_argument_errors_show_only_a_prefix_of_a_large_argument(call: Any) -> None:
+    with pytest.raises(TypeError) as error:
+        call()
+    assert len(str(error.value)) < 1500
+
+
 BASE = waiting_instance()
 
 
