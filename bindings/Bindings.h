@@ -3,6 +3,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "improve/EngineParams.h"
+
 namespace vornik {
 
 /// Registers the translation of exceptions whose message is not valid UTF-8 (their
@@ -19,6 +21,13 @@ void BindSearch(pybind11::module_& m);
 
 /// Registers solve_json_file and solve_json_str. Needs the records of BindCore.
 void BindEntryPoints(pybind11::module_& m);
+
+/// Registers engine_param_defaults().
+void BindEngineParams(pybind11::module_& m);
+
+/// The engine_params keyword: None (the defaults) or a dict of field names to numbers.
+/// Unknown names, values out of range and non-numbers raise ValueError naming the key.
+EngineParams EngineParamsFromPython(const pybind11::object& given);
 
 }  // namespace vornik
 

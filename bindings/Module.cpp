@@ -10,4 +10,5 @@ PYBIND11_MODULE(_zelk_core, m) {
     vornik::BindCore(m);
     vornik::BindSearch(m);
     vornik::BindEntryPoints(m);
+    vornik::BindEngineParams(m);
 }

@@ -42,8 +42,9 @@ public:
 
     /// Throws like the Solver's construction: std::out_of_range ("_Map_base::at: ...")
     /// for a start or end id that no node has, std::invalid_argument for a NaN cost or a
-    /// matrix larger than the node count, and std::invalid_argument for demands or
-    /// capacities of different lengths, negative amounts, or service at a depot.
+    /// matrix larger than the node count, and std::invalid_argument for a negative or
+    /// infinite cost off the diagonal, for demands or capacities of different lengths,
+    /// negative amounts, or service at a depot.
     explicit EngineModel(const Problem& problem);
 
     std::size_t NumVertices() const { return n_; }
@@ -85,9 +86,9 @@ public:
     const std::vector<TargetReason>& PrecheckReasons() const { return precheck_; }
     /// Node id of vertex v.
     std::uint64_t NodeId(std::uint32_t v) const { return node_ids_[v]; }
-    /// False when some given cost is negative: clocks could then fall along a route and
-    /// the engine's closed-form segments would not match the route walk, so it must not run.
-    bool Usable() const { return usable_; }
+    /// False when some agent's route cannot close: neither the vertex it must end on nor
+    /// (on open routes) its start admits its type. The instance then has no solution.
+    bool Routable() const { return routable_; }
 
     /// True when agent `a`'s type may serve target `v`.
     bool CanServe(std::size_t a, std::uint32_t v) const {
@@ -141,7 +142,7 @@ private:
     bool has_windows_ = false;
     bool any_several_windows_ = false;
     bool any_optional_ = false;
-    bool usable_ = true;
+    bool routable_ = true;
     ObjectiveType objective_ = ObjectiveType::MinSum;
 };
 

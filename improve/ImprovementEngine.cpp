@@ -71,6 +71,7 @@ bool ImprovementEngine::OutOfBudget(std::int64_t iteration) {
 EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t>>& start) {
     const EngineModel& model = *model_;
     const ObjectiveType objective = model.Objective();
+    const EngineParams& params = settings_.params;
     std::mt19937_64 rng(settings_.seed);
     EngineOutcome outcome;
 
@@ -79,14 +80,15 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     if (objective == ObjectiveType::MinMax) {
         weights.max_weight = 1.0;
         // A small share of the sum keeps the routes below the longest one moving.
-        weights.sum_weight = 0.1 / static_cast<double>(std::max<std::size_t>(1, model.NumAgents()));
+        weights.sum_weight =
+            params.sum_share / static_cast<double>(std::max<std::size_t>(1, model.NumAgents()));
     }
     // Local search descends on the objective itself: under min-max the longest route
     // first, the sum only as a tie-breaker, so the longest route is never traded away.
     ScoreWeights descent = weights;
-    if (objective == ObjectiveType::MinMax) descent.sum_weight = 1e-6;
-    RuinRecreate ruin_recreate(model_, &weights);
-    LocalSearch local_search(model_, &descent);
+    if (objective == ObjectiveType::MinMax) descent.sum_weight = params.descent_sum_weight;
+    RuinRecreate ruin_recreate(model_, &weights, params);
+    LocalSearch local_search(model_, &descent, params);
 
     // The given routes, cleaned: only targets the agent may serve, each once; a route
     // that cannot be driven gives its targets back.
@@ -146,10 +148,11 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
                            static_cast<double>(std::max<std::size_t>(1, legs)));
     // Measured on the TSPLIB sets (3 s runs): starting at 0.3 legs got stuck 1-2 %
     // above what starting at 2 legs reached, under both objectives.
-    const double hot = 2.0 * scale;
-    const double cold = 0.01 * scale;
+    const double hot = params.start_temperature * scale;
+    const double cold = params.end_temperature * scale;
     const double average_removed =
-        std::min(10.0, std::max(1.0, 0.25 * static_cast<double>(model.Targets().size())));
+        std::min(params.max_removed,
+                 std::max(1.0, params.removed_share * static_cast<double>(model.Targets().size())));
     std::uniform_real_distribution<double> unit(0.0, 1.0);
 
     std::vector<std::uint32_t> focus;
@@ -167,22 +170,22 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         ++iteration;
 
         EngineSolution candidate = current;
-        ruin_recreate.Ruin(candidate, average_removed, 0.5, rng);
+        ruin_recreate.Ruin(candidate, average_removed, params.longest_bias, rng);
         // Local search looks only around what moved: the removed targets and their
         // nearest neighbours.
         focus = candidate.Unassigned();
         for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
             const std::vector<std::uint32_t>& near = model.Neighbours(focus[k]);
-            focus.insert(
-                focus.end(), near.begin(),
-                near.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, near.size())));
+            focus.insert(focus.end(), near.begin(),
+                         near.begin() + static_cast<std::ptrdiff_t>(
+                                            std::min(params.focus_neighbours, near.size())));
         }
-        ruin_recreate.Recreate(candidate, 0.01, rng);
+        ruin_recreate.Recreate(candidate, params.blink, rng);
         double candidate_score = weights.Of(candidate);
         // Polish only candidates that may become the best: local search costs about as
         // much as many ruin-and-recreate steps.
         const double best_score = best_complete ? weights.Of(best) : current_score;
-        if (candidate_score < best_score + 2.0 * temperature) {
+        if (candidate_score < best_score + params.polish_window * temperature) {
             if (local_search.Run(candidate, rng, &focus) > 0)
                 candidate_score = weights.Of(candidate);
         }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "improve/EngineModel.h"
+#include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 
 namespace vornik {
@@ -16,6 +17,7 @@ enum class EnginePhase { kGiven, kConstruct, kImprove };
 /// What an engine run may use and whom it tells.
 struct EngineSettings {
     std::uint64_t seed = 0;
+    EngineParams params;
     /// Stops after this many ruin-and-recreate steps when >= 0 (for repeatable runs).
     std::int64_t iteration_limit = -1;
     /// Seconds on `clock` after which the run stops; <= 0 together with no iteration

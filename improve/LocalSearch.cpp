@@ -13,8 +13,12 @@ bool Finite(double cost) { return cost != EngineSolution::kInfeasible; }
 
 }  // namespace
 
-LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights)
-    : model_(model), weights_(weights) {}
+LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights,
+                         const EngineParams& params)
+    : model_(model),
+      weights_(weights),
+      granularity_(params.granularity),
+      longest_string_(params.longest_string) {}
 
 void LocalSearch::RefreshLargest(const EngineSolution& solution) {
     for (Ranked& entry : largest_) entry = Ranked{};
@@ -75,7 +79,7 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                 continue;
             }
             const std::vector<std::uint32_t>& near = model_->Neighbours(u);
-            const std::size_t count = std::min(kGranularity, near.size());
+            const std::size_t count = std::min(granularity_, near.size());
             for (std::size_t k = 0; k < count; ++k) {
                 const std::uint32_t v = near[k];
                 if (solution.RouteOf(v) < 0) continue;
@@ -147,7 +151,7 @@ bool LocalSearch::TryInsertOptional(EngineSolution& solution, std::uint32_t u) {
         }
     };
     const std::vector<std::uint32_t>& near = model_->Neighbours(u);
-    for (std::size_t k = 0; k < std::min(kGranularity, near.size()); ++k) {
+    for (std::size_t k = 0; k < std::min(granularity_, near.size()); ++k) {
         const std::int64_t r = solution.RouteOf(near[k]);
         if (r < 0) continue;
         const std::size_t position = solution.PositionOf(near[k]);
@@ -169,7 +173,8 @@ bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::ui
     const std::vector<std::uint32_t>& from = solution.Route(a).visits;
     const std::size_t pu = solution.PositionOf(u);
     const std::size_t pv = solution.PositionOf(v);
-    for (std::size_t length = 1; length <= 3 && pu + length - 1 <= from.size(); ++length) {
+    for (std::size_t length = 1; length <= longest_string_ && pu + length - 1 <= from.size();
+         ++length) {
         // The string u .. and whether v lies inside it.
         if (a == b && pv >= pu && pv < pu + length) break;
         scratch_a_.assign(from.begin() + static_cast<std::ptrdiff_t>(pu - 1),
@@ -241,8 +246,8 @@ bool LocalSearch::TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32
     const std::vector<std::uint32_t>& route_b = solution.Route(b).visits;
     const std::size_t pu = solution.PositionOf(u);
     const std::size_t pv = solution.PositionOf(v);
-    for (std::size_t la = 1; la <= kLongestString && pu + la - 1 <= route_a.size(); ++la) {
-        for (std::size_t lb = 1; lb <= kLongestString && pv + lb - 1 <= route_b.size(); ++lb) {
+    for (std::size_t la = 1; la <= longest_string_ && pu + la - 1 <= route_a.size(); ++la) {
+        for (std::size_t lb = 1; lb <= longest_string_ && pv + lb - 1 <= route_b.size(); ++lb) {
             const auto ua = route_a.begin() + static_cast<std::ptrdiff_t>(pu - 1);
             const auto vb = route_b.begin() + static_cast<std::ptrdiff_t>(pv - 1);
             const double cost_a =

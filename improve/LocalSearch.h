@@ -6,32 +6,31 @@
 #include <random>
 #include <vector>
 
+#include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 #include "improve/RuinRecreate.h"
 
 namespace vornik {
 
 /// Descends to a local optimum of the weighted score over granular neighbourhoods: for
-/// every target u and each of its nearest targets v, moves that make u and v adjacent —
-/// relocation of a string of 1 to 3 targets starting at u (also reversed), exchange of
-/// strings of 1 to 3 targets starting at u and v between two routes (swaps and
+/// every target u and each of its nearest targets v (EngineParams::granularity of them),
+/// moves that make u and v adjacent — relocation of a string of 1 to
+/// EngineParams::longest_string targets starting at u (also reversed), exchange of
+/// strings of that many targets starting at u and v between two routes (swaps and
 /// cross-exchange), 2-opt inside a route, and 2-opt* between routes; optional targets
 /// are also dropped, or inserted next to their neighbours, when that pays for their
 /// penalty. A move is applied as soon as it lowers the score by more than 1e-9.
 class LocalSearch {
 public:
-    LocalSearch(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
+    // model and weights outlive it.
+    LocalSearch(const EngineModel* model, const ScoreWeights* weights,
+                const EngineParams& params = EngineParams{});
 
     /// Returns the number of moves applied. With `focus`, only moves around those targets
     /// are tried (after ruin and recreate, the rest of the solution is already a local
     /// optimum, and scanning it again costs most on large instances).
     std::size_t Run(EngineSolution& solution, std::mt19937_64& rng,
                     const std::vector<std::uint32_t>* focus = nullptr);
-
-    /// How many neighbours of each target are tried.
-    static constexpr std::size_t kGranularity = 12;
-    /// Longest string an exchange moves.
-    static constexpr std::size_t kLongestString = 3;
 
 private:
     // Each tries the moves of its kind that bring u next to v; true when one was applied.
@@ -58,6 +57,8 @@ private:
 
     const EngineModel* model_;
     const ScoreWeights* weights_;
+    std::size_t granularity_;
+    std::size_t longest_string_;
     // The three longest routes, longest first, so that "the longest route other than
     // these two" is read in constant time.
     struct Ranked {

@@ -13,8 +13,12 @@ double ScoreWeights::Of(const EngineSolution& solution) const {
            unassigned_penalty * static_cast<double>(score.missing) + score.penalty;
 }
 
-RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights)
-    : model_(model), weights_(weights) {}
+RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights,
+                           const EngineParams& params)
+    : model_(model),
+      weights_(weights),
+      exhaustive_targets_(params.exhaustive_targets),
+      max_string_(params.max_string) {}
 
 void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double longest_bias,
                         std::mt19937_64& rng) const {
@@ -35,7 +39,7 @@ void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double
     // follows from how many targets should go in all.
     const double average_size = static_cast<double>(routed.size()) /
                                 static_cast<double>(std::max<std::size_t>(1, used_routes));
-    const double max_length = std::max(1.0, std::min(10.0, average_size));
+    const double max_length = std::max(1.0, std::min(max_string_, average_size));
     const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
     const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;
 
@@ -106,7 +110,7 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // On large instances only the places next to a target's nearest neighbours (and the
     // empty routes) are tried, so an insertion costs the same whatever the size; every
     // place is tried when none of those fits.
-    const bool granular = model_->Targets().size() > kExhaustiveTargets;
+    const bool granular = model_->Targets().size() > exhaustive_targets_;
     for (const std::uint32_t v : pending) {
         if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 
 namespace vornik {
@@ -28,7 +29,9 @@ struct ScoreWeights {
 /// insertion with blinks. Random choices come from the generator handed in.
 class RuinRecreate {
 public:
-    RuinRecreate(const EngineModel* model, const ScoreWeights* weights);  // both outlive it
+    // model and weights outlive it.
+    RuinRecreate(const EngineModel* model, const ScoreWeights* weights,
+                 const EngineParams& params = EngineParams{});
 
     /// Removes about `average_removed` targets around a random seed target; with
     /// probability `longest_bias` the seed is taken from the longest route.
@@ -40,15 +43,15 @@ public:
     /// whose cheapest insertion costs no less than their penalty.
     void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
 
-    /// Up to this many targets, every place of every route is tried for an insertion.
-    static constexpr std::size_t kExhaustiveTargets = 200;
-
 private:
     void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,
                       std::size_t length, std::mt19937_64& rng) const;
 
     const EngineModel* model_;
     const ScoreWeights* weights_;
+    /// Up to this many targets, every place of every route is tried for an insertion.
+    std::size_t exhaustive_targets_;
+    double max_string_;  ///< longest string one route loses
 };
 
 }  // namespace vornik

@@ -8,6 +8,7 @@
 
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
+#include "improve/EngineParams.h"
 
 namespace vornik {
 
@@ -20,6 +21,8 @@ struct ImproveSettings {
     std::int64_t iteration_limit = -1;
     /// Budget on wall-clock seconds instead of the solving thread's processor time.
     bool wall_clock = false;
+    /// The engine's tuning constants.
+    EngineParams engine_params;
 };
 
 /// A strictly improving solution of the improvement path.

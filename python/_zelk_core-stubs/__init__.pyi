@@ -1,16 +1,24 @@
 """Type stubs for the compiled module _zelk_core (ZELK MTSP Solver core bindings)."""
 
 from collections.abc import Callable, Sequence
-from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt, overload
+from typing import (
+    Any,
+    ClassVar,
+    SupportsFloat,
+    SupportsIndex,
+    SupportsInt,
+    TypeAlias,
+    overload,
+)
 
 import numpy.typing as npt
 
 #: Called after each solution the search finds (post-optimised): processor seconds since
 #: the search started, the largest route cost and the sum of the route costs.
-_OnSolution = Callable[[float, float, float], object]
+_OnSolution: TypeAlias = Callable[[float, float, float], object]
 #: Polled during a solve (about every 10 ms in the engine, every 64 pops in the search);
 #: True stops it as the budget would, keeping the best solution.
-_ShouldStop = Callable[[], bool]
+_ShouldStop: TypeAlias = Callable[[], bool]
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]
@@ -140,6 +148,7 @@ class Solver:
         clock: str = "process",
         iteration_limit: int = -1,
         memory_limit_mb: float | None = None,
+        engine_params: dict[str, float] | None = None,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_result(self) -> Result: ...
@@ -156,6 +165,7 @@ def solve_json_file(
     clock: str = "process",
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
+    engine_params: dict[str, float] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
@@ -178,6 +188,11 @@ def solve_json_str(
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
     cost_matrices: dict[str, list[list[float]]] | None = None,
+    engine_params: dict[str, float] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+
+def engine_param_defaults() -> dict[str, float]:
+    """The improvement engine's tuning constants and their defaults, as engine_params=
+    takes them."""

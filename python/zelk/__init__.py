@@ -34,18 +34,19 @@ from _zelk_core import (
     Result,
     Solver,
     TimeWindowConstraint,
+    engine_param_defaults,
     solve_json_file,
     solve_json_str,
 )
 
-from zelk import io
+from zelk import io as io
 from zelk._errors import short_argument_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
 from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
-from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
+from zelk.solution import AnytimeEntry, Reason, Route, Solution, Statistics, Stop
 from zelk.solving import solve
 
 # The entry points that take a whole instance as an argument: their argument errors
@@ -73,6 +74,7 @@ __all__ = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "engine_param_defaults",
     # The package's own helpers.
     "load_instance",
     "check_solution",
@@ -86,4 +88,5 @@ __all__ = [
     "Statistics",
     "stop_on_interrupt",
     "solve_many",
+    "Reason",
 ]

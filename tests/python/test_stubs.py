@@ -25,6 +25,7 @@ REGISTRATION_ORDER = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "engine_param_defaults",
 ]
 
 
@@ -86,6 +87,7 @@ def test_zelk_reexports_every_public_name() -> None:
         "Statistics",
         "stop_on_interrupt",
         "solve_many",
+        "Reason",
     ]
     for name in REGISTRATION_ORDER:
         # The JSON entry points are wrapped only to shorten their argument errors.

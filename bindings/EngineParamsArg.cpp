@@ -1,0 +1,52 @@
+#include <pybind11/pybind11.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "bindings/Bindings.h"
+#include "improve/EngineParams.h"
+
+namespace py = pybind11;
+
+namespace vornik {
+
+EngineParams EngineParamsFromPython(const py::object& given) {
+    EngineParams params;
+    if (given.is_none()) return params;
+    if (!py::isinstance<py::dict>(given)) {
+        throw py::type_error("engine_params must be a dict of names to numbers (got " +
+                             std::string(py::str(given.get_type().attr("__name__"))) + ")");
+    }
+    for (const auto& [key, value] : given.cast<py::dict>()) {
+        if (!py::isinstance<py::str>(key)) {
+            throw std::invalid_argument("engine_params keys must be strings (got " +
+                                        std::string(py::repr(key)) + ")");
+        }
+        const auto name = key.cast<std::string>();
+        // bool is an int in Python, but True is no tuning value.
+        if (py::isinstance<py::bool_>(value) ||
+            !(py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value))) {
+            throw std::invalid_argument("engine_params[\"" + name + "\"] must be a number (got " +
+                                        std::string(py::repr(value)) + ")");
+        }
+        SetEngineParam(params, name, value.cast<double>());
+    }
+    params.Validate();
+    return params;
+}
+
+void BindEngineParams(py::module_& m) {
+    m.def(
+        "engine_param_defaults",
+        [] {
+            py::dict values;
+            for (const auto& [name, value] : EngineParamValues(EngineParams{})) {
+                values[py::str(name)] = value;
+            }
+            return values;
+        },
+        "The improvement engine's tuning constants and their defaults, as engine_params=\n"
+        "takes them.");
+}
+
+}  // namespace vornik

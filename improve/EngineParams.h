@@ -1,0 +1,55 @@
+#ifndef VORNIK_IMPROVE_ENGINEPARAMS_H
+#define VORNIK_IMPROVE_ENGINEPARAMS_H
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vornik {
+
+/// Every tuning constant of the improvement engine, in one record so that benchmarks can
+/// tune them and users can repeat a tuned run. The defaults are the values the engine was
+/// measured with; changing none of them changes nothing.
+struct EngineParams {
+    // Simulated annealing. Temperatures are in average legs of the first solution (its
+    // summed cost over targets + agents).
+    double start_temperature = 2.0;
+    double end_temperature = 0.01;
+    /// Candidates within this many temperatures of the best get a local search.
+    double polish_window = 2.0;
+
+    // The score under min-max: the largest route plus `sum_share` / agents of the summed
+    // cost while rebuilding (so shorter routes still improve), and `descent_sum_weight`
+    // of it during local search (a tie-breaker only).
+    double sum_share = 0.1;
+    double descent_sum_weight = 1e-6;
+
+    // Ruin and recreate.
+    double removed_share = 0.25;  ///< targets removed per step, as a share of all ...
+    double max_removed = 10.0;    ///< ... but at most this many on average
+    double longest_bias = 0.5;    ///< under min-max, chance the ruin starts in the longest route
+    double max_string = 10.0;     ///< longest string one route loses
+    double blink = 0.01;          ///< chance an insertion place is skipped
+    std::size_t exhaustive_targets = 200;  ///< above this, insertion looks near neighbours only
+
+    // Local search.
+    std::size_t granularity = 12;      ///< neighbours of each target tried (at most 40)
+    std::size_t longest_string = 3;    ///< longest string an exchange moves
+    std::size_t focus_neighbours = 4;  ///< after a ruin, neighbours of each removed target searched
+
+    /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
+    /// value is out of its range.
+    void Validate() const;
+};
+
+/// Sets the field called `name` from `value`; throws std::invalid_argument for a name the
+/// record does not have or a value out of range (integer fields take whole numbers).
+void SetEngineParam(EngineParams& params, const std::string& name, double value);
+
+/// Every field with its value, in declaration order.
+std::vector<std::pair<std::string, double>> EngineParamValues(const EngineParams& params);
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_ENGINEPARAMS_H
