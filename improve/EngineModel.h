@@ -79,6 +79,11 @@ public:
     bool Required(std::uint32_t v) const { return required_[v] != 0; }
     double Penalty(std::uint32_t v) const { return penalty_[v]; }
     bool AnyOptional() const { return any_optional_; }
+    /// True when a rule only this engine knows is in play: loads, service, several
+    /// windows at one vertex, or optional targets.
+    bool UsesFleetRules() const {
+        return dims_ > 0 || any_service_ || any_several_windows_ || any_optional_;
+    }
     /// False for targets that the pre-check showed no route can serve; the search leaves
     /// them out.
     bool Servable(std::uint32_t v) const { return servable_[v] != 0; }
@@ -142,6 +147,7 @@ private:
     bool has_windows_ = false;
     bool any_several_windows_ = false;
     bool any_optional_ = false;
+    bool any_service_ = false;
     bool routable_ = true;
     ObjectiveType objective_ = ObjectiveType::MinSum;
 };

@@ -50,8 +50,7 @@ def _fleet_instance(seed: int) -> dict[str, Any]:
         for a in range(2)
     ]
     cost = [
-        [round(((p[0] - q[0]) ** 2 + (p[1] - q[1]) ** 2) ** 0.5, 2) for q in points]
-        for p in points
+        [round(((p[0] - q[0]) ** 2 + (p[1] - q[1]) ** 2) ** 0.5, 2) for q in points] for p in points
     ]
     return {
         "nodes": nodes,
@@ -69,11 +68,7 @@ def test_result_accounts_for_every_target(seed: int) -> None:
         json.dumps(instance), improve=True, seed=seed, iteration_limit=200
     )
     nodes = {node["id"]: node for node in instance["nodes"]}
-    served = [
-        nodes[instance["nodes"][v]["id"]]
-        for r in result["routes"]
-        for v in r["path"][1:-1]
-    ]
+    served = [nodes[instance["nodes"][v]["id"]] for r in result["routes"] for v in r["path"][1:-1]]
     served_ids = [node["id"] for node in served]
     targets = sorted(nid for nid in nodes if nid != 10)
     assert sorted(served_ids + result["unserved"]) == targets
@@ -82,20 +77,12 @@ def test_result_accounts_for_every_target(seed: int) -> None:
         load = [sum(node["demand"][d] for node in visited) for d in range(2)]
         assert route["load"] == pytest.approx(load)
         assert all(x <= c + 1e-9 for x, c in zip(load, [9, 2.5]))
-    optional = [
-        nid for nid in result["unserved"] if not nodes[nid].get("required", True)
-    ]
-    assert result["penalty"] == pytest.approx(
-        sum(nodes[nid]["penalty"] for nid in optional)
-    )
+    optional = [nid for nid in result["unserved"] if not nodes[nid].get("required", True)]
+    assert result["penalty"] == pytest.approx(sum(nodes[nid]["penalty"] for nid in optional))
     costs = [r["cost"] for r in result["routes"]]
-    routes_value = (
-        sum(costs) if instance["options"]["objective"] == "min_sum" else max(costs)
-    )
+    routes_value = sum(costs) if instance["options"]["objective"] == "min_sum" else max(costs)
     assert result["objective_value"] == pytest.approx(routes_value + result["penalty"])
-    required_left = [
-        nid for nid in result["unserved"] if nodes[nid].get("required", True)
-    ]
+    required_left = [nid for nid in result["unserved"] if nodes[nid].get("required", True)]
     assert [r["node"] for r in result["reasons"]] == required_left
     assert {"node": 18, "reason": "capacity"}.items() <= result["reasons"][-1].items()
     assert result["status"] == "infeasible"
@@ -103,18 +90,14 @@ def test_result_accounts_for_every_target(seed: int) -> None:
 
 def test_precheck_names_each_fault_and_fields_are_checked() -> None:
     instance = _fleet_instance(0)
-    instance["constraints"].append(
-        {"kind": "assignment", "items": [{"node": 11, "types": []}]}
-    )
+    instance["constraints"].append({"kind": "assignment", "items": [{"node": 11, "types": []}]})
     reasons = _zelk_core.precheck_json_str(json.dumps(instance))
     assert [(r["node"], r["reason"]) for r in reasons] == [
         (11, "type"),
         (18, "capacity"),
     ]
     instance["nodes"][2]["service"] = -1
-    with pytest.raises(
-        ValueError, match=r"nodes\[2\]\.service must be a finite number >= 0"
-    ):
+    with pytest.raises(ValueError, match=r"nodes\[2\]\.service must be a finite number >= 0"):
         _zelk_core.precheck_json_str(json.dumps(instance))
 
 
@@ -126,9 +109,28 @@ def test_plain_instance_keeps_status_and_has_no_loads() -> None:
     for agent in instance["agents"]:
         agent.pop("capacity")
     instance["constraints"] = []
-    result = _zelk_core.solve_json_str(
-        json.dumps(instance), improve=True, iteration_limit=50
-    )
+    result = _zelk_core.solve_json_str(json.dumps(instance), improve=True, iteration_limit=50)
     assert result["status"] == "success"
     assert (result["unserved"], result["reasons"], result["penalty"]) == ([], [], 0.0)
     assert all(route["load"] == [] for route in result["routes"])
+
+
+def test_solver_reports_what_capacity_left_out() -> None:
+    # Four targets of demand 2 and one van of capacity 5: two are served, two are not.
+    problem = _zelk_core.Problem()
+    for v in range(5):
+        node = _zelk_core.Node()
+        node.id = 100 + v
+        node.demands = [0.0 if v == 0 else 2.0]
+        problem.add_node(node)
+    van = _zelk_core.Agent()
+    van.type, van.start_node, van.end_node, van.capacities = "van", 100, 100, [5.0]
+    problem.add_agent(van, 0)
+    problem.set_cost_matrix("van", [[float(abs(i - j)) for j in range(5)] for i in range(5)])
+    solver = _zelk_core.Solver(problem, problem.options())
+    assert solver.solve(improve=True, iteration_limit=50) == 1
+    report = solver.get_unserved()
+    assert report["loads"] == [[4.0]]
+    assert len(report["unserved"]) == 2
+    assert [r["node"] for r in report["reasons"]] == report["unserved"]
+    assert {r["reason"] for r in report["reasons"]} == {"capacity"}
