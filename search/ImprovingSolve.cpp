@@ -77,9 +77,12 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
     };
 
-    // Phase 1: the focal search, until its first solution or its share of the budget.
+    // Phase 1: the focal search, until its first solution or its share of the budget. It
+    // knows no loads, service, second windows or optional targets: where the instance has
+    // any, its answer would be neither a fair start nor a true anytime point, so the
+    // engine starts alone.
     std::vector<std::vector<std::uint32_t>> start(model.NumAgents());
-    if (solver != nullptr) {
+    if (solver != nullptr && !model.UsesFleetRules()) {
         const double share = std::min(kSearchShareCap, kSearchShare * std::max(0.0, time_limit));
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {

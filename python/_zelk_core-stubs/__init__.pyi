@@ -151,6 +151,8 @@ class Solver:
         engine_params: dict[str, float] | None = None,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
+    def get_unserved(self) -> dict[str, Any]:
+        """After solve(improve=True): unserved node ids, penalty, reasons, loads."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
