@@ -32,6 +32,7 @@ from pathlib import Path
 from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
+from zelk.fleet import precheck_reasons
 from zelk.formats import (
     DISTANCE_MODES,
     apply_options,
@@ -230,20 +231,6 @@ def _unserved_lines(solution: Solution) -> list[str]:
         lines += ["", "required targets left unserved"]
         lines += [line.rstrip() for line in _columns(rows, 2)]
     return lines
-
-
-def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
-    """The targets no plan can serve, with their reasons, from the core's pre-check;
-    empty when this build of the core has none."""
-    import _zelk_core
-
-    from zelk.schema import named_matrices
-
-    precheck = getattr(_zelk_core, "precheck_json_str", None)
-    if precheck is None:
-        return []
-    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
-    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
 
 
 def _schedule_lines(solution: Solution) -> list[str]:

@@ -23,7 +23,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
-from zelk.fleet import focal_search_refusal, scalar_fields
+from zelk.fleet import focal_search_refusal, precheck_reasons, scalar_fields
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.schema import named_matrices, prepare_instance
 from zelk.solution import Route, Solution, from_result
@@ -359,6 +359,10 @@ def solve(
     text = json.dumps({key: value for key, value in data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
     bound = lower_bound(data, "min_max" if min_max else "min_sum")
+    if improve and bound is not None and precheck_reasons(data):
+        # Targets no plan can serve count in the bound but not in any plan: the bound
+        # would end the solve as soon as a plan for the others undercuts it.
+        bound = None
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)

@@ -11,6 +11,8 @@ import itertools
 import json
 import math
 import random
+import subprocess
+import sys
 from pathlib import Path
 from typing import Any
 
@@ -389,3 +391,40 @@ def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None
     else:
         assert solution.status in ("solved", "optimal")
         assert solution.objective_value == pytest.approx(optimum, rel=1e-9, abs=1e-6)
+
+
+IMPOSSIBLE = [
+    ("type", 1, lambda i: i["constraints"].append(
+        {"kind": "assignment", "items": [{"node": 1, "types": []}]})),
+    ("window", 2, lambda i: i["constraints"][0].update(
+        items=[{"node": 2, "start": 0, "end": 4.5}])),  # reached at 5 at best
+    ("capacity", 3, lambda i: i["nodes"][3].update(demand=[50, 0])),
+    # 8 + 1 (service) + 8 > 16.5; the plan of the others takes 16.
+    ("limit", 3, lambda i: [i["nodes"][3].update(service=1),
+                            *(a.update(max_length=16.5) for a in i["agents"])]),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize(("reason", "node", "make"), IMPOSSIBLE)
+def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
+    reason: str, node: int, make: Any, tmp_path: Path
+) -> None:
+    instance = copy.deepcopy(FLEET)
+    make(instance)
+    solution = zelk.solve(instance, time_limit=5, iteration_limit=500)
+    assert solution.status == "infeasible"
+    assert [(r.node, r.reason) for r in solution.reasons] == [(node, reason)]
+    assert set(solution.unserved) <= {node, 4}
+    assert zelk.check_solution(instance, solution) == []
+    assert [(r["node"], r["reason"]) for r in zelk.fleet.precheck_reasons(instance)] == [
+        (node, reason)
+    ]
+    path = tmp_path / "instance.json"
+    path.write_text(json.dumps(instance))
+    run = subprocess.run(
+        [sys.executable, "-m", "zelk", "solve", str(path), "--quiet", "--time-limit", "2"],
+        capture_output=True, text=True, timeout=120, check=False,
+    )  # fmt: skip
+    assert run.returncode == 3, run.stderr
+    row = next(line for line in run.stdout.splitlines() if line.split()[:2] == [str(node), reason])
+    assert len(row.split()) > 2  # the message follows
