@@ -353,6 +353,11 @@ def test_solution_dict_round_trip_keeps_fleet_fields_and_repr_is_one_line() -> N
 
 # --------------------------------------------------------------------------- solving
 
+# The engine that honours the fleet fields comes with the pre-check's binding.
+needs_fleet_engine = pytest.mark.skipif(
+    not hasattr(_zelk_core, "precheck_json_str"), reason="this core has no fleet fields"
+)
+
 
 def _brute_force(instance: dict[str, Any]) -> float:
     """The optimum over every plan (each target on some agent's route in any order, or
@@ -379,6 +384,7 @@ def _brute_force(instance: dict[str, Any]) -> float:
     return best
 
 
+@needs_fleet_engine
 @pytest.mark.parametrize("seed", range(12))
 def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None:
     rng = random.Random(seed)
@@ -405,6 +411,7 @@ IMPOSSIBLE = [
 ]  # fmt: skip
 
 
+@needs_fleet_engine
 @pytest.mark.parametrize(("reason", "node", "make"), IMPOSSIBLE)
 def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
     reason: str, node: int, make: Any, tmp_path: Path
