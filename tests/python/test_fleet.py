@@ -16,6 +16,7 @@ import sys
 from pathlib import Path
 from typing import Any
 
+import _zelk_core
 import pytest
 import zelk
 from zelk.check import route_duration
