@@ -436,3 +436,18 @@ def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
     assert run.returncode == 3, run.stderr
     row = next(line for line in run.stdout.splitlines() if line.split()[:2] == [str(node), reason])
     assert len(row.split()) > 2  # the message follows
+
+
+def test_a_solve_from_coordinates_alone_checks_with_the_distances_it_used() -> None:
+    # Nodes on a 3-4-5 grid: each leg of the one route is a whole number.
+    instance = {
+        "nodes": [{"id": 0, "x": 0, "y": 0}, {"id": 1, "x": 3, "y": 4}, {"id": 2, "x": 6, "y": 0}],
+        "agents": [{"id": 0, "type": "a", "start_node": 0, "end_node": 0}],
+    }
+    with pytest.warns(zelk.schema.InstanceWarning, match="Euclidean"):
+        solution = zelk.solve(instance, time_limit=1)
+    assert solution.objective_value == pytest.approx(16.0)  # 5 + 5 + 6
+    assert zelk.check_solution(instance, solution) == []
+    tampered = solution.to_dict()
+    tampered["routes"][0]["cost"] = 15.0
+    assert any("takes 16" in p for p in zelk.check_solution(instance, tampered))
