@@ -451,3 +451,24 @@ def test_a_solve_from_coordinates_alone_checks_with_the_distances_it_used() -> N
     tampered = solution.to_dict()
     tampered["routes"][0]["cost"] = 15.0
     assert any("takes 16" in p for p in zelk.check_solution(instance, tampered))
+
+
+@needs_fleet_engine
+def test_the_pre_check_agrees_with_the_checkers_own_reading() -> None:
+    """Every target the checker finds impossible on its own is reported with one of its
+    reasons, and every reported target is one no allowed agent can serve alone."""
+    rng = random.Random(7)
+    for _ in range(150):
+        raw = random_fleet_instance(rng, rng.randint(2, 9), 2)
+        for agent in raw["agents"]:
+            if rng.random() < 0.5:
+                agent["max_length"] = rng.uniform(40, 160)
+        instance = zelk.schema.prepare_instance(raw)
+        expected = zelk.check.impossible_targets(instance)
+        got = {r["node"]: r["reason"] for r in zelk.fleet.precheck_reasons(instance)}
+        assert set(expected) <= set(got), (expected, got)
+        for node, reason in got.items():
+            assert reason in expected.get(node, zelk.check.REASONS), (node, reason, expected)
+            for agent in instance["agents"]:
+                alone = [0, node, 0]  # ids are vertices here, the depot 0
+                assert math.isnan(route_duration(instance, agent, alone)) or reason == "type"
