@@ -276,7 +276,8 @@ def _parser() -> argparse.ArgumentParser:
         )
         sub.add_argument(
             "--agents", type=int, metavar="M",
-            help="TSPLIB/Solomon: number of agents (default 1; Solomon: the file's vehicle number)",
+            help="TSPLIB/VRPLIB/Solomon: number of agents (default 1; VRPLIB and Solomon: the "
+            "file's vehicle number)",
         )  # fmt: skip
         sub.add_argument(
             "--depot", type=int, metavar="ID",

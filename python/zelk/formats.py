@@ -733,12 +733,12 @@ def load_instance(
     distances: str | None = None,
     max_nodes: int | None = None,
 ) -> dict[str, Any]:
-    """Reads a JSON instance, a TSPLIB file or a Solomon file as a JSON instance dict.
+    """Reads a JSON instance, a TSPLIB, VRPLIB or Solomon file as a JSON instance dict.
 
     ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``,
-    ``distances`` and ``max_nodes`` apply to TSPLIB and Solomon files only (``distances``
-    defaults to ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for
-    Solomon; ``max_nodes`` to :data:`NODE_LIMIT`).
+    ``distances`` and ``max_nodes`` apply to TSPLIB, VRPLIB and Solomon files only
+    (``distances`` defaults to ``"nint"`` for TSPLIB and VRPLIB, as their published
+    values use, and ``"exact"`` for Solomon; ``max_nodes`` to :data:`NODE_LIMIT`).
 
     Raises
     ------
