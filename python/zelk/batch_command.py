@@ -117,8 +117,8 @@ def _write_whole(path: Path, text: str) -> None:
     os.replace(partial, path)
 
 
-def _number(value: float) -> str:
-    return f"{value:.6g}"
+def _number(value: float | None) -> str:
+    return "" if value is None else f"{value:.6g}"
 
 
 def summary_text(inputs: Sequence[str], results: dict[int, Solution]) -> str:

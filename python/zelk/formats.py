@@ -30,6 +30,7 @@ import errno
 import io
 import json
 import math
+import numbers
 import os
 import re
 import stat
@@ -81,6 +82,24 @@ OBJECTIVES = {
     "min_max": "min_max",
     "min_sum": "min_sum",
 }
+
+
+def objective_name(value: Any, what: str = "objective") -> str:
+    """``"min_max"`` or ``"min_sum"`` for any spelling zelk accepts: ``min_max``,
+    ``min-max``, ``MIN_MAX`` (any case, ``-`` or ``_``), and the same for min-sum.
+
+    Raises
+    ------
+    ValueError
+        Naming ``what`` and the spellings, for anything else.
+    """
+    if isinstance(value, str):
+        key = value.strip().lower().replace("-", "_")
+        if key in ("min_max", "min_sum"):
+            return key
+    raise ValueError(
+        f"{what} must be min_max or min_sum (also written min-max, MIN_MAX, ...) (got {value!r})"
+    )
 
 
 class FormatError(ValueError):
@@ -668,6 +687,19 @@ def detect_format(path: str | Path, text: str) -> str:
     raise FormatError(f"{path}: not a JSON instance, a TSPLIB file or a Solomon file")
 
 
+def positive_seconds(value: Any, what: str) -> float:
+    """``value`` as a number of seconds: a finite number > 0, or ValueError naming
+    ``what``."""
+    if (
+        isinstance(value, bool)
+        or not isinstance(value, numbers.Real)
+        or not math.isfinite(value)
+        or not float(value) > 0
+    ):
+        raise ValueError(f"{what} must be a positive finite number (got {value!r})")
+    return float(value)
+
+
 def apply_options(
     instance: dict[str, Any],
     *,
@@ -679,13 +711,11 @@ def apply_options(
     (``objective`` "min-max"/"min-sum"); returns the instance."""
     options = instance.setdefault("options", {})
     if objective is not None:
-        if objective not in OBJECTIVES:
-            raise ValueError(f"objective must be min-max or min-sum (got {objective!r})")
-        options["objective"] = OBJECTIVES[objective]
+        options["objective"] = objective_name(objective, "--objective")
     if open_routes:
         options["return_to_end"] = False
-    if time_limit is not None and time_limit > 0:
-        options["time_limit"] = time_limit
+    if time_limit is not None:
+        options["time_limit"] = positive_seconds(time_limit, "--time-limit")
     return instance
 
 

@@ -142,12 +142,35 @@ def _message(error: Any) -> str:
 def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
     # Matrices are checked by hand below: far faster than the schema validator on a
     # large instance, and their errors can name type, entry and sizes.
+    skeleton = dict(instance)
     costs = instance.get("costs")
     if isinstance(costs, Mapping):
-        return {**instance, "costs": {name: [] for name in costs}}
-    if isinstance(costs, list):
-        return {**instance, "costs": [[] for _ in costs]}
-    return dict(instance)
+        skeleton["costs"] = {name: [] for name in costs}
+    elif isinstance(costs, list):
+        skeleton["costs"] = [[] for _ in costs]
+    # So are the type lists of assignment items that hold only names: with many agent
+    # types they are most of the instance, and the validator takes seconds over them.
+    constraints = instance.get("constraints")
+    if isinstance(constraints, list):
+        skeleton["constraints"] = [_assignment_skeleton(c) for c in constraints]
+    return skeleton
+
+
+def _assignment_skeleton(constraint: Any) -> Any:
+    if not isinstance(constraint, Mapping) or constraint.get("kind") != "assignment":
+        return constraint
+    items = constraint.get("items")
+    if not isinstance(items, list):
+        return constraint
+    plain = [
+        {**item, "types": []}
+        if isinstance(item, Mapping)
+        and isinstance(item.get("types"), list)
+        and set(map(type, item["types"])) <= {str}
+        else item
+        for item in items
+    ]
+    return {**constraint, "items": plain}
 
 
 def _plain_costs(row: list[Any]) -> bool:
@@ -252,13 +275,17 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
             if int(agent[key]) not in first_node:
                 problems.append(f"agents[{k}].{key}: {agent[key]} is not the id of a node")
     types = {str(agent["type"]) for agent in agents}
+    checked: set[int] = set()
     for name, where, matrix in _cost_items(instance.get("costs")):
         if name not in types:
             problems.append(
                 f"{where}: no agent has the type {name!r} "
                 f"(the agents' types: {', '.join(map(repr, sorted(types)))})"
             )
-        problems.extend(_matrix_problems(name, where, matrix, len(nodes)))
+        # One matrix shared by many types is checked once (under the first name).
+        if id(matrix) not in checked:
+            checked.add(id(matrix))
+            problems.extend(_matrix_problems(name, where, matrix, len(nodes)))
     for c, constraint in enumerate(instance.get("constraints") or []):
         key = "precedence" if constraint["kind"] == "sequence" else "items"
         for i, item in enumerate(constraint.get(key) or []):
@@ -275,13 +302,47 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                         f"{where}: the window of node {item['node']} closes at {end:g}, "
                         f"before it opens at {start:g}"
                     )
+    problems += _limit_problems(instance, types)
     problems.extend(fleet_problems(instance))
     refusal = sequence_refusal(instance)
     if refusal is not None:
         problems.append(refusal)
-    limit = (instance.get("options") or {}).get("time_limit", 60)
-    if not _finite(limit):
-        problems.append(f"options.time_limit: {limit} is not a finite number")
+    return problems
+
+
+def _limit_problems(instance: Mapping[str, Any], types: set[str]) -> list[str]:
+    """What zelk refuses beyond the JSON entry points' reading: names of types no agent
+    has (they match nothing), negative agent limits, and a budget that is not a positive
+    finite number (the JSON entry points read 0 or less as their default)."""
+    problems: list[str] = []
+    for k, agent in enumerate(instance["agents"]):
+        for key in ("capacity", "max_length"):
+            value = agent.get(key, 0)
+            # Arrays of capacities are checked with the other fleet fields.
+            if isinstance(value, (bool, list, tuple)):
+                continue
+            if not _finite(value) or value < 0:
+                problems.append(f"agents[{k}].{key}: {value} must be a finite number >= 0")
+    for c, constraint in enumerate(instance.get("constraints") or []):
+        if constraint["kind"] != "assignment":
+            continue
+        for i, item in enumerate(constraint["items"]):
+            unknown = [name for name in item["types"] if name not in types]
+            if unknown:
+                problems.append(
+                    f"constraints[{c}].items[{i}].types: {', '.join(map(repr, unknown))} is "
+                    f"not the type of any agent (the agents' types: "
+                    f"{', '.join(map(repr, sorted(types)))})"
+                )
+            if len(problems) > MAX_PROBLEMS:
+                return problems
+    options = instance.get("options") or {}
+    if "time_limit" in options:
+        limit = options["time_limit"]
+        if not _finite(limit) or not limit > 0:
+            problems.append(
+                f"options.time_limit: {limit} must be a positive finite number of seconds"
+            )
     return problems
 
 
@@ -371,12 +432,16 @@ def prepare_instance(
         distances = [[math.dist(p, q) for q in points] for p in points]
         # An array of matrices names its types by index; a name needs the object form.
         prepared["costs"] = {**named_matrices(costs), **{name: distances for name in missing}}
-        for name in missing:
-            _warn(
-                f"{prefix}agent type {name!r} has no cost matrix: it travels at the exact "
-                "Euclidean distance between node coordinates",
-                stacklevel + 1,
-            )
+        # One line for them all: an instance of many types would otherwise bury the rest.
+        shown = ", ".join(map(repr, missing[:3])) + (", ..." if len(missing) > 3 else "")
+        _warn(
+            f"{prefix}agent type {shown} has no cost matrix: it travels at the exact "
+            "Euclidean distance between node coordinates"
+            if len(missing) == 1
+            else f"{prefix}{len(missing)} agent types ({shown}) have no cost matrix: they "
+            "travel at the exact Euclidean distance between node coordinates",
+            stacklevel + 1,
+        )
     # The core allows every type on a node without an assignment item, with a warning
     # per node; saying so in the instance keeps the warnings out.
     assigned = {

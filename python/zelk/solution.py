@@ -155,8 +155,8 @@ class Solution:
     status: Status
     objective: str
     objective_value: float | None  #: None when there is no solution
-    max_cost: float
-    sum_cost: float
+    max_cost: float | None  #: None when there is no solution
+    sum_cost: float | None  #: None when there is no solution
     timeout: bool  #: the budget ended the solve
     routes: tuple[Route, ...]
     anytime: tuple[AnytimeEntry, ...]
@@ -448,12 +448,75 @@ def _assemble(
             Reason(int(r["node"]), str(r["reason"]), str(r["message"]))
             for r in result.get("reasons") or ()
         ),
-        max_cost=max_cost,
-        sum_cost=sum_cost,
+        # No route, no cost: 0.0 would read as a perfect solution.
+        max_cost=max_cost if found else None,
+        sum_cost=sum_cost if found else None,
         timeout=bool(result.get("timeout", False)) if timeout is None else timeout,
         routes=routes,
         anytime=anytime,
         statistics=statistics,
+    )
+
+
+def _malformed(where: str, what: str) -> ValueError:
+    # ValueError, as for every other fault of the dictionary, with the place named.
+    return ValueError(f"{where}: {what}")
+
+
+def _whole(value: Any, where: str) -> int:
+    # A whole number as JSON writes it: '7', 7.5 or True is not a vertex or an id.
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise _malformed(where, f"{value!r} is not a whole number")
+    return value
+
+
+def _real(value: Any, where: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise _malformed(where, f"{value!r} is not a number")
+    return float(value)
+
+
+def _list(value: Any, where: str) -> list[Any]:
+    if not isinstance(value, list):
+        raise _malformed(where, f"{type(value).__name__} is not a list")
+    return value
+
+
+def _checked_route(r: Any, where: str) -> Route:
+    if not isinstance(r, Mapping):
+        raise _malformed(where, f"{type(r).__name__} is not an object")
+    for key in ("agent_id", "agent_type", "path", "nodes", "cost"):
+        if key not in r:
+            raise ValueError(f"{where}: no {key!r}")
+    if not isinstance(r["agent_type"], str):
+        raise _malformed(f"{where}.agent_type", f"{r['agent_type']!r} is not a string")
+    returns = r.get("returns", True)
+    if not isinstance(returns, bool):
+        raise _malformed(f"{where}.returns", f"{returns!r} is not true or false")
+    stops = []
+    for k, stop in enumerate(_list(r.get("stops", []), f"{where}.stops")):
+        at = f"{where}.stops[{k}]"
+        if not isinstance(stop, Mapping) or set(stop) != set(Stop.__dataclass_fields__):
+            raise ValueError(f"{at}: not a stop ({', '.join(Stop.__dataclass_fields__)})")
+        stops.append(Stop(_whole(stop["node"], f"{at}.node"),
+                          *(_real(stop[key], f"{at}.{key}")
+                            for key in ("arrival", "waiting", "start", "departure"))))  # fmt: skip
+    return Route(
+        agent_id=_whole(r["agent_id"], f"{where}.agent_id"),
+        agent_type=r["agent_type"],
+        path=tuple(
+            _whole(v, f"{where}.path[{k}]") for k, v in enumerate(_list(r["path"], f"{where}.path"))
+        ),
+        nodes=tuple(
+            _whole(v, f"{where}.nodes[{k}]")
+            for k, v in enumerate(_list(r["nodes"], f"{where}.nodes"))
+        ),
+        cost=_real(r["cost"], f"{where}.cost"),
+        returns=returns,
+        stops=tuple(stops),
+        load=tuple(
+            _real(x, f"{where}.load[{k}]") for k, x in enumerate(_list(r.get("load", []), f"{where}.load"))
+        ),
     )
 
 
@@ -462,20 +525,15 @@ def _from_full_dict(data: Mapping[str, Any]) -> Solution:
     if status not in STATUSES:
         raise ValueError(f"outcome must be one of {', '.join(STATUSES)} (got {status!r})")
     routes = tuple(
-        Route(
-            agent_id=int(r["agent_id"]),
-            agent_type=str(r["agent_type"]),
-            path=tuple(int(v) for v in r["path"]),
-            nodes=tuple(int(v) for v in r["nodes"]),
-            cost=float(r["cost"]),
-            returns=bool(r.get("returns", True)),
-            stops=tuple(Stop(**stop) for stop in r.get("stops", [])),
-            load=tuple(float(x) for x in r.get("load", ())),
-        )
-        for r in data["routes"]
+        _checked_route(r, f"routes[{k}]")
+        for k, r in enumerate(_list(data.get("routes"), "routes"))
     )
+    for key in ("objective_value", "lower_bound"):
+        if data.get(key) is not None:
+            _real(data[key], key)
     # The outcome, not the result status, says whether the solve was interrupted.
-    result = {**data, "status": "success" if any(r.path for r in routes) else "failed"}
+    found = "success" if any(r.path for r in routes) else "failed"
+    result = {**data, "status": "infeasible" if status == "infeasible" else found}
     solution = _assemble(result, routes, str(data["objective"]), None, None)
     bound = data.get("lower_bound")
     value = data.get("objective_value", solution.objective_value)

@@ -114,7 +114,8 @@ def _bad_utf8(tmp_path: Path) -> Path:
         (["solve", "/dev/zero"], "Not a regular file: '/dev/zero'"),
         (["validate", "{tmp}"], "Is a directory"),
         (["solve", "{utf8}"], "latin1.json: not valid UTF-8: byte 0xe9 at offset 13"),
-        (["solve", JSON_INSTANCE, "--memory-limit", "-5"], "memory_limit_mb must be > 0"),
+        (["solve", JSON_INSTANCE, "--memory-limit", "-5"],
+         "memory_limit_mb must be a positive finite number"),
     ],
 )  # fmt: skip
 def test_faults_exit_2_before_solving(tmp_path: Path, args: list, message: str) -> None:
