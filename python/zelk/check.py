@@ -467,7 +467,7 @@ def impossible_targets(
             heavy.append(any(
                 d < len(capacity) and capacity[d] > 0 and amount > capacity[d] + 1e-9
                 for d, amount in enumerate(demand)))  # fmt: skip
-            spans = model.windows.get(node_id)
+            spans = model.windows.get(node_id) or []
             late.append(bool(spans) and walk.stops[1][0] > spans[-1][1] + 1e-9)
             limit = float(agent.get("max_length", 0) or 0)
             on_time = walk.broken is None or "max_length" in walk.broken
