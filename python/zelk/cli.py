@@ -661,7 +661,7 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
-    reasons = precheck_reasons(instance)
+    reasons = precheck_reasons(instance, prepared=True)
     if reasons:
         rows = [("node", "reason", "why")]
         rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]

@@ -393,7 +393,7 @@ def solve(
     text = json.dumps({key: value for key, value in core_data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
     bound = lower_bound(core_data, "min_max" if min_max else "min_sum")
-    if improve and bound is not None and precheck_reasons(core_data):
+    if improve and bound is not None and precheck_reasons(core_data, prepared=True):
         # Targets no plan can serve count in the bound but not in any plan: the bound
         # would end the solve as soon as a plan for the others undercuts it.
         bound = None
