@@ -9,7 +9,6 @@ import textwrap
 from pathlib import Path
 
 import pytest
-
 import zelk
 from zelk.cli import Progress
 

@@ -9,7 +9,6 @@ import textwrap
 from pathlib import Path
 
 import pytest
-
 import zelk
 import zelk.io
 
