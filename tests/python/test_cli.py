@@ -9,6 +9,7 @@ import textwrap
 from pathlib import Path
 
 import pytest
+
 import zelk
 from zelk.cli import Progress
 
