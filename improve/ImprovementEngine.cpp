@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "improve/LocalSearch.h"
+#include "improve/Precheck.h"
 #include "improve/RuinRecreate.h"
 
 namespace vornik {
@@ -30,12 +31,19 @@ double UnassignedPenalty(const EngineModel& model) {
         }
     }
     double windows = 0.0;
+    // Service and the optional targets' penalties can add up along a plan too.
+    double service = 0.0;
+    double penalties = 0.0;
     for (const std::uint32_t v : model.Targets()) {
         if (model.Window(v).present && std::isfinite(model.Window(v).start)) {
             windows = std::max(windows, model.Window(v).start);
         }
+        service = std::max(service, model.Service(v));
+        penalties += model.Penalty(v);
     }
-    const double total = 2.0 * (largest + windows) * static_cast<double>(model.NumVertices() + 1);
+    const double total =
+        2.0 * (largest + windows + service) * static_cast<double>(model.NumVertices() + 1) +
+        penalties;
     return std::min(total, 1e200);
 }
 
@@ -101,15 +109,20 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         current.SetVisits(a, std::move(visits));
     }
 
+    // The best plan: every route feasible, as few required targets unserved as
+    // possible, then the objective plus penalties. Only plans that serve every required
+    // target are reported as they come.
     EngineSolution best(model_);
     bool have_best = false;
+    bool best_complete = false;
     const auto offer = [&](const EngineSolution& candidate, EnginePhase phase) {
-        if (!candidate.Complete() || !candidate.AllRoutesFeasible()) return;
+        if (!candidate.AllRoutesFeasible()) return;
         if (have_best && !Better(objective, candidate.Score(), best.Score())) return;
         best = candidate;
         have_best = true;
+        best_complete = best.MissingRequired() == 0;
         outcome.phase = phase;
-        if (settings_.on_best) settings_.on_best(best, phase, settings_.clock());
+        if (best_complete && settings_.on_best) settings_.on_best(best, phase, settings_.clock());
     };
     offer(current, EnginePhase::kGiven);
     if (!current.Complete()) {
@@ -144,15 +157,10 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
 
     std::vector<std::uint32_t> focus;
     std::int64_t iteration = 0;
-    // Nothing to improve without targets; nothing to find when a target has no agent that
-    // may serve it.
-    bool nothing_to_do = model.Targets().empty();
-    for (const std::uint32_t v : model.Targets()) {
-        bool served = false;
-        for (std::size_t a = 0; a < model.NumAgents() && !served; ++a)
-            served = model.CanServe(a, v);
-        nothing_to_do = nothing_to_do || !served;
-    }
+    // Nothing to improve when no target can be served.
+    bool nothing_to_do = true;
+    for (const std::uint32_t v : model.Targets())
+        nothing_to_do = nothing_to_do && !model.Servable(v);
     while (!nothing_to_do && !OutOfBudget(iteration)) {
         const double progress =
             settings_.iteration_limit > 0
@@ -176,7 +184,7 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         double candidate_score = weights.Of(candidate);
         // Polish only candidates that may become the best: local search costs about as
         // much as many ruin-and-recreate steps.
-        const double best_score = have_best ? weights.Of(best) : current_score;
+        const double best_score = best_complete ? weights.Of(best) : current_score;
         if (candidate_score < best_score + params.polish_window * temperature) {
             if (local_search.Run(candidate, rng, &focus) > 0)
                 candidate_score = weights.Of(candidate);
@@ -193,12 +201,27 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     outcome.interrupted = interrupted_;
     if (have_best) {
         outcome.found = true;
+        outcome.complete = best_complete;
         outcome.score = best.Score();
         for (std::size_t a = 0; a < best.NumRoutes(); ++a) {
-            outcome.routes.push_back(best.Route(a).visits);
-            outcome.costs.push_back(best.Route(a).cost);
+            const EngineRoute& route = best.Route(a);
+            outcome.routes.push_back(route.visits);
+            outcome.costs.push_back(route.cost);
+            outcome.loads.emplace_back(route.Load(), route.Load() + model.Dimensions());
+        }
+        outcome.unserved = best.Unassigned();
+        std::sort(outcome.unserved.begin(), outcome.unserved.end());
+        // Required targets the pre-check cleared that still could not be fitted.
+        for (const std::uint32_t v : outcome.unserved) {
+            if (model.Required(v) && model.Servable(v)) {
+                outcome.reasons.push_back(ExplainUnserved(best, v));
+            }
         }
     }
+    outcome.reasons.insert(outcome.reasons.end(), model.PrecheckReasons().begin(),
+                           model.PrecheckReasons().end());
+    std::sort(outcome.reasons.begin(), outcome.reasons.end(),
+              [](const TargetReason& x, const TargetReason& y) { return x.vertex < y.vertex; });
     return outcome;
 }
 

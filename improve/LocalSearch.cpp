@@ -71,7 +71,13 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
     for (int pass = 0; improved && pass < 100; ++pass) {
         improved = false;
         for (const std::uint32_t u : order) {
-            if (solution.RouteOf(u) < 0) continue;
+            if (solution.RouteOf(u) < 0) {
+                if (!model_->Required(u) && TryInsertOptional(solution, u)) {
+                    improved = true;
+                    ++applied;
+                }
+                continue;
+            }
             const std::vector<std::uint32_t>& near = model_->Neighbours(u);
             const std::size_t count = std::min(granularity_, near.size());
             for (std::size_t k = 0; k < count; ++k) {
@@ -83,6 +89,12 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                     ++applied;
                     if (solution.RouteOf(u) < 0) break;
                 }
+            }
+            if (solution.RouteOf(u) < 0) continue;
+            if (!model_->Required(u) && TryDropOptional(solution, u)) {
+                improved = true;
+                ++applied;
+                continue;
             }
             // A target may also open an empty route, which no neighbour list reaches.
             const auto a = static_cast<std::size_t>(solution.RouteOf(u));
@@ -107,6 +119,52 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
         }
     }
     return applied;
+}
+
+bool LocalSearch::TryDropOptional(EngineSolution& solution, std::uint32_t u) {
+    const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+    const std::size_t pu = solution.PositionOf(u);
+    const double removed = solution.RemovalCost(a, pu - 1, pu + 1);
+    // Leaving u out saves its share of the route and costs its penalty.
+    if (!(Delta(solution, a, removed, kNone, 0.0) + model_->Penalty(u) < -kImprovement)) {
+        return false;
+    }
+    solution.RemoveVisits(a, pu, pu);
+    RefreshLargest(solution);
+    return true;
+}
+
+bool LocalSearch::TryInsertOptional(EngineSolution& solution, std::uint32_t u) {
+    if (!model_->Servable(u)) return false;
+    // Places next to u's nearest served neighbours, and empty routes.
+    double best = -model_->Penalty(u) - kImprovement;
+    std::size_t best_route = kNone;
+    std::size_t best_position = 0;
+    const auto consider = [&](std::size_t r, std::size_t i) {
+        if (!model_->CanServe(r, u)) return;
+        const double delta =
+            Delta(solution, r, solution.InsertionCost(r, u, i), kNone, 0.0) - model_->Penalty(u);
+        if (delta < best) {
+            best = delta;
+            best_route = r;
+            best_position = i;
+        }
+    };
+    const std::vector<std::uint32_t>& near = model_->Neighbours(u);
+    for (std::size_t k = 0; k < std::min(granularity_, near.size()); ++k) {
+        const std::int64_t r = solution.RouteOf(near[k]);
+        if (r < 0) continue;
+        const std::size_t position = solution.PositionOf(near[k]);
+        consider(static_cast<std::size_t>(r), position - 1);
+        consider(static_cast<std::size_t>(r), position);
+    }
+    for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
+        if (solution.Route(r).visits.empty()) consider(r, 0);
+    }
+    if (best_route == kNone) return false;
+    solution.Insert(best_route, u, best_position);
+    RefreshLargest(solution);
+    return true;
 }
 
 bool LocalSearch::TryRelocate(EngineSolution& solution, std::uint32_t u, std::uint32_t v) {

@@ -17,8 +17,9 @@ namespace vornik {
 /// moves that make u and v adjacent — relocation of a string of 1 to
 /// EngineParams::longest_string targets starting at u (also reversed), exchange of
 /// strings of that many targets starting at u and v between two routes (swaps and
-/// cross-exchange), 2-opt inside a route, and 2-opt* between routes. A move is
-/// applied as soon as it lowers the score by more than 1e-9.
+/// cross-exchange), 2-opt inside a route, and 2-opt* between routes; optional targets
+/// are also dropped, or inserted next to their neighbours, when that pays for their
+/// penalty. A move is applied as soon as it lowers the score by more than 1e-9.
 class LocalSearch {
 public:
     // model and weights outlive it.
@@ -37,6 +38,8 @@ private:
     bool TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
+    bool TryDropOptional(EngineSolution& solution, std::uint32_t u);
+    bool TryInsertOptional(EngineSolution& solution, std::uint32_t u);
     /// Applies route a with `runs` of its own visits in place of positions i + 1 .. j - 1
     /// when that lowers the score.
     bool TryWithinRoute(EngineSolution& solution, std::size_t a, std::size_t i,

@@ -133,7 +133,11 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
 
     report.iterations = outcome.iterations;
     report.interrupted = user_stop;
+    report.reasons = outcome.reasons;
     if (outcome.found) {
+        report.unserved = outcome.unserved;
+        report.penalty = outcome.score.penalty;
+        report.loads = outcome.loads;
         report.found = true;
         report.result.paths.clear();
         report.result.times.clear();

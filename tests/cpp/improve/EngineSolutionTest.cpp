@@ -20,21 +20,35 @@ struct Kind {
     bool windows;
     bool limits;
     bool return_to_end;
-    bool split_depot;  ///< the last agent ends at vertex 1
+    bool split_depot;    ///< the last agent ends at vertex 1
+    bool fleet = false;  ///< service, loads in two dimensions, second windows, optional targets
 };
 
 // Random asymmetric integer costs, two agent types, windows (the depot's too) and limits.
 Problem RandomProblem(std::mt19937_64& rng, const Kind& kind, std::size_t n, std::size_t m) {
     Problem problem;
-    for (std::size_t v = 0; v < n; ++v) problem.AddNode(Node{v, {}, NodeType::TARGET, 0.0});
-    std::uniform_int_distribution<int> cost(1, 50);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (std::size_t v = 0; v < n; ++v) {
+        Node node;
+        node.id = v;
+        if (kind.fleet && v > 1) {
+            node.service = static_cast<double>(rng() % 8);
+            node.demands = {static_cast<double>(rng() % 5), 0.5 * static_cast<double>(rng() % 4)};
+            node.required = unit(rng) < 0.7;
+            node.penalty = 40.0 * unit(rng);
+        }
+        problem.AddNode(node);
+    }
+    std::uniform_int_distribution<int> cost(1, 50);
     for (std::size_t a = 0; a < m; ++a) {
         Agent agent;
         agent.id = a;
         agent.type = a % 2 == 0 ? "car" : "bike";
         agent.end_node = kind.split_depot && a + 1 == m ? 1 : 0;
         agent.time_limit = kind.limits ? 150.0 + 100.0 * unit(rng) : 0.0;
+        // The second dimension is unlimited (0) for every other agent.
+        if (kind.fleet)
+            agent.capacities = {8.0 + static_cast<double>(rng() % 8), a % 2 == 0 ? 0.0 : 3.5};
         problem.AddAgent(agent, a);
     }
     for (const char* type : {"car", "bike"}) {
@@ -49,6 +63,11 @@ Problem RandomProblem(std::mt19937_64& rng, const Kind& kind, std::size_t n, std
         if (kind.windows && unit(rng) < 0.5) {
             const double open = 60.0 * unit(rng);
             problem.timewindow_constraint.SetTimewindow(v, open, open + 20.0 + 120.0 * unit(rng));
+            if (kind.fleet && unit(rng) < 0.5) {
+                const double later = open + 60.0 + 100.0 * unit(rng);
+                problem.timewindow_constraint.AddTimewindow(v, later,
+                                                            later + 10.0 + 40.0 * unit(rng));
+            }
         }
     }
     problem.options.return_to_end = kind.return_to_end;
@@ -80,6 +99,9 @@ const Kind kKinds[] = {
     {"windows_limits_open", true, true, false, false},
     {"split_depot_windows", true, true, true, true},
     {"split_depot_open", false, false, false, true},
+    {"fleet_windows_limits", true, true, true, false, true},
+    {"fleet_open", false, false, false, false, true},
+    {"fleet_windows_open", true, false, false, false, true},
 };
 
 TEST(EngineSolutionTest, SpliceEqualsWalkingTheChangedRoute) {
@@ -184,6 +206,7 @@ TEST(EngineSolutionTest, RunsPricedByPrefixSumsEqualWalking) {
 TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
     std::mt19937_64 rng(12);
     for (const Kind& kind : kKinds) {
+        if (kind.fleet) continue;  // the post-optimizers know no service, loads or second windows
         SCOPED_TRACE(kind.name);
         const std::size_t n = 10;
         Problem problem = RandomProblem(rng, kind, n, 3);
@@ -288,6 +311,10 @@ TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {
             ASSERT_EQ(got.clock, want.clock);
             ASSERT_EQ(got.backward, want.backward);
             ASSERT_EQ(got.backward_gaps, want.backward_gaps);
+            ASSERT_EQ(got.load_prefix, want.load_prefix);
+            if (model.HasWindows()) {
+                ASSERT_EQ(got.to_barrier, want.to_barrier);
+            }
             for (std::size_t p = 0; p < want.suffix.size(); ++p) {
                 ASSERT_EQ(got.suffix[p].duration, want.suffix[p].duration) << p;
                 ASSERT_EQ(got.suffix[p].earliest, want.suffix[p].earliest) << p;
