@@ -35,6 +35,7 @@ from pathlib import Path
 from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
+from zelk.fleet import precheck_reasons
 from zelk.formats import (
     DISTANCE_MODES,
     apply_options,
@@ -242,20 +243,6 @@ def _unserved_lines(solution: Solution) -> list[str]:
     return lines
 
 
-def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
-    """The targets no plan can serve, with their reasons, from the core's pre-check;
-    empty when this build of the core has none."""
-    import _zelk_core
-
-    from zelk.schema import named_matrices
-
-    precheck = getattr(_zelk_core, "precheck_json_str", None)
-    if precheck is None:
-        return []
-    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
-    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
-
-
 def _schedule_lines(solution: Solution) -> list[str]:
     lines = ["", "schedule"]
     for route in solution.routes:
@@ -386,7 +373,8 @@ def _parser() -> argparse.ArgumentParser:
         )
         sub.add_argument(
             "--agents", type=int, metavar="M",
-            help="TSPLIB/Solomon: number of agents (default 1; Solomon: the file's vehicle number)",
+            help="TSPLIB/VRPLIB/Solomon: number of agents (default 1; VRPLIB and Solomon: the "
+            "file's vehicle number)",
         )  # fmt: skip
         sub.add_argument(
             "--depot", type=int, metavar="ID",
@@ -672,7 +660,7 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
-    reasons = precheck_reasons(instance)
+    reasons = precheck_reasons(instance, prepared=True)
     if reasons:
         rows = [("node", "reason", "why")]
         rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]

@@ -24,7 +24,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
-from zelk.fleet import focal_search_refusal, scalar_fields
+from zelk.fleet import focal_search_refusal, precheck_reasons, scalar_fields
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.schema import named_matrices, prepare_instance
@@ -397,6 +397,10 @@ def solve(
     # Above this size the bound costs a second of the budget and is never met.
     large = len(core_data["nodes"]) > _BOUND_NODES
     bound = None if large else lower_bound(core_data, "min_max" if min_max else "min_sum")
+    if improve and bound is not None and precheck_reasons(core_data, prepared=True):
+        # Targets no plan can serve count in the bound but not in any plan: the bound
+        # would end the solve as soon as a plan for the others undercuts it.
+        bound = None
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)
