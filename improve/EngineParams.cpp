@@ -22,6 +22,8 @@ const Field kFields[] = {
     {"start_temperature", &EngineParams::start_temperature, nullptr, 0.0, kHuge},
     {"end_temperature", &EngineParams::end_temperature, nullptr, 0.0, kHuge},
     {"polish_window", &EngineParams::polish_window, nullptr, 0.0, kHuge},
+    {"first_epoch", &EngineParams::first_epoch, nullptr, 0.0, 1e9},
+    {"epoch_growth", &EngineParams::epoch_growth, nullptr, 1.0, 100.0},
     {"sum_share", &EngineParams::sum_share, nullptr, 0.0, kHuge},
     {"descent_sum_weight", &EngineParams::descent_sum_weight, nullptr, 0.0, kHuge},
     {"removed_share", &EngineParams::removed_share, nullptr, 0.0, 1.0},

@@ -18,6 +18,13 @@ struct EngineParams {
     double end_temperature = 0.01;
     /// Candidates within this many temperatures of the best get a local search.
     double polish_window = 2.0;
+    /// Length of the first cooling epoch in steps per target; 0 cools once over the whole
+    /// budget. With epochs, each epoch cools from the start to the end temperature and the
+    /// next one, `epoch_growth` times longer, starts again from the best solution. The
+    /// schedule does not depend on the budget, so a longer run repeats a shorter one and
+    /// then goes on: it never ends worse.
+    double first_epoch = 0.0;
+    double epoch_growth = 2.0;
 
     // The score under min-max: the largest route plus `sum_share` / agents of the summed
     // cost while rebuilding (so shorter routes still improve), and `descent_sum_weight`

@@ -287,6 +287,11 @@ def _parser() -> argparse.ArgumentParser:
         "--seed", type=int, default=0, metavar="N", help="the improvement engine's random seed"
     )
     solve_cmd.add_argument(
+        "--threads", type=int, default=1, metavar="N",
+        help="improvement engine threads sharing the best solution (0: one per core); "
+        "the processor-time budget counts all of them",
+    )  # fmt: skip
+    solve_cmd.add_argument(
         "--wall-clock", action="store_true",
         help="count the budget in wall-clock seconds instead of processor time",
     )  # fmt: skip
@@ -419,6 +424,7 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         seed=args.seed,
         clock=clock,
         memory_limit_mb=args.memory_limit,
+        threads=args.threads,
     )
     if progress_stream is not None:
         with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
