@@ -57,21 +57,23 @@ void AnnealingWalk::Run() {
     double epoch_length =
         std::max(1.0, params_.first_epoch * static_cast<double>(model_->Targets().size()));
     std::vector<std::uint32_t> focus;
+    double hot = plan.hot;
 
     while (!hub_->OutOfBudget(index_, iteration_)) {
         if (params_.first_epoch > 0 &&
             static_cast<double>(iteration_ - epoch_start) >= epoch_length) {
-            // The next, longer epoch starts hot again from the best of all walks.
+            // The next, longer epoch starts warm again from the best of all walks.
             if (const EngineSolution* restart = hub_->Meet()) {
                 current_ = *restart;
                 current_score = weights.Of(current_);
             }
             epoch_start = iteration_;
             epoch_length *= params_.epoch_growth;
+            hot = std::max(plan.cold, params_.restart_temperature * plan.hot);
         }
         const double progress = Progress(epoch_start, epoch_length);
         const double temperature =
-            plan.hot * std::pow(plan.cold / plan.hot, std::min(1.0, progress));
+            hot * std::pow(plan.cold / hot, std::min(1.0, progress));
         ++iteration_;
 
         EngineSolution candidate = current_;

@@ -24,6 +24,7 @@ const Field kFields[] = {
     {"polish_window", &EngineParams::polish_window, nullptr, 0.0, kHuge},
     {"first_epoch", &EngineParams::first_epoch, nullptr, 0.0, 1e9},
     {"epoch_growth", &EngineParams::epoch_growth, nullptr, 1.0, 100.0},
+    {"restart_temperature", &EngineParams::restart_temperature, nullptr, 0.0, 1.0},
     {"sum_share", &EngineParams::sum_share, nullptr, 0.0, kHuge},
     {"descent_sum_weight", &EngineParams::descent_sum_weight, nullptr, 0.0, kHuge},
     {"removed_share", &EngineParams::removed_share, nullptr, 0.0, 1.0},

@@ -25,6 +25,9 @@ struct EngineParams {
     /// then goes on: it never ends worse.
     double first_epoch = 0.0;
     double epoch_growth = 2.0;
+    /// Epochs after the first start at this share of the start temperature: they begin
+    /// from the best solution, which a full reheat would mostly scramble.
+    double restart_temperature = 1.0;
 
     // The score under min-max: the largest route plus `sum_share` / agents of the summed
     // cost while rebuilding (so shorter routes still improve), and `descent_sum_weight`
