@@ -18,7 +18,16 @@ stored records by ``report.py``.
 Solvers (``--solvers``, comma-separated): ``improve`` (the improvement engine, seed 0),
 ``search`` (the specified search; instances of at most 256 nodes), ``ortools`` (the
 setting chosen for the set, ``ortools_model.CHOSEN``), ``ortools:NAME`` (one setting of
-``ortools_model.SETTINGS``) and ``ortools:all`` (every setting tried for the set).
+``ortools_model.SETTINGS``), ``ortools:all`` (every setting tried for the set) and
+``pyvrp`` (PyVRP's genetic search, min-sum sets only; its model is described in
+``pyvrp_model.py``: the sum of route durations, waiting and service included, plus the
+penalties of optional targets left out, on the same processor-time budget).
+
+The real-fleet sets (``fleet-*``, see ``fleet_instances.py``) are compared apart:
+
+    python3 benchmarks/compare.py --store benchmarks/cache/fleet.json \
+        --sets fleet-cvrp-minsum --solvers improve,pyvrp,ortools --budgets 10
+    python3 benchmarks/fleet_report.py benchmarks/cache/fleet.json
 
 ``--distances nint`` runs the TSPLIB sets with distances rounded to integers (sets named
 ``...-nint``); the default, ``exact``, is the real Euclidean distance, which is what the
@@ -140,6 +149,10 @@ def child_main(solver: str, instance_path: str, budget: float, out_path: str) ->
             # The text goes to the solver as it is: no Python copy of the instance
             # counts in the solve's memory.
             record = run_zelk(Path(instance_path).read_text(), budget, solver == "improve")
+        elif solver == "pyvrp":
+            import pyvrp_model
+
+            record = pyvrp_model.run(json.loads(Path(instance_path).read_text()), budget)
         else:
             instance = json.loads(Path(instance_path).read_text())
             record = ortools_model.run(instance, budget, solver.split(":", 1)[1])
@@ -227,7 +240,7 @@ def evaluate(instance: dict[str, Any], record: dict[str, Any], solver: str) -> d
         row["check"] = record["error"]
         return row
     result = record["result"]
-    if result["status"] != "success":
+    if result["status"] not in ("success", "infeasible"):
         row["check"] = "no solution"
         return row
     problems = problems_of(instance, result, focal_search=solver == "search")
@@ -236,7 +249,12 @@ def evaluate(instance: dict[str, Any], record: dict[str, Any], solver: str) -> d
         return row
     stats = result["statistics"]
     row["max_cost"], row["sum_cost"] = stats["max_cost"], stats["sum_cost"]
-    row["objective"] = score(objective, stats["max_cost"], stats["sum_cost"])
+    row["objective"] = result.get("objective_value")
+    if row["objective"] is None:
+        row["objective"] = score(objective, stats["max_cost"], stats["sum_cost"])
+    if result["status"] == "infeasible":
+        row["unserved"] = result.get("unserved", [])
+        row["reasons"] = {str(r["node"]): r["reason"] for r in result.get("reasons", [])}
     anytime = record.get("anytime", [])
     first = record.get("statistics", {}).get("first_solution_time")
     row["t_first"] = first if first is not None else (anytime[0][0] if anytime else None)
@@ -309,7 +327,7 @@ def solver_labels(requested: list[str], set_name: str) -> list[str]:
             if solver.split(":", 1)[1] not in ortools_model.SETTINGS:
                 raise SystemExit(f"unknown OR-Tools setting {solver!r}")
             labels.append(solver)
-        elif solver in ("improve", "search"):
+        elif solver in ("improve", "search", "pyvrp"):
             labels.append(solver)
         else:
             raise SystemExit(f"unknown solver {solver!r}")
@@ -351,6 +369,7 @@ def run(
         for entry in chosen
         for label in solver_labels(solvers, entry["set"])
         if not (label == "search" and entry["nodes"] > SEARCH_MAX_NODES)
+        and not (label == "pyvrp" and entry["objective"] in ("min_max", "MIN_MAX"))
     ]
     written: list[str] = []
     for done, (budget, entry, label) in enumerate(jobs, 1):
@@ -448,10 +467,16 @@ def main() -> None:
         action="store_true",
         help="with --quick: store the records with the others and rewrite RESULTS.md",
     )
+    parser.add_argument(
+        "--store", type=Path, default=None,
+        help="keep the records in this file instead, and leave RESULTS.md alone",
+    )  # fmt: skip
     args = parser.parse_args()
     # A quick run keeps its records apart (fresh each time unless resumed), so that it
     # neither mixes into nor is mixed with the full comparison.
     store = QUICK_JSON if args.quick and not args.write else RESULTS_JSON
+    if args.store is not None:
+        store = args.store.resolve()
     if not args.report_only:
         sets = [
             instance_sets.variant(s, args.distances) for s in args.sets.split(",") if s
@@ -466,6 +491,8 @@ def main() -> None:
         names = [s for s in args.names.split(",") if s] or None
         solvers = [s for s in args.solvers.split(",") if s]
         run(budgets, sets, names, solvers, args.resume, args.quick, store)
+    if args.store is not None:
+        return
     import report
 
     if store == QUICK_JSON:

@@ -338,6 +338,11 @@ SETS: dict[
 }
 
 
+# The sets with capacities, service, several windows and optional targets.
+from fleet_instances import FLEET_SETS  # noqa: E402
+
+SETS.update(FLEET_SETS)
+
 # The sets built from TSPLIB files, which have a rounded-distance variant.
 TSPLIB_SETS = {
     "mtsp-minmax": lambda d: _mtsp(d, "min_max", "nint"),

@@ -10,6 +10,15 @@ The settings (``SETTINGS``) differ in what the arcs cost, how much the longest r
 weighs, and the first-solution strategy; ``CANDIDATES`` lists the ones tried per set and
 ``CHOSEN`` the one the comparison uses (see the "OR-Tools settings" part of RESULTS.md
 for the measurements behind the choice).
+
+Fleet fields: each load dimension is a capacity dimension (capacity 0 is none); a
+target's service duration is added to the moves out of it in the time dimension (so a
+node's cumul is its start of service); several windows are the range from the first
+opening to the last closing with the gaps removed; an optional target is a disjunction
+whose penalty is its own, in the objective's units. Min-sum of durations charges each
+route's span (waiting and service included) with the arc cost as a tie-breaker
+("fleet-sum-*"); min-max the global span. A required target that no plan can serve is
+dropped at a prohibitive price; such a plan is reported with it as unserved.
 """
 
 from __future__ import annotations
@@ -40,6 +49,9 @@ class Setting:
     span: int
     first: str
     meta: str = "GUIDED_LOCAL_SEARCH"
+    # Coefficient of every route's span (its duration, waiting and service included) on
+    # the dimension; the min-sum of durations.
+    route_span: int = 0
 
     def describe(self) -> str:
         arc = (
@@ -64,6 +76,8 @@ SETTINGS: dict[str, Setting] = {
     "sum-pca": Setting("scaled", 0, "PATH_CHEAPEST_ARC"),
     "sum-pci": Setting("scaled", 0, "PARALLEL_CHEAPEST_INSERTION"),
     "sum-savings": Setting("scaled", 0, "SAVINGS"),
+    "fleet-sum-pci": Setting("unit", 0, "PARALLEL_CHEAPEST_INSERTION", route_span=1),
+    "fleet-sum-pca": Setting("unit", 0, "PATH_CHEAPEST_ARC", route_span=1),
 }
 
 _MIN_MAX = ["span-pci", "span-pca", "span100-pca"]
@@ -77,6 +91,13 @@ CANDIDATES: dict[str, list[str]] = {
     "typed": _MIN_MAX,
     "solomon-tw": _MIN_MAX,
     "solomon-limit": _MIN_MAX,
+    "fleet-solomon-minsum": ["fleet-sum-pci", "fleet-sum-pca"],
+    "fleet-cvrp-minsum": ["fleet-sum-pci", "fleet-sum-pca"],
+    "fleet-mixed-minsum": ["fleet-sum-pci", "fleet-sum-pca"],
+    "fleet-solomon-minmax": ["span-pci", "span-pca"],
+    "fleet-cvrp-minmax": ["span-pci", "span-pca"],
+    "fleet-mixed-minmax": ["span-pci", "span-pca"],
+    "fleet-infeasible": ["fleet-sum-pci"],
 }
 # The setting the comparison uses per set: the best of its candidates measured at 10 s
 # (the "OR-Tools settings" table of RESULTS.md). Ties keep the first candidate.
@@ -89,6 +110,14 @@ CHOSEN: dict[str, str] = {
     "typed": "span100-pca",
     "solomon-tw": "span-pci",
     "solomon-limit": "span-pci",
+    # Not measured against each other: the first candidate of each.
+    "fleet-solomon-minsum": "fleet-sum-pci",
+    "fleet-cvrp-minsum": "fleet-sum-pci",
+    "fleet-mixed-minsum": "fleet-sum-pci",
+    "fleet-solomon-minmax": "span-pci",
+    "fleet-cvrp-minmax": "span-pci",
+    "fleet-mixed-minmax": "span-pci",
+    "fleet-infeasible": "fleet-sum-pci",
 }
 
 
@@ -131,16 +160,18 @@ def build_model(instance: dict[str, Any], setting: Setting) -> tuple[Any, Any, i
     agents = instance["agents"]
     n, m = len(nodes), len(agents)
     vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}
-    allowed, windows = {}, {}
+    allowed: dict[int, set[str]] = {}
+    spans: dict[int, list[tuple[float, float]]] = {}
     for constraint in instance.get("constraints", []):
         for item in constraint.get("items", []):
             if constraint["kind"] == "assignment":
                 allowed[vertex_of[int(item["node"])]] = set(item["types"])
             elif constraint["kind"] == "timewindow":
-                windows[vertex_of[int(item["node"])]] = (
-                    float(item["start"]),
-                    float(item["end"]),
+                spans.setdefault(vertex_of[int(item["node"])], []).append(
+                    (float(item["start"]), float(item["end"]))
                 )
+    gaps = {v: _gaps(w) for v, w in spans.items()}
+    windows = {v: (min(s for s, _ in w), max(e for _, e in w)) for v, w in spans.items()}
     starts = [vertex_of[int(a["start_node"])] for a in agents]
     ends = [vertex_of[int(a["end_node"])] for a in agents]
     manager = pywrapcp.RoutingIndexManager(n, m, starts, ends)
@@ -157,8 +188,16 @@ def build_model(instance: dict[str, Any], setting: Setting) -> tuple[Any, Any, i
         ]
 
     arc_scale = 1 if setting.arc == "unit" else SCALE
-    limits = [float(int(a.get("max_length", 0))) for a in agents]
-    needs_dimension = bool(setting.span or windows or any(x > 0 for x in limits))
+    limits = [float(a.get("max_length", 0)) for a in agents]
+    starts_ends = set(starts) | set(ends)
+    service = [
+        0.0 if v in starts_ends else float(node.get("service", 0) or 0)
+        for v, node in enumerate(nodes)
+    ]
+    needs_dimension = bool(
+        setting.span or setting.route_span or windows or any(x > 0 for x in limits)
+        or any(service)
+    )
     arc_index, time_index = {}, {}
     for agent_type in dict.fromkeys(a["type"] for a in agents):
         matrix = matrix_of(agent_type)
@@ -171,7 +210,7 @@ def build_model(instance: dict[str, Any], setting: Setting) -> tuple[Any, Any, i
         if needs_dimension:
             time_index[agent_type] = routing.RegisterTransitMatrix(
                 [
-                    [0 if i == j else math.ceil(c * SCALE) for j, c in enumerate(row)]
+                    [0 if i == j else math.ceil((service[i] + c) * SCALE) for j, c in enumerate(row)]
                     for i, row in enumerate(matrix)
                 ]
             )
@@ -195,22 +234,34 @@ def build_model(instance: dict[str, Any], setting: Setting) -> tuple[Any, Any, i
                     if ends[k] == v:
                         dimension.CumulVar(routing.End(k)).SetRange(low, high)
             else:
-                dimension.CumulVar(manager.NodeToIndex(v)).SetRange(low, high)
+                cumul = dimension.CumulVar(manager.NodeToIndex(v))
+                cumul.SetRange(low, high)
+                for gap_low, gap_high in gaps[v]:
+                    cumul.RemoveInterval(gap_low, gap_high)
         if objective_of(instance) == "min_max":
             dimension.SetGlobalSpanCostCoefficient(max(1, setting.span))
+        elif setting.route_span:
+            dimension.SetSpanCostCoefficientForAllVehicles(setting.route_span)
         elif windows:
             # Min-sum of durations: waiting counts, so charge each route's span.
             dimension.SetSpanCostCoefficientForAllVehicles(1)
+    _add_loads(routing, manager, instance, vertex_of)
 
     depots = set(starts) | set(ends)
-    if windows or any(x > 0 for x in limits):
+    capacities = any(_amounts(a.get("capacity")) for a in agents)
+    optional = {v for v, node in enumerate(nodes) if node.get("required", True) is False}
+    if windows or any(x > 0 for x in limits) or capacities or optional:
         # Under tight windows or limits the first-solution heuristics often find no
         # complete plan; the usual remedy is to let nodes be dropped at a prohibitive
-        # price, which the search then drives to zero. A plan that still drops a node
-        # is not a solution.
+        # price, which the search then drives to zero. A plan that still drops a required
+        # node is not a solution. An optional target is dropped at its own penalty, in
+        # the units of the objective (SCALE per unit of time on the dimension).
         penalty = int(SCALE * 1000 * max(1.0, horizon, *limits))
         for v in range(n):
-            if v not in depots:
+            if v in optional:
+                price = round(float(nodes[v].get("penalty", 0) or 0) * SCALE)
+                routing.AddDisjunction([manager.NodeToIndex(v)], price)
+            elif v not in depots:
                 routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
     for v in range(n):
         if v in depots or v not in allowed:
@@ -227,6 +278,44 @@ def build_model(instance: dict[str, Any], setting: Setting) -> tuple[Any, Any, i
                 # restricting the node's vehicle variable is the same constraint.
                 routing.VehicleVar(index).SetValues(vehicles)
     return manager, routing, n - len(depots)
+
+
+def _gaps(windows: list[tuple[float, float]]) -> list[tuple[int, int]]:
+    """The scaled times between merged windows at which service may not start."""
+    merged: list[list[float]] = []
+    for start, end in sorted(windows):
+        if merged and start <= merged[-1][1]:
+            merged[-1][1] = max(merged[-1][1], end)
+        else:
+            merged.append([start, end])
+    gaps = []
+    for (_, end), (start, _) in zip(merged, merged[1:]):
+        low, high = math.floor(end * SCALE) + 1, math.ceil(start * SCALE) - 1
+        if low <= high:
+            gaps.append((low, high))
+    return gaps
+
+
+def _amounts(value: Any) -> list[float]:
+    if value is None or isinstance(value, bool):
+        return []
+    return [float(x) for x in value] if isinstance(value, list) else [float(value)]
+
+
+def _add_loads(routing: Any, manager: Any, instance: dict[str, Any], vertex_of: Any) -> None:
+    """One capacity dimension per load dimension (demands are whole numbers in the
+    benchmark sets; a capacity of 0 is none)."""
+    nodes, agents = instance["nodes"], instance["agents"]
+    ends = {vertex_of[int(a[k])] for a in agents for k in ("start_node", "end_node")}
+    demands = [[] if v in ends else _amounts(node.get("demand")) for v, node in enumerate(nodes)]
+    caps = [_amounts(a.get("capacity")) for a in agents]
+    for d in range(max(map(len, demands + caps), default=0)):
+        column = [round(row[d]) if d < len(row) else 0 for row in demands]
+        limits = [round(c[d]) if d < len(c) and c[d] > 0 else UNBOUNDED for c in caps]
+        if not any(column) or all(x == UNBOUNDED for x in limits):
+            continue
+        index = routing.RegisterUnaryTransitVector(column)
+        routing.AddDimensionWithVehicleCapacity(index, 0, limits, True, f"Load{d}")
 
 
 def routes_of(manager: Any, routing: Any, value_of: Any) -> list[list[int]]:
@@ -275,13 +364,14 @@ def run(instance: dict[str, Any], budget: float, setting_name: str) -> dict[str,
             return
         best_internal[0] = internal
         routes = routes_of(manager, routing, lambda var: var.Value())
-        if sum(len(path) - 2 for path in routes) < targets:
-            return  # a plan that still drops a node
+        left, penalty = unserved(instance, routes)
+        if any(instance["nodes"][v].get("required", True) is not False for v in left):
+            return  # a plan that still drops a required node
         costs = true_costs(instance, routes)
         if any(math.isnan(c) for c in costs):
             return
         max_cost, sum_cost = max(costs, default=0.0), sum(costs)
-        value = score(objective, max_cost, sum_cost)
+        value = score(objective, max_cost, sum_cost) + penalty
         if value < best[0] - 1e-9:
             best[0] = value
             anytime.append([time.process_time() - cpu0[0], max_cost, sum_cost])
@@ -326,13 +416,42 @@ def run(instance: dict[str, Any], budget: float, setting_name: str) -> dict[str,
         record["result"] = {"status": "failed", "routes": [], "statistics": {}}
         return record
     routes = routes_of(manager, routing, assignment.Value)
+    record["result"] = result_of(instance, routes)
+    return record
+
+
+def unserved(instance: dict[str, Any], routes: list[list[int]]) -> tuple[list[int], float]:
+    """The target vertices no route visits, and the penalties of the optional ones."""
+    nodes = instance["nodes"]
+    vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}
+    ends = {vertex_of[int(a[k])] for a in instance["agents"] for k in ("start_node", "end_node")}
+    visited = {v for path in routes for v in path}
+    left = [v for v in range(len(nodes)) if v not in ends and v not in visited]
+    penalty = sum(
+        float(nodes[v].get("penalty", 0) or 0)
+        for v in left
+        if nodes[v].get("required", True) is False
+    )
+    return left, penalty
+
+
+def result_of(instance: dict[str, Any], routes: list[list[int]]) -> dict[str, Any]:
+    """The result dictionary of a peer's routes (vertices per agent, in agent order), its
+    costs walked by the checker's rules: "infeasible" when a required target is left
+    out (the peers name no reason, which the checker counts as a fault)."""
     costs = true_costs(instance, routes)
-    record["result"] = {
-        "status": "success",
+    left, penalty = unserved(instance, routes)
+    nodes = instance["nodes"]
+    required_left = any(nodes[v].get("required", True) is not False for v in left)
+    max_cost, sum_cost = max(costs, default=0.0), sum(costs)
+    return {
+        "status": "infeasible" if required_left else "success",
         "routes": [
             {"agent_id": int(agent["id"]), "path": path, "cost": cost}
             for agent, path, cost in zip(instance["agents"], routes, costs)
         ],
-        "statistics": {"max_cost": max(costs, default=0.0), "sum_cost": sum(costs)},
+        "statistics": {"max_cost": max_cost, "sum_cost": sum_cost},
+        "unserved": [int(nodes[v]["id"]) for v in left],
+        "penalty": penalty,
+        "objective_value": score(objective_of(instance), max_cost, sum_cost) + penalty,
     }
-    return record

@@ -64,6 +64,27 @@ EngineModel::EngineModel(const Problem& problem)
         if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
     }
 
+    // A route ends with a move onto the vertex that closes it, and that vertex's assignment
+    // must admit the agent's type, as in the focal search and the checker: the end vertex,
+    // or, on open routes, the start vertex when the end does not admit it. An agent that
+    // can close nowhere leaves the instance without a solution. Every start and end
+    // given stays a depot all the same.
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        EngineAgent& agent = agents_[a];
+        const std::int64_t type = type_of_slot[agent.slot];
+        const auto admits = [&](std::uint32_t v) {
+            const std::vector<std::int64_t> types =
+                BuildAllowedTypes(problem, problem.nodes[v].id, false);
+            return std::find(types.begin(), types.end(), type) != types.end();
+        };
+        if (admits(agent.end)) continue;
+        if (!return_to_end_ && admits(agent.start)) {
+            agent.end = agent.start;
+        } else {
+            routable_ = false;
+        }
+    }
+
     // Matrices: entries the instance does not give stay "no arc".
     constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
     table_of_slot_.assign(type_of_slot.size(), kNoTable);
@@ -80,8 +101,17 @@ EngineModel::EngineModel(const Problem& problem)
         std::vector<double>& table = costs_.emplace_back(n_ * n_, kNoArc);
         for (std::size_t r = 0; r < matrix.size(); ++r) {
             for (std::size_t c = 0; c < matrix[r].size(); ++c) {
-                if (matrix[r][c] < 0 && r != c) usable_ = false;
-                table[r * n_ + c] = matrix[r][c];
+                const double cost = matrix[r][c];
+                // A negative or infinite cost would let clocks fall, or never end, along a
+                // route: the engine's segments and the checker's walk would disagree.
+                if (r != c && !(std::isfinite(cost) && cost >= 0)) {
+                    throw std::invalid_argument(
+                        "cost_matrices['" + name + "'][" + std::to_string(r) + "][" +
+                        std::to_string(c) + "]: " + std::to_string(cost) +
+                        " is not a finite cost >= 0; the improvement engine needs finite "
+                        "costs >= 0");
+                }
+                table[r * n_ + c] = cost;
             }
         }
     }

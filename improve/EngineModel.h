@@ -33,7 +33,8 @@ public:
 
     /// Throws like the Solver's construction: std::out_of_range ("_Map_base::at: ...")
     /// for a start or end id that no node has, std::invalid_argument for a NaN cost or a
-    /// matrix larger than the node count.
+    /// matrix larger than the node count, and std::invalid_argument for a negative or
+    /// infinite cost off the diagonal.
     explicit EngineModel(const Problem& problem);
 
     std::size_t NumVertices() const { return n_; }
@@ -45,9 +46,9 @@ public:
     ObjectiveType Objective() const { return objective_; }
     const TimeWindow& Window(std::uint32_t v) const { return windows_[v]; }
     bool HasWindows() const { return has_windows_; }
-    /// False when some given cost is negative: clocks could then fall along a route and
-    /// the engine's closed-form segments would not match the route walk, so it must not run.
-    bool Usable() const { return usable_; }
+    /// False when some agent's route cannot close: neither the vertex it must end on nor
+    /// (on open routes) its start admits its type. The instance then has no solution.
+    bool Routable() const { return routable_; }
 
     /// True when agent `a`'s type may serve target `v`.
     bool CanServe(std::size_t a, std::uint32_t v) const {
@@ -86,7 +87,7 @@ private:
     std::vector<std::vector<std::uint32_t>> neighbours_;
     bool return_to_end_ = true;
     bool has_windows_ = false;
-    bool usable_ = true;
+    bool routable_ = true;
     ObjectiveType objective_ = ObjectiveType::MinSum;
 };
 

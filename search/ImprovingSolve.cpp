@@ -82,10 +82,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
             found = true;
             add_point(max_cost, sum_cost, "search", clock.Elapsed());
         });
-        solver->SetShouldStop([&] {
-            return stop_requested() || (!model.Usable() ? clock.Elapsed() > time_limit
-                                                        : found || clock.Elapsed() > share);
-        });
+        solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
         // The hooks refer to this frame: the Solver must not keep them past it.
         struct ClearHooks {
             Solver* solver;
@@ -105,15 +102,16 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
             }
         }
         solver->ReleaseSearchMemory();
-        // Negative costs: the engine's closed forms do not hold, so the search's answer stands.
-        if (!model.Usable()) {
-            report.interrupted = user_stop;
-            report.result.search_time = clock.Elapsed();
-            return report;
-        }
-    } else if (!model.Usable()) {
-        throw std::invalid_argument(
-            "the improvement engine needs cost matrices without negative entries");
+    }
+
+    // Some agent cannot close its route: no solution exists, whatever the engine tries.
+    if (!model.Routable()) {
+        report.found = false;
+        report.result.paths.clear();
+        report.result.times.clear();
+        report.interrupted = user_stop;
+        report.result.search_time = clock.Elapsed();
+        return report;
     }
 
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.

@@ -69,6 +69,17 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
         n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
     // Nor does it run where its tables would not fit in the memory limit.
     const std::size_t memory_limit = MemoryLimitOf(hooks);
+    // The engine keeps a dense table per agent type with a matrix (and one "no arc" table
+    // for the others): the memory limit covers those too, before they are built.
+    const double engine_bytes = n * n * 8.0 * static_cast<double>(problem.cost_matrices.size() + 1);
+    if (engine_bytes > static_cast<double>(memory_limit)) {
+        throw std::invalid_argument(
+            "the improvement engine needs about " +
+            Megabytes(static_cast<std::size_t>(engine_bytes)) + " for the cost tables of " +
+            std::to_string(problem.cost_matrices.size()) + " agent types on " +
+            std::to_string(problem.nodes.size()) + " nodes, more than the memory limit of " +
+            Megabytes(memory_limit) + "; raise memory_limit_mb or use fewer agent types");
+    }
     if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes &&
         Fits(EstimateMemory(problem), memory_limit)) {
         Solver solver(problem, problem.options, memory_limit);

@@ -5,18 +5,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ ! -f /usr/include/gtest/gtest.h ]; then
+if [ ! -f /usr/include/gtest/gtest.h ] || ! command -v clang-format-14 >/dev/null; then
     if [ "$(id -u)" = 0 ]; then
         apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev cmake g++ >/dev/null
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev cmake g++ \
+            clang-format-14 >/dev/null
     else
-        echo "GoogleTest headers missing: install libgtest-dev" >&2
+        echo "GoogleTest headers or clang-format-14 missing: install libgtest-dev clang-format-14" >&2
         exit 1
     fi
 fi
 
 python3 -m pip install -q "scikit-build-core>=0.10" "pybind11>=3.0,<4" "nlohmann-json==3.12.0" \
-    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]"
+    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]" "vrplib>=1.4" \
+    "ruff==0.17.6" "mypy==2.4.1"
+
+# Formatting, lint and types first: they take seconds and fail the run on any finding.
+bash tools/static_checks.sh
 
 jobs=$(nproc)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_TESTS=ON -DZELK_SANITIZE=ON \

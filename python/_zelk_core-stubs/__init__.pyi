@@ -1,16 +1,24 @@
 """Type stubs for the compiled module _zelk_core (ZELK MTSP Solver core bindings)."""
 
 from collections.abc import Callable, Sequence
-from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt, overload
+from typing import (
+    Any,
+    ClassVar,
+    SupportsFloat,
+    SupportsIndex,
+    SupportsInt,
+    TypeAlias,
+    overload,
+)
 
 import numpy.typing as npt
 
 #: Called after each solution the search finds (post-optimised): processor seconds since
 #: the search started, the largest route cost and the sum of the route costs.
-_OnSolution = Callable[[float, float, float], object]
+_OnSolution: TypeAlias = Callable[[float, float, float], object]
 #: Polled during a solve (about every 10 ms in the engine, every 64 pops in the search);
 #: True stops it as the budget would, keeping the best solution.
-_ShouldStop = Callable[[], bool]
+_ShouldStop: TypeAlias = Callable[[], bool]
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]

@@ -39,14 +39,14 @@ from _zelk_core import (
     solve_json_str,
 )
 
-from zelk import io
+from zelk import io as io
 from zelk._errors import short_argument_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
 from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
-from zelk.solution import AnytimeEntry, Route, Solution, Statistics, Stop
+from zelk.solution import AnytimeEntry, Reason, Route, Solution, Statistics, Stop
 from zelk.solving import solve
 
 # The entry points that take a whole instance as an argument: their argument errors
@@ -88,4 +88,5 @@ __all__ = [
     "Statistics",
     "stop_on_interrupt",
     "solve_many",
+    "Reason",
 ]

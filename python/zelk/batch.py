@@ -84,7 +84,7 @@ def solve_instance(
 
             instance = load_instance(instance, **load)
         solution = solve(instance, **options)
-    except Exception as error:  # reported in the instance's entry; the batch goes on
+    except Exception as error:  # noqa: BLE001 - reported in the instance's entry; the batch goes on
         text = f"{type(error).__name__}: {error}"
         return failed_solution(text, _objective(instance, options)).to_dict()
     return solution.to_dict()
@@ -119,7 +119,7 @@ def _outcome(future: cf.Future, objective: str) -> Solution | _Lost:
         return _LOST
     except cf.CancelledError:
         return failed_solution("cancelled before it ran", objective)
-    except Exception as error:  # the executor's own failure (a lost Dask worker, ...)
+    except Exception as error:  # noqa: BLE001 - the executor's own failure (a lost Dask worker, ...)
         return failed_solution(f"{type(error).__name__}: {error}", objective)
 
 

@@ -6,9 +6,9 @@ A rerun resumes: an instance whose result file holds a solve (not an error, not 
 interrupted one) is skipped, and its row comes from that file. Results are written whole
 or not at all, so a batch killed midway leaves no half-written file behind.
 
-Exit status: 0 every instance has a solution; 1 some instance has none or failed (the
-summary and the error lines say which); 2 the command line is wrong or the cluster
-cannot be reached; 130 interrupted (finished results and the summary are kept).
+Exit status: 0 every instance has a solution; 1 some instance has none, left required
+targets unserved or failed (the summary and the error lines say which); 2 the command
+line is wrong or the cluster cannot be reached; 130 interrupted (finished results and the summary are kept).
 """
 
 from __future__ import annotations
@@ -117,8 +117,8 @@ def _write_whole(path: Path, text: str) -> None:
     os.replace(partial, path)
 
 
-def _number(value: float) -> str:
-    return f"{value:.6g}"
+def _number(value: float | None) -> str:
+    return "" if value is None else f"{value:.6g}"
 
 
 def summary_text(inputs: Sequence[str], results: dict[int, Solution]) -> str:
@@ -225,9 +225,11 @@ def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
         raise ValueError(
             "--workers is for local processes; the cluster's workers serve --scheduler"
         )
-    options: dict[str, Any] = dict(
-        seed=args.seed, improve=not args.no_improve, clock="wall" if args.wall_clock else "process"
-    )
+    options: dict[str, Any] = {
+        "seed": args.seed,
+        "improve": not args.no_improve,
+        "clock": "wall" if args.wall_clock else "process",
+    }
     if args.time_limit is not None:
         options["time_limit"] = args.time_limit
     if args.objective is not None:
@@ -291,4 +293,6 @@ def run(args: argparse.Namespace) -> int:
         print(f"zelk batch: interrupted; {len(results)} of {len(inputs)} instances done",
               file=sys.stderr)  # fmt: skip
         return EXIT_INTERRUPTED
-    return EXIT_OK if all(results[i].found for i in range(len(inputs))) else EXIT_UNSOLVED
+    # A plan that leaves required targets out is no solution of its instance.
+    complete = all(results[i].found and results[i].status != "infeasible" for i in range(len(inputs)))
+    return EXIT_OK if complete else EXIT_UNSOLVED

@@ -12,14 +12,17 @@ negative ones), so:
 - the longest route is at least each of those single-route bounds, and at least the
   sum bound divided by the number of agents.
 
-Waiting elsewhere, route limits and the order of visits only add to a solution's cost,
-so the bound never exceeds the optimum (a test checks it against brute force).
+Waiting elsewhere, service, route limits, penalties and the order of visits only add to
+a solution's cost, so the bound never exceeds the optimum (a test checks it against
+brute force). An optional target may stay unserved, so it adds nothing; a node with
+several windows opens with its earliest.
 """
 
 from __future__ import annotations
 
 import heapq
 from collections.abc import Mapping, Sequence
+from types import ModuleType
 from typing import Any
 
 from zelk.schema import named_matrices
@@ -30,6 +33,7 @@ __all__ = ["lower_bound"]
 def _entry_exit_minima(matrix: Sequence[Sequence[float]]) -> tuple[list[float], list[float]]:
     """Per vertex, the cheapest arc into it and out of it from or to another vertex."""
     n = len(matrix)
+    numpy: ModuleType | None
     try:
         import numpy
     except ImportError:
@@ -73,13 +77,14 @@ def lower_bound(instance: Mapping[str, Any], objective: str) -> float | None:
                 allowed[int(item["node"])] = {str(t) for t in item["types"]}
         elif constraint["kind"] == "timewindow":
             for item in constraint["items"]:
-                opens[int(item["node"])] = float(item["start"])
+                node_id = int(item["node"])
+                opens[node_id] = min(float(item["start"]), opens.get(node_id, float("inf")))
     returns = bool((instance.get("options") or {}).get("return_to_end", True))
 
     total = 0.0
     single = 0.0
     for v, node in enumerate(nodes):
-        if v in ends:
+        if v in ends or node.get("required", True) is False:
             continue
         node_id = int(node["id"])
         types = allowed.get(node_id, agent_types) & agent_types

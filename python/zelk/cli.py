@@ -9,10 +9,13 @@ many files (see :mod:`zelk.batch_command`, which has its own exit statuses).
 
 Exit status: 0 solved (and, with ``--check``, the solution is valid; ``validate``: the
 file is valid); 1 the search found no solution; 2 the command line or the input is
-wrong, or standard output is closed or broken (nothing is printed then; ``--out`` is
-still written); 3 ``--check`` found problems; 130 interrupted: the first Ctrl-C stops
-the search and the best solution so far is printed (and written with ``--out``) before
-the exit; a second Ctrl-C ends at once.
+wrong, or standard output is closed before anything was solved; 3 required targets
+stayed unserved (the plan for the others is printed, then a table of the unserved
+targets and why) or ``--check`` found problems; 130 interrupted: the first Ctrl-C (or a
+SIGTERM) stops the search and the best solution so far is printed (and written with
+``--out``) before the exit; a second Ctrl-C ends at once. The status says what happened
+to the solve: a reader of standard output or error that went away afterwards (``| head``)
+does not change it.
 """
 
 from __future__ import annotations
@@ -24,11 +27,12 @@ import json
 import os
 import signal
 import sys
+import threading
 import time
 import warnings
 from collections.abc import Iterator, Sequence
 from pathlib import Path
-from typing import Any, TextIO
+from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
 from zelk.formats import (
@@ -36,6 +40,8 @@ from zelk.formats import (
     apply_options,
     instance_from_bytes,
     load_instance,
+    objective_name,
+    positive_seconds,
 )
 from zelk.schema import InstanceError
 from zelk.solution import Solution, objective_of
@@ -47,6 +53,7 @@ EXIT_OK = 0
 EXIT_NO_SOLUTION = 1
 EXIT_USAGE = 2
 EXIT_CHECK_FAILED = 3
+EXIT_INFEASIBLE = 3
 EXIT_INTERRUPTED = 130
 
 #: What the closing line says, by how the solve ended.
@@ -54,9 +61,11 @@ CLOSING = {
     "interrupted": "interrupted: best solution so far",
     "interrupted_empty": "interrupted: no solution found yet",
     "optimal": "search complete: optimal",
-    "complete": "search complete",
+    "complete": "focal search finished",
+    "finished": "improvement finished before the time limit",
     "time_limit": "stopped at the time limit",
     "none": "no solution found",
+    "infeasible": "infeasible: required targets left unserved",
 }
 
 
@@ -113,7 +122,7 @@ class Progress:
     def _now(self) -> float:
         return time.monotonic() if self._wall else time.process_time()
 
-    def __enter__(self) -> Progress:
+    def __enter__(self) -> Self:
         self._start = self._now()
         try:
             self._old_handler = signal.signal(signal.SIGALRM, self._tick)
@@ -170,10 +179,16 @@ def closing_line(solution: Solution) -> str:
         return CLOSING["none"] + suffix
     if solution.status == "optimal":
         return CLOSING["optimal"]
-    return CLOSING["time_limit"] if solution.timeout else CLOSING["complete"]
+    if solution.status == "infeasible":
+        return CLOSING["infeasible"]
+    if solution.timeout:
+        return CLOSING["time_limit"]
+    # Neither ending proves the answer optimal: the focal search ran out of work, or the
+    # engine reached its iteration limit or stalled.
+    return CLOSING["complete"] if solution.statistics.best_phase is None else CLOSING["finished"]
 
 
-def _columns(rows: list[tuple[str, ...]], right: int) -> list[str]:
+def _columns(rows: Sequence[tuple[str, ...]], right: int) -> list[str]:
     # The first `right` columns align right (numbers), the last one is free text.
     widths = [max(len(row[k]) for row in rows) for k in range(right)]
     return [
@@ -198,6 +213,7 @@ def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool
             rows.append((str(route.agent_id), f"{route.cost:.2f}", path or "-"))
         lines += [line.rstrip() for line in _columns(rows, 2)]
         lines.append(f"max {solution.max_cost:.2f}  sum {solution.sum_cost:.2f}")
+        lines += _unserved_lines(solution)
         if schedule:
             lines += _schedule_lines(solution)
         stats = solution.statistics
@@ -209,22 +225,147 @@ def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool
     return "\n".join(lines)
 
 
+def _unserved_lines(solution: Solution) -> list[str]:
+    """The targets left unserved: the penalties of the optional ones, then a table of
+    the required ones with the reason for each."""
+    if not solution.unserved:
+        return []
+    value = solution.objective_value or 0.0
+    listed = " ".join(map(str, solution.unserved))
+    penalty = f"penalty {solution.penalty:.2f}; objective {value:.2f}"
+    lines = [f"unserved {len(solution.unserved)}: {listed}  ({penalty})"]
+    if solution.reasons:
+        rows = [("node", "reason", "why")]
+        rows += [(str(r.node), r.reason, r.message) for r in solution.reasons]
+        lines += ["", "required targets left unserved"]
+        lines += [line.rstrip() for line in _columns(rows, 2)]
+    return lines
+
+
+def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
+    """The targets no plan can serve, with their reasons, from the core's pre-check;
+    empty when this build of the core has none."""
+    import _zelk_core
+
+    from zelk.schema import named_matrices
+
+    precheck = getattr(_zelk_core, "precheck_json_str", None)
+    if precheck is None:
+        return []
+    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
+    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
+
+
 def _schedule_lines(solution: Solution) -> list[str]:
     lines = ["", "schedule"]
     for route in solution.routes:
         if not route.path:
             continue
         stops = route.stops if route.returns else route.stops[: max(1, len(route.stops) - 1)]
-        rows = [("node", "arrival", "waiting", "departure")]
+        rows: list[tuple[str, ...]] = [("node", "arrival", "waiting", "start", "departure")]
         for stop in stops:
             rows.append(
                 (str(stop.node), f"{stop.arrival:.2f}", f"{stop.waiting:.2f}",
-                 f"{stop.departure:.2f}")
+                 f"{stop.start:.2f}", f"{stop.departure:.2f}")
             )  # fmt: skip
-        lines.append(f"agent {route.agent_id} ({route.agent_type}):")
-        lines += ["  " + line for line in _columns(rows, 4)]
+        load = f", load {' '.join(f'{x:g}' for x in route.load)}" if route.load else ""
+        lines.append(f"agent {route.agent_id} ({route.agent_type}){load}:")
+        lines += ["  " + line for line in _columns(rows, 5)]
     lines.append("")
     return lines
+
+
+def _objective_arg(text: str) -> str:
+    try:
+        return objective_name(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def _whole_arg(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"{value} is negative; it must be >= 0")
+    return value
+
+
+def _positive_arg(text: str) -> float:
+    try:
+        return positive_seconds(float(text), "the value")
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number") from None
+
+
+def add_solve_options(sub: argparse.ArgumentParser) -> None:
+    """The options that change the instance read: objective, open routes, budget."""
+    sub.add_argument(
+        "--objective", type=_objective_arg, metavar="min-max|min-sum",
+        help="longest route or sum of routes (min_max, MIN_MAX, ... also accepted) "
+        "(default: the instance's; converted files: min-max)",
+    )  # fmt: skip
+    sub.add_argument(
+        "--open", action="store_true", help="agents need not return to their end node"
+    )
+    sub.add_argument(
+        "--time-limit", type=_positive_arg, metavar="S",
+        help="budget in seconds of wall-clock time (see --cpu-time) "
+        "(default: the instance's, else 60)",
+    )  # fmt: skip
+
+
+def add_engine_options(sub: argparse.ArgumentParser) -> None:
+    """The options of how to solve, shared by ``zelk solve`` and ``zelk batch``."""
+    sub.add_argument(
+        "--no-improve", action="store_true",
+        help="run the focal search alone, without the improvement engine",
+    )  # fmt: skip
+    sub.add_argument(
+        "--seed", type=_whole_arg, default=0, metavar="N",
+        help="the improvement engine's random seed",
+    )  # fmt: skip
+    clocks = sub.add_mutually_exclusive_group()
+    clocks.add_argument(
+        "--cpu-time", action="store_true",
+        help="count the budget in processor time of the solve instead of wall-clock seconds",
+    )  # fmt: skip
+    clocks.add_argument(
+        "--wall-clock", action="store_true", help="count the budget in wall-clock seconds (default)"
+    )
+    sub.add_argument(
+        "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
+    )
+    sub.add_argument(
+        "--threads", type=_whole_arg, default=1, metavar="N",
+        help="improvement engine threads sharing the best solution (0: one per core); "
+        "a processor-time budget counts all of them",
+    )  # fmt: skip
+    sub.add_argument(
+        "--iteration-limit", type=_whole_arg, metavar="N",
+        help="stop the improvement engine after N steps, so that a run repeats exactly",
+    )  # fmt: skip
+    sub.add_argument(
+        "--stall", type=_positive_arg, metavar="S",
+        help="stop early once S seconds pass without a better solution",
+    )  # fmt: skip
+    sub.add_argument(
+        "--check", action="store_true", help="verify every solution independently"
+    )
+
+
+def engine_keywords(args: argparse.Namespace) -> dict[str, Any]:
+    """The keywords of :func:`zelk.solve` that the engine options give."""
+    return {
+        "improve": not args.no_improve,
+        "seed": args.seed,
+        "clock": "process" if args.cpu_time else "wall",
+        "memory_limit_mb": args.memory_limit,
+        "iteration_limit": args.iteration_limit,
+        "stall_time": args.stall,
+        "threads": args.threads,
+    }
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -233,18 +374,20 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="zelk",
         description="Multiple-travelling-salesman solver: solve, validate or convert instance "
-        "files (JSON instances, TSPLIB .tsp files, Solomon time-window files).",
+        "files (JSON instances, TSPLIB .tsp files, VRPLIB .vrp files, Solomon time-window "
+        "files).",
     )
     parser.add_argument("--version", action="version", version=f"zelk {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def add_input(sub: argparse.ArgumentParser, *, options: bool = True) -> None:
         sub.add_argument(
-            "instance", metavar="INSTANCE", help="JSON, TSPLIB or Solomon file; - reads stdin"
-        )
+            "instance", metavar="INSTANCE",
+            help="JSON, TSPLIB, VRPLIB or Solomon file; - reads stdin",
+        )  # fmt: skip
         sub.add_argument(
             "--format",
-            choices=("json", "tsplib", "solomon"),
+            choices=("json", "tsplib", "vrplib", "solomon"),
             help="input format (default: recognised from the content)",
         )
         sub.add_argument(
@@ -263,53 +406,23 @@ def _parser() -> argparse.ArgumentParser:
         )  # fmt: skip
         if not options:
             return
-        sub.add_argument(
-            "--objective", choices=("min-max", "min-sum"),
-            help="longest route or sum of routes "
-            "(default: the instance's; converted files: min-max)",
-        )  # fmt: skip
-        sub.add_argument(
-            "--open", action="store_true", help="agents need not return to their end node"
-        )
-        sub.add_argument(
-            "--time-limit", type=float, metavar="S",
-            help="budget in seconds of processor time (see --wall-clock) "
-            "(default: the instance's, else 60)",
-        )  # fmt: skip
+        add_solve_options(sub)
 
     solve_cmd = commands.add_parser("solve", help="solve an instance and print the routes")
     add_input(solve_cmd)
-    solve_cmd.add_argument(
-        "--no-improve", action="store_true",
-        help="run the focal search alone, without the improvement engine",
-    )  # fmt: skip
-    solve_cmd.add_argument(
-        "--seed", type=int, default=0, metavar="N", help="the improvement engine's random seed"
-    )
-    solve_cmd.add_argument(
-        "--threads", type=int, default=1, metavar="N",
-        help="improvement engine threads sharing the best solution (0: one per core); "
-        "the processor-time budget counts all of them",
-    )  # fmt: skip
-    solve_cmd.add_argument(
-        "--wall-clock", action="store_true",
-        help="count the budget in wall-clock seconds instead of processor time",
-    )  # fmt: skip
-    solve_cmd.add_argument(
-        "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
-    )
+    add_engine_options(solve_cmd)
     solve_cmd.add_argument(
         "--json", action="store_true", help="print the solution's dictionary as JSON"
     )
     solve_cmd.add_argument(
         "--schedule", action="store_true",
-        help="print arrival, waiting and departure at every stop",
+        help="print arrival, waiting, start of service and departure at every stop",
     )  # fmt: skip
     solve_cmd.add_argument(
-        "--out", metavar="FILE", help="write the solution's dictionary as JSON to FILE"
-    )
+        "--out", metavar="FILE",
+        help="write the solution's dictionary as JSON to FILE (FILE.sol: VRPLIB routes)",
+    )  # fmt: skip
     solve_cmd.add_argument("--plot", metavar="FILE.png", help="draw the routes (needs matplotlib)")
-    solve_cmd.add_argument("--check", action="store_true", help="verify the solution independently")
     solve_cmd.add_argument("--quiet", action="store_true", help="no progress display")
 
     validate = commands.add_parser(
@@ -331,13 +444,36 @@ def _parser() -> argparse.ArgumentParser:
 
 
 STDIN_LABEL = "<stdin>"
+#: The most bytes read from standard input: room for a JSON instance of the node limit
+#: with a full matrix in text, far below what an endless stream would fill.
+STDIN_LIMIT = 1 << 30
+
+
+def _read_bounded(stream: Any, limit: int) -> bytes:
+    """What ``stream`` holds, refused once it passes ``limit`` bytes (standard input
+    may be ``/dev/zero``)."""
+    if stream is None:
+        return b""
+    chunks: list[bytes] = []
+    size = 0
+    while True:
+        chunk = stream.read(min(1 << 24, limit + 1 - size))
+        if not chunk:
+            return b"".join(chunks)
+        chunks.append(chunk)
+        size += len(chunk)
+        if size > limit:
+            raise ValueError(
+                f"{STDIN_LABEL}: more than {limit >> 20} MB on standard input; "
+                "give a file instead"
+            )
 
 
 def _load_stdin(args: argparse.Namespace) -> dict[str, Any]:
     """The instance on standard input, read as :func:`zelk.load_instance` reads a file:
     JSON as strict UTF-8 (a bad byte is named with its offset), TSPLIB and Solomon
     text for its numbers."""
-    data = sys.stdin.buffer.read() if sys.stdin is not None else b""
+    data = _read_bounded(sys.stdin.buffer if sys.stdin is not None else None, STDIN_LIMIT)
     return instance_from_bytes(
         data,
         STDIN_LABEL,
@@ -412,54 +548,118 @@ def _print(text: str) -> None:
 def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     if args.out:
         _check_output(args.out, "--out")
+        if args.out.endswith(".sol"):
+            from zelk.vrplib_format import _vrplib
+
+            _vrplib()  # refused before solving when the package is missing
     if args.plot:
         _check_plot(args.plot)
     objective = objective_of(instance)
     limit = instance["options"].get("time_limit")
     budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
-    clock = "wall" if args.wall_clock else "process"
+    keywords = engine_keywords(args)
     progress_stream = _terminal_stderr() if not args.quiet else None
-    keywords: dict[str, Any] = dict(
-        improve=not args.no_improve,
-        seed=args.seed,
-        clock=clock,
-        memory_limit_mb=args.memory_limit,
-        threads=args.threads,
-    )
-    if progress_stream is not None:
-        with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
-            solution = solve(instance, on_solution=progress.on_solution, **keywords)
+    with _terminate_as_interrupt():
+        if progress_stream is not None:
+            clock = keywords["clock"]
+            with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
+                solution = solve(instance, on_solution=progress.on_solution, **keywords)
+        else:
+            solution = solve(instance, **keywords)
+
+    # What happened to the solve decides the status; the writes below cannot change it.
+    lines: list[str] = []
+    if solution.status == "interrupted":
+        status = EXIT_INTERRUPTED
+    elif solution.status == "infeasible":
+        # The table names each unserved target; the plan is checked all the same.
+        status = EXIT_INFEASIBLE
+    elif not solution.found:
+        status = EXIT_NO_SOLUTION
+        if args.check:
+            lines.append("check: no solution to check")
     else:
-        solution = solve(instance, **keywords)
+        status = EXIT_OK
+    if args.check and solution.found and solution.status != "interrupted":
+        problems = check_solution(instance, solution)
+        lines += [f"check: {problem}" for problem in problems]
+        if problems:
+            lines.append(f"check: FAILED ({len(problems)} problems)")
+            status = EXIT_CHECK_FAILED
+        else:
+            lines.append("check: solution is valid")
 
     # The file first: it is written even when standard output is gone.
     if args.out:
-        Path(args.out).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
+        _write_out(args.out, instance, solution)
     if args.plot and solution.found:
         from zelk.plot import plot_solution
 
         plot_solution(instance, solution, args.plot)
     if args.json:
-        _print(solution.to_json(indent=2))
-        print(closing_line(solution), file=sys.stderr)
+        _emit(solution.to_json(indent=2), 1)
+        _emit(closing_line(solution), 2)
     else:
-        _print(format_table(instance, solution, schedule=args.schedule))
+        _emit(format_table(instance, solution, schedule=args.schedule), 1)
+    for line in lines:
+        _emit(line, 2)
+    return status
 
-    if solution.status == "interrupted":
-        return EXIT_INTERRUPTED
-    if not solution.found:
-        if args.check:
-            print("check: no solution to check", file=sys.stderr)
-        return EXIT_NO_SOLUTION
-    if args.check:
-        problems = check_solution(instance, solution)
-        for problem in problems:
-            print(f"check: {problem}", file=sys.stderr)
-        if problems:
-            print(f"check: FAILED ({len(problems)} problems)", file=sys.stderr)
-            return EXIT_CHECK_FAILED
+
+def _emit(text: str, fd: int) -> None:
+    """Writes a line to standard output (fd 1) or error (fd 2); a reader that went
+    away is no failure of the solve, and later writes to that stream go nowhere."""
+    stream = sys.stdout if fd == 1 else sys.stderr
+    if stream is None:
+        return
+    try:
+        stream.write(text + "\n")
+        stream.flush()
+    except (BrokenPipeError, ValueError, OSError):
+        # Keeps the interpreter's own flush at exit from failing too.
+        with contextlib.suppress(OSError):
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(devnull, fd)
+            os.close(devnull)
+
+
+@contextlib.contextmanager
+def _terminate_as_interrupt() -> Iterator[None]:
+    """SIGTERM stops the solve as the first Ctrl-C does: the best solution is kept,
+    printed and written. Only in the main thread, where signal handlers live."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def interrupt(signum: int, frame: Any) -> None:
+        signal.raise_signal(signal.SIGINT)
+
+    previous = signal.signal(signal.SIGTERM, interrupt)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+
+
+def _write_out(path: str, instance: dict[str, Any], solution: Solution) -> None:
+    if path.endswith(".sol"):
+        from zelk.vrplib_format import write_vrplib_solution
+
+        write_vrplib_solution(path, instance, solution)
+    else:
+        Path(path).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
+
+
+def _report_check(instance: dict[str, Any], solution: Solution) -> bool:
+    """Prints the checker's verdict on stderr; True when the solution is valid."""
+    problems = check_solution(instance, solution)
+    for problem in problems:
+        print(f"check: {problem}", file=sys.stderr)
+    if problems:
+        print(f"check: FAILED ({len(problems)} problems)", file=sys.stderr)
+    else:
         print("check: solution is valid", file=sys.stderr)
-    return EXIT_OK
+    return not problems
 
 
 def _terminal_stderr() -> TextIO | None:
@@ -479,6 +679,12 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
+    reasons = precheck_reasons(instance)
+    if reasons:
+        rows = [("node", "reason", "why")]
+        rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]
+        _print(f"{len(reasons)} required targets no plan can serve:")
+        _print("\n".join(line.rstrip() for line in _columns(rows, 2)))
     return EXIT_OK
 
 
@@ -530,9 +736,17 @@ def _run(args: argparse.Namespace) -> int:
     except (OSError, ValueError, KeyError, RuntimeError, IndexError, MemoryError) as error:
         # FormatError is a ValueError; RuntimeError and IndexError come from the core's
         # reading of the instance.
-        text = str(error) if not isinstance(error, KeyError) else f"missing key {error}"
-        print(f"zelk: error: {text}", file=sys.stderr)
+        _emit(f"zelk: error: {error_text(error)}", 2)
         return EXIT_USAGE
+
+
+def error_text(error: BaseException) -> str:
+    """What to tell about ``error``: never an empty line (a MemoryError has no text)."""
+    if isinstance(error, MemoryError):
+        return f"out of memory{': ' + str(error) if str(error) else ''} (try --memory-limit)"
+    if isinstance(error, KeyError):
+        return f"missing key {error}"
+    return str(error) or type(error).__name__
 
 
 def _label(args: argparse.Namespace) -> str:

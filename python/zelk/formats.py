@@ -12,9 +12,10 @@ TSPLIB distances follow the TSPLIB95 definitions: ``EUC_2D``, ``EUC_3D``, ``MAN_
 idealised earth, and ``EXPLICIT`` reads the weights in any of the matrix layouts. With
 ``distances="exact"`` the same formulas are used without rounding.
 
-Solomon files have no service-time field in the JSON format, so the service time of a
-customer is added to every move out of it: ``t(i, j) = service(i) + dist(i, j)``. Each
-node gets its ``[ready, due]`` window; the depot's window is the horizon.
+A Solomon file gives each customer its ``demand``, its ``service`` duration and its
+``[ready, due]`` window (the depot's window is the horizon), and every vehicle the
+file's capacity; the matrix holds the plain distances. VRPLIB files (``TYPE`` CVRP or
+VRPTW) are read by the ``vrplib`` package (:mod:`zelk.vrplib_format`).
 
 The readers refuse what they cannot hold before allocating it: a ``DIMENSION`` (or a
 Solomon vehicle number) above ``max_nodes`` (default :data:`NODE_LIMIT`), or larger than
@@ -29,6 +30,7 @@ import errno
 import io
 import json
 import math
+import numbers
 import os
 import re
 import stat
@@ -42,19 +44,19 @@ __all__ = [
     "NODE_LIMIT",
     "NUMBER_LIMIT",
     "FormatError",
-    "TsplibData",
     "SolomonData",
+    "TsplibData",
+    "apply_options",
+    "detect_format",
+    "load_instance",
     "nint",
-    "tsplib_distance",
+    "parse_solomon",
     "parse_tsplib",
+    "read_file",
+    "solomon_to_instance",
+    "tsplib_distance",
     "tsplib_matrix",
     "tsplib_to_instance",
-    "parse_solomon",
-    "solomon_to_instance",
-    "detect_format",
-    "read_file",
-    "load_instance",
-    "apply_options",
 ]
 
 #: The agent type name of every converted instance.
@@ -82,6 +84,24 @@ OBJECTIVES = {
 }
 
 
+def objective_name(value: Any, what: str = "objective") -> str:
+    """``"min_max"`` or ``"min_sum"`` for any spelling zelk accepts: ``min_max``,
+    ``min-max``, ``MIN_MAX`` (any case, ``-`` or ``_``), and the same for min-sum.
+
+    Raises
+    ------
+    ValueError
+        Naming ``what`` and the spellings, for anything else.
+    """
+    if isinstance(value, str):
+        key = value.strip().lower().replace("-", "_")
+        if key in ("min_max", "min_sum"):
+            return key
+    raise ValueError(
+        f"{what} must be min_max or min_sum (also written min-max, MIN_MAX, ...) (got {value!r})"
+    )
+
+
 class FormatError(ValueError):
     """An instance file that does not follow its format; the message names the fault."""
 
@@ -91,7 +111,7 @@ class FormatError(ValueError):
 
 def nint(x: float) -> int:
     """TSPLIB's nearest integer, ``(int)(x + 0.5)``."""
-    return int(math.floor(x + 0.5))
+    return math.floor(x + 0.5)
 
 
 def _geo_radians(coordinate: float) -> float:
@@ -436,6 +456,8 @@ class SolomonData:
     ready: list[float]
     due: list[float]
     service: list[float]
+    demand: list[float] = field(default_factory=list)
+    capacity: float = 0.0  # the file's CAPACITY, 0 when absent
 
 
 _INT = re.compile(r"^[+-]?\d+$")
@@ -462,6 +484,7 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
     """
     name = ""
     vehicles: int | None = None
+    capacity = 0.0
     data: SolomonData | None = None
     for number, line in _lines(text):
         fields = line.split()
@@ -469,11 +492,13 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
             name = name or " ".join(fields)
             if len(fields) == 7 and all(_INT.match(t) for t in fields):
                 data = SolomonData(
-                    name=name, vehicles=vehicles or 0, ids=[], coords=[], ready=[], due=[], service=[]
-                )
+                    name=name, vehicles=vehicles or 0, ids=[], coords=[], ready=[], due=[],
+                    service=[], capacity=capacity,
+                )  # fmt: skip
             else:
                 if vehicles is None and len(fields) == 2 and all(_INT.match(t) for t in fields):
                     vehicles = _whole_number(fields[0], f"line {number}, NUMBER")
+                    capacity = _number(fields[1], f"line {number}, CAPACITY")
                     _check_node_count(
                         f"line {number}: the vehicle number", vehicles, max_nodes, "agents"
                     )
@@ -488,7 +513,9 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
         values = [
             _number(t, f"line {number}, {heading}") for t, heading in zip(fields, _SOLOMON_FIELDS)
         ]
-        node_id, x, y, _demand, ready, due, service = values
+        node_id, x, y, demand, ready, due, service = values
+        if demand < 0 or service < 0:
+            raise FormatError(f"line {number}: node {int(node_id)}: demand and service must be >= 0")
         if not node_id.is_integer():
             raise FormatError(f"line {number}, CUST NO.: {fields[0]!r} is not a whole number")
         if due < ready:
@@ -501,6 +528,7 @@ def parse_solomon(text: str, *, max_nodes: int | None = None) -> SolomonData:
         data.ready.append(ready)
         data.due.append(due)
         data.service.append(service)
+        data.demand.append(demand)
     if data is None:
         raise FormatError("no node line (seven whole numbers) found")
     if len(set(data.ids)) != len(data.ids):
@@ -520,6 +548,9 @@ def _build(
     agents: int,
     depot: int | None,
     windows: list[tuple[float, float]] | None = None,
+    service: Sequence[float] | None = None,
+    demand: Sequence[Any] | None = None,
+    capacity: Any = None,
 ) -> dict[str, Any]:
     if agents < 1:
         raise ValueError(f"agents must be at least 1 (got {agents})")
@@ -539,6 +570,11 @@ def _build(
                 "type": "DEPOT" if node_id == depot_id else "TARGET",
             }
         )
+        # Loads and service belong to targets; the depot carries none.
+        if demand is not None and node_id != depot_id and demand[k]:
+            nodes[-1]["demand"] = demand[k]
+        if service is not None and node_id != depot_id and service[k]:
+            nodes[-1]["service"] = service[k]
     constraints: list[dict[str, Any]] = [
         {"kind": "assignment", "items": [{"node": i, "types": [AGENT_TYPE]} for i in ids]}
     ]
@@ -554,6 +590,7 @@ def _build(
         "nodes": nodes,
         "agents": [
             {"id": a, "type": AGENT_TYPE, "start_node": depot_id, "end_node": depot_id}
+            | ({"capacity": capacity} if capacity else {})
             for a in range(agents)
         ],
         "costs": {AGENT_TYPE: matrix},
@@ -594,9 +631,9 @@ def solomon_to_instance(
     distances: str = "exact",
     max_nodes: int | None = None,
 ) -> dict[str, Any]:
-    """A JSON instance from Solomon text: service time folded into the moves out of each
-    node, every node's window ``[ready, due]``; ``agents`` defaults to the file's
-    vehicle number; at most ``max_nodes`` nodes and vehicles (default
+    """A JSON instance from Solomon text: every customer's demand, service duration and
+    window ``[ready, due]``, every vehicle the file's capacity; ``agents`` defaults to
+    the file's vehicle number; at most ``max_nodes`` nodes and vehicles (default
     :data:`NODE_LIMIT`)."""
     if distances not in DISTANCE_MODES:
         raise ValueError(f"distances must be one of {DISTANCE_MODES} (got {distances!r})")
@@ -609,7 +646,7 @@ def solomon_to_instance(
             d = math.dist(data.coords[i], data.coords[j])
             if distances == "nint":
                 d = float(nint(d))
-            row.append(0.0 if i == j else data.service[i] + d)
+            row.append(0.0 if i == j else d)
         matrix.append(row)
     return _build(
         data.name,
@@ -619,16 +656,22 @@ def solomon_to_instance(
         agents=agents if agents is not None else max(data.vehicles, 1),
         depot=depot,
         windows=list(zip(data.ready, data.due)),
+        service=data.service,
+        demand=data.demand,
+        capacity=data.capacity,
     )
 
 
 def detect_format(path: str | Path, text: str) -> str:
-    """``"json"``, ``"tsplib"`` or ``"solomon"``: by the file's content, then its suffix."""
+    """``"json"``, ``"tsplib"``, ``"vrplib"`` or ``"solomon"``: by the file's content,
+    then its suffix."""
+    from zelk.vrplib_format import is_vrplib
+
     stripped = text.lstrip()
     if stripped.startswith("{"):
         return "json"
     if re.search(r"^\s*(DIMENSION|EDGE_WEIGHT_TYPE)\s*:", text, re.MULTILINE):
-        return "tsplib"
+        return "vrplib" if is_vrplib(text) else "tsplib"
     if any(
         len(f) == 7 and all(_INT.match(t) for t in f)
         for f in (line.split() for _, line in _lines(text))
@@ -639,7 +682,22 @@ def detect_format(path: str | Path, text: str) -> str:
         return "json"
     if suffix in (".tsp", ".atsp"):
         return "tsplib"
+    if suffix == ".vrp":
+        return "vrplib"
     raise FormatError(f"{path}: not a JSON instance, a TSPLIB file or a Solomon file")
+
+
+def positive_seconds(value: Any, what: str) -> float:
+    """``value`` as a number of seconds: a finite number > 0, or ValueError naming
+    ``what``."""
+    if (
+        isinstance(value, bool)
+        or not isinstance(value, numbers.Real)
+        or not math.isfinite(value)
+        or not float(value) > 0
+    ):
+        raise ValueError(f"{what} must be a positive finite number (got {value!r})")
+    return float(value)
 
 
 def apply_options(
@@ -653,13 +711,11 @@ def apply_options(
     (``objective`` "min-max"/"min-sum"); returns the instance."""
     options = instance.setdefault("options", {})
     if objective is not None:
-        if objective not in OBJECTIVES:
-            raise ValueError(f"objective must be min-max or min-sum (got {objective!r})")
-        options["objective"] = OBJECTIVES[objective]
+        options["objective"] = objective_name(objective, "--objective")
     if open_routes:
         options["return_to_end"] = False
-    if time_limit is not None and time_limit > 0:
-        options["time_limit"] = time_limit
+    if time_limit is not None:
+        options["time_limit"] = positive_seconds(time_limit, "--time-limit")
     return instance
 
 
@@ -786,6 +842,13 @@ def instance_from_bytes(
                 distances=distances or "nint",
                 max_nodes=max_nodes,
             )
+        if fmt == "vrplib":
+            from zelk.vrplib_format import vrplib_to_instance
+
+            return vrplib_to_instance(
+                text, agents=agents, depot=depot, distances=distances or "nint",
+                max_nodes=max_nodes,
+            )  # fmt: skip
         if fmt == "solomon":
             return solomon_to_instance(
                 text,
@@ -796,4 +859,4 @@ def instance_from_bytes(
             )
     except FormatError as error:
         raise FormatError(f"{path}: {error}") from None
-    raise ValueError(f"unknown format {fmt!r} (json, tsplib or solomon)")
+    raise ValueError(f"unknown format {fmt!r} (json, tsplib, vrplib or solomon)")

@@ -38,10 +38,10 @@ from _zelk_core import (
 
 from zelk.formats import (
     AGENT_TYPE,
-    OBJECTIVES,
     FormatError,
     detect_format,
     load_instance,
+    objective_name,
     parse_solomon,
     parse_tsplib,
     solomon_to_instance,
@@ -53,19 +53,19 @@ __all__ = [
     "AGENT_TYPE",
     "FormatError",
     "detect_format",
-    "parse_tsplib",
+    "dumps_instance",
+    "instance_from_arrays",
+    "load_instance",
     "parse_solomon",
+    "parse_tsplib",
+    "problem_from_arrays",
+    "read_instance",
+    "read_solomon",
+    "read_tsplib",
+    "solomon_to_instance",
     "tsplib_matrix",
     "tsplib_to_instance",
-    "solomon_to_instance",
-    "load_instance",
-    "read_instance",
-    "read_tsplib",
-    "read_solomon",
-    "dumps_instance",
     "write_instance",
-    "instance_from_arrays",
-    "problem_from_arrays",
 ]
 
 #: The same reader as :func:`zelk.load_instance`, under the name this module uses.
@@ -165,7 +165,10 @@ def _check_instance(instance: Mapping[str, Any]) -> None:
         if key not in instance:
             raise ValueError(f"an instance needs {key!r}")
         if not isinstance(instance[key], Sequence) or isinstance(instance[key], str):
-            raise ValueError(f"{key!r} must be a list, not {type(instance[key]).__name__}")
+            # ValueError like every other fault of an instance's content.
+            raise ValueError(  # noqa: TRY004
+                f"{key!r} must be a list, not {type(instance[key]).__name__}"
+            )
     n = len(instance["nodes"])
     costs = instance.get("costs", {})
     named = costs.items() if isinstance(costs, Mapping) else enumerate(costs)
@@ -267,6 +270,31 @@ def _matrix(value: Any, name: str, shape: tuple[int | None, ...], wanted: str = 
     return array
 
 
+def _check_costs(name: str, matrix: Any) -> None:
+    """Refuses what the JSON layer refuses in a matrix: a cost that is negative or not
+    finite (the walk of a route would no longer add up)."""
+    np = _numpy()
+    if np is not None and hasattr(matrix, "shape"):
+        bad = ~np.isfinite(matrix) | (matrix < 0)
+        if not bad.any():
+            return
+        i, j = (int(k) for k in np.argwhere(bad)[0])
+        cost = float(matrix[i, j])
+    else:
+        found = next(
+            ((i, j, c) for i, row in enumerate(matrix) for j, c in enumerate(row)
+             if not (math.isfinite(c) and c >= 0)),
+            None,
+        )  # fmt: skip
+        if found is None:
+            return
+        i, j, cost = found
+    raise ValueError(
+        f"cost matrix {name!r}[{i}][{j}]: {cost:g} is not a finite cost >= 0; travel costs "
+        "must be finite and >= 0"
+    )
+
+
 def _rows(matrix: Any) -> list[list[float]]:
     return matrix.tolist() if hasattr(matrix, "tolist") else matrix
 
@@ -300,9 +328,7 @@ def _whole(value: Any, key: str, k: int) -> int:
 def _objective(value: str | ObjectiveType) -> str:
     if isinstance(value, ObjectiveType):
         return "min_max" if value == ObjectiveType.MinMax else "min_sum"
-    if value not in OBJECTIVES:
-        raise ValueError(f"objective must be 'min_max' or 'min_sum' (got {value!r})")
-    return OBJECTIVES[value]
+    return objective_name(value)
 
 
 def _check_arrays(
@@ -341,6 +367,8 @@ def _check_arrays(
     matrices = {
         str(name): _matrix(m, f"cost matrix {name!r}", (n, n)) for name, m in raw_matrices.items()
     }
+    for name, matrix in matrices.items():
+        _check_costs(name, matrix)
 
     node_ids = list(range(n)) if ids is None else [int(i) for i in ids]
     if len(node_ids) != n:
@@ -378,6 +406,9 @@ def _check_arrays(
             "capacity": _whole(spec.get("capacity", 0), "capacity", k),
             "max_length": _whole(spec.get("max_length", 0), "max_length", k),
         }
+        for key in ("capacity", "max_length"):
+            if spec.get(key, 0) < 0:
+                raise ValueError(f"agent {k}: {key} must be >= 0 (got {spec[key]!r})")
         for key in ("start_node", "end_node"):
             if agent[key] not in known:
                 raise ValueError(f"agent {agent['id']}: {key} {agent[key]} is not a node id")
@@ -398,6 +429,12 @@ def _check_arrays(
         if int(node) not in known:
             raise ValueError(f"allowed_types names node {node}, which is not a node id")
         allowed[int(node)] = [str(t) for t in names]
+        unknown_types = [t for t in allowed[int(node)] if t not in matrices]
+        if unknown_types:
+            raise ValueError(
+                f"allowed_types of node {node}: {unknown_types} are not the type of any agent "
+                f"(the types: {types})"
+            )
 
     windows: dict[int, tuple[float, float]] = {}
     if isinstance(time_windows, Mapping):

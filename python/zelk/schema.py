@@ -28,14 +28,15 @@ from collections.abc import Iterable, Mapping, Sequence
 from importlib import resources
 from typing import Any
 
+from zelk.fleet import fleet_problems, sequence_refusal
 from zelk.formats import FormatError
 
 __all__ = [
     "InstanceError",
     "InstanceWarning",
-    "instance_schema",
-    "instance_problems",
     "check_instance",
+    "instance_problems",
+    "instance_schema",
     "prepare_instance",
 ]
 
@@ -45,7 +46,7 @@ MAX_PROBLEMS = 20
 # Keys the core reads, per kind of object; anything else draws a warning.
 _KNOWN_KEYS = {
     "": {"name", "nodes", "agents", "costs", "constraints", "options"},
-    "nodes[]": {"id", "x", "y", "z", "type", "demand"},
+    "nodes[]": {"id", "x", "y", "z", "type", "demand", "service", "required", "penalty"},
     "agents[]": {"id", "type", "start_node", "end_node", "capacity", "max_length"},
     "options": {"return_to_end", "objective", "time_limit"},
     "constraints[]": {"kind", "items", "precedence"},
@@ -107,7 +108,7 @@ def place(path: Iterable[Any]) -> str:
 def _suggestion(value: Any, choices: Sequence[Any]) -> str:
     if not isinstance(value, str):
         return ""
-    squeeze = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())  # noqa: E731
+    squeeze = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())
     for choice in choices:
         if squeeze(choice) == squeeze(value):
             return f" (did you mean {choice!r}?)"
@@ -124,6 +125,12 @@ def _message(error: Any) -> str:
             f"{where}: {error.instance!r} is not one of {listed}"
             f"{_suggestion(error.instance, choices)}"
         )
+    if error.validator == "anyOf" and error.context:
+        # A number or an array of numbers: say what broke in the form that was meant.
+        import jsonschema
+
+        meant = [e for e in error.context if e.validator != "type"] or list(error.context)
+        return _message(jsonschema.exceptions.best_match(meant))
     if error.validator == "minItems" and error.instance == []:
         return f"{where}: is empty; an instance needs at least one"
     return f"{where}: {error.message}"
@@ -135,12 +142,35 @@ def _message(error: Any) -> str:
 def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
     # Matrices are checked by hand below: far faster than the schema validator on a
     # large instance, and their errors can name type, entry and sizes.
+    skeleton = dict(instance)
     costs = instance.get("costs")
     if isinstance(costs, Mapping):
-        return {**instance, "costs": {name: [] for name in costs}}
-    if isinstance(costs, list):
-        return {**instance, "costs": [[] for _ in costs]}
-    return dict(instance)
+        skeleton["costs"] = {name: [] for name in costs}
+    elif isinstance(costs, list):
+        skeleton["costs"] = [[] for _ in costs]
+    # So are the type lists of assignment items that hold only names: with many agent
+    # types they are most of the instance, and the validator takes seconds over them.
+    constraints = instance.get("constraints")
+    if isinstance(constraints, list):
+        skeleton["constraints"] = [_assignment_skeleton(c) for c in constraints]
+    return skeleton
+
+
+def _assignment_skeleton(constraint: Any) -> Any:
+    if not isinstance(constraint, Mapping) or constraint.get("kind") != "assignment":
+        return constraint
+    items = constraint.get("items")
+    if not isinstance(items, list):
+        return constraint
+    plain = [
+        {**item, "types": []}
+        if isinstance(item, Mapping)
+        and isinstance(item.get("types"), list)
+        and set(map(type, item["types"])) <= {str}
+        else item
+        for item in items
+    ]
+    return {**constraint, "items": plain}
 
 
 def _plain_costs(row: list[Any]) -> bool:
@@ -228,8 +258,9 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                 "node ids must be unique"
             )
         first_node.setdefault(node_id, v)
-        for key in ("x", "y", "z", "demand"):
-            if not _finite(node.get(key, 0.0)):
+        for key in ("x", "y", "z", "demand", "service", "penalty"):
+            value = node.get(key, 0.0)
+            if not all(map(_finite, value if isinstance(value, list) else [value])):
                 problems.append(f"nodes[{v}].{key}: {node[key]} is not a finite number")
     first_agent: dict[int, int] = {}
     for k, agent in enumerate(agents):
@@ -244,13 +275,17 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
             if int(agent[key]) not in first_node:
                 problems.append(f"agents[{k}].{key}: {agent[key]} is not the id of a node")
     types = {str(agent["type"]) for agent in agents}
+    checked: set[int] = set()
     for name, where, matrix in _cost_items(instance.get("costs")):
         if name not in types:
             problems.append(
                 f"{where}: no agent has the type {name!r} "
                 f"(the agents' types: {', '.join(map(repr, sorted(types)))})"
             )
-        problems.extend(_matrix_problems(name, where, matrix, len(nodes)))
+        # One matrix shared by many types is checked once (under the first name).
+        if id(matrix) not in checked:
+            checked.add(id(matrix))
+            problems.extend(_matrix_problems(name, where, matrix, len(nodes)))
     for c, constraint in enumerate(instance.get("constraints") or []):
         key = "precedence" if constraint["kind"] == "sequence" else "items"
         for i, item in enumerate(constraint.get(key) or []):
@@ -267,9 +302,47 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                         f"{where}: the window of node {item['node']} closes at {end:g}, "
                         f"before it opens at {start:g}"
                     )
-    limit = (instance.get("options") or {}).get("time_limit", 60)
-    if not _finite(limit):
-        problems.append(f"options.time_limit: {limit} is not a finite number")
+    problems += _limit_problems(instance, types)
+    problems.extend(fleet_problems(instance))
+    refusal = sequence_refusal(instance)
+    if refusal is not None:
+        problems.append(refusal)
+    return problems
+
+
+def _limit_problems(instance: Mapping[str, Any], types: set[str]) -> list[str]:
+    """What zelk refuses beyond the JSON entry points' reading: names of types no agent
+    has (they match nothing), negative agent limits, and a budget that is not a positive
+    finite number (the JSON entry points read 0 or less as their default)."""
+    problems: list[str] = []
+    for k, agent in enumerate(instance["agents"]):
+        for key in ("capacity", "max_length"):
+            value = agent.get(key, 0)
+            # Arrays of capacities are checked with the other fleet fields.
+            if isinstance(value, (bool, list, tuple)):
+                continue
+            if not _finite(value) or value < 0:
+                problems.append(f"agents[{k}].{key}: {value} must be a finite number >= 0")
+    for c, constraint in enumerate(instance.get("constraints") or []):
+        if constraint["kind"] != "assignment":
+            continue
+        for i, item in enumerate(constraint["items"]):
+            unknown = [name for name in item["types"] if name not in types]
+            if unknown:
+                problems.append(
+                    f"constraints[{c}].items[{i}].types: {', '.join(map(repr, unknown))} is "
+                    f"not the type of any agent (the agents' types: "
+                    f"{', '.join(map(repr, sorted(types)))})"
+                )
+            if len(problems) > MAX_PROBLEMS:
+                return problems
+    options = instance.get("options") or {}
+    if "time_limit" in options:
+        limit = options["time_limit"]
+        if not _finite(limit) or not limit > 0:
+            problems.append(
+                f"options.time_limit: {limit} must be a positive finite number of seconds"
+            )
     return problems
 
 
@@ -359,12 +432,16 @@ def prepare_instance(
         distances = [[math.dist(p, q) for q in points] for p in points]
         # An array of matrices names its types by index; a name needs the object form.
         prepared["costs"] = {**named_matrices(costs), **{name: distances for name in missing}}
-        for name in missing:
-            _warn(
-                f"{prefix}agent type {name!r} has no cost matrix: it travels at the exact "
-                "Euclidean distance between node coordinates",
-                stacklevel + 1,
-            )
+        # One line for them all: an instance of many types would otherwise bury the rest.
+        shown = ", ".join(map(repr, missing[:3])) + (", ..." if len(missing) > 3 else "")
+        _warn(
+            f"{prefix}agent type {shown} has no cost matrix: it travels at the exact "
+            "Euclidean distance between node coordinates"
+            if len(missing) == 1
+            else f"{prefix}{len(missing)} agent types ({shown}) have no cost matrix: they "
+            "travel at the exact Euclidean distance between node coordinates",
+            stacklevel + 1,
+        )
     # The core allows every type on a node without an assignment item, with a warning
     # per node; saying so in the instance keeps the warnings out.
     assigned = {

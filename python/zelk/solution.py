@@ -8,10 +8,10 @@ the keys only the Solution knows; :meth:`Solution.from_dict` reads either back.
 
 Schedules are computed here from the instance, by the rules the solver applies: a
 route's clock starts at 0 at its start node; each move adds its cost from the agent
-type's matrix (the closing move of an open route is free); a node with a time window
-is served no earlier than the window opens, so an early arrival waits. The model has
-no service durations (a Solomon file's service time is part of the move out of the
-customer), so service starts and the agent departs at the same moment.
+type's matrix (the closing move of an open route is free); at a node with time windows
+service starts no earlier than the first window still open at the arrival, so an early
+arrival (or one between two windows) waits; the agent departs when the target's
+``service`` duration has passed.
 """
 
 from __future__ import annotations
@@ -21,15 +21,16 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
+from zelk.fleet import depot_ids, dimensions, merged_windows, quantity
 from zelk.schema import named_matrices
 
-__all__ = ["AnytimeEntry", "Route", "Solution", "Statistics", "Stop", "schedule"]
+__all__ = ["AnytimeEntry", "Reason", "Route", "Solution", "Statistics", "Stop", "schedule"]
 
 #: The cost of a move for which the agent's type has no matrix entry.
 NO_ARC = 9999.0
 
-Status = Literal["solved", "no_solution", "interrupted", "optimal", "error"]
-STATUSES = ("solved", "no_solution", "interrupted", "optimal", "error")
+Status = Literal["solved", "no_solution", "interrupted", "optimal", "infeasible", "error"]
+STATUSES = ("solved", "no_solution", "interrupted", "optimal", "infeasible", "error")
 
 
 @dataclass(frozen=True)
@@ -40,7 +41,7 @@ class Stop:
     arrival: float  #: when the agent reaches the node
     waiting: float  #: time spent waiting for the node's window to open
     start: float  #: start of service: arrival + waiting
-    departure: float  #: when the agent leaves (the model has no service durations)
+    departure: float  #: when the agent leaves: start + the node's service duration
 
     def to_dict(self) -> dict[str, Any]:
         return {
@@ -67,6 +68,8 @@ class Route:
     #: One stop per entry of ``path``; empty when the schedule is unknown (a solve of a
     #: :class:`~zelk.Problem`, whose matrices Python cannot read back).
     stops: tuple[Stop, ...] = ()
+    #: What the route carries, per dimension; empty when the instance has no demands.
+    load: tuple[float, ...] = ()
 
     @property
     def visits(self) -> tuple[int, ...]:
@@ -75,6 +78,23 @@ class Route:
         if not self.returns and len(self.nodes) > 1:
             return self.nodes[:-1]
         return self.nodes
+
+
+@dataclass(frozen=True)
+class Reason:
+    """Why a required target stayed unserved."""
+
+    node: int  #: node id
+    #: "type" (no agent type may serve it), "arc" (no arc from an allowed agent's start
+    #: or to its end), "window" (it closes before the earliest arrival), "capacity" (the
+    #: demand exceeds every allowed agent's capacity), "limit" (start -> node -> end
+    #: exceeds the route limit); for a target that passes these alone, the constraint
+    #: that stopped the last attempt to fit it among the others.
+    reason: str
+    message: str  #: in words
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"node": self.node, "reason": self.reason, "message": self.message}
 
 
 @dataclass(frozen=True)
@@ -122,9 +142,11 @@ class Solution:
     ``status`` is ``"solved"`` (a solution, found within the budget or when the search
     ended), ``"no_solution"``, ``"interrupted"`` (stopped by Ctrl-C or a stop check;
     the routes are the best found so far, possibly none), ``"optimal"`` (proven: the
-    value meets ``lower_bound``) or ``"error"`` (the solve failed, in
-    :func:`zelk.solve_many`: ``error`` says why, and there are no routes). ``objective``
-    is ``"min_max"`` or ``"min_sum"`` and ``objective_value`` the cost under it.
+    value meets ``lower_bound``), ``"infeasible"`` (required targets could not all be
+    served: the routes are the best plan for the others, ``unserved`` and ``reasons``
+    name them) or ``"error"`` (the solve failed, in :func:`zelk.solve_many`: ``error``
+    says why, and there are no routes). ``objective`` is ``"min_max"`` or ``"min_sum"``
+    and ``objective_value`` the cost under it, plus ``penalty``.
     ``lower_bound`` is a bound on the optimum from arc costs and windows
     (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
     whose matrices Python cannot read back.
@@ -133,14 +155,27 @@ class Solution:
     status: Status
     objective: str
     objective_value: float | None  #: None when there is no solution
-    max_cost: float
-    sum_cost: float
+    max_cost: float | None  #: None when there is no solution
+    sum_cost: float | None  #: None when there is no solution
     timeout: bool  #: the budget ended the solve
     routes: tuple[Route, ...]
     anytime: tuple[AnytimeEntry, ...]
     statistics: Statistics
     lower_bound: float | None = None
     error: str | None = None  #: why the solve failed (status "error"); else None
+    #: Node ids of the targets left unserved (optional ones and required ones that
+    #: could not be fitted), in vertex order.
+    unserved: tuple[int, ...] = ()
+    penalty: float = 0.0  #: the penalties of the unserved optional targets
+    reasons: tuple[Reason, ...] = ()  #: one per unserved required target
+
+    def __repr__(self) -> str:
+        value = "-" if self.objective_value is None else f"{self.objective_value:.6g}"
+        used = sum(1 for route in self.routes if len(route.path) > 2)
+        return (
+            f"Solution(status={self.status!r}, {self.objective}={value}, "
+            f"routes={used}/{len(self.routes)}, unserved={len(self.unserved)})"
+        )
 
     @property
     def found(self) -> bool:
@@ -176,7 +211,7 @@ class Solution:
                 item["phase"] = entry.phase
             anytime.append(item)
         data: dict[str, Any] = {
-            "status": "success" if self.found else "failed",
+            "status": self._result_status(),
             "timeout": self.timeout,
             "routes": [
                 {
@@ -187,6 +222,7 @@ class Solution:
                     "nodes": list(route.nodes),
                     "returns": route.returns,
                     "stops": [stop.to_dict() for stop in route.stops],
+                    "load": list(route.load),
                 }
                 for route in self.routes
             ],
@@ -196,10 +232,18 @@ class Solution:
             "objective": self.objective,
             "objective_value": self.objective_value,
             "lower_bound": self.lower_bound,
+            "unserved": list(self.unserved),
+            "penalty": self.penalty,
+            "reasons": [reason.to_dict() for reason in self.reasons],
         }
         if self.error is not None:
             data["error"] = self.error
         return data
+
+    def _result_status(self) -> str:
+        if self.status == "infeasible":
+            return "infeasible"
+        return "success" if self.found else "failed"
 
     def to_json(self, *, indent: int | None = None) -> str:
         """:meth:`to_dict` as JSON text."""
@@ -237,15 +281,6 @@ def objective_of(instance: Mapping[str, Any]) -> str:
     return "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum"
 
 
-def _windows(instance: Mapping[str, Any]) -> dict[int, tuple[float, float]]:
-    windows: dict[int, tuple[float, float]] = {}
-    for constraint in instance.get("constraints") or []:
-        if constraint.get("kind") == "timewindow":
-            for item in constraint.get("items") or []:
-                windows[int(item["node"])] = (float(item["start"]), float(item["end"]))
-    return windows
-
-
 def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[float]]:
     return named_matrices(instance.get("costs")).get(agent_type) or []
 
@@ -256,13 +291,14 @@ def schedule(
     """The stops of ``agent`` travelling ``path`` (vertices) in ``instance``: arrival,
     waiting, start of service and departure at each, on the agent's clock.
 
-    A move the instance gives no cost for counts as 9999, as in the solver. A window
-    that closes before the arrival is not checked here (:func:`zelk.check_solution`
-    does that); the stop keeps its late arrival and no waiting.
+    A move the instance gives no cost for counts as 9999, as in the solver. Windows that
+    all close before the arrival are not checked here (:func:`zelk.check_solution` does
+    that); the stop keeps its late arrival and no waiting.
     """
     nodes = instance["nodes"]
     ids = {int(node["id"]): v for v, node in enumerate(nodes)}
-    windows = _windows(instance)
+    windows = merged_windows(instance)
+    depots = depot_ids(instance)
     matrix = _matrix(instance, str(agent["type"]))
     options = instance.get("options") or {}
     returns = bool(options.get("return_to_end", True))
@@ -279,11 +315,25 @@ def schedule(
                 arrival += float(row[v]) if v < len(row) else NO_ARC
         node_id = int(nodes[v]["id"])
         start = arrival
-        if node_id in windows:
-            start = max(arrival, windows[node_id][0])
-        stops.append(Stop(node_id, arrival, start - arrival, start, start))
-        clock = start
+        # Service starts in the first window that has not closed yet.
+        opening = next((s for s, e in windows.get(node_id, ()) if arrival <= e), None)
+        if opening is not None:
+            start = max(arrival, opening)
+        service = 0.0 if node_id in depots else float(nodes[v].get("service", 0) or 0)
+        stops.append(Stop(node_id, arrival, start - arrival, start, start + service))
+        clock = start + service
     return tuple(stops)
+
+
+def route_load(instance: Mapping[str, Any], path: Sequence[int]) -> tuple[float, ...]:
+    """The sum of the demands of the targets on ``path``, per dimension; empty when the
+    instance has no demands."""
+    nodes = instance["nodes"]
+    load = [0.0] * dimensions(instance)
+    for v in path[1:-1]:
+        for d, amount in enumerate(quantity(nodes[v].get("demand"))):
+            load[d] += amount
+    return tuple(load) if any(quantity(n.get("demand")) for n in nodes) else ()
 
 
 def _anytime(entries: Sequence[Mapping[str, Any]]) -> tuple[AnytimeEntry, ...]:
@@ -320,9 +370,11 @@ def _statistics(
     )
 
 
-def _status(found: bool, interrupted: bool) -> Status:
+def _status(found: bool, interrupted: bool, infeasible: bool = False) -> Status:
     if interrupted:
         return "interrupted"
+    if infeasible:
+        return "infeasible"
     return "solved" if found else "no_solution"
 
 
@@ -362,6 +414,8 @@ def from_result(
                 cost=float(route["cost"]),
                 returns=returns,
                 stops=schedule(instance, agent, path) if path else (),
+                load=tuple(map(float, route["load"])) if "load" in route
+                else route_load(instance, path),
             )
         )
     return _assemble(result, tuple(routes), objective_of(instance), interrupted, timeout)
@@ -376,19 +430,93 @@ def _assemble(
 ) -> Solution:
     anytime = _anytime(result.get("anytime", []))
     statistics = _statistics(result.get("statistics", {}), anytime, interrupted)
-    found = result.get("status") == "success"
+    infeasible = result.get("status") == "infeasible"
+    found = result.get("status") == "success" or infeasible
     max_cost = statistics.max_cost
     sum_cost = statistics.sum_cost
+    penalty = float(result.get("penalty") or 0.0)
+    value = result.get("objective_value")
+    if value is None and found:
+        value = (max_cost if objective == "min_max" else sum_cost) + penalty
     return Solution(
-        status=_status(found, statistics.interrupted),
+        status=_status(found, statistics.interrupted, infeasible),
         objective=objective,
-        objective_value=(max_cost if objective == "min_max" else sum_cost) if found else None,
-        max_cost=max_cost,
-        sum_cost=sum_cost,
+        objective_value=None if value is None else float(value),
+        unserved=tuple(int(node) for node in result.get("unserved") or ()),
+        penalty=penalty,
+        reasons=tuple(
+            Reason(int(r["node"]), str(r["reason"]), str(r["message"]))
+            for r in result.get("reasons") or ()
+        ),
+        # No route, no cost: 0.0 would read as a perfect solution.
+        max_cost=max_cost if found else None,
+        sum_cost=sum_cost if found else None,
         timeout=bool(result.get("timeout", False)) if timeout is None else timeout,
         routes=routes,
         anytime=anytime,
         statistics=statistics,
+    )
+
+
+def _malformed(where: str, what: str) -> ValueError:
+    # ValueError, as for every other fault of the dictionary, with the place named.
+    return ValueError(f"{where}: {what}")
+
+
+def _whole(value: Any, where: str) -> int:
+    # A whole number as JSON writes it: '7', 7.5 or True is not a vertex or an id.
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise _malformed(where, f"{value!r} is not a whole number")
+    return value
+
+
+def _real(value: Any, where: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise _malformed(where, f"{value!r} is not a number")
+    return float(value)
+
+
+def _list(value: Any, where: str) -> list[Any]:
+    if not isinstance(value, list):
+        raise _malformed(where, f"{type(value).__name__} is not a list")
+    return value
+
+
+def _checked_route(r: Any, where: str) -> Route:
+    if not isinstance(r, Mapping):
+        raise _malformed(where, f"{type(r).__name__} is not an object")
+    for key in ("agent_id", "agent_type", "path", "nodes", "cost"):
+        if key not in r:
+            raise ValueError(f"{where}: no {key!r}")
+    if not isinstance(r["agent_type"], str):
+        raise _malformed(f"{where}.agent_type", f"{r['agent_type']!r} is not a string")
+    returns = r.get("returns", True)
+    if not isinstance(returns, bool):
+        raise _malformed(f"{where}.returns", f"{returns!r} is not true or false")
+    stops = []
+    for k, stop in enumerate(_list(r.get("stops", []), f"{where}.stops")):
+        at = f"{where}.stops[{k}]"
+        if not isinstance(stop, Mapping) or set(stop) != set(Stop.__dataclass_fields__):
+            raise ValueError(f"{at}: not a stop ({', '.join(Stop.__dataclass_fields__)})")
+        stops.append(Stop(_whole(stop["node"], f"{at}.node"),
+                          *(_real(stop[key], f"{at}.{key}")
+                            for key in ("arrival", "waiting", "start", "departure"))))  # fmt: skip
+    return Route(
+        agent_id=_whole(r["agent_id"], f"{where}.agent_id"),
+        agent_type=r["agent_type"],
+        path=tuple(
+            _whole(v, f"{where}.path[{k}]") for k, v in enumerate(_list(r["path"], f"{where}.path"))
+        ),
+        nodes=tuple(
+            _whole(v, f"{where}.nodes[{k}]")
+            for k, v in enumerate(_list(r["nodes"], f"{where}.nodes"))
+        ),
+        cost=_real(r["cost"], f"{where}.cost"),
+        returns=returns,
+        stops=tuple(stops),
+        load=tuple(
+            _real(x, f"{where}.load[{k}]") for k, x in enumerate(_list(r.get("load", []), f"{where}.load"))
+        ),
     )
 
 
@@ -397,18 +525,16 @@ def _from_full_dict(data: Mapping[str, Any]) -> Solution:
     if status not in STATUSES:
         raise ValueError(f"outcome must be one of {', '.join(STATUSES)} (got {status!r})")
     routes = tuple(
-        Route(
-            agent_id=int(r["agent_id"]),
-            agent_type=str(r["agent_type"]),
-            path=tuple(int(v) for v in r["path"]),
-            nodes=tuple(int(v) for v in r["nodes"]),
-            cost=float(r["cost"]),
-            returns=bool(r.get("returns", True)),
-            stops=tuple(Stop(**stop) for stop in r.get("stops", [])),
-        )
-        for r in data["routes"]
+        _checked_route(r, f"routes[{k}]")
+        for k, r in enumerate(_list(data.get("routes"), "routes"))
     )
-    solution = _assemble(data, routes, str(data["objective"]), None, None)
+    for key in ("objective_value", "lower_bound"):
+        if data.get(key) is not None:
+            _real(data[key], key)
+    # The outcome, not the result status, says whether the solve was interrupted.
+    found = "success" if any(r.path for r in routes) else "failed"
+    result = {**data, "status": "infeasible" if status == "infeasible" else found}
+    solution = _assemble(result, routes, str(data["objective"]), None, None)
     bound = data.get("lower_bound")
     value = data.get("objective_value", solution.objective_value)
     return Solution(
@@ -423,4 +549,7 @@ def _from_full_dict(data: Mapping[str, Any]) -> Solution:
         statistics=solution.statistics,
         lower_bound=None if bound is None else float(bound),
         error=None if data.get("error") is None else str(data["error"]),
+        unserved=solution.unserved,
+        penalty=solution.penalty,
+        reasons=solution.reasons,
     )

@@ -9,6 +9,7 @@ import ctypes
 import dataclasses
 import json
 import math
+import numbers
 import os
 import sys
 import tempfile
@@ -22,10 +23,13 @@ from typing import Any
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
-from zelk.schema import named_matrices, prepare_instance
 from zelk.bounds import lower_bound
+from zelk.fleet import focal_search_refusal, scalar_fields
+from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
+from zelk.schema import named_matrices, prepare_instance
 from zelk.solution import Route, Solution, from_result
+from zelk.tables import default_memory_limit_mb, merge_equivalent_types, table_megabytes
 
 __all__ = ["quiet_output", "solve"]
 
@@ -34,9 +38,9 @@ OnSolution = Callable[[float, float, float], object]
 #: The budget when neither the call nor the instance gives one, in seconds.
 DEFAULT_TIME_LIMIT = 60.0
 
-_OBJECTIVES = {"min_max": "min_max", "min-max": "min_max", "min_sum": "min_sum",
-               "min-sum": "min_sum"}  # fmt: skip
 _CLOCKS = ("process", "wall")
+# The least budget handed to the core when preparing the call used up the rest.
+_MIN_CORE_BUDGET = 1e-3
 # Route costs are sums of doubles: a value this close to the bound meets it.
 _BOUND_TOLERANCE = 1e-9
 # A processor-time budget that never ends first, for the specified search run on a
@@ -127,7 +131,8 @@ def quiet_output() -> Iterator[None]:
                 with contextlib.suppress(Exception):
                     stream.flush()
             _flush_c_streams()
-            _quiet_capture = tempfile.TemporaryFile()
+            # Lives across calls: closed when the outermost quiet block ends.
+            _quiet_capture = tempfile.TemporaryFile()  # noqa: SIM115
             for fd in (1, 2):
                 try:
                     _quiet_saved[fd] = os.dup(fd)
@@ -180,21 +185,25 @@ def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict
 _SCALARS = frozenset({int, float, str, bool, type(None)})
 
 
-def _plain(value: Any) -> Any:
+def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
     """``value`` in the shape JSON would give it back: dicts with string keys, lists for
     tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
     lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
-    nothing in a solve writes to them, and copying a large matrix costs seconds."""
+    nothing in a solve writes to them, and copying a large matrix costs seconds. A
+    list met twice (one matrix for many types) is copied once and stays shared."""
+    copies = {} if copies is None else copies
     if isinstance(value, Mapping):
-        return {_plain_key(key): _plain(item) for key, item in value.items()}
+        return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
     if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
         return value
     if isinstance(value, (list, tuple)):
-        return [_plain(item) for item in value]
+        if id(value) not in copies:
+            copies[id(value)] = [_plain(item, copies) for item in value]
+        return copies[id(value)]
     if type(value) in _SCALARS:
         return value
     if hasattr(value, "tolist"):  # NumPy arrays and numbers
-        return _plain(value.tolist())
+        return _plain(value.tolist())  # a fresh list: its id says nothing
     raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
 
 
@@ -209,12 +218,13 @@ def _plain_key(key: Any) -> str:
 
 def _budget(time_limit: float | None, instance_limit: Any) -> float:
     if time_limit is not None:
-        if not time_limit > 0:
-            raise ValueError(f"time_limit must be > 0 seconds (got {time_limit!r})")
-        return float(time_limit)
-    if isinstance(instance_limit, (int, float)) and not isinstance(instance_limit, bool):
-        if instance_limit > 0:
-            return float(instance_limit)
+        return positive_seconds(time_limit, "time_limit")
+    if (
+        isinstance(instance_limit, (int, float))
+        and not isinstance(instance_limit, bool)
+        and instance_limit > 0
+    ):
+        return float(instance_limit)
     return DEFAULT_TIME_LIMIT
 
 
@@ -226,16 +236,30 @@ class _Stop:
     own check, and the end of the main thread (the program is exiting)."""
 
     def __init__(
-        self, flag: StopFlag, deadline: float | None, user: Any, proof: Any = None
+        self,
+        flag: StopFlag,
+        deadline: float | None,
+        user: Any,
+        proof: Any = None,
+        clock: Callable[[], float] = time.monotonic,
+        stall: float | None = None,
     ) -> None:
         self.flag = flag
         self.deadline = deadline
         self.user = user
         self.proof = proof
+        self.clock = clock
+        self.stall = stall
+        self.last_improvement: float | None = None  # on `clock`; None before a solution
         self.deadline_passed = False
+        self.stalled = False
         self.stopped_by_user = False
         self.proven = False
         self._main = threading.main_thread()
+
+    def improved(self) -> None:
+        """A better solution was found just now."""
+        self.last_improvement = self.clock()
 
     def __call__(self) -> bool:
         if self.flag.is_set():
@@ -244,9 +268,15 @@ class _Stop:
             # The best solution meets the lower bound: the rest of the budget cannot help.
             self.proven = True
             return True
-        if self.deadline is not None and time.monotonic() >= self.deadline:
-            self.deadline_passed = True
-            return True
+        if self.deadline is not None or self.stall is not None:
+            now = self.clock()
+            if self.deadline is not None and now >= self.deadline:
+                self.deadline_passed = True
+                return True
+            last = self.last_improvement
+            if self.stall is not None and last is not None and now - last >= self.stall:
+                self.stalled = True
+                return True
         if self.user is not None:
             stop = self.user.is_set() if hasattr(self.user, "is_set") else self.user()
             if stop:
@@ -268,10 +298,11 @@ def solve(
     seed: int = 0,
     on_solution: OnSolution | None = None,
     quiet: bool = True,
-    clock: str = "process",
+    clock: str = "wall",
     memory_limit_mb: float | None = None,
     should_stop: Callable[[], bool] | threading.Event | None = None,
     iteration_limit: int | None = None,
+    stall_time: float | None = None,
     engine_params: Mapping[str, float] | None = None,
     threads: int = 1,
 ) -> Solution:
@@ -298,8 +329,10 @@ def solve(
     quiet
         Keep the core's own lines off stdout and stderr (see :func:`quiet_output`).
     clock
-        ``"process"``: the budget is processor time of the solving thread (of the
-        process, for the focal search alone). ``"wall"``: wall-clock seconds.
+        ``"wall"`` (default): the budget is wall-clock seconds of the whole call.
+        ``"process"``: processor time of the solving thread (of the process, for the
+        focal search alone), for measurements that a busy machine must not disturb.
+        Either way the budget covers the whole call, reading the instance included.
     memory_limit_mb
         The search's memory limit in MB; default the core's.
     should_stop
@@ -308,6 +341,9 @@ def solve(
     iteration_limit
         With ``improve``: stop the engine after this many steps (or at the budget,
         whichever comes first), so that a run repeats exactly whatever the machine's load.
+    stall_time
+        Stop early, with the best solution, once this many seconds (on the budget's
+        clock) pass after a solution without a better one.
     engine_params
         With ``improve``: the engine's tuning constants by name (temperatures, ruin sizes,
         local-search granularity, ...); :func:`zelk.engine_param_defaults` lists them with
@@ -330,14 +366,13 @@ def solve(
         When the instance is not a valid instance (the message names the place), or an
         argument is out of range.
     """
-    if objective is not None and objective not in _OBJECTIVES:
-        raise ValueError(f"objective must be 'min_max' or 'min_sum' (got {objective!r})")
     if clock not in _CLOCKS:
         raise ValueError(f"clock must be 'process' or 'wall' (got {clock!r})")
-    if memory_limit_mb is not None and not memory_limit_mb > 0:
-        raise ValueError(f"memory_limit_mb must be > 0 (got {memory_limit_mb!r})")
-    if iteration_limit is not None and iteration_limit < 0:
-        raise ValueError(f"iteration_limit must be >= 0 (got {iteration_limit!r})")
+    started = _clock_of(clock)()
+    if objective is not None:
+        objective = objective_name(objective)
+    _check_keywords(time_limit, improve, seed, quiet, memory_limit_mb, iteration_limit,
+                    stall_time)  # fmt: skip
     if engine_params is not None and not improve:
         raise ValueError("engine_params applies to the improvement engine (improve=True)")
     if isinstance(threads, bool) or not isinstance(threads, int) or not 0 <= threads <= 1024:
@@ -345,7 +380,7 @@ def solve(
     if threads != 1 and not improve:
         raise ValueError("threads applies to the improvement engine (improve=True)")
     settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
-                         should_stop, iteration_limit,
+                         should_stop, iteration_limit, stall_time, started,
                          None if engine_params is None else dict(engine_params),
                          threads)  # fmt: skip
     if isinstance(instance, Problem):
@@ -355,16 +390,22 @@ def solve(
     if isinstance(instance, Mapping):
         # A file was checked and completed by load_instance.
         data = prepare_instance(data, stacklevel=3)
+    if not improve:
+        data = _for_focal_search(data)
     options = data.setdefault("options", {})
     if objective is not None:
-        options["objective"] = _OBJECTIVES[objective]
+        options["objective"] = objective
     budget = _budget(time_limit, options.get("time_limit"))
+    # Types that only their names tell apart reach the core as one: one table for them
+    # all. The Solution is read against the instance as given.
+    core_data = merge_equivalent_types(data)
+    _check_tables(core_data, memory_limit_mb)
     # The matrices go to the core as lists, not as text: writing and parsing a
     # 2,000-node matrix as JSON takes seconds.
-    matrices = named_matrices(data.get("costs"))
-    text = json.dumps({key: value for key, value in data.items() if key != "costs"})
+    matrices = named_matrices(core_data.get("costs"))
+    text = json.dumps({key: value for key, value in core_data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
-    bound = lower_bound(data, "min_max" if min_max else "min_sum")
+    bound = lower_bound(core_data, "min_max" if min_max else "min_sum")
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)
@@ -377,6 +418,29 @@ def solve(
         timeout=(bool(result.get("timeout")) or stop.deadline_passed) and not stop.proven,
     )
     return _with_bound(solution, bound)
+
+
+def _check_tables(instance: Mapping[str, Any], memory_limit_mb: float | None) -> None:
+    """Refuses an instance whose cost tables alone would pass the memory limit, before
+    anything is built."""
+    limit = default_memory_limit_mb() if memory_limit_mb is None else memory_limit_mb
+    # The core counts a megabyte as 2**20 bytes.
+    needed = table_megabytes(instance) / 1.048576
+    if needed > limit:
+        types = len({str(agent["type"]) for agent in instance["agents"]})
+        raise ValueError(
+            f"the instance ({len(instance['nodes'])} nodes, {types} agent types with "
+            f"matrices of their own) needs about {needed:.0f} MB for its cost tables, more "
+            f"than the memory limit of {limit:.0f} MB; raise memory_limit_mb or use fewer "
+            "agent types"
+        )
+def _for_focal_search(data: dict[str, Any]) -> dict[str, Any]:
+    """The instance for the focal search alone; refused when it holds a field the focal
+    search would not honour (a silent wrong answer otherwise)."""
+    refusal = focal_search_refusal(data)
+    if refusal is not None:
+        raise ValueError(refusal)
+    return scalar_fields(data)
 
 
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
@@ -394,6 +458,49 @@ def _with_bound(solution: Solution, bound: float | None) -> Solution:
     )
 
 
+def _clock_of(clock: str) -> Callable[[], float]:
+    # The solving thread's processor time: the improvement engine runs on the caller's
+    # thread and keeps this clock too.
+    return time.monotonic if clock == "wall" else time.thread_time
+
+
+def _check_flag(value: Any, name: str) -> None:
+    # 'no' or 1 would pass as a flag; the core would coerce them silently.
+    if value is not True and value is not False:
+        raise ValueError(f"{name} must be True or False (got {_short(value)})")
+
+
+def _check_whole(value: Any, name: str, bound: int) -> None:
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or not 0 <= int(value) < bound:
+        raise ValueError(f"{name} must be a whole number >= 0 (got {_short(value)})")
+
+
+def _check_keywords(
+    time_limit: Any,
+    improve: Any,
+    seed: Any,
+    quiet: Any,
+    memory_limit_mb: Any,
+    iteration_limit: Any,
+    stall_time: Any,
+) -> None:
+    """Refuses what the core would coerce or choke on, naming the keyword."""
+    _check_flag(improve, "improve")
+    _check_flag(quiet, "quiet")
+    _check_whole(seed, "seed", 2**64)
+    if iteration_limit is not None:
+        _check_whole(iteration_limit, "iteration_limit", 2**63)
+    for value, name in ((time_limit, "time_limit"), (stall_time, "stall_time"),
+                        (memory_limit_mb, "memory_limit_mb")):  # fmt: skip
+        if value is not None:
+            positive_seconds(value, name)
+
+
+def _short(value: Any) -> str:
+    text = repr(value)
+    return text if len(text) <= 60 else text[:60] + "..."
+
+
 @dataclasses.dataclass(frozen=True)
 class _Settings:
     """How to run the core: the keywords of :func:`solve` beyond instance and budget."""
@@ -406,6 +513,8 @@ class _Settings:
     memory_limit_mb: float | None
     should_stop: Any
     iteration_limit: int | None
+    stall_time: float | None
+    started: float  # when the call began, on the budget's clock
     engine_params: dict[str, float] | None = None
     threads: int = 1
 
@@ -418,25 +527,34 @@ def _run(
     bound: float | None = None,
     min_max: bool = False,
 ) -> tuple[Any, _Stop]:
-    # The focal search alone measures processor time of the whole process; a wall
-    # budget for it is the stop check's deadline. The engine keeps either clock itself.
+    # The budget covers the whole call: what preparing the instance took is gone, and
+    # the stop check ends the core at the call's deadline whatever the core's own clock
+    # says (the core's preparation is outside that clock). The focal search alone
+    # measures processor time of the whole process, so there the check is the only
+    # deadline of a wall budget.
     wall_by_check = settings.clock == "wall" and not settings.improve
-    deadline = time.monotonic() + budget if wall_by_check else None
+    clock = _clock_of(settings.clock)
+    deadline = settings.started + budget
+    remaining = max(_MIN_CORE_BUDGET, deadline - clock())
     # With a lower bound, the solve ends as soon as a solution meets it.
     best = [math.inf]
     proof = None
     if bound is not None:
         limit = bound + _BOUND_TOLERANCE * max(1.0, abs(bound))
-        proof = lambda: best[0] <= limit  # noqa: E731
-    stop = _Stop(StopFlag(), deadline, settings.should_stop, proof)
+        proof = lambda: best[0] <= limit
+    stop = _Stop(StopFlag(), deadline, settings.should_stop, proof, clock, settings.stall_time)
     keywords: dict[str, Any] = {"should_stop": stop}
     user_report = settings.on_solution
-    if bound is not None or user_report is not None:
 
-        def report(time_: float, max_cost: float, sum_cost: float) -> None:
-            best[0] = min(best[0], max_cost if min_max else sum_cost)
-            if user_report is not None:
-                user_report(time_, max_cost, sum_cost)
+    def report(time_: float, max_cost: float, sum_cost: float) -> None:
+        score = max_cost if min_max else sum_cost
+        if score < best[0]:
+            stop.improved()
+        best[0] = min(best[0], score)
+        if user_report is not None:
+            user_report(time_, max_cost, sum_cost)
+
+    if bound is not None or user_report is not None or settings.stall_time is not None:
 
         keywords["on_solution"] = report
     if settings.improve:
@@ -449,7 +567,7 @@ def _run(
             keywords["threads"] = settings.threads
     if settings.memory_limit_mb is not None:
         keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
-    core_budget = _NO_BUDGET if wall_by_check else budget
+    core_budget = _NO_BUDGET if wall_by_check else remaining
     with contextlib.ExitStack() as stack:
         stack.enter_context(stop_on_interrupt())
         stack.enter_context(running(stop.flag))
@@ -468,7 +586,7 @@ def _solve_problem(
     options.return_to_end = given.return_to_end
     options.objective = given.objective
     if objective is not None:
-        is_max = _OBJECTIVES[objective] == "min_max"
+        is_max = objective == "min_max"
         options.objective = ObjectiveType.MinMax if is_max else ObjectiveType.MinSum
     budget = _budget(time_limit, given.time_limit)
     name = "min_max" if options.objective == ObjectiveType.MinMax else "min_sum"
@@ -519,7 +637,7 @@ def _solver_dict(solver: Solver, problem: Problem, objective: str, solve_time: f
                 "cost": float(outcome.times.get(k, 0.0)),
             }
         )
-    costs = [r["cost"] for r in routes]
+    costs = [float(outcome.times.get(k, 0.0)) for k in range(len(routes))]
     anytime = []
     best = 1e18
     # Only strictly improving solutions, as the JSON entry points list them.

@@ -55,7 +55,7 @@ def test_core_diagnostics_stay_off_both_streams() -> None:
     # This instance makes the search announce its final weight; the line is the core's
     # own and reaches neither the JSON nor the user's terminal.
     assert "w = 1" not in run.stderr + run.stdout
-    assert run.stderr == "search complete\n"
+    assert run.stderr == "focal search finished\n"
 
 
 def test_table_lists_node_ids_costs_and_totals() -> None:
@@ -68,7 +68,7 @@ def test_table_lists_node_ids_costs_and_totals() -> None:
     routes = {line.split(maxsplit=2)[2] for line in lines[2:4]}
     assert routes <= {"1 2 5 1", "1 5 2 1", "1 4 3 1", "1 3 4 1"} and len(routes) == 2
     assert "max 13.00  sum 25.00" in lines
-    assert lines[-1] == "search complete"
+    assert lines[-1] == "focal search finished"
 
 
 def test_check_reports_a_valid_solution() -> None:
@@ -132,7 +132,12 @@ def test_bad_input_exits_2_with_a_message(args: list[object], message: str) -> N
         (["convert", "{bad}", "-o", "{out}"], "bad.tsp: line 7, node 2 y: 'x' is not a number"),
         # Options the parser refuses: its usage text, then the one error line.
         (["solve", JSON_INSTANCE, "--bogus"], "unrecognized arguments: --bogus"),
-        (["solve", JSON_INSTANCE, "--time-limit", "soon"], "invalid float value: 'soon'"),
+        (["solve", JSON_INSTANCE, "--time-limit", "soon"], "'soon' is not a positive finite"),
+        # A budget that is not a positive finite number is refused, not read as 60 s.
+        *[(["solve", JSON_INSTANCE, "--time-limit", t], f"'{t}' is not a positive finite")
+          for t in ("0", "-1", "nan", "inf")],
+        (["solve", JSON_INSTANCE, "--seed", "-1"], "-1 is negative"),
+        (["solve", JSON_INSTANCE, "--objective", "longest"], "must be min_max or min_sum"),
         (["frobnicate", JSON_INSTANCE], "invalid choice: 'frobnicate'"),
     ],
 )

@@ -25,13 +25,13 @@ def _write(tmp_path: Path, instance: dict, name: str = "instance.json") -> Path:
     [
         # Closed: 0 -> 20 -> 10 -> 0, waits 1 at node 20 and 2 at node 10, back at 15.
         (True, "7  15.00  0 20 10 0",
-         ["0   0.00     0.00       0.00", "20   5.00     1.00       6.00",
-          "10  10.00     2.00      12.00", "0  15.00     0.00      15.00"]),
+         ["0 0.00 0.00 0.00 0.00", "20 5.00 1.00 6.00 6.00",
+          "10 10.00 2.00 12.00 12.00", "0 15.00 0.00 15.00 15.00"]),
         # Open: the free closing move is neither printed nor scheduled; the route ends
         # when node 10 is left at 12.
         (False, "7  12.00  0 20 10",
-         ["0   0.00     0.00       0.00", "20   5.00     1.00       6.00",
-          "10  10.00     2.00      12.00"]),
+         ["0 0.00 0.00 0.00 0.00", "20 5.00 1.00 6.00 6.00",
+          "10 10.00 2.00 12.00 12.00"]),
     ],
 )  # fmt: skip
 def test_routes_and_schedule_as_printed(
@@ -46,7 +46,7 @@ def test_routes_and_schedule_as_printed(
     lines = run.stdout.splitlines()
     assert lines[2].strip() == route
     start = lines.index("agent 7 (van):")
-    assert lines[start + 1].split() == ["node", "arrival", "waiting", "departure"]
+    assert lines[start + 1].split() == ["node", "arrival", "waiting", "start", "departure"]
     rows = lines[start + 2 : start + 2 + len(schedule)]
     assert [row.split() for row in rows] == [row.split() for row in schedule]
     assert lines[start + 2 + len(schedule)] == ""
@@ -114,7 +114,8 @@ def _bad_utf8(tmp_path: Path) -> Path:
         (["solve", "/dev/zero"], "Not a regular file: '/dev/zero'"),
         (["validate", "{tmp}"], "Is a directory"),
         (["solve", "{utf8}"], "latin1.json: not valid UTF-8: byte 0xe9 at offset 13"),
-        (["solve", JSON_INSTANCE, "--memory-limit", "-5"], "memory_limit_mb must be > 0"),
+        (["solve", JSON_INSTANCE, "--memory-limit", "-5"],
+         "memory_limit_mb must be a positive finite number"),
     ],
 )  # fmt: skip
 def test_faults_exit_2_before_solving(tmp_path: Path, args: list, message: str) -> None:

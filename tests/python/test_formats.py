@@ -187,17 +187,18 @@ def test_unknown_depot_is_refused() -> None:
         load_instance(DATA / "ten_nodes.tsp", depot=42)
 
 
-def test_solomon_service_time_is_added_to_moves_out_of_a_customer() -> None:
+def test_solomon_customers_keep_demand_service_and_window_vehicles_the_capacity() -> None:
     instance = load_instance(DATA / "c101_first6.txt", agents=2)
     costs = instance["costs"][AGENT_TYPE]
-    ids = [node["id"] for node in instance["nodes"]]
-    assert ids == [0, 1, 2, 3, 4, 5, 6]
-    # Depot (40,50), customer 1 (45,68): dist = sqrt(25 + 324) = 18.6815.
-    # Out of the depot (service 0): 18.6815; out of customer 1 (service 90): 108.6815.
-    assert costs[0][1] == pytest.approx(18.681541692269406)
-    assert costs[1][0] == pytest.approx(90 + 18.681541692269406)
-    # Customer 5 (42,65) to customer 3 (42,66): 90 + 1.
-    assert costs[5][3] == pytest.approx(91.0)
+    nodes = instance["nodes"]
+    assert [node["id"] for node in nodes] == [0, 1, 2, 3, 4, 5, 6]
+    # Depot (40,50), customer 1 (45,68): dist = sqrt(25 + 324) = 18.6815, both ways:
+    # service is the customer's own duration, not part of the move out of it.
+    assert costs[0][1] == costs[1][0] == pytest.approx(18.681541692269406)
+    assert costs[5][3] == pytest.approx(1.0)  # (42,65) to (42,66)
+    assert "service" not in nodes[0] and "demand" not in nodes[0]
+    assert (nodes[1]["demand"], nodes[1]["service"]) == (10, 90)
+    assert (nodes[2]["demand"], nodes[2]["service"]) == (30, 90)
     windows = {
         item["node"]: (item["start"], item["end"])
         for c in instance["constraints"]
@@ -206,7 +207,7 @@ def test_solomon_service_time_is_added_to_moves_out_of_a_customer() -> None:
     }
     # The depot's window is the horizon; customer 1 is ready at 912, due at 967.
     assert windows[0] == (0, 1236) and windows[1] == (912, 967)
-    assert len(instance["agents"]) == 2
+    assert [agent["capacity"] for agent in instance["agents"]] == [200, 200]
 
 
 def test_solomon_defaults_to_the_files_vehicle_number_and_can_round() -> None:
@@ -214,8 +215,7 @@ def test_solomon_defaults_to_the_files_vehicle_number_and_can_round() -> None:
     instance = solomon_to_instance(text)
     assert len(instance["agents"]) == 25  # "NUMBER CAPACITY / 25 200"
     rounded = solomon_to_instance(text, distances="nint")["costs"][AGENT_TYPE]
-    # nint(18.68) = 19, plus the 90 of service.
-    assert rounded[1][0] == 109.0
+    assert rounded[1][0] == 19.0  # nint(18.68)
 
 
 def test_solomon_file_keeps_crlf_and_has_no_stray_nodes() -> None:

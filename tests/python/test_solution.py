@@ -173,6 +173,10 @@ def test_numpy_tuples_and_int_keys_solve_like_plain_json() -> None:
     plain["costs"] = {"0": plain["costs"][next(iter(plain["costs"]))]}
     for agent in plain["agents"]:
         agent["type"] = "0"
+    for constraint in plain.get("constraints", []):
+        for item in constraint.get("items", []):
+            if "types" in item:
+                item["types"] = ["0"]
     odd = dict(plain)
     odd["costs"] = {0: np.array(plain["costs"]["0"], dtype=float)}
     odd["nodes"] = tuple({**node, "x": np.float64(node["x"])} for node in plain["nodes"])

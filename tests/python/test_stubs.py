@@ -87,6 +87,7 @@ def test_zelk_reexports_every_public_name() -> None:
         "Statistics",
         "stop_on_interrupt",
         "solve_many",
+        "Reason",
     ]
     for name in REGISTRATION_ORDER:
         # The JSON entry points are wrapped only to shorten their argument errors.

@@ -1,0 +1,92 @@
+"""Summarises a store of the real-fleet comparison (``compare.py --store``) as markdown:
+per set and budget, the geometric means of zelk / PyVRP and zelk / OR-Tools over the
+instances where both have a checked solution, the worst single ratio, and how many
+solutions each solver had checked; then, for the infeasible set, zelk's time and
+whether it named each impossible target with its reason.
+
+    python3 benchmarks/fleet_report.py benchmarks/cache/fleet.json
+"""
+
+from __future__ import annotations
+
+import json
+import math
+import sys
+from pathlib import Path
+from typing import Any
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+
+def _ratios(rows: dict[str, dict[str, Any]], peer: str) -> list[float]:
+    ratios = []
+    for by_solver in rows.values():
+        ours = by_solver.get("improve", {}).get("objective")
+        theirs = next((r.get("objective") for s, r in by_solver.items() if s.startswith(peer)), None)
+        if ours is not None and theirs:
+            ratios.append(ours / theirs)
+    return ratios
+
+
+def _geo(values: list[float]) -> str:
+    if not values:
+        return "-"
+    return f"{math.exp(sum(map(math.log, values)) / len(values)):.3f}"
+
+
+def render(store: dict[str, Any]) -> str:
+    groups: dict[tuple[str, float], dict[str, dict[str, Any]]] = {}
+    for row in store["runs"].values():
+        key = (row["set"], row["budget"])
+        groups.setdefault(key, {}).setdefault(row["name"], {})[row["solver"]] = row
+    lines = [
+        "| set | budget (s) | instances | zelk / PyVRP (worst) | zelk / OR-Tools (worst) "
+        "| checked: zelk, PyVRP, OR-Tools |",
+        "|---|---|---|---|---|---|",
+    ]
+    infeasible = []
+    for (set_name, budget), rows in sorted(groups.items()):
+        if set_name == "fleet-infeasible":
+            infeasible.append((budget, rows))
+            continue
+        cells = []
+        for peer in ("pyvrp", "ortools"):
+            ratios = _ratios(rows, peer)
+            cells.append(f"{_geo(ratios)} ({max(ratios):.3f})" if ratios else "-")
+        counts = []
+        for solver in ("improve", "pyvrp", "ortools"):
+            ran = [r for by in rows.values() for s, r in by.items() if s.startswith(solver)]
+            ok = sum(1 for r in ran if r.get("objective") is not None)
+            counts.append(f"{ok}/{len(ran)}" if ran else "-")
+        lines.append(f"| {set_name} | {budget:g} | {len(rows)} | {cells[0]} | {cells[1]} | "
+                     f"{', '.join(counts)} |")  # fmt: skip
+    if infeasible:
+        import fleet_instances
+
+        lines += ["", "| infeasible case | budget (s) | zelk processor s to first plan | "
+                  "unserved | reasons named as built |", "|---|---|---|---|---|"]  # fmt: skip
+        for budget, rows in infeasible:
+            for name, by_solver in sorted(rows.items()):
+                row = by_solver.get("improve")
+                if row is None:
+                    continue
+                kind = name.removeprefix("infeasible-")
+                expected = fleet_instances.infeasible(kind)["expected_reasons"]
+                reasons = row.get("reasons") or {}
+                named = all(reasons.get(str(node)) == why for node, why in expected.items())
+                first = row.get("t_first")
+                lines.append(
+                    f"| {name} | {budget:g} | {'-' if first is None else f'{first:.3f}'} | "
+                    f"{row.get('unserved', row.get('check'))} | {'yes' if named else 'NO'} |"
+                )
+    return "\n".join(lines)
+
+
+def main() -> None:
+    path = Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "cache" / "fleet.json"
+    print(render(json.loads(path.read_text())))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,113 @@
+"""The cost tables an instance costs the core, and how to keep them few.
+
+The core keeps one dense table per agent type, in the focal search's graph and in the
+improvement engine alike. Agent types that share one matrix and that every assignment
+names together are the same type in all but name: :func:`merge_equivalent_types` writes
+them as one before the core sees the instance, so that 2,000 types travelling at the
+same Euclidean distances cost one table, not 2,000. :func:`table_megabytes` tells what
+the tables will take, so a memory limit can refuse an instance before they are built.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping
+from typing import Any
+
+from zelk.schema import named_matrices
+
+__all__ = ["default_memory_limit_mb", "merge_equivalent_types", "table_megabytes"]
+
+# The focal search's graph exists only up to this many nodes; it keeps every arc twice,
+# each copy with a cost vector (header and allocation) of one double per type.
+_GRAPH_NODES = 256
+_GRAPH_ARC_BYTES = 2 * 48
+
+
+def merge_equivalent_types(instance: Mapping[str, Any]) -> dict[str, Any]:
+    """``instance`` (checked and complete, as :func:`zelk.schema.prepare_instance` gives
+    it) with each group of interchangeable agent types written as its first member.
+
+    Two types are interchangeable when they have the very same matrix object (as every
+    type without a matrix of its own has after :func:`prepare_instance`), every
+    assignment item lists both or neither, and no precedence names either. Routes,
+    costs and feasibility are then the same under either name. The instance is returned
+    unchanged when no two types merge.
+    """
+    agents = instance["agents"]
+    types = list(dict.fromkeys(str(agent["type"]) for agent in agents))
+    if len(types) < 2:
+        return dict(instance)
+    matrices = named_matrices(instance.get("costs"))
+    constraints = instance.get("constraints") or []
+    pinned = {
+        str(item["type"])
+        for constraint in constraints
+        if constraint["kind"] == "sequence"
+        for item in constraint.get("precedence") or []
+        if "type" in item
+    }
+    # Where each type is listed: one pass over the items, whatever the number of types.
+    listed: dict[str, list[int]] = {name: [] for name in types}
+    position = 0
+    for constraint in constraints:
+        if constraint["kind"] != "assignment":
+            continue
+        for item in constraint["items"]:
+            for name in set(item["types"]):
+                if name in listed:
+                    listed[name].append(position)
+            position += 1
+    representative: dict[str, str] = {}
+    first_of: dict[tuple[Any, ...], str] = {}
+    for name in types:
+        if name in pinned or name not in matrices:
+            representative[name] = name
+            continue
+        key = (id(matrices[name]), tuple(listed[name]))
+        representative[name] = first_of.setdefault(key, name)
+    if all(rep == name for name, rep in representative.items()):
+        return dict(instance)
+
+    merged = dict(instance)
+    merged["agents"] = [{**agent, "type": representative[str(agent["type"])]} for agent in agents]
+    kept = set(representative.values())
+    merged["costs"] = {name: matrix for name, matrix in matrices.items() if name in kept}
+    merged["constraints"] = [
+        {
+            **constraint,
+            "items": [
+                {**item, "types": list(dict.fromkeys(representative.get(t, t) for t in item["types"]))}
+                for item in constraint["items"]
+            ],
+        }
+        if constraint["kind"] == "assignment"
+        else constraint
+        for constraint in constraints
+    ]
+    return merged
+
+
+def table_megabytes(instance: Mapping[str, Any]) -> float:
+    """About how many MB the core's cost tables take for ``instance`` (as the core
+    receives it): the focal search's graph, the instance's matrices and the improvement
+    engine's tables, n x n entries per agent type each."""
+    n = len(instance["nodes"])
+    types = len({str(agent["type"]) for agent in instance["agents"]})
+    arcs = n * n
+    # A double per arc and type in the instance's matrices and in the engine's tables
+    # (and its one "no arc" table).
+    total = arcs * (16 * types + 8)
+    if n <= _GRAPH_NODES:
+        total += arcs * (_GRAPH_ARC_BYTES + 2 * 8 * types)
+    return total / 1e6
+
+
+def default_memory_limit_mb() -> float:
+    """The core's own default memory limit: half the machine's memory, at most 4 GiB."""
+    four_gib = 4096 * 1048576 / 1e6
+    try:
+        physical = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+    except (AttributeError, ValueError, OSError):
+        return four_gib
+    return min(four_gib, physical / 2 / 1e6) if physical > 0 else four_gib
