@@ -72,8 +72,7 @@ void AnnealingWalk::Run() {
             hot = std::max(plan.cold, params_.restart_temperature * plan.hot);
         }
         const double progress = Progress(epoch_start, epoch_length);
-        const double temperature =
-            hot * std::pow(plan.cold / hot, std::min(1.0, progress));
+        const double temperature = hot * std::pow(plan.cold / hot, std::min(1.0, progress));
         ++iteration_;
 
         EngineSolution candidate = current_;

@@ -115,7 +115,7 @@ def test_a_longer_iteration_bound_repeats_the_shorter_run_and_goes_on(kind: dict
 @pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
 def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any]) -> None:
     """Every answer checked; the same seed and bound repeat a run whatever the threads'
-    timing; another seed walks elsewhere; the anytime list strictly improves in order."""
+    timing; the anytime list strictly improves in order."""
     rng = random.Random(12)
     key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
     for threads, params in ((2, EPOCHS), (3, {"first_epoch": 1.0})):
@@ -127,7 +127,6 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
             assert all(b[key] < a[key] and b["time"] >= a["time"] for a, b in zip(points, points[1:]))
             assert run["statistics"]["improve_iterations"] == 200 * threads
         assert runs[0]["routes"] == runs[1]["routes"]
-        assert _trail(runs[0]) != _trail(runs[2]) or runs[0]["routes"] != runs[2]["routes"]
         # More threads with the same bound per thread walk further: never worse.
         wider = _solve(instance, seed=1, threads=threads + 2, engine_params=params)
         assert wider["statistics"][key] <= runs[0]["statistics"][key] + 1e-9
@@ -136,6 +135,10 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
 def test_one_thread_is_the_default_and_bad_thread_counts_are_refused() -> None:
     instance = random_instance(random.Random(13), 30, 3)
     assert _solve(instance, seed=3, threads=1)["routes"] == _solve(instance, seed=3)["routes"]
+    # Another seed walks elsewhere, with threads too (150 targets: far from converged).
+    large = random_instance(random.Random(13), 150, 5)
+    trails = [_trail(_solve(large, seed=s, threads=2, engine_params=EPOCHS)) for s in (1, 2)]
+    assert trails[0] != trails[1]
     for bad in (-1, 1025):
         with pytest.raises(ValueError, match="threads"):
             _solve(instance, threads=bad)
