@@ -19,6 +19,7 @@ Add --json FILE to append one record per solve.
 from __future__ import annotations
 
 import argparse
+import itertools
 import json
 import math
 import sys
@@ -28,7 +29,7 @@ from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from instances import DEFAULT_DATA, read_tsplib, tsplib_instance  # noqa: E402
+from instances import DEFAULT_DATA, read_tsplib, tsplib_instance
 
 # LKH-3's published min-max values (real Euclidean distances, depot = first node).
 LKH_MIN_MAX = {
@@ -115,7 +116,7 @@ def run_pyvrp(case: tuple[str, int, str], budget: float, seed: int = 0) -> dict[
     for route in result.best.routes():
         path = [0, *route.visits(), 0]
         served += len(route.visits())
-        value += sum(math.dist(points[a], points[b]) for a, b in zip(path, path[1:]))
+        value += sum(math.dist(points[a], points[b]) for a, b in itertools.pairwise(path))
     feasible = result.best.is_feasible() and served == len(points) - 1
     return {
         "solver": "pyvrp",

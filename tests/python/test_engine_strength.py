@@ -3,6 +3,7 @@ runs repeated exactly, and longer or wider runs never worse than shorter ones.""
 
 from __future__ import annotations
 
+import itertools
 import random
 import subprocess
 import sys
@@ -11,7 +12,6 @@ import time
 from typing import Any
 
 import pytest
-
 import zelk
 from checks import check_solution, dumps, random_instance
 
@@ -124,7 +124,7 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
         for run in runs:
             check_solution(instance, run)
             points = run["anytime"]
-            assert all(b[key] < a[key] and b["time"] >= a["time"] for a, b in zip(points, points[1:]))
+            assert all(b[key] < a[key] and b["time"] >= a["time"] for a, b in itertools.pairwise(points))
             assert run["statistics"]["improve_iterations"] == 200 * threads
         assert runs[0]["routes"] == runs[1]["routes"]
         # More threads with the same bound per thread walk further: never worse.
@@ -180,7 +180,7 @@ def test_threads_stop_together_on_a_raising_callback_a_stop_request_and_ctrl_c()
         print("solve", solution.status)
         """
     )
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=90)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=90, check=False)
     assert run.stdout.split("\n")[:4] == ["raised", "stopped True", "interrupted", "solve interrupted"], run.stderr
 
 
