@@ -22,8 +22,11 @@ struct EngineParams {
     /// budget. With epochs, each epoch cools from the start to the end temperature and the
     /// next one, `epoch_growth` times longer, starts again from the best solution. The
     /// schedule does not depend on the budget, so a longer run repeats a shorter one and
-    /// then goes on: it never ends worse.
-    double first_epoch = 0.0;
+    /// then goes on: it never ends worse. Measured at 10 s of processor time on rat99,
+    /// kroA200, lin318, rat783 and pr1002 (one seed, two runs), 60 ended 0.35 % below one
+    /// cooling over the budget on the geometric mean (30: 0.12 %, 100: 0.29 %), and at 2 s
+    /// 0.24 % below.
+    double first_epoch = 60.0;
     double epoch_growth = 2.0;
     /// Epochs after the first start at this share of the start temperature: they begin
     /// from the best solution, which a full reheat would mostly scramble.

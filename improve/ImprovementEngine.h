@@ -58,7 +58,10 @@ struct EngineOutcome {
 /// fills what the given routes leave out, then ruin and recreate under simulated
 /// annealing (with local search on promising candidates) follows the instance's
 /// objective, always keeping the best complete solution. Never returns a solution
-/// worse than a complete and feasible one it was given.
+/// worse than a complete and feasible one it was given. With several threads, each runs
+/// its own walk (AnnealingWalk) from the same start; they share the best solution
+/// through a WalkHub and, with cooling epochs, all restart from the best of all at each
+/// epoch's end. Rethrows the first exception a walk raised, after every walk ended.
 class ImprovementEngine {
 public:
     ImprovementEngine(const EngineModel* model, EngineSettings settings);  // model outlives it
