@@ -123,10 +123,10 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
 
     // Without a start, a tiny instance is settled by trying every split: insertion alone
     // misses solutions in which no target fits a route by itself.
-    // Only where every target must be served: otherwise the engine weighs what to leave
-    // out, and when no split serves them all it returns the best plan for the others with
-    // the reasons.
-    bool all_required = true;
+    // Only where every target must be served and the split's walk knows every rule in
+    // play (travel, windows, limits): otherwise the engine weighs what to leave out, and
+    // when no split serves them all it returns the best plan for the others with reasons.
+    bool all_required = !model.UsesFleetRules();
     for (const std::uint32_t v : model.Targets())
         all_required = all_required && model.Required(v) && model.Servable(v);
     if (!report.found && all_required && model.Targets().size() <= kSmallExactTargets &&
