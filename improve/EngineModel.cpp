@@ -233,6 +233,7 @@ EngineModel::EngineModel(const Problem& problem)
                                         " must be 0: an agent starts or ends there");
         }
         service_[v] = node.service;
+        any_service_ = any_service_ || node.service != 0.0;
         if (is_target_[v] != 0 && !node.required) {
             required_[v] = 0;
             penalty_[v] = node.penalty;

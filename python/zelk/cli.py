@@ -35,6 +35,7 @@ from pathlib import Path
 from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
+from zelk.fleet import precheck_reasons
 from zelk.formats import (
     DISTANCE_MODES,
     apply_options,
@@ -242,20 +243,6 @@ def _unserved_lines(solution: Solution) -> list[str]:
     return lines
 
 
-def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
-    """The targets no plan can serve, with their reasons, from the core's pre-check;
-    empty when this build of the core has none."""
-    import _zelk_core
-
-    from zelk.schema import named_matrices
-
-    precheck = getattr(_zelk_core, "precheck_json_str", None)
-    if precheck is None:
-        return []
-    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
-    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
-
-
 def _schedule_lines(solution: Solution) -> list[str]:
     lines = ["", "schedule"]
     for route in solution.routes:
@@ -338,6 +325,11 @@ def add_engine_options(sub: argparse.ArgumentParser) -> None:
         "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
     )
     sub.add_argument(
+        "--threads", type=_whole_arg, default=1, metavar="N",
+        help="improvement engine threads sharing the best solution (0: one per core); "
+        "a processor-time budget counts all of them",
+    )  # fmt: skip
+    sub.add_argument(
         "--iteration-limit", type=_whole_arg, metavar="N",
         help="stop the improvement engine after N steps, so that a run repeats exactly",
     )  # fmt: skip
@@ -359,6 +351,7 @@ def engine_keywords(args: argparse.Namespace) -> dict[str, Any]:
         "memory_limit_mb": args.memory_limit,
         "iteration_limit": args.iteration_limit,
         "stall_time": args.stall,
+        "threads": args.threads,
     }
 
 
@@ -386,7 +379,8 @@ def _parser() -> argparse.ArgumentParser:
         )
         sub.add_argument(
             "--agents", type=int, metavar="M",
-            help="TSPLIB/Solomon: number of agents (default 1; Solomon: the file's vehicle number)",
+            help="TSPLIB/VRPLIB/Solomon: number of agents (default 1; VRPLIB and Solomon: the "
+            "file's vehicle number)",
         )  # fmt: skip
         sub.add_argument(
             "--depot", type=int, metavar="ID",
@@ -672,7 +666,7 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
-    reasons = precheck_reasons(instance)
+    reasons = precheck_reasons(instance, prepared=True)
     if reasons:
         rows = [("node", "reason", "why")]
         rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]

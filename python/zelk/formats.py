@@ -763,12 +763,13 @@ def load_instance(
     distances: str | None = None,
     max_nodes: int | None = None,
 ) -> dict[str, Any]:
-    """Reads a JSON instance, a TSPLIB file or a Solomon file as a JSON instance dict.
+    """Reads a JSON instance, a TSPLIB, VRPLIB or Solomon file as a JSON instance dict.
 
     ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``
-    and ``distances`` apply to TSPLIB and Solomon files only (``distances`` defaults to
-    ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for Solomon);
-    ``max_nodes`` (default :data:`NODE_LIMIT`) bounds the nodes of every format.
+    and ``distances`` apply to TSPLIB, VRPLIB and Solomon files only (``distances``
+    defaults to ``"nint"`` for TSPLIB and VRPLIB, as their published values use, and
+    ``"exact"`` for Solomon); ``max_nodes`` (default :data:`NODE_LIMIT`) bounds the nodes
+    of every format.
 
     Raises
     ------
