@@ -122,8 +122,11 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     }
 
     // Without a start, a tiny instance is settled by trying every split: insertion alone
-    // misses solutions in which no target fits a route by itself.
-    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop) {
+    // misses solutions in which no target fits a route by itself. That search knows
+    // neither the fleet rules nor plans that leave targets out, so instances with either
+    // go to the engine, which does.
+    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop &&
+        !model.UsesFleetRules() && model.PrecheckReasons().empty()) {
         const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
         if (exact.found) {
             start = exact.routes;
