@@ -32,9 +32,7 @@ def _brute_force(instance: dict[str, Any]) -> tuple[float, float]:
     each route timed by the package's independent checker."""
     vertex_of = {node["id"]: v for v, node in enumerate(instance["nodes"])}
     agents = instance["agents"]
-    depots = {vertex_of[a["start_node"]] for a in agents} | {
-        vertex_of[a["end_node"]] for a in agents
-    }
+    depots = {vertex_of[a["start_node"]] for a in agents} | {vertex_of[a["end_node"]] for a in agents}
     targets = [v for v in range(len(instance["nodes"])) if v not in depots]
     allowed = {}
     for constraint in instance.get("constraints", []):
@@ -49,10 +47,7 @@ def _brute_force(instance: dict[str, Any]) -> tuple[float, float]:
             costs = []
             for a, agent in enumerate(agents):
                 route = order[bounds[a] : bounds[a + 1]]
-                if any(
-                    agent["type"] not in allowed.get(instance["nodes"][v]["id"], [agent["type"]])
-                    for v in route
-                ):
+                if any(agent["type"] not in allowed.get(instance["nodes"][v]["id"], [agent["type"]]) for v in route):
                     break
                 path = [vertex_of[agent["start_node"]], *route, vertex_of[agent["end_node"]]]
                 cost = route_duration(instance, agent, path)
@@ -105,9 +100,7 @@ def test_improve_reaches_the_brute_force_optimum(kind: dict[str, Any]) -> None:
         assert stats[key] == pytest.approx(expected[index], abs=1e-6), seed
         # Scale does not change the answer: costs of 9999 and more are real costs here.
         scaled = json.loads(json.dumps(instance))
-        scaled["costs"] = {
-            t: [[c * 1000 for c in row] for row in m] for t, m in scaled["costs"].items()
-        }
+        scaled["costs"] = {t: [[c * 1000 for c in row] for row in m] for t, m in scaled["costs"].items()}
         for constraint in scaled["constraints"]:
             for item in constraint["items"] if constraint["kind"] == "timewindow" else []:
                 item["start"] *= 1000
@@ -142,9 +135,7 @@ def test_same_seed_and_iteration_bound_give_the_same_result() -> None:
     instance = random_instance(random.Random(3), 30, 3, windows=True)
     runs = [_solve(instance, seed=seed, iteration_limit=200) for seed in (5, 5, 6)]
     assert runs[0]["routes"] == runs[1]["routes"]
-    assert [r["routes"] for r in runs[:1]] != [] and runs[0]["statistics"][
-        "improve_iterations"
-    ] == 200
+    assert [r["routes"] for r in runs[:1]] != [] and runs[0]["statistics"]["improve_iterations"] == 200
 
 
 def test_on_solution_matches_the_anytime_list_on_every_entry_point() -> None:
@@ -250,9 +241,7 @@ def test_the_engine_lets_other_threads_run_and_keeps_its_own_budget() -> None:
     sys.setswitchinterval(1000.0)
     try:
         solver = threading.Thread(
-            target=lambda: stopped.update(
-                zelk.solve_json_str(texts[0], 60.0, improve=True, should_stop=stop.is_set)
-            )
+            target=lambda: stopped.update(zelk.solve_json_str(texts[0], 60.0, improve=True, should_stop=stop.is_set))
         )
         began = time.perf_counter()
         solver.start()
@@ -268,10 +257,7 @@ def test_the_engine_lets_other_threads_run_and_keeps_its_own_budget() -> None:
     # processor time, so together they cannot end before a second of wall time (on the
     # shared process clock they would end after half a second on two cores).
     began = time.perf_counter()
-    threads = [
-        threading.Thread(target=lambda t=t: zelk.solve_json_str(t, 1.0, improve=True))
-        for t in texts
-    ]
+    threads = [threading.Thread(target=lambda t=t: zelk.solve_json_str(t, 1.0, improve=True)) for t in texts]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -322,9 +308,7 @@ def test_solver_object_runs_the_improvement_path(line_problem) -> None:
     problem = line_problem(6)
     solver = zelk.Solver(problem, problem.options())
     calls: list[tuple[float, float, float]] = []
-    assert (
-        solver.solve(improve=True, iteration_limit=50, on_solution=lambda *a: calls.append(a)) == 1
-    )
+    assert solver.solve(improve=True, iteration_limit=50, on_solution=lambda *a: calls.append(a)) == 1
     result = solver.get_result()
     # Out along the line and back: 6 + 6.
     assert (dict(result.times), sorted(result.paths[0])) == ({0: 12.0}, [0, 0, 1, 2, 3, 4, 5, 6])
