@@ -72,7 +72,9 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
     if (outcome.improved) {
         result["unserved"] = outcome.unserved;
         result["penalty"] = outcome.penalty;
-        result["objective_value"] = outcome.objective_value;
+        // No plan at all has no objective.
+        result["objective_value"] =
+            outcome.success ? py::object(py::float_(outcome.objective_value)) : py::none();
         result["reasons"] = ReasonsList(outcome.reasons);
     }
     return result;

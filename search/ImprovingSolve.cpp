@@ -122,15 +122,11 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     }
 
     // Without a start, a tiny instance is settled by trying every split: insertion alone
-    // misses solutions in which no target fits a route by itself.
-    // Only where every target must be served and the split's walk knows every rule in
-    // play (travel, windows, limits): otherwise the engine weighs what to leave out, and
-    // when no split serves them all it returns the best plan for the others with reasons.
-    bool all_required = !model.UsesFleetRules();
-    for (const std::uint32_t v : model.Targets())
-        all_required = all_required && model.Required(v) && model.Servable(v);
-    if (!report.found && all_required && model.Targets().size() <= kSmallExactTargets &&
-        !user_stop) {
+    // misses solutions in which no target fits a route by itself. The split follows the
+    // engine's walk, so every rule counts, but it knows no plan that leaves a target out:
+    // instances with optional targets or targets the pre-check rules out go to the engine.
+    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop &&
+        !model.AnyOptional() && model.PrecheckReasons().empty()) {
         const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
         if (exact.found) {
             start = exact.routes;

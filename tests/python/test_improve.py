@@ -198,7 +198,9 @@ def test_ctrl_c_stops_the_engine_with_keyboard_interrupt() -> None:
 )
 def test_instances_the_focal_search_misses_are_solved(change) -> None:
     instance = change(zelk.load_instance(EXAMPLES / "c101_first10.txt", agents=25))
+    # Node 1 becomes an agent's end, where service is refused: it gives its service up.
     instance["agents"][0]["end_node"] = instance["nodes"][1]["id"]
+    instance["nodes"][1]["service"] = 0
     result = _solve(instance, iteration_limit=100)
     assert result["status"] == "success"
     check_solution(instance, result)
@@ -288,13 +290,18 @@ def test_many_agent_types_fit_in_little_memory_on_the_improvement_path() -> None
     assert run.stdout.split() == ["success", "510.0"], run.stderr[-2000:]
 
 
-def test_a_target_nobody_may_serve_ends_the_solve_at_once() -> None:
-    """No agent type may serve node 1: the answer is "failed" without spending the
-    budget, and "timeout" is false because nothing ran out."""
+def test_a_target_nobody_may_serve_is_named_and_the_others_are_planned() -> None:
+    """No agent type may serve one target: the plan serves the others, the status is
+    "infeasible" and the target is named with reason "type"."""
     instance = random_instance(random.Random(2), 6, 2)
-    instance["constraints"][0]["items"][1]["types"] = []
-    result = zelk.solve_json_str(dumps(instance), 600.0, improve=True)
-    assert (result["status"], result["timeout"]) == ("failed", False)
+    items = instance["constraints"][0]["items"]
+    items[1]["types"] = []
+    result = zelk.solve_json_str(dumps(instance), 600.0, improve=True, iteration_limit=100)
+    left_out = items[1]["node"]
+    assert result["status"] == "infeasible"
+    assert result["unserved"] == [left_out]
+    assert [(r["node"], r["reason"]) for r in result["reasons"]] == [(left_out, "type")]
+    assert zelk.check_solution(instance, result) == []
 
 
 def test_solver_object_runs_the_improvement_path(line_problem) -> None:
