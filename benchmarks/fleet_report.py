@@ -61,6 +61,21 @@ def render(store: dict[str, Any]) -> str:
             counts.append(f"{ok}/{len(ran)}" if ran else "-")
         lines.append(f"| {set_name} | {budget:g} | {len(rows)} | {cells[0]} | {cells[1]} | "
                      f"{', '.join(counts)} |")  # fmt: skip
+    lines += ["", "| set | instance | zelk | PyVRP | OR-Tools |", "|---|---|---|---|---|"]
+    for (set_name, budget), rows in sorted(groups.items()):
+        if set_name == "fleet-infeasible":
+            continue
+        for name, by_solver in sorted(rows.items()):
+            cells = []
+            for solver in ("improve", "pyvrp", "ortools"):
+                row = next((r for s, r in by_solver.items() if s.startswith(solver)), None)
+                if row is None:
+                    cells.append("")
+                elif row.get("objective") is None:
+                    cells.append(f"({str(row.get('check'))[:40]})")
+                else:
+                    cells.append(f"{row['objective']:.2f}")
+            lines.append(f"| {set_name} | {name} | {' | '.join(cells)} |")
     if infeasible:
         import fleet_instances
 
