@@ -1,8 +1,9 @@
 """Summarises a store of the real-fleet comparison (``compare.py --store``) as markdown:
 per set and budget, the geometric means of zelk / PyVRP and zelk / OR-Tools over the
 instances where both have a checked solution, the worst single ratio, and how many
-solutions each solver had checked; then, for the infeasible set, zelk's time and
-whether it named each impossible target with its reason.
+solutions each solver had checked; every instance's values; then, for the infeasible
+set, the processor time of zelk's whole child process (interpreter start and reading
+included) and whether it named each impossible target with its reason.
 
     python3 benchmarks/fleet_report.py benchmarks/cache/fleet.json
 """
@@ -79,7 +80,7 @@ def render(store: dict[str, Any]) -> str:
     if infeasible:
         import fleet_instances
 
-        lines += ["", "| infeasible case | budget (s) | zelk processor s to first plan | "
+        lines += ["", "| infeasible case | budget (s) | zelk process, processor s | "
                   "unserved | reasons named as built |", "|---|---|---|---|---|"]  # fmt: skip
         for budget, rows in infeasible:
             for name, by_solver in sorted(rows.items()):
@@ -90,9 +91,9 @@ def render(store: dict[str, Any]) -> str:
                 expected = fleet_instances.infeasible(kind)["expected_reasons"]
                 reasons = row.get("reasons") or {}
                 named = all(reasons.get(str(node)) == why for node, why in expected.items())
-                first = row.get("t_first")
+                cpu = row.get("process_cpu")
                 lines.append(
-                    f"| {name} | {budget:g} | {'-' if first is None else f'{first:.3f}'} | "
+                    f"| {name} | {budget:g} | {'-' if cpu is None else f'{cpu:.2f}'} | "
                     f"{row.get('unserved', row.get('check'))} | {'yes' if named else 'NO'} |"
                 )
     return "\n".join(lines)
