@@ -199,6 +199,7 @@ def test_ctrl_c_stops_the_engine_with_keyboard_interrupt() -> None:
 def test_instances_the_focal_search_misses_are_solved(change) -> None:
     instance = change(zelk.load_instance(EXAMPLES / "c101_first10.txt", agents=25))
     instance["agents"][0]["end_node"] = instance["nodes"][1]["id"]
+    instance["nodes"][1].pop("service")  # service applies at targets only
     result = _solve(instance, iteration_limit=100)
     assert result["status"] == "success"
     check_solution(instance, result)
