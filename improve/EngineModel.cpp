@@ -102,27 +102,6 @@ EngineModel::EngineModel(const Problem& problem)
         if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
     }
 
-    // A route ends with a move onto the vertex that closes it, and that vertex's assignment
-    // must admit the agent's type, as in the focal search and the checker: the end vertex,
-    // or, on open routes, the start vertex when the end does not admit it. An agent that
-    // can close nowhere leaves the instance without a solution. Every start and end
-    // given stays a depot all the same.
-    for (std::size_t a = 0; a < agents_.size(); ++a) {
-        EngineAgent& agent = agents_[a];
-        const std::int64_t type = type_of_slot[agent.slot];
-        const auto admits = [&](std::uint32_t v) {
-            const std::vector<std::int64_t> types =
-                BuildAllowedTypes(problem, problem.nodes[v].id, false);
-            return std::find(types.begin(), types.end(), type) != types.end();
-        };
-        if (admits(agent.end)) continue;
-        if (!return_to_end_ && admits(agent.start)) {
-            agent.end = agent.start;
-        } else {
-            routable_ = false;
-        }
-    }
-
     // Matrices: entries the instance does not give stay "no arc".
     constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
     table_of_slot_.assign(type_of_slot.size(), kNoTable);
@@ -196,6 +175,37 @@ EngineModel::EngineModel(const Problem& problem)
     }
     window_offset_[n_] = several_.size();
 
+    // A route ends with a move onto the vertex that closes it, and that vertex's assignment
+    // must admit the agent's type, as in the focal search and the checker: the end vertex,
+    // or, on open routes, the start vertex when the end does not admit it or has a window
+    // the start has not. An agent that can close nowhere leaves the instance without a
+    // solution. Every start and end given stays a depot all the same.
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        EngineAgent& agent = agents_[a];
+        const std::int64_t type = type_of_slot[agent.slot];
+        const auto admits = [&](std::uint32_t v) {
+            const std::vector<std::int64_t> types =
+                BuildAllowedTypes(problem, problem.nodes[v].id, false);
+            return std::find(types.begin(), types.end(), type) != types.end();
+        };
+        // The closing leg of an open route is free, so either vertex is reached at the
+        // same time, never before the start's window opened (the route left then): the
+        // start never delays that arrival, and refuses it no sooner than the end does when
+        // its window closes no earlier (a start with several windows may make it wait).
+        const TimeWindow& at_start = windows_[agent.start];
+        const TimeWindow& at_end = windows_[agent.end];
+        const bool start_is_better =
+            !return_to_end_ && admits(agent.start) && agent.start != agent.end &&
+            lists[agent.start].empty() &&
+            (!at_start.present || (at_end.present && at_start.end >= at_end.end));
+        if (admits(agent.end) && !start_is_better) continue;
+        if (!return_to_end_ && admits(agent.start)) {
+            agent.end = agent.start;
+        } else {
+            routable_ = false;
+        }
+    }
+
     // Service, loads and optional targets.
     node_ids_.resize(n_);
     service_.assign(n_, 0.0);
@@ -223,6 +233,7 @@ EngineModel::EngineModel(const Problem& problem)
                                         " must be 0: an agent starts or ends there");
         }
         service_[v] = node.service;
+        any_service_ = any_service_ || node.service != 0.0;
         if (is_target_[v] != 0 && !node.required) {
             required_[v] = 0;
             penalty_[v] = node.penalty;

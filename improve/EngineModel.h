@@ -43,7 +43,7 @@ public:
     /// Throws like the Solver's construction: std::out_of_range ("_Map_base::at: ...")
     /// for a start or end id that no node has, std::invalid_argument for a NaN cost or a
     /// matrix larger than the node count, and std::invalid_argument for a negative or
-    /// infinite cost off the diagonal, demands or capacities of different lengths,
+    /// infinite cost off the diagonal, for demands or capacities of different lengths,
     /// negative amounts, or service at a depot.
     explicit EngineModel(const Problem& problem);
 
@@ -58,9 +58,6 @@ public:
     /// opening to the last closing.
     const TimeWindow& Window(std::uint32_t v) const { return windows_[v]; }
     bool HasWindows() const { return has_windows_; }
-    /// False when some agent's route cannot close: neither the vertex it must end on nor
-    /// (on open routes) its start admits its type. The instance then has no solution.
-    bool Routable() const { return routable_; }
     /// True when `v` has more than one window: its arrival is walked, never put in closed form.
     bool HasSeveralWindows(std::uint32_t v) const {
         return window_offset_[v + 1] - window_offset_[v] > 1;
@@ -82,6 +79,11 @@ public:
     bool Required(std::uint32_t v) const { return required_[v] != 0; }
     double Penalty(std::uint32_t v) const { return penalty_[v]; }
     bool AnyOptional() const { return any_optional_; }
+    /// True when a rule only this engine knows is in play: loads, service, several
+    /// windows at one vertex, or optional targets.
+    bool UsesFleetRules() const {
+        return dims_ > 0 || any_service_ || any_several_windows_ || any_optional_;
+    }
     /// False for targets that the pre-check showed no route can serve; the search leaves
     /// them out.
     bool Servable(std::uint32_t v) const { return servable_[v] != 0; }
@@ -89,6 +91,9 @@ public:
     const std::vector<TargetReason>& PrecheckReasons() const { return precheck_; }
     /// Node id of vertex v.
     std::uint64_t NodeId(std::uint32_t v) const { return node_ids_[v]; }
+    /// False when some agent's route cannot close: neither the vertex it must end on nor
+    /// (on open routes) its start admits its type. The instance then has no solution.
+    bool Routable() const { return routable_; }
 
     /// True when agent `a`'s type may serve target `v`.
     bool CanServe(std::size_t a, std::uint32_t v) const {
@@ -140,9 +145,10 @@ private:
     std::vector<std::vector<std::uint32_t>> neighbours_;
     bool return_to_end_ = true;
     bool has_windows_ = false;
-    bool routable_ = true;
     bool any_several_windows_ = false;
     bool any_optional_ = false;
+    bool any_service_ = false;
+    bool routable_ = true;
     ObjectiveType objective_ = ObjectiveType::MinSum;
 };
 

@@ -286,7 +286,7 @@ double EngineSolution::JoinTails(std::size_t a, std::size_t i, std::size_t b, st
     const double* tail = other.load_prefix.data();
     for (std::size_t d = 0; d < dims; ++d) {
         const double load = head[i * dims + d] + (tail[k * dims + d] - tail[(j - 1) * dims + d]);
-        if (j <= k && !WithinCapacity(load, model_->Capacity(a, d))) return kInfeasible;
+        if (!WithinCapacity(load, model_->Capacity(a, d))) return kInfeasible;
     }
     return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
 }

@@ -8,6 +8,7 @@
 
 #include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
+#include "improve/MoveCosts.h"
 #include "improve/RuinRecreate.h"
 
 namespace vornik {
@@ -40,10 +41,10 @@ private:
     bool TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryDropOptional(EngineSolution& solution, std::uint32_t u);
     bool TryInsertOptional(EngineSolution& solution, std::uint32_t u);
-    /// Applies route a with `runs` of its own visits in place of positions i + 1 .. j - 1
-    /// when that lowers the score.
-    bool TryWithinRoute(EngineSolution& solution, std::size_t a, std::size_t i,
-                        const RouteRun* runs, std::size_t count, std::size_t j);
+    /// Applies `move` when it lowers the score.
+    template <typename Move>
+    bool TryMove(EngineSolution& solution, const Move& move);
+    bool Improves(const EngineSolution& solution, const MoveCosts& costs) const;
 
     /// Score change when routes a and b (b may equal a; b = npos for one route) take
     /// the costs cost_a and cost_b.
@@ -66,8 +67,6 @@ private:
         std::size_t route = kNone;
     };
     Ranked largest_[3];
-    std::vector<std::uint32_t> scratch_a_;
-    std::vector<std::uint32_t> scratch_b_;
 };
 
 }  // namespace vornik

@@ -13,6 +13,8 @@ namespace vornik {
 namespace {
 
 constexpr double kInfinity = EngineModel::kNoArc;
+// Insertion places tried per route when explaining why a target stayed out.
+constexpr std::size_t kSampledPlaces = 32;
 
 // Shortest travel from `source` to every vertex (or from every vertex to `source` when
 // `reverse`) over agent a's arcs: a lower bound on any route's clock between them, since
@@ -197,10 +199,14 @@ TargetReason ExplainUnserved(const EngineSolution& solution, std::uint32_t v) {
         if (!model.CanServe(a, v)) continue;
         const EngineRoute& route = solution.Route(a);
         if (ExceedsCapacity(model, a, v, route.Load())) {
-            failures[kCapacity] += route.visits.size() + 1;
+            failures[kCapacity] += std::min(route.visits.size() + 1, kSampledPlaces);
             continue;
         }
-        for (std::size_t i = 0; i <= route.visits.size(); ++i) {
+        // Each attempt walks the route, so long routes are sampled at evenly spaced places:
+        // the count is a vote among rules, not a proof.
+        const std::size_t places = route.visits.size() + 1;
+        const std::size_t stride = std::max<std::size_t>(1, places / kSampledPlaces);
+        for (std::size_t i = 0; i < places; i += stride) {
             ++failures[WalkInsertion(solution, a, v, i)];
         }
     }

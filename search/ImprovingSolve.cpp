@@ -4,9 +4,12 @@
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
+#include <thread>
 
 #include "improve/EngineModel.h"
+#include "improve/EngineSolution.h"
 #include "improve/ImprovementEngine.h"
+#include "improve/SmallExactSearch.h"
 #include "search/Solver.h"
 
 namespace vornik {
@@ -17,6 +20,8 @@ namespace {
 // instances need milliseconds, and the engine builds its own start when it fails.
 constexpr double kSearchShare = 0.05;
 constexpr double kSearchShareCap = 1.0;  // seconds
+// Steps of the exhaustive search on tiny instances: a few hundred milliseconds at most.
+constexpr std::size_t kSmallExactSteps = 2000000;
 
 /// Seconds since construction on the solving thread's processor clock, or on the wall
 /// clock. A thread's own clock keeps solves in other threads out of its budget.
@@ -62,25 +67,27 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     // Anytime points: kept only when better than every earlier one by more than 1e-9,
     // by the sum under min-sum and by the largest route under min-max.
     double best_score = 0.0;
-    const auto add_point = [&](double max_cost, double sum_cost, const char* phase) {
+    const auto add_point = [&](double max_cost, double sum_cost, const char* phase, double time) {
         const double score = objective == ObjectiveType::MinSum ? sum_cost : max_cost;
         if (!report.anytime.empty() && !(score < best_score - 1e-9)) return;
         best_score = score;
-        const double time = clock.Elapsed();
         if (report.first_solution_time < 0) report.first_solution_time = time;
         report.anytime.push_back(ImprovePoint{time, max_cost, sum_cost, phase});
         report.best_phase = phase;
         if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
     };
 
-    // Phase 1: the focal search, until its first solution or its share of the budget.
+    // Phase 1: the focal search, until its first solution or its share of the budget. It
+    // knows no loads, service, second windows or optional targets: where the instance has
+    // any, its answer would be neither a fair start nor a true anytime point, so the
+    // engine starts alone.
     std::vector<std::vector<std::uint32_t>> start(model.NumAgents());
-    if (solver != nullptr) {
+    if (solver != nullptr && !model.UsesFleetRules()) {
         const double share = std::min(kSearchShareCap, kSearchShare * std::max(0.0, time_limit));
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
             found = true;
-            add_point(max_cost, sum_cost, "search");
+            add_point(max_cost, sum_cost, "search", clock.Elapsed());
         });
         solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
         // The hooks refer to this frame: the Solver must not keep them past it.
@@ -114,18 +121,51 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         return report;
     }
 
+    // Without a start, a tiny instance is settled by trying every split: insertion alone
+    // misses solutions in which no target fits a route by itself.
+    // Only where every target must be served and the split's walk knows every rule in
+    // play (travel, windows, limits): otherwise the engine weighs what to leave out, and
+    // when no split serves them all it returns the best plan for the others with reasons.
+    bool all_required = !model.UsesFleetRules();
+    for (const std::uint32_t v : model.Targets())
+        all_required = all_required && model.Required(v) && model.Servable(v);
+    if (!report.found && all_required && model.Targets().size() <= kSmallExactTargets &&
+        !user_stop) {
+        const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
+        if (exact.found) {
+            start = exact.routes;
+            double max_cost = 0.0;
+            double sum_cost = 0.0;
+            for (std::size_t a = 0; a < start.size(); ++a) {
+                const double cost = EngineSolution::WalkRoute(model, a, start[a]);
+                max_cost = std::max(max_cost, cost);
+                sum_cost += cost;
+            }
+            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct), clock.Elapsed());
+        }
+    }
+
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.
     EngineSettings engine_settings;
+    std::size_t engine_threads = 1;
     engine_settings.seed = settings.seed;
     engine_settings.params = settings.engine_params;
     engine_settings.iteration_limit = settings.iteration_limit;
     engine_settings.time_limit = time_limit;
     engine_settings.clock = [&clock] { return clock.Elapsed(); };
     engine_settings.should_stop = stop_requested;
-    engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double) {
+    engine_settings.threads = settings.threads > 0
+                                  ? settings.threads
+                                  : std::max<std::size_t>(1, std::thread::hardware_concurrency());
+    engine_settings.clock_per_thread = !settings.wall_clock;
+    engine_threads = engine_settings.threads;
+    // Called from the engine's threads one at a time, with the time on the budget's clock
+    // (which, under a processor-time budget with threads, only the engine can read).
+    engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double time) {
         if (phase == EnginePhase::kGiven) return;  // the search reported it already
         const EngineScore score = best.Score();
-        add_point(score.max_cost, score.sum_cost, PhaseName(phase));
+        add_point(score.max_cost, score.sum_cost, PhaseName(phase),
+                  engine_threads > 1 ? time : clock.Elapsed());
     };
     if (user_stop) engine_settings.iteration_limit = 0;
     ImprovementEngine engine(&model, std::move(engine_settings));
@@ -152,7 +192,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         }
     }
     report.result.timeout = !user_stop && !outcome.settled;
-    report.result.search_time = clock.Elapsed();
+    report.result.search_time = engine_threads > 1 ? outcome.end_time : clock.Elapsed();
     report.result.last_update_time = report.anytime.empty() ? 0.0 : report.anytime.back().time;
     return report;
 }

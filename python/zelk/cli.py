@@ -325,6 +325,11 @@ def add_engine_options(sub: argparse.ArgumentParser) -> None:
         "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
     )
     sub.add_argument(
+        "--threads", type=_whole_arg, default=1, metavar="N",
+        help="improvement engine threads sharing the best solution (0: one per core); "
+        "a processor-time budget counts all of them",
+    )  # fmt: skip
+    sub.add_argument(
         "--iteration-limit", type=_whole_arg, metavar="N",
         help="stop the improvement engine after N steps, so that a run repeats exactly",
     )  # fmt: skip
@@ -346,6 +351,7 @@ def engine_keywords(args: argparse.Namespace) -> dict[str, Any]:
         "memory_limit_mb": args.memory_limit,
         "iteration_limit": args.iteration_limit,
         "stall_time": args.stall,
+        "threads": args.threads,
     }
 
 
@@ -431,20 +437,19 @@ STDIN_LABEL = "<stdin>"
 STDIN_LIMIT = 1 << 30
 
 
-def _read_bounded(stream: Any, limit: int) -> bytes:
+def _read_bounded(stream: Any, limit: int) -> bytes | bytearray:
     """What ``stream`` holds, refused once it passes ``limit`` bytes (standard input
     may be ``/dev/zero``)."""
     if stream is None:
         return b""
-    chunks: list[bytes] = []
-    size = 0
+    # One growing buffer: a list of chunks joined at the end would hold the text twice.
+    data = bytearray()
     while True:
-        chunk = stream.read(min(1 << 24, limit + 1 - size))
+        chunk = stream.read(min(1 << 24, limit + 1 - len(data)))
         if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
-        size += len(chunk)
-        if size > limit:
+            return data
+        data += chunk
+        if len(data) > limit:
             raise ValueError(
                 f"{STDIN_LABEL}: more than {limit >> 20} MB on standard input; "
                 "give a file instead"
