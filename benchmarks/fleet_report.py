@@ -1,8 +1,9 @@
 """Summarises a store of the real-fleet comparison (``compare.py --store``) as markdown:
 per set and budget, the geometric means of zelk / PyVRP and zelk / OR-Tools over the
 instances where both have a checked solution, the worst single ratio, and how many
-solutions each solver had checked; then, for the infeasible set, zelk's time and
-whether it named each impossible target with its reason.
+solutions each solver had checked; every instance's values; then, for the infeasible
+set, the processor time of zelk's whole child process (interpreter start and reading
+included) and whether it named each impossible target with its reason.
 
     python3 benchmarks/fleet_report.py benchmarks/cache/fleet.json
 """
@@ -61,10 +62,25 @@ def render(store: dict[str, Any]) -> str:
             counts.append(f"{ok}/{len(ran)}" if ran else "-")
         lines.append(f"| {set_name} | {budget:g} | {len(rows)} | {cells[0]} | {cells[1]} | "
                      f"{', '.join(counts)} |")  # fmt: skip
+    lines += ["", "| set | instance | zelk | PyVRP | OR-Tools |", "|---|---|---|---|---|"]
+    for (set_name, budget), rows in sorted(groups.items()):
+        if set_name == "fleet-infeasible":
+            continue
+        for name, by_solver in sorted(rows.items()):
+            cells = []
+            for solver in ("improve", "pyvrp", "ortools"):
+                row = next((r for s, r in by_solver.items() if s.startswith(solver)), None)
+                if row is None:
+                    cells.append("")
+                elif row.get("objective") is None:
+                    cells.append(f"({str(row.get('check'))[:40]})")
+                else:
+                    cells.append(f"{row['objective']:.2f}")
+            lines.append(f"| {set_name} | {name} | {' | '.join(cells)} |")
     if infeasible:
         import fleet_instances
 
-        lines += ["", "| infeasible case | budget (s) | zelk processor s to first plan | "
+        lines += ["", "| infeasible case | budget (s) | zelk process, processor s | "
                   "unserved | reasons named as built |", "|---|---|---|---|---|"]  # fmt: skip
         for budget, rows in infeasible:
             for name, by_solver in sorted(rows.items()):
@@ -75,9 +91,9 @@ def render(store: dict[str, Any]) -> str:
                 expected = fleet_instances.infeasible(kind)["expected_reasons"]
                 reasons = row.get("reasons") or {}
                 named = all(reasons.get(str(node)) == why for node, why in expected.items())
-                first = row.get("t_first")
+                cpu = row.get("process_cpu")
                 lines.append(
-                    f"| {name} | {budget:g} | {'-' if first is None else f'{first:.3f}'} | "
+                    f"| {name} | {budget:g} | {'-' if cpu is None else f'{cpu:.2f}'} | "
                     f"{row.get('unserved', row.get('check'))} | {'yes' if named else 'NO'} |"
                 )
     return "\n".join(lines)
