@@ -150,7 +150,11 @@ void BindCore(py::module_& m) {
         .def_readwrite("id", &Node::id)
         .def_readwrite("position", &Node::position)
         .def_readwrite("type", &Node::type)
-        .def_readwrite("demand", &Node::demand);
+        .def_readwrite("demand", &Node::demand)
+        .def_readwrite("demands", &Node::demands)
+        .def_readwrite("service", &Node::service)
+        .def_readwrite("required", &Node::required)
+        .def_readwrite("penalty", &Node::penalty);
 
     py::class_<Agent>(m, "Agent")
         .def(py::init<>())
@@ -159,7 +163,8 @@ void BindCore(py::module_& m) {
         .def_readwrite("start_node", &Agent::start_node)
         .def_readwrite("end_node", &Agent::end_node)
         .def_readwrite("capacity_limit", &Agent::capacity_limit)
-        .def_readwrite("time_limit", &Agent::time_limit);
+        .def_readwrite("time_limit", &Agent::time_limit)
+        .def_readwrite("capacities", &Agent::capacities);
 
     py::class_<Options>(m, "Options")
         .def(py::init<>())
@@ -175,6 +180,8 @@ void BindCore(py::module_& m) {
     py::class_<TimeWindowConstraint>(m, "TimeWindowConstraint")
         .def(py::init<>())
         .def("set_timewindow", &TimeWindowConstraint::SetTimewindow, py::arg("node"),
+             py::arg("start"), py::arg("end"))
+        .def("add_timewindow", &TimeWindowConstraint::AddTimewindow, py::arg("node"),
              py::arg("start"), py::arg("end"));
 
     py::class_<Problem>(m, "Problem")

@@ -17,6 +17,18 @@ namespace vornik {
 
 namespace {
 
+py::list ReasonsList(const std::vector<ReasonOutcome>& reasons) {
+    py::list list;
+    for (const ReasonOutcome& reason : reasons) {
+        py::dict entry;
+        entry["node"] = reason.node;
+        entry["reason"] = reason.reason;
+        entry["message"] = reason.message;
+        list.append(entry);
+    }
+    return list;
+}
+
 // The result dictionary, keys in their documented order; the improvement path adds its
 // own keys after them.
 py::dict ToDict(const JsonSolveOutcome& outcome) {
@@ -26,6 +38,7 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
         entry["agent_id"] = route.agent_id;
         entry["path"] = route.path;
         entry["cost"] = route.cost;
+        if (outcome.improved) entry["load"] = route.load;
         routes.append(entry);
     }
     py::dict statistics;
@@ -51,11 +64,17 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
         anytime.append(entry);
     }
     py::dict result;
-    result["status"] = outcome.success ? "success" : "failed";
+    result["status"] = outcome.infeasible ? "infeasible" : outcome.success ? "success" : "failed";
     result["timeout"] = outcome.timeout;
     result["routes"] = routes;
     result["statistics"] = statistics;
     result["anytime"] = anytime;
+    if (outcome.improved) {
+        result["unserved"] = outcome.unserved;
+        result["penalty"] = outcome.penalty;
+        result["objective_value"] = outcome.objective_value;
+        result["reasons"] = ReasonsList(outcome.reasons);
+    }
     return result;
 }
 
@@ -109,11 +128,31 @@ constexpr const char* kSolveDoc =
     "best solution, 0 = one per core; under clock=\"process\" the budget is the time of all\n"
     "threads together, under \"wall\" wall time per solve; iteration_limit holds per\n"
     "thread). should_stop() is polled during the solve;\n"
-    "True stops it as the budget would, keeping the best solution.";
+    "True stops it as the budget would, keeping the best solution.\n"
+    "With improve=True the instance's fleet fields count (demand and capacity in one or\n"
+    "more dimensions, service, several windows per node, required/penalty) and the dict\n"
+    "also has unserved, penalty, objective_value, reasons and a load per route; status is\n"
+    "\"infeasible\" when a required target is left unserved.";
 
 }  // namespace
 
 void BindEntryPoints(py::module_& m) {
+    m.def(
+        "precheck_json_str",
+        [](const std::string& json_str,
+           std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
+            CostMatrices matrices;
+            if (cost_matrices) {
+                for (auto& [agent_type, matrix] : *cost_matrices) {
+                    matrices.emplace_back(agent_type, std::move(matrix));
+                }
+            }
+            return ReasonsList(PrecheckJsonText(json_str, std::move(matrices)));
+        },
+        "The targets of an instance that no plan can serve, before solving: a list of\n"
+        "{node, reason, message}, reason one of \"type\", \"arc\", \"window\", \"capacity\",\n"
+        "\"limit\". The instance is read as solve_json_str(improve=True) reads it.",
+        py::arg("json_str"), py::kw_only(), py::arg("cost_matrices") = py::none());
     m.def(
         "solve_json_file",
         [](const std::string& input_path, double time_limit,

@@ -72,6 +72,31 @@ void BindSearch(py::module_& m) {
             py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
             py::arg("engine_params") = py::none(), py::arg("threads") = 1)
         .def("get_result", &Solver::GetResult)
+        .def(
+            "get_unserved",
+            [](const Solver& solver) {
+                const ImproveReport& report = solver.LastImproveReport();
+                const auto id_of = [&](std::uint32_t v) { return solver.NodeIdOfVertex(v); };
+                py::list unserved;
+                for (const std::uint32_t v : report.unserved) unserved.append(id_of(v));
+                py::list reasons;
+                for (const TargetReason& reason : report.reasons) {
+                    py::dict entry;
+                    entry["node"] = id_of(reason.vertex);
+                    entry["reason"] = reason.reason;
+                    entry["message"] = reason.message;
+                    reasons.append(entry);
+                }
+                py::dict result;
+                result["unserved"] = unserved;
+                result["penalty"] = report.penalty;
+                result["reasons"] = reasons;
+                result["loads"] = report.loads;
+                return result;
+            },
+            "After solve(improve=True): {unserved: node ids no route serves, penalty: of the\n"
+            "optional ones, reasons: [{node, reason, message}] per required one left out,\n"
+            "loads: per agent, per load dimension}.")
         .def("get_result_process", [](const Solver& solver) {
             py::list records;
             for (const AnytimeRecord& record : solver.GetResultProcess()) {

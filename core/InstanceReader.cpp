@@ -1,8 +1,10 @@
 #include "core/InstanceReader.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -79,7 +81,78 @@ double ReadInt32Field(const json& object, const char* key) {
     return static_cast<double>(value.get<std::int32_t>());
 }
 
-void ReadNodes(const json& document, Problem& problem) {
+// The improvement path's numbers: finite and not negative, named as the document names
+// them ("nodes[2].service").
+double ReadAmount(const json& value, const std::string& field) {
+    const double amount = value.get<double>();
+    if (!(std::isfinite(amount) && amount >= 0.0)) {
+        throw std::invalid_argument(field + " must be a finite number >= 0 (got " + value.dump() +
+                                    ")");
+    }
+    return amount;
+}
+
+// A number or an array of numbers, one per load dimension. A scalar 0 (like an absent
+// field) is no load in any dimension; any other scalar is one dimension.
+std::vector<double> ReadAmounts(const json& value, const std::string& field) {
+    std::vector<double> amounts;
+    if (value.is_array()) {
+        for (std::size_t d = 0; d < value.size(); ++d) {
+            amounts.push_back(ReadAmount(value[d], field + "[" + std::to_string(d) + "]"));
+        }
+    } else {
+        const double amount = ReadAmount(value, field);
+        if (amount != 0.0) amounts.push_back(amount);
+    }
+    return amounts;
+}
+
+// Every demand and capacity array has one length: the instance's number of load
+// dimensions. The first field that has a length sets it.
+class DimensionCheck {
+public:
+    void Check(const std::vector<double>& amounts, const std::string& field) {
+        if (amounts.empty()) return;
+        if (first_field_.empty()) {
+            first_field_ = field;
+            length_ = amounts.size();
+        } else if (amounts.size() != length_) {
+            throw std::invalid_argument(
+                field + " has " + std::to_string(amounts.size()) + " dimension(s) but " +
+                first_field_ + " has " + std::to_string(length_) +
+                ": every demand and capacity must have the same number of entries");
+        }
+    }
+
+private:
+    std::string first_field_;
+    std::size_t length_ = 0;
+};
+
+void ReadFleetNodeFields(const json& entry, std::size_t index, Node& node,
+                         DimensionCheck& dimensions) {
+    const std::string name = "nodes[" + std::to_string(index) + "]";
+    if (const auto demand = entry.find("demand"); demand != entry.end()) {
+        node.demands = ReadAmounts(*demand, name + ".demand");
+        dimensions.Check(node.demands, name + ".demand");
+    }
+    if (const auto service = entry.find("service"); service != entry.end()) {
+        node.service = ReadAmount(*service, name + ".service");
+    }
+    if (const auto required = entry.find("required"); required != entry.end()) {
+        if (!required->is_boolean()) {
+            throw std::invalid_argument(name + ".required must be true or false (got " +
+                                        required->dump() + ")");
+        }
+        node.required = required->get<bool>();
+    }
+    if (const auto penalty = entry.find("penalty"); penalty != entry.end()) {
+        node.penalty = ReadAmount(*penalty, name + ".penalty");
+    }
+}
+
+void ReadNodes(const json& document, Problem& problem, bool fleet_fields,
+               DimensionCheck& dimensions) {
     for (const json& entry : RequireArray(document.at("nodes"))) {
         Node node;
         node.id = ReadId(entry, "id");
@@ -93,22 +166,64 @@ void ReadNodes(const json& document, Problem& problem) {
         }
         const auto demand = entry.find("demand");
         if (demand != entry.end()) {
-            node.demand = demand->get<double>();
+            // On the improvement path an array has no single value to carry here.
+            if (!fleet_fields || !demand->is_array()) node.demand = demand->get<double>();
+        }
+        if (fleet_fields) {
+            ReadFleetNodeFields(entry, problem.nodes.size(), node, dimensions);
         }
         problem.AddNode(node);
     }
 }
 
-void ReadAgents(const json& document, Problem& problem) {
+// A real "max_length" on the improvement path; any number, NaN refused (0 or less is no
+// limit, as on the focal search's path).
+double ReadLimit(const json& entry, const std::string& field) {
+    const auto found = entry.find("max_length");
+    if (found == entry.end()) return 0.0;
+    const double limit = found->get<double>();
+    if (std::isnan(limit)) throw std::invalid_argument(field + " must be a number (got NaN)");
+    return limit;
+}
+
+void ReadAgents(const json& document, Problem& problem, bool fleet_fields,
+                DimensionCheck& dimensions) {
     for (const json& entry : RequireArray(document.at("agents"))) {
         Agent agent;
         agent.id = ReadId(entry, "id");
         agent.type = entry.at("type").get<std::string>();
         agent.start_node = ReadId(entry, "start_node");
         agent.end_node = ReadId(entry, "end_node");
-        agent.capacity_limit = ReadInt32Field(entry, "capacity");
-        agent.time_limit = ReadInt32Field(entry, "max_length");
+        if (fleet_fields) {
+            const std::string name =
+                "agents[" + std::to_string(problem.agents_ordered.size()) + "]";
+            if (const auto capacity = entry.find("capacity"); capacity != entry.end()) {
+                agent.capacities = ReadAmounts(*capacity, name + ".capacity");
+                dimensions.Check(agent.capacities, name + ".capacity");
+                if (!capacity->is_array()) agent.capacity_limit = capacity->get<double>();
+            }
+            agent.time_limit = ReadLimit(entry, name + ".max_length");
+        } else {
+            agent.capacity_limit = ReadInt32Field(entry, "capacity");
+            agent.time_limit = ReadInt32Field(entry, "max_length");
+        }
         problem.AddAgent(agent, agent.id);
+    }
+}
+
+// Service belongs to targets: a route's clock starts at its start and stops at its end.
+void RefuseDepotService(const Problem& problem) {
+    for (std::size_t v = 0; v < problem.nodes.size(); ++v) {
+        const Node& node = problem.nodes[v];
+        if (node.service == 0.0) continue;
+        for (const Agent& agent : problem.agents_ordered) {
+            if (agent.start_node == node.id || agent.end_node == node.id) {
+                throw std::invalid_argument(
+                    "nodes[" + std::to_string(v) +
+                    "].service must be 0 at a node where an agent starts or ends (node " +
+                    std::to_string(node.id) + ", agent " + std::to_string(agent.id) + ")");
+            }
+        }
     }
 }
 
@@ -123,7 +238,7 @@ void ReadCosts(const json& document, Problem& problem) {
     }
 }
 
-void ReadConstraints(const json& document, Problem& problem) {
+void ReadConstraints(const json& document, Problem& problem, bool fleet_fields) {
     // Accumulated over all constraint objects, so a later item for a node replaces an
     // earlier one even across objects; installed also when there are no constraints.
     AssignmentConstraint assignment;
@@ -143,7 +258,11 @@ void ReadConstraints(const json& document, Problem& problem) {
                     // missing key an incomplete item reports.
                     const auto end = item.at("end").get<double>();
                     const auto start = item.at("start").get<double>();
-                    windows.SetTimewindow(ReadId(item, "node"), start, end);
+                    if (fleet_fields) {
+                        windows.AddTimewindow(ReadId(item, "node"), start, end);
+                    } else {
+                        windows.SetTimewindow(ReadId(item, "node"), start, end);
+                    }
                 }
             } else if (kind == "sequence" && constraint.contains("precedence")) {
                 // Precedence is validated like everything else but has no effect.
@@ -179,20 +298,22 @@ void ReadOptions(const json& document, Problem& problem) {
 
 }  // namespace
 
-void ReadInstance(const json& document, Problem& problem) {
-    ReadNodes(document, problem);
-    ReadAgents(document, problem);
+void ReadInstance(const json& document, Problem& problem, bool fleet_fields) {
+    DimensionCheck dimensions;
+    ReadNodes(document, problem, fleet_fields, dimensions);
+    ReadAgents(document, problem, fleet_fields, dimensions);
+    if (fleet_fields) RefuseDepotService(problem);
     ReadCosts(document, problem);
-    ReadConstraints(document, problem);
+    ReadConstraints(document, problem, fleet_fields);
     ReadOptions(document, problem);
 }
 
-Problem ParseInstance(const std::string& text) {
+Problem ParseInstance(const std::string& text, bool fleet_fields) {
     // The defaults of parse() are the strict ones: one value, trailing white space only,
     // no comments, no trailing commas.
     const json document = json::parse(text);
     Problem problem;
-    ReadInstance(document, problem);
+    ReadInstance(document, problem, fleet_fields);
     return problem;
 }
 

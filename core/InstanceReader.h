@@ -21,12 +21,20 @@ namespace vornik {
 /// zero; "capacity" and "max_length" accept numbers whose integer part fits a 32-bit
 /// signed integer, and booleans (1, 0). Numbers outside those ranges throw
 /// nlohmann::json::out_of_range 406 naming the key.
-void ReadInstance(const nlohmann::json& document, Problem& problem);
+///
+/// With `fleet_fields` (the improvement path) the reader also takes what only the
+/// improvement engine honours: a node's "demand" as a number or an array (one amount per
+/// load dimension), "service", "required" and "penalty"; an agent's "capacity" as a
+/// number or an array, kept with its decimals like "max_length"; and every "timewindow"
+/// item of a node as one more window instead of a replacement. Those values are checked
+/// as they are read and refused with std::invalid_argument naming the field
+/// ("nodes[2].service must be a finite number >= 0 (got -1)").
+void ReadInstance(const nlohmann::json& document, Problem& problem, bool fleet_fields = false);
 
 /// Parses `text` strictly (exactly one JSON value, nothing but white space after it,
 /// no comments) and reads it into a default Problem. Throws
 /// nlohmann::json::parse_error for malformed text, else whatever ReadInstance throws.
-[[nodiscard]] Problem ParseInstance(const std::string& text);
+[[nodiscard]] Problem ParseInstance(const std::string& text, bool fleet_fields = false);
 
 }  // namespace vornik
 

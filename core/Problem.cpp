@@ -8,6 +8,18 @@ void AssignmentConstraint::SetAssignment(std::uint64_t node, std::vector<std::st
 
 void TimeWindowConstraint::SetTimewindow(std::uint64_t node, double start, double end) {
     window_by_node[node] = {start, end};
+    windows_by_node.erase(node);
+}
+
+void TimeWindowConstraint::AddTimewindow(std::uint64_t node, double start, double end) {
+    const auto single = window_by_node.find(node);
+    if (single != window_by_node.end()) {
+        // The node's first window lives only in window_by_node until a second one comes.
+        auto [list, inserted] = windows_by_node.try_emplace(node);
+        if (inserted) list->second.push_back(single->second);
+        list->second.emplace_back(start, end);
+    }
+    window_by_node[node] = {start, end};
 }
 
 void Problem::AddNode(const Node& node) { nodes.push_back(node); }

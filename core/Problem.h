@@ -31,6 +31,11 @@ struct Node {
     Position position;
     NodeType type = NodeType::TARGET;
     double demand = 0.0;  ///< carried, not enforced
+    /// The improvement path's fields. demands: one amount per load dimension (empty: none).
+    std::vector<double> demands;
+    double service = 0.0;  ///< time spent at the node; departure = start of service + service
+    bool required = true;  ///< false: the node may stay unserved at the cost of `penalty`
+    double penalty = 0.0;  ///< cost of leaving an optional node unserved
 };
 
 /// One vehicle or robot. `type` names its cost matrix and is matched against
@@ -42,6 +47,8 @@ struct Agent {
     std::uint64_t end_node = 0;
     double capacity_limit = 0.0;  ///< carried, not enforced
     double time_limit = 0.0;      ///< longest route cost; 0 or less means unlimited
+    /// The improvement path's capacity: one per load dimension, 0 meaning no limit in it.
+    std::vector<double> capacities;
 };
 
 struct Options {
@@ -61,10 +68,16 @@ struct AssignmentConstraint {
 
 /// Earliest and latest time at a node (by node id). Early arrivals wait.
 struct TimeWindowConstraint {
+    /// The one window the focal search honours: the last one set or added.
     std::unordered_map<std::uint64_t, std::pair<double, double>> window_by_node;
+    /// Every window of a node that got more than one through AddTimewindow; the
+    /// improvement engine reads these where present, window_by_node elsewhere.
+    std::unordered_map<std::uint64_t, std::vector<std::pair<double, double>>> windows_by_node;
 
-    /// Replaces the window of `node`. Neither bound is checked.
+    /// Replaces the windows of `node` by this one. Neither bound is checked.
     void SetTimewindow(std::uint64_t node, double start, double end);
+    /// Adds a window to those of `node` (the improvement engine sorts and merges them).
+    void AddTimewindow(std::uint64_t node, double start, double end);
 };
 
 /// Rows of travel costs indexed by vertex: entry [i][j] is the cost from i to j.

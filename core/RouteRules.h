@@ -13,8 +13,11 @@ namespace vornik {
 /// A route is driven on one clock that starts at 0 at the first vertex. Each leg adds its
 /// travel cost; at a vertex with a window the agent waits until the window opens and must
 /// not arrive after it closes (the first vertex included: an agent whose depot window
-/// opens at 5 leaves at 5). The route's cost is the clock after its last vertex, and an
-/// agent's limit (when > 0) bounds the clock.
+/// opens at 5 leaves at 5). A vertex with several windows is entered in the first one
+/// that has not closed yet. Service starts when the agent may start and adds its
+/// duration before the agent leaves. The route's cost is the clock after its last vertex,
+/// and an agent's limit (when > 0) bounds the clock. A route's load in each dimension,
+/// the sum of its targets' demands, must not exceed the agent's capacity there.
 
 /// Earliest and latest time at a vertex; absent windows admit every time.
 struct TimeWindow {
@@ -30,6 +33,25 @@ inline bool ArriveWithinWindow(const TimeWindow& window, double& t) {
     if (t > window.end) return false;
     t = std::max(t, window.start);
     return true;
+}
+
+/// Arrival at a vertex with the sorted, disjoint windows [first, last) at clock `t`:
+/// waits for the first window that has not closed, false when all have.
+inline bool ArriveWithinWindows(const TimeWindow* first, const TimeWindow* last, double& t) {
+    for (const TimeWindow* window = first; window != last; ++window) {
+        if (!(t > window->end)) {
+            t = std::max(t, window->start);
+            return true;
+        }
+    }
+    return false;
+}
+
+/// A load within a capacity (+infinity for no limit). The tolerance absorbs the rounding
+/// of sums taken in different orders, so that a load priced from prefix sums and the
+/// same load summed afresh agree.
+inline bool WithinCapacity(double load, double capacity) {
+    return load <= capacity + 1e-9 * std::max(1.0, capacity);
 }
 
 /// An agent's limit bounds its clock; 0 or less means unlimited.
@@ -49,11 +71,13 @@ struct TimeSegment {
     double latest = std::numeric_limits<double>::infinity();     ///< latest entry clock
     bool feasible = true;  ///< false when no entry clock gets through
 
-    /// The stretch of one vertex with window `window`.
-    static TimeSegment Vertex(const TimeWindow& window) {
+    /// The stretch of one vertex with window `window` and `service`: entered at t, the
+    /// service starts at max(t, start) and ends `service` later.
+    static TimeSegment Vertex(const TimeWindow& window, double service = 0.0) {
         TimeSegment segment;
+        segment.duration = service;
         if (window.present) {
-            segment.earliest = window.start;
+            segment.earliest = window.start + service;
             segment.latest = window.end;
         }
         return segment;

@@ -25,7 +25,7 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
 }
 
 void AnnealingWalk::Offer(const EngineSolution& candidate) {
-    if (!candidate.Complete() || !candidate.AllRoutesFeasible()) return;
+    if (!candidate.AllRoutesFeasible()) return;
     if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return;
     if (best_) {
         *best_ = candidate;
@@ -90,7 +90,8 @@ void AnnealingWalk::Run() {
         double candidate_score = weights.Of(candidate);
         // Polish only candidates that may become the best: local search costs about as
         // much as many ruin-and-recreate steps.
-        const double best_score = best_ ? weights.Of(*best_) : current_score;
+        const double best_score =
+            best_ && best_->MissingRequired() == 0 ? weights.Of(*best_) : current_score;
         if (candidate_score < best_score + params_.polish_window * temperature) {
             if (local_search_.Run(candidate, rng_, &focus) > 0) {
                 candidate_score = weights.Of(candidate);

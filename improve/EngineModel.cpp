@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/CostMatrixCheck.h"
+#include "improve/Precheck.h"
 #include "plugins/AllowedTypes.h"
 
 namespace vornik {
@@ -22,6 +23,43 @@ std::uint32_t VertexOf(const std::unordered_map<std::uint64_t, std::uint32_t>& v
                                 " is not the id of any node");
     }
     return found->second;
+}
+
+// A node's windows sorted by opening, overlapping or touching ones merged, empty ones
+// (closing before they open) dropped. A node whose windows are all empty keeps one
+// window that nothing can meet.
+std::vector<TimeWindow> MergeWindows(std::vector<std::pair<double, double>> given) {
+    std::sort(given.begin(), given.end());
+    std::vector<TimeWindow> merged;
+    for (const auto& [start, end] : given) {
+        if (!(start <= end)) continue;
+        if (!merged.empty() && !(start > merged.back().end)) {
+            merged.back().end = std::max(merged.back().end, end);
+        } else {
+            merged.push_back(TimeWindow{true, start, end});
+        }
+    }
+    if (merged.empty()) {
+        merged.push_back(TimeWindow{true, std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity()});
+    }
+    return merged;
+}
+
+// Amounts of one kind in `dims` dimensions: an empty list is zeros, anything else must
+// have exactly `dims` finite entries >= 0.
+void CheckAmounts(const std::vector<double>& amounts, std::size_t dims, const std::string& what) {
+    if (!amounts.empty() && amounts.size() != dims) {
+        throw std::invalid_argument(what + " has " + std::to_string(amounts.size()) +
+                                    " entries but the instance has " + std::to_string(dims) +
+                                    " load dimensions");
+    }
+    for (const double amount : amounts) {
+        if (!(std::isfinite(amount) && amount >= 0.0)) {
+            throw std::invalid_argument(what + " must hold finite numbers >= 0 (got " +
+                                        std::to_string(amount) + ")");
+        }
+    }
 }
 
 }  // namespace
@@ -62,27 +100,6 @@ EngineModel::EngineModel(const Problem& problem)
     }
     for (std::size_t v = 0; v < n_; ++v) {
         if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
-    }
-
-    // A route ends with a move onto the vertex that closes it, and that vertex's assignment
-    // must admit the agent's type, as in the focal search and the checker: the end vertex,
-    // or, on open routes, the start vertex when the end does not admit it. An agent that
-    // can close nowhere leaves the instance without a solution. Every start and end
-    // given stays a depot all the same.
-    for (std::size_t a = 0; a < agents_.size(); ++a) {
-        EngineAgent& agent = agents_[a];
-        const std::int64_t type = type_of_slot[agent.slot];
-        const auto admits = [&](std::uint32_t v) {
-            const std::vector<std::int64_t> types =
-                BuildAllowedTypes(problem, problem.nodes[v].id, false);
-            return std::find(types.begin(), types.end(), type) != types.end();
-        };
-        if (admits(agent.end)) continue;
-        if (!return_to_end_ && admits(agent.start)) {
-            agent.end = agent.start;
-        } else {
-            routable_ = false;
-        }
     }
 
     // Matrices: entries the instance does not give stay "no arc".
@@ -140,6 +157,98 @@ EngineModel::EngineModel(const Problem& problem)
         windows_[found->second] = TimeWindow{true, window.first, window.second};
         has_windows_ = true;
     }
+    // Several windows: the vertex's window becomes their span, and the list is kept for
+    // the walk. One window stays exactly as given, as the focal search reads it.
+    std::vector<std::vector<TimeWindow>> lists(n_);
+    for (const auto& [node_id, given] : problem.timewindow_constraint.windows_by_node) {
+        const auto found = vertex_by_id.find(node_id);
+        if (found == vertex_by_id.end() || given.size() < 2) continue;
+        std::vector<TimeWindow> merged = MergeWindows(given);
+        windows_[found->second] = TimeWindow{true, merged.front().start, merged.back().end};
+        if (merged.size() > 1) lists[found->second] = std::move(merged);
+    }
+    window_offset_.assign(n_ + 1, 0);
+    for (std::size_t v = 0; v < n_; ++v) {
+        window_offset_[v] = several_.size();
+        several_.insert(several_.end(), lists[v].begin(), lists[v].end());
+        any_several_windows_ = any_several_windows_ || !lists[v].empty();
+    }
+    window_offset_[n_] = several_.size();
+
+    // A route ends with a move onto the vertex that closes it, and that vertex's assignment
+    // must admit the agent's type, as in the focal search and the checker: the end vertex,
+    // or, on open routes, the start vertex when the end does not admit it or has a window
+    // the start has not. An agent that can close nowhere leaves the instance without a
+    // solution. Every start and end given stays a depot all the same.
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        EngineAgent& agent = agents_[a];
+        const std::int64_t type = type_of_slot[agent.slot];
+        const auto admits = [&](std::uint32_t v) {
+            const std::vector<std::int64_t> types =
+                BuildAllowedTypes(problem, problem.nodes[v].id, false);
+            return std::find(types.begin(), types.end(), type) != types.end();
+        };
+        // The closing leg of an open route is free, so either vertex is reached at the
+        // same time, never before the start's window opened (the route left then): the
+        // start never delays that arrival, and refuses it no sooner than the end does when
+        // its window closes no earlier (a start with several windows may make it wait).
+        const TimeWindow& at_start = windows_[agent.start];
+        const TimeWindow& at_end = windows_[agent.end];
+        const bool start_is_better =
+            !return_to_end_ && admits(agent.start) && agent.start != agent.end &&
+            lists[agent.start].empty() &&
+            (!at_start.present || (at_end.present && at_start.end >= at_end.end));
+        if (admits(agent.end) && !start_is_better) continue;
+        if (!return_to_end_ && admits(agent.start)) {
+            agent.end = agent.start;
+        } else {
+            routable_ = false;
+        }
+    }
+
+    // Service, loads and optional targets.
+    node_ids_.resize(n_);
+    service_.assign(n_, 0.0);
+    required_.assign(n_, 1);
+    penalty_.assign(n_, 0.0);
+    for (const vornik::Node& node : problem.nodes) dims_ = std::max(dims_, node.demands.size());
+    for (const vornik::Agent& agent : problem.agents_ordered) {
+        dims_ = std::max(dims_, agent.capacities.size());
+    }
+    demand_.assign(n_ * dims_, 0.0);
+    for (std::size_t v = 0; v < n_; ++v) {
+        const vornik::Node& node = problem.nodes[v];
+        const std::string name = "node " + std::to_string(node.id);
+        node_ids_[v] = node.id;
+        CheckAmounts(node.demands, dims_, "demands of " + name);
+        std::copy(node.demands.begin(), node.demands.end(), demand_.begin() + v * dims_);
+        if (!(std::isfinite(node.service) && node.service >= 0.0)) {
+            throw std::invalid_argument("service of " + name + " must be a finite number >= 0");
+        }
+        if (!(std::isfinite(node.penalty) && node.penalty >= 0.0)) {
+            throw std::invalid_argument("penalty of " + name + " must be a finite number >= 0");
+        }
+        if (node.service != 0.0 && is_target_[v] == 0) {
+            throw std::invalid_argument("service of " + name +
+                                        " must be 0: an agent starts or ends there");
+        }
+        service_[v] = node.service;
+        any_service_ = any_service_ || node.service != 0.0;
+        if (is_target_[v] != 0 && !node.required) {
+            required_[v] = 0;
+            penalty_[v] = node.penalty;
+            any_optional_ = true;
+        }
+    }
+    capacity_.assign(agents_.size() * dims_, std::numeric_limits<double>::infinity());
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        const vornik::Agent& agent = problem.agents_ordered[a];
+        CheckAmounts(agent.capacities, dims_, "capacities of agent " + std::to_string(agent.id));
+        for (std::size_t d = 0; d < agent.capacities.size(); ++d) {
+            // 0 is no limit in that dimension, as 0 is for max_length.
+            if (agent.capacities[d] > 0) capacity_[a * dims_ + d] = agent.capacities[d];
+        }
+    }
 
     // Neighbour lists by the cheapest round trip over the types in use.
     neighbours_.assign(n_, {});
@@ -161,6 +270,11 @@ EngineModel::EngineModel(const Problem& problem)
         neighbours_[v].reserve(keep);
         for (std::size_t k = 0; k < keep; ++k) neighbours_[v].push_back(order[k].second);
     }
+
+    // Targets that no route can serve are found once and left out of the search.
+    servable_.assign(n_, 1);
+    precheck_ = PrecheckTargets(*this);
+    for (const TargetReason& reason : precheck_) servable_[reason.vertex] = 0;
 }
 
 }  // namespace vornik

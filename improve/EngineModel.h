@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "core/Problem.h"
@@ -20,6 +21,14 @@ struct EngineAgent {
     double limit = 0.0;  ///< bounds the route's cost when > 0
 };
 
+/// Why a target stays unserved: "type", "arc", "window", "capacity" or "limit", and a
+/// sentence for people.
+struct TargetReason {
+    std::uint32_t vertex = 0;
+    std::string reason;
+    std::string message;
+};
+
 /// The improvement engine's read-only view of an instance, built once from a Problem.
 ///
 /// Vertices are positions in Problem::nodes, as everywhere else. Every agent's start and
@@ -34,7 +43,8 @@ public:
     /// Throws like the Solver's construction: std::out_of_range ("_Map_base::at: ...")
     /// for a start or end id that no node has, std::invalid_argument for a NaN cost or a
     /// matrix larger than the node count, and std::invalid_argument for a negative or
-    /// infinite cost off the diagonal.
+    /// infinite cost off the diagonal, for demands or capacities of different lengths,
+    /// negative amounts, or service at a depot.
     explicit EngineModel(const Problem& problem);
 
     std::size_t NumVertices() const { return n_; }
@@ -44,8 +54,43 @@ public:
     bool IsTarget(std::uint32_t v) const { return is_target_[v] != 0; }
     bool ReturnToEnd() const { return return_to_end_; }
     ObjectiveType Objective() const { return objective_; }
+    /// The window of `v`; for a vertex with several windows, the span from the first
+    /// opening to the last closing.
     const TimeWindow& Window(std::uint32_t v) const { return windows_[v]; }
     bool HasWindows() const { return has_windows_; }
+    /// True when `v` has more than one window: its arrival is walked, never put in closed form.
+    bool HasSeveralWindows(std::uint32_t v) const {
+        return window_offset_[v + 1] - window_offset_[v] > 1;
+    }
+    bool AnySeveralWindows() const { return any_several_windows_; }
+    /// Arrival at `v` at clock `t`: waits for its window (the first one still open), false
+    /// when they have all closed. Leaves `t` at the start of service.
+    bool Arrive(std::uint32_t v, double& t) const {
+        if (!HasSeveralWindows(v)) return ArriveWithinWindow(windows_[v], t);
+        return ArriveWithinWindows(several_.data() + window_offset_[v],
+                                   several_.data() + window_offset_[v + 1], t);
+    }
+    double Service(std::uint32_t v) const { return service_[v]; }
+    /// Number of load dimensions; 0 when nothing has a demand or a capacity.
+    std::size_t Dimensions() const { return dims_; }
+    double Demand(std::uint32_t v, std::size_t d) const { return demand_[v * dims_ + d]; }
+    /// Agent a's capacity in dimension d; +infinity for no limit.
+    double Capacity(std::size_t a, std::size_t d) const { return capacity_[a * dims_ + d]; }
+    bool Required(std::uint32_t v) const { return required_[v] != 0; }
+    double Penalty(std::uint32_t v) const { return penalty_[v]; }
+    bool AnyOptional() const { return any_optional_; }
+    /// True when a rule only this engine knows is in play: loads, service, several
+    /// windows at one vertex, or optional targets.
+    bool UsesFleetRules() const {
+        return dims_ > 0 || any_service_ || any_several_windows_ || any_optional_;
+    }
+    /// False for targets that the pre-check showed no route can serve; the search leaves
+    /// them out.
+    bool Servable(std::uint32_t v) const { return servable_[v] != 0; }
+    /// The pre-check's findings, one per unservable target, in vertex order.
+    const std::vector<TargetReason>& PrecheckReasons() const { return precheck_; }
+    /// Node id of vertex v.
+    std::uint64_t NodeId(std::uint32_t v) const { return node_ids_[v]; }
     /// False when some agent's route cannot close: neither the vertex it must end on nor
     /// (on open routes) its start admits its type. The instance then has no solution.
     bool Routable() const { return routable_; }
@@ -84,9 +129,25 @@ private:
     std::size_t no_arc_table_ = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> allowed_;  ///< slot * n + vertex
     std::vector<TimeWindow> windows_;
+    /// Sorted, merged windows of the vertices that have several, at
+    /// window_offset_[v] .. window_offset_[v + 1]; a vertex with at most one has none here.
+    std::vector<TimeWindow> several_;
+    std::vector<std::size_t> window_offset_;
+    std::vector<double> service_;
+    std::size_t dims_ = 0;
+    std::vector<double> demand_;    ///< vertex * dims + d
+    std::vector<double> capacity_;  ///< agent * dims + d, +infinity for no limit
+    std::vector<std::uint8_t> required_;
+    std::vector<double> penalty_;
+    std::vector<std::uint8_t> servable_;
+    std::vector<TargetReason> precheck_;
+    std::vector<std::uint64_t> node_ids_;
     std::vector<std::vector<std::uint32_t>> neighbours_;
     bool return_to_end_ = true;
     bool has_windows_ = false;
+    bool any_several_windows_ = false;
+    bool any_optional_ = false;
+    bool any_service_ = false;
     bool routable_ = true;
     ObjectiveType objective_ = ObjectiveType::MinSum;
 };

@@ -8,9 +8,12 @@ namespace vornik {
 
 bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b) {
     constexpr double kTolerance = 1e-9;
-    if (objective == ObjectiveType::MinSum) return a.sum_cost < b.sum_cost - kTolerance;
-    if (a.max_cost < b.max_cost - kTolerance) return true;
-    if (a.max_cost > b.max_cost + kTolerance) return false;
+    if (a.missing != b.missing) return a.missing < b.missing;
+    if (objective == ObjectiveType::MinSum) {
+        return a.sum_cost + a.penalty < b.sum_cost + b.penalty - kTolerance;
+    }
+    if (a.max_cost + a.penalty < b.max_cost + b.penalty - kTolerance) return true;
+    if (a.max_cost + a.penalty > b.max_cost + b.penalty + kTolerance) return false;
     return a.sum_cost < b.sum_cost - kTolerance;
 }
 
@@ -109,7 +112,7 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
     route.clock.resize(k + 2);
     if (first == 1) {
         double t = 0.0;
-        const bool ok = ArriveWithinWindow(model_->Window(At(a, 0)), t);
+        const bool ok = model_->Arrive(At(a, 0), t);
         route.clock[0] = ok ? t : kInfeasible;
     }
     if (model_->HasWindows()) {
@@ -117,8 +120,10 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
             double t = route.clock[p - 1];
             if (t != kInfeasible) {
                 t += route.leg[p];
-                if (t == kInfeasible || !ArriveWithinWindow(model_->Window(At(a, p)), t)) {
+                if (t == kInfeasible || !model_->Arrive(At(a, p), t)) {
                     t = kInfeasible;
+                } else {
+                    t += model_->Service(At(a, p));
                 }
             }
             route.clock[p] = t;
@@ -126,23 +131,38 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
     } else {
         // Costs are not negative, so a missing leg keeps the clock at +infinity.
         for (std::size_t p = first; p <= k + 1; ++p)
-            route.clock[p] = route.clock[p - 1] + route.leg[p];
+            route.clock[p] = route.clock[p - 1] + route.leg[p] + model_->Service(At(a, p));
     }
     // Backward: the clock arithmetic of every suffix that starts at a new position or
     // before one.
-    if (last_new == k + 1) route.suffix[k + 1] = TimeSegment::Vertex(model_->Window(At(a, k + 1)));
+    KeepTail(route.to_barrier, k + 2, kept);
+    // A vertex with several windows is a barrier: the segment before it stops there.
+    const auto vertex_segment = [&](std::size_t p) {
+        const std::uint32_t v = At(a, p);
+        route.to_barrier[p] = model_->HasSeveralWindows(v) ? 0 : 1;
+        return TimeSegment::Vertex(model_->Window(v), model_->Service(v));
+    };
+    if (last_new == k + 1) route.suffix[k + 1] = vertex_segment(k + 1);
     if (model_->HasWindows()) {
         for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
-            route.suffix[p] = TimeSegment::Join(TimeSegment::Vertex(model_->Window(At(a, p))),
-                                                route.leg[p + 1], route.suffix[p + 1]);
+            const TimeSegment here = vertex_segment(p);
+            if (route.to_barrier[p] == 0 || route.to_barrier[p + 1] == 0) {
+                route.suffix[p] = here;
+            } else {
+                route.suffix[p] = TimeSegment::Join(here, route.leg[p + 1], route.suffix[p + 1]);
+                route.to_barrier[p] = route.to_barrier[p + 1] + 1;
+            }
         }
     } else {
-        // Without windows a segment is its travel: the same Join, without the windows.
+        // Without windows a segment is its travel and service: the same Join, without
+        // the windows.
         for (std::size_t p = std::min(last_new, k) + 1; p-- > 0;) {
             const double leg = route.leg[p + 1];
             TimeSegment& segment = route.suffix[p];
             segment.feasible = leg != kInfeasible && route.suffix[p + 1].feasible;
-            segment.duration = leg != kInfeasible ? leg + route.suffix[p + 1].duration : 0.0;
+            segment.duration = leg != kInfeasible
+                                   ? leg + model_->Service(At(a, p)) + route.suffix[p + 1].duration
+                                   : 0.0;
         }
     }
     if (!model_->HasWindows()) {
@@ -157,13 +177,61 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
         route.backward_gaps[0] = 0;
         for (std::size_t p = first; p <= k; ++p) {
             const bool missing = p >= 2 && route.back_leg[p] == kInfeasible;
+            // Walked backwards, each step also serves the vertex it arrives at.
             route.backward[p] =
-                p == 1 ? 0.0 : route.backward[p - 1] + (missing ? 0.0 : route.back_leg[p]);
+                p == 1 ? 0.0
+                       : route.backward[p - 1] + ((missing ? 0.0 : route.back_leg[p]) +
+                                                  model_->Service(route.visits[p - 2]));
             route.backward_gaps[p] = p == 1 ? 0 : route.backward_gaps[p - 1] + (missing ? 1 : 0);
         }
     }
+    // Loads: prefix sums from the first new position on.
+    const std::size_t dims = model_->Dimensions();
+    bool load_fits = true;
+    if (dims > 0) {
+        route.load_prefix.resize((k + 1) * dims);
+        for (std::size_t d = 0; d < dims; ++d) route.load_prefix[d] = 0.0;
+        for (std::size_t p = first; p <= k; ++p) {
+            for (std::size_t d = 0; d < dims; ++d) {
+                route.load_prefix[p * dims + d] =
+                    route.load_prefix[(p - 1) * dims + d] + model_->Demand(route.visits[p - 1], d);
+            }
+        }
+        for (std::size_t d = 0; d < dims; ++d) {
+            load_fits = load_fits &&
+                        WithinCapacity(route.load_prefix[k * dims + d], model_->Capacity(a, d));
+        }
+    }
     const double cost = route.clock[k + 1];
-    route.cost = WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+    route.cost = load_fits && WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+}
+
+double EngineSolution::Continue(std::size_t a, std::size_t j, double t) const {
+    const EngineRoute& route = routes_[a];
+    if (!model_->AnySeveralWindows()) {
+        const TimeSegment& rest = route.suffix[j];
+        if (!rest.Admits(t) || t == kInfeasible) return kInfeasible;
+        return rest.Exit(t);
+    }
+    const std::size_t k = route.visits.size();
+    while (true) {
+        if (t == kInfeasible) return kInfeasible;
+        if (route.to_barrier[j] > 0) {
+            const TimeSegment& stretch = route.suffix[j];
+            if (!stretch.Admits(t)) return kInfeasible;
+            t = stretch.Exit(t);
+            j += route.to_barrier[j];
+            if (j > k + 1) return t;
+            t += route.leg[j];
+            continue;
+        }
+        const std::uint32_t v = At(a, j);
+        if (!model_->Arrive(v, t)) return kInfeasible;
+        t += model_->Service(v);
+        if (j == k + 1) return t;
+        t += route.leg[j + 1];
+        ++j;
+    }
 }
 
 double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs,
@@ -178,6 +246,7 @@ double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* 
         const std::uint32_t head = route.visits[(run->reversed ? run->last : run->first) - 1];
         const std::uint32_t tail = route.visits[(run->reversed ? run->first : run->last) - 1];
         t += model_->Cost(a, u, head);
+        t += model_->Service(head);
         if (run->reversed) {
             if (route.backward_gaps[run->last] != route.backward_gaps[run->first]) {
                 return kInfeasible;
@@ -189,8 +258,12 @@ double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* 
         u = tail;
     }
     t += j == k + 1 ? model_->ClosingCost(a, u)
-                    : model_->Cost(a, u, At(a, j)) + (route.clock[k + 1] - route.clock[j]);
+                    : model_->Cost(a, u, At(a, j)) + model_->Service(At(a, j)) +
+                          (route.clock[k + 1] - route.clock[j]);
     if (t == kInfeasible) return kInfeasible;
+    // The runs keep the route's targets, so its load stays what it is.
+    const std::uint32_t* none = nullptr;
+    if (!LoadFits(a, i, none, none, i + 1)) return kInfeasible;
     return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
 }
 
@@ -203,10 +276,18 @@ double EngineSolution::JoinTails(std::size_t a, std::size_t i, std::size_t b, st
         t += model_->ClosingCost(a, At(a, i));
     } else {
         // Both agents are of one type: b's own travel between its visits is a's too.
-        t += model_->Cost(a, At(a, i), other.visits[j - 1]) + (other.clock[k] - other.clock[j]) +
-             model_->ClosingCost(a, other.visits[k - 1]);
+        t += model_->Cost(a, At(a, i), other.visits[j - 1]) + model_->Service(other.visits[j - 1]) +
+             (other.clock[k] - other.clock[j]) + model_->ClosingCost(a, other.visits[k - 1]);
     }
     if (t == kInfeasible) return kInfeasible;
+    // a's load up to i and b's from j on.
+    const std::size_t dims = model_->Dimensions();
+    const double* head = routes_[a].load_prefix.data();
+    const double* tail = other.load_prefix.data();
+    for (std::size_t d = 0; d < dims; ++d) {
+        const double load = head[i * dims + d] + (tail[k * dims + d] - tail[(j - 1) * dims + d]);
+        if (!WithinCapacity(load, model_->Capacity(a, d))) return kInfeasible;
+    }
     return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
 }
 
@@ -231,7 +312,20 @@ EngineScore EngineSolution::Score() const {
         score.max_cost = std::max(score.max_cost, route.cost);
         score.sum_cost += route.cost;
     }
+    for (const std::uint32_t v : unassigned_) {
+        if (model_->Required(v)) {
+            ++score.missing;
+        } else {
+            score.penalty += model_->Penalty(v);
+        }
+    }
     return score;
+}
+
+std::size_t EngineSolution::MissingRequired() const {
+    return static_cast<std::size_t>(
+        std::count_if(unassigned_.begin(), unassigned_.end(),
+                      [this](std::uint32_t v) { return model_->Required(v); }));
 }
 
 bool EngineSolution::AllRoutesFeasible() const {
@@ -243,16 +337,22 @@ double EngineSolution::WalkRoute(const EngineModel& model, std::size_t a,
                                  const std::vector<std::uint32_t>& visits) {
     const EngineAgent& agent = model.Agent(a);
     double t = 0.0;
-    if (!ArriveWithinWindow(model.Window(agent.start), t)) return kInfeasible;
+    if (!model.Arrive(agent.start, t)) return kInfeasible;
     std::uint32_t u = agent.start;
+    std::vector<double> load(model.Dimensions(), 0.0);
     for (const std::uint32_t v : visits) {
         if (!model.IsTarget(v) || !model.CanServe(a, v)) return kInfeasible;
         t += model.Cost(a, u, v);
-        if (t == kInfeasible || !ArriveWithinWindow(model.Window(v), t)) return kInfeasible;
+        if (t == kInfeasible || !model.Arrive(v, t)) return kInfeasible;
+        t += model.Service(v);
+        for (std::size_t d = 0; d < load.size(); ++d) load[d] += model.Demand(v, d);
         u = v;
     }
+    for (std::size_t d = 0; d < load.size(); ++d) {
+        if (!WithinCapacity(load[d], model.Capacity(a, d))) return kInfeasible;
+    }
     t += model.ClosingCost(a, u);
-    if (t == kInfeasible || !ArriveWithinWindow(model.Window(agent.end), t)) return kInfeasible;
+    if (t == kInfeasible || !model.Arrive(agent.end, t)) return kInfeasible;
     return WithinLimit(t, agent.limit) ? t : kInfeasible;
 }
 

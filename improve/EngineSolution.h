@@ -31,6 +31,18 @@ struct EngineRoute {
     std::vector<double> backward;
     std::vector<std::uint32_t> backward_gaps;
     std::vector<double> back_leg;  ///< back_leg[p]: the arc v_p -> v_(p-1), p >= 2
+    /// With windows: to_barrier[p] is the distance from p to the first position at or
+    /// after it whose vertex has several windows (past the end when none has), and
+    /// suffix[p] covers only the positions before that one. Several windows make a
+    /// vertex's clock a step function, which no three-number segment can carry, so the
+    /// walk steps across such vertices one by one and takes the closed form in between.
+    std::vector<std::uint32_t> to_barrier;
+    /// load_prefix[p * D + d]: the load of positions 1 .. p in dimension d (D dimensions).
+    std::vector<double> load_prefix;
+
+    /// The route's load, one entry per dimension (none when the instance has none).
+    const double* Load() const { return load_prefix.data() + visits.size() * Dimensions(); }
+    std::size_t Dimensions() const { return load_prefix.size() / (visits.size() + 1); }
 };
 
 /// A stretch of one route's visits, positions first .. last, walked forward or reversed.
@@ -41,14 +53,18 @@ struct RouteRun {
     bool reversed = false;
 };
 
-/// The largest route cost and the sum of route costs of a complete solution.
+/// The largest route cost and the sum of route costs of a solution, how many required
+/// targets it leaves unserved, and the penalties of the optional targets it leaves out.
 struct EngineScore {
     double max_cost = 0.0;
     double sum_cost = 0.0;
+    std::size_t missing = 0;
+    double penalty = 0.0;
 };
 
-/// True when `a` is better than `b` by more than 1e-9 under `objective`: the sum under
-/// min-sum; the largest route, then the sum, under min-max.
+/// True when `a` is better than `b`: fewer required targets unserved, or as many and an
+/// objective plus penalties lower by more than 1e-9: the sum under min-sum; the largest
+/// route, then the sum, under min-max.
 bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b);
 
 /// A set of routes, one per agent, and the targets that none of them serves.
@@ -146,6 +162,8 @@ public:
 
     EngineScore Score() const;
     bool Complete() const { return unassigned_.empty(); }
+    /// Required targets that no route serves.
+    std::size_t MissingRequired() const;
     bool AllRoutesFeasible() const;
 
     /// Cost of `visits` for agent a walked vertex by vertex, without caches: the
@@ -154,6 +172,15 @@ public:
                             const std::vector<std::uint32_t>& visits);
 
 private:
+    /// Finishing clock of route a entered at its position j at clock `t` (before waiting
+    /// there), or kInfeasible: closed-form segments between vertices with several
+    /// windows, those stepped across one by one.
+    double Continue(std::size_t a, std::size_t j, double t) const;
+    /// True when route a with the vertices [begin, end) in place of positions
+    /// i + 1 .. j - 1 stays within its capacity in every dimension.
+    template <typename Iter>
+    bool LoadFits(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
+
     /// Brings route a's caches up to date after a change that left its first
     /// `first` - 1 visits and its last `kept` positions (the end's included; 0 for none)
     /// as they were.
@@ -177,14 +204,31 @@ double EngineSolution::Splice(std::size_t a, std::size_t i, Iter begin, Iter end
         const std::uint32_t w = *it;
         if (!model_->CanServe(a, w)) return kInfeasible;
         t += model_->Cost(a, u, w);
-        if (!ArriveWithinWindow(model_->Window(w), t) || t == kInfeasible) return kInfeasible;
+        if (!model_->Arrive(w, t) || t == kInfeasible) return kInfeasible;
+        t += model_->Service(w);
         u = w;
     }
     t += j == route.visits.size() + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, j));
-    const TimeSegment& rest = route.suffix[j];
-    if (!rest.Admits(t) || t == kInfeasible) return kInfeasible;
-    const double cost = rest.Exit(t);
+    const double cost = Continue(a, j, t);
+    if (cost == kInfeasible || !LoadFits(a, i, begin, end, j)) return kInfeasible;
     return WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+}
+
+template <typename Iter>
+bool EngineSolution::LoadFits(std::size_t a, std::size_t i, Iter begin, Iter end,
+                              std::size_t j) const {
+    const std::size_t dims = model_->Dimensions();
+    if (dims == 0) return true;
+    const EngineRoute& route = routes_[a];
+    const double* prefix = route.load_prefix.data();
+    const std::size_t k = route.visits.size();
+    for (std::size_t d = 0; d < dims; ++d) {
+        // Positions 1 .. i and j .. k stay; the new vertices come between.
+        double load = prefix[i * dims + d] + (prefix[k * dims + d] - prefix[(j - 1) * dims + d]);
+        for (Iter it = begin; it != end; ++it) load += model_->Demand(*it, d);
+        if (!WithinCapacity(load, model_->Capacity(a, d))) return false;
+    }
+    return true;
 }
 
 template <typename Iter>

@@ -10,6 +10,7 @@
 
 #include "improve/AnnealingWalk.h"
 #include "improve/LocalSearch.h"
+#include "improve/Precheck.h"
 #include "improve/RuinRecreate.h"
 #include "improve/WalkHub.h"
 
@@ -29,12 +30,19 @@ double UnassignedPenalty(const EngineModel& model) {
         }
     }
     double windows = 0.0;
+    // Service and the optional targets' penalties can add up along a plan too.
+    double service = 0.0;
+    double penalties = 0.0;
     for (const std::uint32_t v : model.Targets()) {
         if (model.Window(v).present && std::isfinite(model.Window(v).start)) {
             windows = std::max(windows, model.Window(v).start);
         }
+        service = std::max(service, model.Service(v));
+        penalties += model.Penalty(v);
     }
-    const double total = 2.0 * (largest + windows) * static_cast<double>(model.NumVertices() + 1);
+    const double total =
+        2.0 * (largest + windows + service) * static_cast<double>(model.NumVertices() + 1) +
+        penalties;
     return std::min(total, 1e200);
 }
 
@@ -119,15 +127,10 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         std::min(params.max_removed,
                  std::max(1.0, params.removed_share * static_cast<double>(model.Targets().size())));
 
-    // Nothing to improve without targets; nothing to find when a target has no agent that
-    // may serve it.
-    bool nothing_to_do = model.Targets().empty();
-    for (const std::uint32_t v : model.Targets()) {
-        bool served = false;
-        for (std::size_t a = 0; a < model.NumAgents() && !served; ++a)
-            served = model.CanServe(a, v);
-        nothing_to_do = nothing_to_do || !served;
-    }
+    // Nothing to improve when no target can be served.
+    bool nothing_to_do = true;
+    for (const std::uint32_t v : model.Targets())
+        nothing_to_do = nothing_to_do && !model.Servable(v);
 
     // The walks: the first goes on with the generator that built the start, the others
     // get generators of their own from the seed.
@@ -178,12 +181,27 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     if (best != nullptr) {
         outcome.found = true;
         outcome.phase = hub.BestPhase();
+        outcome.complete = best->MissingRequired() == 0;
         outcome.score = best->Score();
         for (std::size_t a = 0; a < best->NumRoutes(); ++a) {
-            outcome.routes.push_back(best->Route(a).visits);
-            outcome.costs.push_back(best->Route(a).cost);
+            const EngineRoute& route = best->Route(a);
+            outcome.routes.push_back(route.visits);
+            outcome.costs.push_back(route.cost);
+            outcome.loads.emplace_back(route.Load(), route.Load() + model.Dimensions());
+        }
+        outcome.unserved = best->Unassigned();
+        std::sort(outcome.unserved.begin(), outcome.unserved.end());
+        // Required targets the pre-check cleared that still could not be fitted.
+        for (const std::uint32_t v : outcome.unserved) {
+            if (model.Required(v) && model.Servable(v)) {
+                outcome.reasons.push_back(ExplainUnserved(*best, v));
+            }
         }
     }
+    outcome.reasons.insert(outcome.reasons.end(), model.PrecheckReasons().begin(),
+                           model.PrecheckReasons().end());
+    std::sort(outcome.reasons.begin(), outcome.reasons.end(),
+              [](const TargetReason& x, const TargetReason& y) { return x.vertex < y.vertex; });
     return outcome;
 }
 

@@ -39,11 +39,18 @@ struct EngineSettings {
     std::function<void(const EngineSolution&, EnginePhase, double)> on_best;
 };
 
-/// The outcome: the best complete solution found (or none), and counters.
+/// The outcome: the best plan found (or none), what it leaves unserved and why, and
+/// counters.
 struct EngineOutcome {
-    bool found = false;
+    bool found = false;                              ///< a plan whose routes are all feasible
+    bool complete = false;                           ///< ... and that serves every required target
     std::vector<std::vector<std::uint32_t>> routes;  ///< visits per agent
     std::vector<double> costs;                       ///< per agent
+    std::vector<std::vector<double>> loads;          ///< per agent, one entry per dimension
+    std::vector<std::uint32_t> unserved;             ///< targets no route serves, ascending
+    /// One per required target left unserved (the pre-check's, then the insertion's),
+    /// by vertex.
+    std::vector<TargetReason> reasons;
     EngineScore score;
     EnginePhase phase = EnginePhase::kGiven;
     std::int64_t iterations = 0;
@@ -57,11 +64,12 @@ struct EngineOutcome {
 /// Improves a solution of an instance for the rest of a budget: a constructive start
 /// fills what the given routes leave out, then ruin and recreate under simulated
 /// annealing (with local search on promising candidates) follows the instance's
-/// objective, always keeping the best complete solution. Never returns a solution
-/// worse than a complete and feasible one it was given. With several threads, each runs
-/// its own walk (AnnealingWalk) from the same start; they share the best solution
-/// through a WalkHub and, with cooling epochs, all restart from the best of all at each
-/// epoch's end. Rethrows the first exception a walk raised, after every walk ended.
+/// objective, always keeping the best plan: fewest required targets unserved, then the
+/// objective plus the penalties of optional targets left out. Never returns a solution
+/// worse than a feasible one it was given. With several threads, each runs its own walk
+/// (AnnealingWalk) from the same start; they share the best plan through a WalkHub and,
+/// with cooling epochs, all restart from the best of all at each epoch's end. Rethrows
+/// the first exception a walk raised, after every walk ended.
 class ImprovementEngine {
 public:
     ImprovementEngine(const EngineModel* model, EngineSettings settings);  // model outlives it

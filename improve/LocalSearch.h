@@ -8,6 +8,7 @@
 
 #include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
+#include "improve/MoveCosts.h"
 #include "improve/RuinRecreate.h"
 
 namespace vornik {
@@ -17,8 +18,9 @@ namespace vornik {
 /// moves that make u and v adjacent — relocation of a string of 1 to
 /// EngineParams::longest_string targets starting at u (also reversed), exchange of
 /// strings of that many targets starting at u and v between two routes (swaps and
-/// cross-exchange), 2-opt inside a route, and 2-opt* between routes. A move is
-/// applied as soon as it lowers the score by more than 1e-9.
+/// cross-exchange), 2-opt inside a route, and 2-opt* between routes; optional targets
+/// are also dropped, or inserted next to their neighbours, when that pays for their
+/// penalty. A move is applied as soon as it lowers the score by more than 1e-9.
 class LocalSearch {
 public:
     // model and weights outlive it.
@@ -37,10 +39,12 @@ private:
     bool TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOpt(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TryTwoOptStar(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
-    /// Applies route a with `runs` of its own visits in place of positions i + 1 .. j - 1
-    /// when that lowers the score.
-    bool TryWithinRoute(EngineSolution& solution, std::size_t a, std::size_t i,
-                        const RouteRun* runs, std::size_t count, std::size_t j);
+    bool TryDropOptional(EngineSolution& solution, std::uint32_t u);
+    bool TryInsertOptional(EngineSolution& solution, std::uint32_t u);
+    /// Applies `move` when it lowers the score.
+    template <typename Move>
+    bool TryMove(EngineSolution& solution, const Move& move);
+    bool Improves(const EngineSolution& solution, const MoveCosts& costs) const;
 
     /// Score change when routes a and b (b may equal a; b = npos for one route) take
     /// the costs cost_a and cost_b.
@@ -63,8 +67,6 @@ private:
         std::size_t route = kNone;
     };
     Ranked largest_[3];
-    std::vector<std::uint32_t> scratch_a_;
-    std::vector<std::uint32_t> scratch_b_;
 };
 
 }  // namespace vornik

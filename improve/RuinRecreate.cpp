@@ -7,8 +7,10 @@ namespace vornik {
 
 double ScoreWeights::Of(const EngineSolution& solution) const {
     const EngineScore score = solution.Score();
+    // Penalties of optional targets count at full weight under both objectives: the
+    // objective is the routes' one plus the penalties.
     return max_weight * score.max_cost + sum_weight * score.sum_cost +
-           unassigned_penalty * static_cast<double>(solution.Unassigned().size());
+           unassigned_penalty * static_cast<double>(score.missing) + score.penalty;
 }
 
 RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights,
@@ -110,6 +112,7 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // place is tried when none of those fits.
     const bool granular = model_->Targets().size() > exhaustive_targets_;
     for (const std::uint32_t v : pending) {
+        if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
         std::size_t best_position = 0;
@@ -148,6 +151,8 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
             }
         }
         if (best_delta == EngineSolution::kInfeasible) continue;
+        // An optional target goes in only where serving it costs less than leaving it out.
+        if (!model_->Required(v) && !(best_delta < model_->Penalty(v))) continue;
         solution.Insert(best_route, v, best_position);
         largest = std::max(largest, solution.Route(best_route).cost);
     }

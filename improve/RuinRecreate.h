@@ -13,7 +13,9 @@ namespace vornik {
 
 /// How a partial solution is scored while routes are rebuilt: the objective itself, with
 /// a share of the summed cost under min-max (so that routes below the longest one still
-/// get shorter) and a penalty for every target left unserved.
+/// get shorter), a penalty for every required target left unserved (above any plan's
+/// cost, so that serving one more always wins) and the penalties of optional targets
+/// left out.
 struct ScoreWeights {
     double sum_weight = 1.0;  ///< weight of the summed cost (1 under min-sum)
     double max_weight = 0.0;  ///< weight of the largest route (1 under min-max)
@@ -37,7 +39,8 @@ public:
               std::mt19937_64& rng) const;
     /// Inserts every unassigned target where it raises the score least, in an order
     /// drawn at random among a few sortings; skips each position with probability
-    /// `blink`. Targets that fit nowhere stay unassigned.
+    /// `blink`. Targets that fit nowhere stay unassigned, and so do optional targets
+    /// whose cheapest insertion costs no less than their penalty.
     void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
 
 private:

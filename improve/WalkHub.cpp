@@ -72,7 +72,9 @@ bool WalkHub::OutOfBudget(std::size_t walk, std::int64_t iteration) {
 }
 
 void WalkHub::Offer(const EngineSolution& candidate, EnginePhase phase, std::size_t walk) {
-    if (!candidate.Complete() || !candidate.AllRoutesFeasible()) return;
+    // A plan may leave targets out; only plans that serve every required target are
+    // reported as they come.
+    if (!candidate.AllRoutesFeasible()) return;
     const std::lock_guard<std::mutex> lock(best_mutex_);
     if (have_best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return;
     if (best_) {
@@ -83,7 +85,9 @@ void WalkHub::Offer(const EngineSolution& candidate, EnginePhase phase, std::siz
     have_best_ = true;
     best_phase_ = phase;
     // Under the lock, so that reports come in order and each beats the one before.
-    if (settings_->on_best) settings_->on_best(*best_, phase, Now(walk));
+    if (settings_->on_best && best_->MissingRequired() == 0) {
+        settings_->on_best(*best_, phase, Now(walk));
+    }
 }
 
 void WalkHub::Register(std::size_t walk, const std::unique_ptr<EngineSolution>* best) {

@@ -42,8 +42,9 @@ public:
     void Stop() { stop_.store(true); }
     bool Interrupted() const { return interrupted_.load(); }
 
-    /// Takes `candidate` as the run's best when it is complete, feasible and better than
-    /// the best so far, and reports it. Thread-safe.
+    /// Takes `candidate` as the run's best when its routes are feasible and it is better
+    /// than the best so far (fewest required targets unserved first), and reports it when
+    /// it serves every required target. Thread-safe.
     void Offer(const EngineSolution& candidate, EnginePhase phase, std::size_t walk);
     bool HaveBest() const { return have_best_; }
     const EngineSolution& Best() const { return *best_; }
@@ -53,7 +54,7 @@ public:
     void Register(std::size_t walk, const std::unique_ptr<EngineSolution>* best);
     /// The end of an epoch: waits until every walk still going has ended the same epoch,
     /// then returns a copy of the best of the walks' bests (the lowest walk among equals),
-    /// or null when no walk has a complete solution. The copy stays as it is until the
+    /// or null when no walk has a plan yet. The copy stays as it is until the
     /// caller meets again.
     const EngineSolution* Meet();
     /// Walk ended: the others no longer wait for it.

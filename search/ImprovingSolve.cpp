@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "improve/EngineModel.h"
+#include "improve/EngineSolution.h"
 #include "improve/ImprovementEngine.h"
+#include "improve/SmallExactSearch.h"
 #include "search/Solver.h"
 
 namespace vornik {
@@ -18,6 +20,8 @@ namespace {
 // instances need milliseconds, and the engine builds its own start when it fails.
 constexpr double kSearchShare = 0.05;
 constexpr double kSearchShareCap = 1.0;  // seconds
+// Steps of the exhaustive search on tiny instances: a few hundred milliseconds at most.
+constexpr std::size_t kSmallExactSteps = 2000000;
 
 /// Seconds since construction on the solving thread's processor clock, or on the wall
 /// clock. A thread's own clock keeps solves in other threads out of its budget.
@@ -73,9 +77,12 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
     };
 
-    // Phase 1: the focal search, until its first solution or its share of the budget.
+    // Phase 1: the focal search, until its first solution or its share of the budget. It
+    // knows no loads, service, second windows or optional targets: where the instance has
+    // any, its answer would be neither a fair start nor a true anytime point, so the
+    // engine starts alone.
     std::vector<std::vector<std::uint32_t>> start(model.NumAgents());
-    if (solver != nullptr) {
+    if (solver != nullptr && !model.UsesFleetRules()) {
         const double share = std::min(kSearchShareCap, kSearchShare * std::max(0.0, time_limit));
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
@@ -114,6 +121,30 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         return report;
     }
 
+    // Without a start, a tiny instance is settled by trying every split: insertion alone
+    // misses solutions in which no target fits a route by itself.
+    // Only where every target must be served and the split's walk knows every rule in
+    // play (travel, windows, limits): otherwise the engine weighs what to leave out, and
+    // when no split serves them all it returns the best plan for the others with reasons.
+    bool all_required = !model.UsesFleetRules();
+    for (const std::uint32_t v : model.Targets())
+        all_required = all_required && model.Required(v) && model.Servable(v);
+    if (!report.found && all_required && model.Targets().size() <= kSmallExactTargets &&
+        !user_stop) {
+        const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
+        if (exact.found) {
+            start = exact.routes;
+            double max_cost = 0.0;
+            double sum_cost = 0.0;
+            for (std::size_t a = 0; a < start.size(); ++a) {
+                const double cost = EngineSolution::WalkRoute(model, a, start[a]);
+                max_cost = std::max(max_cost, cost);
+                sum_cost += cost;
+            }
+            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct), clock.Elapsed());
+        }
+    }
+
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.
     EngineSettings engine_settings;
     std::size_t engine_threads = 1;
@@ -142,7 +173,11 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
 
     report.iterations = outcome.iterations;
     report.interrupted = user_stop;
+    report.reasons = outcome.reasons;
     if (outcome.found) {
+        report.unserved = outcome.unserved;
+        report.penalty = outcome.score.penalty;
+        report.loads = outcome.loads;
         report.found = true;
         report.result.paths.clear();
         report.result.times.clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Problem.h"
+#include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
 
 namespace vornik {
@@ -47,6 +48,11 @@ struct ImproveReport {
     std::int64_t iterations = 0;
     std::string best_phase;
     double first_solution_time = -1.0;
+    // What the improvement engine's plan leaves out (empty when the engine did not run).
+    std::vector<std::uint32_t> unserved;     ///< vertices no route serves, ascending
+    double penalty = 0.0;                    ///< of the optional ones among them
+    std::vector<TargetReason> reasons;       ///< one per required target unserved
+    std::vector<std::vector<double>> loads;  ///< per agent index, per dimension
 };
 
 /// Hooks of an improving solve: a stop request, and a report of every anytime point

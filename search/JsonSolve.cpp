@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "core/InstanceReader.h"
+#include "improve/EngineModel.h"
 #include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
@@ -101,7 +102,30 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
         outcome.anytime.push_back(
             AnytimePoint{point.time, point.max_cost, point.sum_cost, point.phase});
     }
+    // What the plan leaves out, by node id.
+    for (std::size_t a = 0; a < report.loads.size() && a < outcome.routes.size(); ++a) {
+        outcome.routes[a].load = report.loads[a];
+    }
+    for (const std::uint32_t v : report.unserved) outcome.unserved.push_back(problem.nodes[v].id);
+    for (const TargetReason& reason : report.reasons) {
+        outcome.reasons.push_back(
+            ReasonOutcome{problem.nodes[reason.vertex].id, reason.reason, reason.message});
+    }
+    outcome.penalty = report.penalty;
+    outcome.objective_value =
+        (problem.options.objective == ObjectiveType::MinSum ? outcome.sum_cost : outcome.max_cost) +
+        outcome.penalty;
+    outcome.infeasible = !outcome.reasons.empty();
     return outcome;
+}
+
+Problem ReadWithMatrices(const std::string& json_text, bool fleet_fields,
+                         CostMatrices& cost_matrices) {
+    Problem problem = ParseInstance(json_text, fleet_fields);
+    for (auto& [agent_type, matrix] : cost_matrices) {
+        problem.SetCostMatrix(agent_type, std::move(matrix));
+    }
+    return problem;
 }
 
 }  // namespace
@@ -109,10 +133,8 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
 JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                const SolveHooks& hooks, const SolveSettings& settings,
                                CostMatrices cost_matrices) {
-    Problem problem = ParseInstance(json_text);
-    for (auto& [agent_type, matrix] : cost_matrices) {
-        problem.SetCostMatrix(agent_type, std::move(matrix));
-    }
+    // Only the improvement path honours the fleet fields, so only it reads them.
+    Problem problem = ReadWithMatrices(json_text, settings.improve, cost_matrices);
     if (time_limit > 0) problem.options.time_limit = time_limit;
     if (settings.improve) return SolveImprovingProblem(problem, hooks, settings.improve_settings);
     const ObjectiveType objective = problem.options.objective;
@@ -154,6 +176,18 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
         }
     }
     return outcome;
+}
+
+std::vector<ReasonOutcome> PrecheckJsonText(const std::string& json_text,
+                                            CostMatrices cost_matrices) {
+    const Problem problem = ReadWithMatrices(json_text, true, cost_matrices);
+    const EngineModel model(problem);
+    std::vector<ReasonOutcome> reasons;
+    for (const TargetReason& reason : model.PrecheckReasons()) {
+        reasons.push_back(
+            ReasonOutcome{problem.nodes[reason.vertex].id, reason.reason, reason.message});
+    }
+    return reasons;
 }
 
 std::string ReadInstanceFile(const std::string& path) {

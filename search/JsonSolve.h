@@ -18,6 +18,14 @@ struct RouteOutcome {
     std::uint64_t agent_id = 0;
     std::vector<std::int64_t> path;  ///< vertices; empty when the search found nothing
     double cost = 0.0;
+    std::vector<double> load;  ///< improvement path: per load dimension
+};
+
+/// Why a required target stays unserved, by node id.
+struct ReasonOutcome {
+    std::uint64_t node = 0;
+    std::string reason;  ///< "type", "arc", "window", "capacity" or "limit"
+    std::string message;
 };
 
 /// A strictly improving solution of the search, in the order found.
@@ -46,6 +54,11 @@ struct JsonSolveOutcome {
     std::int64_t improve_iterations = 0;
     std::string best_phase;
     double first_solution_time = -1.0;
+    std::vector<std::uint64_t> unserved;  ///< node ids no route serves, in vertex order
+    double penalty = 0.0;                 ///< penalties of the optional ones among them
+    double objective_value = 0.0;         ///< the routes' objective plus `penalty`
+    std::vector<ReasonOutcome> reasons;   ///< one per required target unserved
+    bool infeasible = false;              ///< some required target is unserved
 };
 
 /// Which path a whole-instance solve takes: the focal search alone (the default), or the
@@ -80,6 +93,12 @@ using CostMatrices = std::vector<std::pair<std::string, CostMatrix>>;
                                              const SolveHooks& hooks = {},
                                              const SolveSettings& settings = {},
                                              CostMatrices cost_matrices = {});
+
+/// The pre-check of the improvement engine on instance text (read with the improvement
+/// path's fields, `cost_matrices` added as in SolveJsonText): the targets no plan can
+/// serve and why. Throws like SolveJsonText does while reading and building.
+[[nodiscard]] std::vector<ReasonOutcome> PrecheckJsonText(const std::string& json_text,
+                                                          CostMatrices cost_matrices = {});
 
 /// The whole content of the file at `path`, byte for byte, up to the size the file had
 /// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be

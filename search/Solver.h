@@ -125,6 +125,13 @@ public:
     /// search's records followed by one record of the engine's best, when it improved. The
     /// stop and solution hooks set above are used. True when a solution was found.
     bool SolveImproving(const ImproveSettings& settings, ImproveReport* report = nullptr);
+    /// What the last SolveImproving left unserved and why (unserved, penalty, reasons,
+    /// loads of its report); empty before the first.
+    [[nodiscard]] const ImproveReport& LastImproveReport() const { return last_improve_; }
+    /// Node id of a vertex (a position in the instance's nodes) of this Solver's instance.
+    [[nodiscard]] std::uint64_t NodeIdOfVertex(std::uint32_t v) const {
+        return problem_->nodes.at(v).id;
+    }
     /// Gives back the memory of the search (pool, lists, frontiers), keeping the result,
     /// the anytime records and the statistics. For callers that only read the result
     /// afterwards.
@@ -222,6 +229,7 @@ protected:
     double time_limit_ = 60.0;
     bool return_to_end_ = true;
     double last_solution_time_ = 0.0;
+    ImproveReport last_improve_;  // only its plan's gaps: unserved, penalty, reasons, loads
     SimpleTimer timer_;
     std::uint64_t pool_capacity_ = 0;
     std::uint64_t pool_growth_step_ = 1024;

@@ -36,6 +36,11 @@ bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* repo
     }
     result_ = best;
     interrupted_ = outcome.interrupted;
+    last_improve_ = ImproveReport{};
+    last_improve_.unserved = outcome.unserved;
+    last_improve_.penalty = outcome.penalty;
+    last_improve_.reasons = outcome.reasons;
+    last_improve_.loads = outcome.loads;
     if (report != nullptr) *report = std::move(outcome);
     return !result_.paths.empty();
 }

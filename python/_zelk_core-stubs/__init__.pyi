@@ -66,6 +66,12 @@ class Node:
     position: Position
     type: NodeType
     demand: float
+    # Read by the improvement path only: demand per load dimension, service time,
+    # whether the node must be served, and the cost of leaving it out.
+    demands: list[float]
+    service: float
+    required: bool
+    penalty: float
     def __init__(self) -> None: ...
 
 class Agent:
@@ -75,6 +81,8 @@ class Agent:
     end_node: int
     capacity_limit: float
     time_limit: float
+    # Read by the improvement path only: capacity per load dimension, 0 for no limit.
+    capacities: list[float]
     def __init__(self) -> None: ...
 
 class Options:
@@ -90,6 +98,8 @@ class AssignmentConstraint:
 class TimeWindowConstraint:
     def __init__(self) -> None: ...
     def set_timewindow(self, node: int, start: float, end: float) -> None: ...
+    def add_timewindow(self, node: int, start: float, end: float) -> None:
+        """Adds one more window to the node (the improvement path honours all of them)."""
 
 class Problem:
     def __init__(self) -> None: ...
@@ -142,6 +152,8 @@ class Solver:
         threads: int = 1,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
+    def get_unserved(self) -> dict[str, Any]:
+        """After solve(improve=True): unserved node ids, penalty, reasons, loads."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
@@ -161,6 +173,12 @@ def solve_json_file(
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+
+def precheck_json_str(
+    json_str: str, *, cost_matrices: dict[str, list[list[float]]] | None = None
+) -> list[dict[str, Any]]:
+    """The targets no plan can serve: [{node, reason, message}], reason one of
+    "type", "arc", "window", "capacity", "limit"."""
 
 def solve_json_str(
     json_str: str,

@@ -13,8 +13,10 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import contextlib
+import ctypes
 import inspect
 import os
+import signal
 from collections import Counter
 from collections.abc import Iterable, Iterator, Mapping
 from pathlib import Path
@@ -52,8 +54,8 @@ def failed_solution(message: str, objective: str = "min_sum") -> Solution:
         status="error",
         objective=objective,
         objective_value=None,
-        max_cost=0.0,
-        sum_cost=0.0,
+        max_cost=None,
+        sum_cost=None,
         timeout=False,
         routes=(),
         anytime=(),
@@ -76,13 +78,19 @@ def solve_instance(
 ) -> dict[str, Any]:
     """Runs in a worker: solves one instance and returns the Solution's dictionary,
     that of a failed Solution when the solve raised. ``load`` holds the keywords of
-    :func:`zelk.load_instance` for a path (TSPLIB and Solomon files' agents, depot,
-    distances)."""
+    :func:`zelk.load_instance` for a path (format, TSPLIB and Solomon files' agents,
+    depot, distances), and may add ``open`` (open routes)."""
+    settings = dict(load or {})
+    open_routes = bool(settings.pop("open", False))
     try:
-        if load and isinstance(instance, str):
-            from zelk.formats import load_instance
+        if isinstance(instance, str) and (settings or open_routes):
+            from zelk.formats import apply_options, load_instance
 
-            instance = load_instance(instance, **load)
+            instance = load_instance(instance, **settings)
+            apply_options(instance, open_routes=open_routes)
+        elif open_routes and isinstance(instance, Mapping):
+            instance = {**instance, "options": {**(instance.get("options") or {}),
+                                                "return_to_end": False}}  # fmt: skip
         solution = solve(instance, **options)
     except Exception as error:  # noqa: BLE001 - reported in the instance's entry; the batch goes on
         text = f"{type(error).__name__}: {error}"
@@ -93,7 +101,23 @@ def solve_instance(
 _worker_interrupts = contextlib.ExitStack()  # a pool worker's lifelong Ctrl-C handling
 
 
-def _worker_init() -> None:
+_PR_SET_PDEATHSIG = 1  # from <linux/prctl.h>
+
+
+def _die_with_parent(parent: int) -> None:
+    """Has the kernel kill this worker when its parent dies, however it dies (kill -9
+    included): nobody would read its result, and it would hold a core for nothing."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+    except (OSError, AttributeError):  # pragma: no cover - not Linux: no such call
+        return
+    if os.getppid() != parent:  # the parent died before the call above
+        os._exit(1)
+
+
+def _worker_init(parent: int) -> None:
+    _die_with_parent(parent)
     # A Ctrl-C at the terminal reaches the workers too: the one running solve stops
     # with its best solution, and an idle worker does not die with a traceback.
     _worker_interrupts.enter_context(stop_on_interrupt())
@@ -102,7 +126,15 @@ def _worker_init() -> None:
 def _local_pool(workers: int) -> cf.ProcessPoolExecutor:
     # The platform's way of starting processes, as any ProcessPoolExecutor's (a program
     # picks another with multiprocessing.set_start_method).
-    return cf.ProcessPoolExecutor(workers, initializer=_worker_init)
+    return cf.ProcessPoolExecutor(workers, initializer=_worker_init, initargs=(os.getpid(),))
+
+
+def _stop_workers(pool: cf.ProcessPoolExecutor) -> None:
+    """Ends the pool's processes at once: their solves will not be read."""
+    processes = getattr(pool, "_processes", None) or {}
+    for process in list(processes.values()):
+        with contextlib.suppress(OSError, ValueError, AttributeError):
+            process.kill()
 
 
 class _Lost:
@@ -171,6 +203,8 @@ def _on_local_pools(
                 finished = True
             finally:
                 # Interrupted or abandoned: do not wait for solves nobody will read.
+                if not finished:
+                    _stop_workers(pool)
                 pool.shutdown(wait=finished, cancel_futures=True)
 
 

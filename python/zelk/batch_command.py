@@ -3,12 +3,18 @@ Dask cluster (``--scheduler``), writing ``DIR/NAME.result.json`` per instance (t
 Solution's dictionary) and ``DIR/summary.csv`` (instance, status, longest, sum, time).
 
 A rerun resumes: an instance whose result file holds a solve (not an error, not an
-interrupted one) is skipped, and its row comes from that file. Results are written whole
-or not at all, so a batch killed midway leaves no half-written file behind.
+interrupted one) of the same options and the same input file (size and modification
+time, recorded under ``"batch"``) is skipped, and its row comes from that file; any
+other is solved again, and ``--force`` solves everything again. Results are written
+whole or not at all, so a batch killed midway leaves no half-written file behind; the
+workers die with the batch, ``kill -9`` included.
 
 Exit status: 0 every instance has a solution; 1 some instance has none, left required
 targets unserved or failed (the summary and the error lines say which); 2 the command
-line is wrong or the cluster cannot be reached; 130 interrupted (finished results and the summary are kept).
+line is wrong, ``--out`` cannot be written or the cluster cannot be reached within
+``--scheduler-timeout``; 3 ``--check`` found problems (listed under ``"check"`` in the
+result file); 130 interrupted by Ctrl-C or SIGTERM (finished results and the summary
+are kept).
 """
 
 from __future__ import annotations
@@ -18,8 +24,11 @@ import contextlib
 import csv
 import io
 import json
+import math
 import os
+import signal
 import sys
+import threading
 import time
 from collections.abc import Iterator, Sequence
 from pathlib import Path
@@ -36,8 +45,10 @@ RESULT_SUFFIX = ".result.json"
 SUMMARY_COLUMNS = ("instance", "status", "longest", "sum", "time")
 #: Statuses of a result file that a rerun solves again.
 RETRY_STATUSES = ("error", "interrupted")
+#: The key of a result file that records what the result was solved with.
+RECORD_KEY = "batch"
 
-EXIT_OK, EXIT_UNSOLVED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
+EXIT_OK, EXIT_UNSOLVED, EXIT_USAGE, EXIT_CHECK_FAILED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 
 
 def add_parser(commands: Any) -> None:
@@ -56,19 +67,21 @@ def add_parser(commands: Any) -> None:
         "input files at their absolute paths",
     )  # fmt: skip
     batch.add_argument(
-        "--time-limit", type=float, metavar="S",
-        help="budget per instance in seconds (default: the instance's, else 60)",
+        "--scheduler-timeout", type=float, default=10.0, metavar="S",
+        help="give up on --scheduler after S seconds without a connection (default 10)",
     )  # fmt: skip
     batch.add_argument(
-        "--objective", choices=("min-max", "min-sum"), help="default: the instance's"
-    )
-    batch.add_argument("--seed", type=int, default=0, metavar="N", help="the engine's random seed")
+        "--force", action="store_true",
+        help="solve every input again, even where --out holds a result of the same options",
+    )  # fmt: skip
     batch.add_argument(
-        "--no-improve", action="store_true", help="the focal search alone, no improvement engine"
-    )
-    batch.add_argument(
-        "--wall-clock", action="store_true", help="count budgets in wall-clock seconds"
-    )
+        "--format", choices=("json", "tsplib", "solomon"),
+        help="input format (default: recognised from each file's content)",
+    )  # fmt: skip
+    from zelk.cli import add_engine_options, add_solve_options
+
+    add_solve_options(batch)
+    add_engine_options(batch)
     batch.add_argument("--agents", type=int, metavar="M", help="TSPLIB/Solomon: number of agents")
     batch.add_argument(
         "--depot", type=int, metavar="ID", help="TSPLIB/Solomon: the depot's node id"
@@ -101,13 +114,30 @@ def result_names(inputs: Sequence[str]) -> list[str]:
     return names
 
 
-def _read_result(path: Path) -> Solution | None:
-    """The finished Solution in ``path``; None when there is none to keep."""
+def _read_result(path: Path, record: dict[str, Any]) -> Solution | None:
+    """The finished Solution in ``path``; None when there is none to keep: none at all,
+    a failed or interrupted one, or one solved with other options or another version of
+    its input than ``record`` says."""
     try:
-        solution = Solution.from_dict(json.loads(path.read_text(encoding="utf-8")))
+        data = json.loads(path.read_text(encoding="utf-8"))
+        solution = Solution.from_dict(data)
     except (OSError, ValueError, KeyError, TypeError):
         return None  # missing, half-written by an older tool, or not ours: solve again
+    if data.get(RECORD_KEY) != record:
+        return None
     return None if solution.status in RETRY_STATUSES else solution
+
+
+def _record(options: dict[str, Any], load: dict[str, Any], path: str) -> dict[str, Any]:
+    """What a result depends on besides the solver: the solve's options, how the file is
+    read, and the file itself (its size and modification time)."""
+    try:
+        info = os.stat(path)
+        source: dict[str, Any] = {"size": info.st_size, "mtime_ns": info.st_mtime_ns}
+    except OSError:
+        source = {}
+    # Through JSON, so that the record compares equal to the one read back.
+    return json.loads(json.dumps({"options": options, "load": load, "input": source}))
 
 
 def _write_whole(path: Path, text: str) -> None:
@@ -191,25 +221,53 @@ class BatchProgress:
         if self._tty and not self._quiet:
             self._write("\r\033[K" + self._bar())
 
+    def note(self, line: str) -> None:
+        """A line of its own, always shown."""
+        clear = "\r\033[K" if self._tty and not self._quiet else ""
+        self._write(f"{clear}{line}\n")
+
     def close(self) -> None:
         if self._tty and not self._quiet:
             self._write("\r\033[K" + self._bar() + "\n")
 
 
-@contextlib.contextmanager
-def _executor(address: str | None) -> Iterator[Any]:
-    """None (the local pool) or the executor of a Dask client connected to ``address``."""
-    if address is None:
-        yield None
-        return
+def _connect(address: str, timeout: float) -> Any:
+    """A Dask client of the scheduler at ``address``, or ValueError after ``timeout``
+    seconds: a service that accepts the connection but never answers as a scheduler
+    would otherwise keep the command waiting without a word."""
     try:
         from distributed import Client
     except ImportError:
         raise ValueError("--scheduler needs Dask: pip install 'zelk[cluster]'") from None
-    try:
-        client = Client(address, timeout="10s")
-    except (OSError, TimeoutError) as error:
-        raise ValueError(f"cannot reach the Dask scheduler at {address}: {error}") from None
+    outcome: dict[str, Any] = {}
+
+    def connect() -> None:
+        try:
+            outcome["client"] = Client(address, timeout=f"{timeout}s")
+        except Exception as error:  # noqa: BLE001 - every failure is "cannot reach"
+            outcome["error"] = error
+
+    # A daemon thread: one that never returns does not keep the process alive.
+    thread = threading.Thread(target=connect, name="zelk-scheduler-connect", daemon=True)
+    thread.start()
+    thread.join(timeout)
+    if "client" in outcome:
+        return outcome["client"]
+    error = outcome.get("error")
+    reason = f"{type(error).__name__}: {error}" if error is not None else "no answer"
+    raise ValueError(
+        f"cannot reach the Dask scheduler at {address} within {timeout:g} s "
+        f"(--scheduler-timeout): {reason}"
+    )
+
+
+@contextlib.contextmanager
+def _executor(address: str | None, timeout: float = 10.0) -> Iterator[Any]:
+    """None (the local pool) or the executor of a Dask client connected to ``address``."""
+    if address is None:
+        yield None
+        return
+    client = _connect(address, timeout)
     try:
         yield client.get_executor()
     finally:
@@ -217,19 +275,17 @@ def _executor(address: str | None) -> Iterator[Any]:
 
 
 def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
-    if args.time_limit is not None and not args.time_limit > 0:
-        raise ValueError(f"--time-limit must be > 0 seconds (got {args.time_limit:g})")
+    if not args.scheduler_timeout > 0 or not math.isfinite(args.scheduler_timeout):
+        raise ValueError(f"--scheduler-timeout must be > 0 seconds (got {args.scheduler_timeout})")
     if args.workers is not None and args.workers < 1:
         raise ValueError(f"--workers must be >= 1 (got {args.workers})")
     if args.workers is not None and args.scheduler is not None:
         raise ValueError(
             "--workers is for local processes; the cluster's workers serve --scheduler"
         )
-    options: dict[str, Any] = {
-        "seed": args.seed,
-        "improve": not args.no_improve,
-        "clock": "wall" if args.wall_clock else "process",
-    }
+    from zelk.cli import engine_keywords
+
+    options = {key: value for key, value in engine_keywords(args).items() if value is not None}
     if args.time_limit is not None:
         options["time_limit"] = args.time_limit
     if args.objective is not None:
@@ -245,14 +301,22 @@ def run(args: argparse.Namespace) -> int:
         names = result_names(inputs)
         out = Path(args.out)
         out.mkdir(parents=True, exist_ok=True)
+        # Refused now, not after hours of solving.
+        if not os.access(out, os.W_OK | os.X_OK):
+            raise ValueError(f"--out {out}: cannot be written")
     except (OSError, ValueError) as error:
         print(f"zelk: error: {error}", file=sys.stderr)
         return EXIT_USAGE
-    load = {key: getattr(args, key) for key in ("agents", "depot", "distances")
-            if getattr(args, key) is not None}  # fmt: skip
+    load: dict[str, Any] = {key: getattr(args, key) for key in ("agents", "depot", "distances")
+                            if getattr(args, key) is not None}  # fmt: skip
+    if args.format is not None:
+        load["fmt"] = args.format
+    if args.open:
+        load["open"] = True
+    records = [_record(options, load, path) for path in inputs]
     results: dict[int, Solution] = {}
     for index, name in enumerate(names):
-        kept = _read_result(out / (name + RESULT_SUFFIX))
+        kept = None if args.force else _read_result(out / (name + RESULT_SUFFIX), records[index])
         if kept is not None:
             results[index] = kept
     todo = [index for index in range(len(inputs)) if index not in results]
@@ -262,15 +326,24 @@ def run(args: argparse.Namespace) -> int:
     progress = BatchProgress(sys.stderr, len(inputs), len(results), args.quiet)
     interrupted = False
     summary_written = False
+    failed_checks = 0
     try:
-        with _executor(args.scheduler) as executor:
+        with _terminate_as_interrupt(), _executor(args.scheduler, args.scheduler_timeout) as executor:
             progress.start()
             solves = solve_each([inputs[i] for i in todo], executor=executor,
                                 workers=args.workers, load=load, **options)  # fmt: skip
             for position, solution in solves:
                 index = todo[position]
                 target = out / (names[index] + RESULT_SUFFIX)
-                _write_whole(target, solution.to_json(indent=2) + "\n")
+                data = solution.to_dict()
+                data[RECORD_KEY] = records[index]
+                if args.check and solution.found:
+                    data["check"] = _check(inputs[index], load, solution)
+                    if data["check"]:
+                        failed_checks += 1
+                        for problem in data["check"]:
+                            progress.note(f"zelk batch: {inputs[index]}: check: {problem}")
+                _write_whole(target, json.dumps(data, indent=2, allow_nan=False) + "\n")
                 results[index] = solution
                 progress.update(inputs[index], solution)
     except KeyboardInterrupt:
@@ -293,6 +366,44 @@ def run(args: argparse.Namespace) -> int:
         print(f"zelk batch: interrupted; {len(results)} of {len(inputs)} instances done",
               file=sys.stderr)  # fmt: skip
         return EXIT_INTERRUPTED
+    if failed_checks:
+        print(f"zelk batch: check: FAILED for {failed_checks} instances", file=sys.stderr)
+        return EXIT_CHECK_FAILED
     # A plan that leaves required targets out is no solution of its instance.
-    complete = all(results[i].found and results[i].status != "infeasible" for i in range(len(inputs)))
+    complete = all(
+        results[i].found and results[i].status != "infeasible" for i in range(len(inputs))
+    )
     return EXIT_OK if complete else EXIT_UNSOLVED
+
+
+def _check(path: str, load: dict[str, Any], solution: Solution) -> list[str]:
+    """The checker's problems with ``solution`` of the instance file at ``path``, read
+    as the worker read it."""
+    from zelk.check import check_solution
+    from zelk.formats import apply_options, load_instance
+
+    settings = dict(load)
+    open_routes = bool(settings.pop("open", False))
+    try:
+        instance = apply_options(load_instance(path, **settings), open_routes=open_routes)
+    except (OSError, ValueError) as error:
+        return [f"cannot read the instance again: {error}"]
+    return check_solution(instance, solution)
+
+
+@contextlib.contextmanager
+def _terminate_as_interrupt() -> Iterator[None]:
+    """SIGTERM ends the batch as Ctrl-C does: finished results and the summary are
+    kept, and the workers end with the parent."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def interrupt(signum: int, frame: Any) -> None:
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGTERM, interrupt)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous)

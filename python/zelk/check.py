@@ -15,7 +15,14 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-__all__ = ["NO_ARC", "NO_ARC_PROBLEMS", "REASONS", "check_solution", "route_duration"]
+__all__ = [
+    "NO_ARC",
+    "NO_ARC_PROBLEMS",
+    "REASONS",
+    "check_solution",
+    "impossible_targets",
+    "route_duration",
+]
 
 #: The cost of a move for which the agent's type has no matrix entry.
 NO_ARC = 9999.0
@@ -425,3 +432,48 @@ def _check_unserved(
             f"are {sorted(required_missing)}"
         )
     return problems
+
+
+def impossible_targets(
+    instance: Mapping[str, Any], *, euclidean: bool = True
+) -> dict[int, set[str]]:
+    """Per required target that no plan can serve on its own, every reason that rules it
+    out for each agent allowed to serve it, taken one at a time: "type" (no agent's type
+    is allowed there), "window" (its last window closes before any allowed agent can
+    arrive), "capacity" (its demand exceeds every allowed agent's capacity in some
+    dimension), "limit" (start -> target -> end exceeds every allowed agent's limit).
+    Moves the instance gives no cost for are not judged here. A target ruled out only by
+    a mix (one agent too late, the other too small) is not listed."""
+    model = _Model.read(instance, euclidean)
+    nodes, agents = instance["nodes"], instance["agents"]
+    depots = {model.vertex_of[int(a[k])] for a in agents for k in ("start_node", "end_node")}
+    found: dict[int, set[str]] = {}
+    for v, node in enumerate(nodes):
+        if v in depots or node.get("required", True) is False:
+            continue
+        node_id = int(node["id"])
+        allowed = [a for a in agents
+                   if node_id not in model.allowed or a["type"] in model.allowed[node_id]]  # fmt: skip
+        if not allowed:
+            found[node_id] = {"type"}
+            continue
+        late, heavy, long = [], [], []
+        for agent in allowed:
+            path = [model.vertex_of[int(agent["start_node"])], v,
+                    model.vertex_of[int(agent["end_node"])]]  # fmt: skip
+            walk = _walk(model, agent, path)
+            demand = _amounts(node.get("demand"))
+            capacity = _amounts(agent.get("capacity"))
+            heavy.append(any(
+                d < len(capacity) and capacity[d] > 0 and amount > capacity[d] + 1e-9
+                for d, amount in enumerate(demand)))  # fmt: skip
+            spans = model.windows.get(node_id) or []
+            late.append(bool(spans) and walk.stops[1][0] > spans[-1][1] + 1e-9)
+            limit = float(agent.get("max_length", 0) or 0)
+            on_time = walk.broken is None or "max_length" in walk.broken
+            long.append(on_time and limit > 0 and walk.cost > limit + 1e-9)
+        reasons = {why for why, flags in (("window", late), ("capacity", heavy),
+                                          ("limit", long)) if all(flags)}  # fmt: skip
+        if reasons:
+            found[node_id] = reasons
+    return found

@@ -35,6 +35,7 @@ from pathlib import Path
 from typing import Any, Self, TextIO
 
 from zelk.check import check_solution
+from zelk.fleet import precheck_reasons
 from zelk.formats import (
     DISTANCE_MODES,
     apply_options,
@@ -242,20 +243,6 @@ def _unserved_lines(solution: Solution) -> list[str]:
     return lines
 
 
-def precheck_reasons(instance: dict[str, Any]) -> list[dict[str, Any]]:
-    """The targets no plan can serve, with their reasons, from the core's pre-check;
-    empty when this build of the core has none."""
-    import _zelk_core
-
-    from zelk.schema import named_matrices
-
-    precheck = getattr(_zelk_core, "precheck_json_str", None)
-    if precheck is None:
-        return []
-    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
-    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
-
-
 def _schedule_lines(solution: Solution) -> list[str]:
     lines = ["", "schedule"]
     for route in solution.routes:
@@ -392,7 +379,8 @@ def _parser() -> argparse.ArgumentParser:
         )
         sub.add_argument(
             "--agents", type=int, metavar="M",
-            help="TSPLIB/Solomon: number of agents (default 1; Solomon: the file's vehicle number)",
+            help="TSPLIB/VRPLIB/Solomon: number of agents (default 1; VRPLIB and Solomon: the "
+            "file's vehicle number)",
         )  # fmt: skip
         sub.add_argument(
             "--depot", type=int, metavar="ID",
@@ -449,20 +437,19 @@ STDIN_LABEL = "<stdin>"
 STDIN_LIMIT = 1 << 30
 
 
-def _read_bounded(stream: Any, limit: int) -> bytes:
+def _read_bounded(stream: Any, limit: int) -> bytes | bytearray:
     """What ``stream`` holds, refused once it passes ``limit`` bytes (standard input
     may be ``/dev/zero``)."""
     if stream is None:
         return b""
-    chunks: list[bytes] = []
-    size = 0
+    # One growing buffer: a list of chunks joined at the end would hold the text twice.
+    data = bytearray()
     while True:
-        chunk = stream.read(min(1 << 24, limit + 1 - size))
+        chunk = stream.read(min(1 << 24, limit + 1 - len(data)))
         if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
-        size += len(chunk)
-        if size > limit:
+            return data
+        data += chunk
+        if len(data) > limit:
             raise ValueError(
                 f"{STDIN_LABEL}: more than {limit >> 20} MB on standard input; "
                 "give a file instead"
@@ -679,7 +666,7 @@ def _validate(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         f"{_label(args)}: valid instance: {len(instance['nodes'])} nodes, "
         f"{len(instance['agents'])} agents, agent types {', '.join(types)}"
     )
-    reasons = precheck_reasons(instance)
+    reasons = precheck_reasons(instance, prepared=True)
     if reasons:
         rows = [("node", "reason", "why")]
         rows += [(str(r["node"]), str(r["reason"]), str(r["message"])) for r in reasons]

@@ -19,6 +19,7 @@ __all__ = [
     "fleet_problems",
     "focal_search_refusal",
     "merged_windows",
+    "precheck_reasons",
     "quantity",
     "scalar_fields",
     "sequence_refusal",
@@ -178,6 +179,37 @@ def focal_search_refusal(instance: Mapping[str, Any]) -> str | None:
         f"{where}: {what}, which the focal search alone does not honour; the improvement "
         "path does (drop improve=False / --no-improve)"
     )
+
+
+def precheck_reasons(
+    instance: Mapping[str, Any], *, prepared: bool = False
+) -> list[dict[str, Any]]:
+    """The required targets no plan can serve, each with its reason ("type", "arc",
+    "window", "capacity" or "limit") and a message, from the core's pre-check of the
+    instance as :func:`zelk.solve` reads it; empty when this build of the core has none.
+    ``prepared``: the instance comes from :func:`zelk.schema.prepare_instance` already.
+
+    Raises
+    ------
+    InstanceError
+        When the instance is not valid.
+    """
+    import json
+    import warnings
+
+    import _zelk_core
+
+    from zelk.schema import named_matrices, prepare_instance
+
+    precheck = getattr(_zelk_core, "precheck_json_str", None)
+    if precheck is None:
+        return []
+    if not prepared:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # the solve or the reader says them
+            instance = prepare_instance(instance)
+    text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
+    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
 
 
 def scalar_fields(instance: Mapping[str, Any]) -> dict[str, Any]:

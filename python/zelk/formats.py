@@ -763,12 +763,13 @@ def load_instance(
     distances: str | None = None,
     max_nodes: int | None = None,
 ) -> dict[str, Any]:
-    """Reads a JSON instance, a TSPLIB file or a Solomon file as a JSON instance dict.
+    """Reads a JSON instance, a TSPLIB, VRPLIB or Solomon file as a JSON instance dict.
 
-    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``,
-    ``distances`` and ``max_nodes`` apply to TSPLIB and Solomon files only (``distances``
-    defaults to ``"nint"`` for TSPLIB, as its published values use, and ``"exact"`` for
-    Solomon; ``max_nodes`` to :data:`NODE_LIMIT`).
+    ``fmt`` forces the format (otherwise :func:`detect_format`); ``agents``, ``depot``
+    and ``distances`` apply to TSPLIB, VRPLIB and Solomon files only (``distances``
+    defaults to ``"nint"`` for TSPLIB and VRPLIB, as their published values use, and
+    ``"exact"`` for Solomon); ``max_nodes`` (default :data:`NODE_LIMIT`) bounds the nodes
+    of every format.
 
     Raises
     ------
@@ -793,7 +794,7 @@ def load_instance(
 
 
 def instance_from_bytes(
-    data: bytes,
+    data: bytes | bytearray,
     source: str,
     *,
     fmt: str | None = None,
@@ -830,6 +831,14 @@ def instance_from_bytes(
             raise FormatError(f"{path}: not valid JSON: {error}") from None
         if not isinstance(instance, dict):
             raise FormatError(f"{path}: a JSON instance is an object")
+        # Before anything grows with the node count: a file of coordinates only would
+        # get an n x n distance table per agent type.
+        nodes = instance.get("nodes")
+        if isinstance(nodes, list):
+            try:
+                _check_node_count("the instance has", len(nodes), max_nodes)
+            except FormatError as error:
+                raise FormatError(f"{path}: {error}") from None
         from zelk.schema import prepare_instance
 
         return prepare_instance(instance, source=source, stacklevel=stacklevel)

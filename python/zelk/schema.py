@@ -402,6 +402,24 @@ def _warn(message: str, stacklevel: int) -> None:
     warnings.warn(message, InstanceWarning, stacklevel=stacklevel + 1)
 
 
+def _canonical_objective(instance: Any) -> Any:
+    """``instance`` with its objective in the spelling the core reads, when it is one of
+    the others zelk accepts (``min-max``, ``Min_Sum``, ...)."""
+    options = instance.get("options") if isinstance(instance, Mapping) else None
+    if not isinstance(options, Mapping):
+        return instance
+    objective = options.get("objective")
+    if not isinstance(objective, str) or objective in ("min_max", "min_sum"):
+        return instance
+    from zelk.formats import objective_name
+
+    try:
+        canonical = objective_name(objective)
+    except ValueError:
+        return instance  # the schema names the fault
+    return {**instance, "options": {**options, "objective": canonical}}
+
+
 def prepare_instance(
     instance: Any, *, source: str | None = None, stacklevel: int = 2
 ) -> dict[str, Any]:
@@ -413,6 +431,7 @@ def prepare_instance(
     InstanceError
         When the instance is not valid (a ValueError; the message names each place).
     """
+    instance = _canonical_objective(instance)
     check_instance(instance, source=source)
     prefix = f"{source}: " if source else ""
     for pattern, count in _unknown_keys(instance).items():

@@ -149,7 +149,8 @@ class Solution:
     and ``objective_value`` the cost under it, plus ``penalty``.
     ``lower_bound`` is a bound on the optimum from arc costs and windows
     (:func:`zelk.bounds.lower_bound`), None for a solve of a :class:`~zelk.Problem`,
-    whose matrices Python cannot read back.
+    whose matrices Python cannot read back, and above 1,000 nodes, where computing it
+    would take much of the budget.
     """
 
     status: Status

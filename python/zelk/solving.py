@@ -24,7 +24,7 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
-from zelk.fleet import focal_search_refusal, scalar_fields
+from zelk.fleet import focal_search_refusal, precheck_reasons, scalar_fields
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.schema import named_matrices, prepare_instance
@@ -39,6 +39,8 @@ OnSolution = Callable[[float, float, float], object]
 DEFAULT_TIME_LIMIT = 60.0
 
 _CLOCKS = ("process", "wall")
+# The most nodes for which a solve computes the lower bound.
+_BOUND_NODES = 1000
 # The least budget handed to the core when preparing the call used up the rest.
 _MIN_CORE_BUDGET = 1e-3
 # Route costs are sums of doubles: a value this close to the bound meets it.
@@ -405,7 +407,13 @@ def solve(
     matrices = named_matrices(core_data.get("costs"))
     text = json.dumps({key: value for key, value in core_data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
-    bound = lower_bound(core_data, "min_max" if min_max else "min_sum")
+    # Above this size the bound costs a second of the budget and is never met.
+    large = len(core_data["nodes"]) > _BOUND_NODES
+    bound = None if large else lower_bound(core_data, "min_max" if min_max else "min_sum")
+    if improve and bound is not None and precheck_reasons(core_data, prepared=True):
+        # Targets no plan can serve count in the bound but not in any plan: the bound
+        # would end the solve as soon as a plan for the others undercuts it.
+        bound = None
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
         return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)

@@ -90,17 +90,27 @@ def test_out_writes_the_result_dictionary(tmp_path: Path) -> None:
     assert zelk.check_solution(instance, result) == []
 
 
-def test_no_solution_exits_1(tmp_path: Path) -> None:
+def test_no_solution_exits_1_and_targets_out_of_reach_exit_3_with_reasons(
+    tmp_path: Path,
+) -> None:
     # A route limit of 1 leaves no agent able to reach any target and come back.
     instance = json.loads(JSON_INSTANCE.read_text())
     for agent in instance["agents"]:
         agent["max_length"] = 1
     path = tmp_path / "unsolvable.json"
     path.write_text(json.dumps(instance))
-    run = zelk_cli("solve", path, "--check", "--quiet", "--time-limit", "1")
+    run = zelk_cli("solve", path, "--check", "--quiet", "--time-limit", "1", "--no-improve")
     assert run.returncode == 1, run.stderr
     assert "no solution found" in run.stdout
     assert "check: no solution to check" in run.stderr
+    # The improvement path plans what it can (nothing here) and says why, per target.
+    run = zelk_cli("solve", path, "--check", "--quiet", "--time-limit", "1")
+    assert run.returncode == 3, run.stderr
+    targets = [n["id"] for n in instance["nodes"] if n["id"] not in
+               {a["start_node"] for a in instance["agents"]}]  # fmt: skip
+    rows = [line.split()[:2] for line in run.stdout.splitlines()]
+    assert all([str(node), "limit"] in rows for node in targets), run.stdout
+    assert "check: solution is valid" in run.stderr
 
 
 @pytest.mark.parametrize(
@@ -183,7 +193,9 @@ def test_convert_round_trip_solves_and_checks(
     run = zelk_cli("convert", source, "-o", out, *options)
     assert run.returncode == 0, run.stderr
     instance = json.loads(out.read_text())
-    result = zelk.solve_json_file(str(out), 2.0)
+    # A Solomon file's service and capacity are honoured on the improvement path only.
+    fleet = zelk.fleet.focal_search_refusal(instance) is not None
+    result = zelk.solve_json_file(str(out), 2.0, **({"improve": True} if fleet else {}))
     assert result["status"] == "success"
     assert zelk.check_solution(instance, result) == []
     if "--open" in options:

@@ -11,9 +11,12 @@ import itertools
 import json
 import math
 import random
+import subprocess
+import sys
 from pathlib import Path
 from typing import Any
 
+import _zelk_core
 import pytest
 import zelk
 from zelk.check import route_duration
@@ -351,6 +354,11 @@ def test_solution_dict_round_trip_keeps_fleet_fields_and_repr_is_one_line() -> N
 
 # --------------------------------------------------------------------------- solving
 
+# The engine that honours the fleet fields comes with the pre-check's binding.
+needs_fleet_engine = pytest.mark.skipif(
+    not hasattr(_zelk_core, "precheck_json_str"), reason="this core has no fleet fields"
+)
+
 
 def _brute_force(instance: dict[str, Any]) -> float:
     """The optimum over every plan (each target on some agent's route in any order, or
@@ -377,6 +385,7 @@ def _brute_force(instance: dict[str, Any]) -> float:
     return best
 
 
+@needs_fleet_engine
 @pytest.mark.parametrize("seed", range(12))
 def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None:
     rng = random.Random(seed)
@@ -389,3 +398,77 @@ def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None
     else:
         assert solution.status in ("solved", "optimal")
         assert solution.objective_value == pytest.approx(optimum, rel=1e-9, abs=1e-6)
+
+
+IMPOSSIBLE = [
+    ("type", 1, lambda i: i["constraints"].append(
+        {"kind": "assignment", "items": [{"node": 1, "types": []}]})),
+    ("window", 2, lambda i: i["constraints"][0].update(
+        items=[{"node": 2, "start": 0, "end": 4.5}])),  # reached at 5 at best
+    ("capacity", 3, lambda i: i["nodes"][3].update(demand=[50, 0])),
+    # 8 + 1 (service) + 8 > 16.5; the plan of the others takes 16.
+    ("limit", 3, lambda i: [i["nodes"][3].update(service=1),
+                            *(a.update(max_length=16.5) for a in i["agents"])]),
+]  # fmt: skip
+
+
+@needs_fleet_engine
+@pytest.mark.parametrize(("reason", "node", "make"), IMPOSSIBLE)
+def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
+    reason: str, node: int, make: Any, tmp_path: Path
+) -> None:
+    instance = copy.deepcopy(FLEET)
+    make(instance)
+    solution = zelk.solve(instance, time_limit=5, iteration_limit=500)
+    assert solution.status == "infeasible"
+    assert [(r.node, r.reason) for r in solution.reasons] == [(node, reason)]
+    assert set(solution.unserved) <= {node, 4}
+    assert zelk.check_solution(instance, solution) == []
+    assert [(r["node"], r["reason"]) for r in zelk.fleet.precheck_reasons(instance)] == [
+        (node, reason)
+    ]
+    path = tmp_path / "instance.json"
+    path.write_text(json.dumps(instance))
+    run = subprocess.run(
+        [sys.executable, "-m", "zelk", "solve", str(path), "--quiet", "--time-limit", "2"],
+        capture_output=True, text=True, timeout=120, check=False,
+    )  # fmt: skip
+    assert run.returncode == 3, run.stderr
+    row = next(line for line in run.stdout.splitlines() if line.split()[:2] == [str(node), reason])
+    assert len(row.split()) > 2  # the message follows
+
+
+def test_a_solve_from_coordinates_alone_checks_with_the_distances_it_used() -> None:
+    # Nodes on a 3-4-5 grid: each leg of the one route is a whole number.
+    instance = {
+        "nodes": [{"id": 0, "x": 0, "y": 0}, {"id": 1, "x": 3, "y": 4}, {"id": 2, "x": 6, "y": 0}],
+        "agents": [{"id": 0, "type": "a", "start_node": 0, "end_node": 0}],
+    }
+    with pytest.warns(zelk.schema.InstanceWarning, match="Euclidean"):
+        solution = zelk.solve(instance, time_limit=1)
+    assert solution.objective_value == pytest.approx(16.0)  # 5 + 5 + 6
+    assert zelk.check_solution(instance, solution) == []
+    tampered = solution.to_dict()
+    tampered["routes"][0]["cost"] = 15.0
+    assert any("takes 16" in p for p in zelk.check_solution(instance, tampered))
+
+
+@needs_fleet_engine
+def test_the_pre_check_agrees_with_the_checkers_own_reading() -> None:
+    """Every target the checker finds impossible on its own is reported with one of its
+    reasons, and every reported target is one no allowed agent can serve alone."""
+    rng = random.Random(7)
+    for _ in range(150):
+        raw = random_fleet_instance(rng, rng.randint(2, 9), 2)
+        for agent in raw["agents"]:
+            if rng.random() < 0.5:
+                agent["max_length"] = rng.uniform(40, 160)
+        instance = zelk.schema.prepare_instance(raw)
+        expected = zelk.check.impossible_targets(instance)
+        got = {r["node"]: r["reason"] for r in zelk.fleet.precheck_reasons(instance)}
+        assert set(expected) <= set(got), (expected, got)
+        for node, reason in got.items():
+            assert reason in expected.get(node, zelk.check.REASONS), (node, reason, expected)
+            for agent in instance["agents"]:
+                alone = [0, node, 0]  # ids are vertices here, the depot 0
+                assert math.isnan(route_duration(instance, agent, alone)) or reason == "type"

@@ -449,3 +449,76 @@ INSTANTIATE_TEST_SUITE_P(FailureTable, InstanceReaderFaultTest, testing::ValuesI
 
 }  // namespace
 }  // namespace vornik
+
+namespace vornik {
+namespace {
+
+// The improvement path reads the fleet fields; the focal search's reading of the same
+// document stays as it was (one window per node, capacity and max_length truncated).
+TEST(InstanceReaderFleetTest, ReadsFleetFieldsOnlyWhenAsked) {
+    json document = BaseInstance();
+    document["nodes"][1]["demand"] = json::array({1.5, 2});
+    document["nodes"][1]["service"] = 2.5;
+    document["nodes"][1]["required"] = false;
+    document["nodes"][1]["penalty"] = 7;
+    document["agents"][0]["capacity"] = json::array({3.5, 0});
+    document["agents"][0]["max_length"] = 10.5;
+    document["constraints"][1]["items"].push_back({{"node", 1}, {"start", 60}, {"end", 70}});
+    Problem fleet;
+    ReadInstance(document, fleet, true);
+    EXPECT_EQ(fleet.nodes[1].demands, (std::vector<double>{1.5, 2}));
+    EXPECT_EQ(fleet.nodes[1].service, 2.5);
+    EXPECT_FALSE(fleet.nodes[1].required);
+    EXPECT_EQ(fleet.nodes[1].penalty, 7.0);
+    EXPECT_EQ(fleet.agents_ordered[0].capacities, (std::vector<double>{3.5, 0}));
+    EXPECT_EQ(fleet.agents_ordered[0].time_limit, 10.5);
+    using Windows = std::vector<std::pair<double, double>>;
+    EXPECT_EQ(fleet.timewindow_constraint.windows_by_node.at(1), (Windows{{5, 50}, {60, 70}}));
+
+    document["nodes"][1]["demand"] = 4.5;
+    document["agents"][0]["capacity"] = 10.9;
+    Problem focal;
+    ReadInstance(document, focal);
+    EXPECT_EQ(focal.agents_ordered[0].capacity_limit, 10.0);
+    EXPECT_EQ(focal.agents_ordered[0].time_limit, 10.0);
+    EXPECT_TRUE(focal.nodes[1].demands.empty());
+    EXPECT_TRUE(focal.nodes[1].required);
+    EXPECT_TRUE(focal.timewindow_constraint.windows_by_node.empty());
+    EXPECT_EQ(focal.timewindow_constraint.window_by_node.at(1),
+              (std::pair<double, double>{60, 70}));
+}
+
+TEST(InstanceReaderFleetTest, RefusesBadFleetFieldsNamingThem) {
+    struct Case {
+        const char* pointer;
+        json value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"/nodes/1/demand", -1, "nodes[1].demand must be a finite number >= 0"},
+        {"/nodes/1/demand", json::array({1, -2}), "nodes[1].demand[1] must be a finite"},
+        {"/nodes/1/service", -0.5, "nodes[1].service must be a finite number >= 0"},
+        {"/nodes/0/service", 3, "nodes[0].service must be 0 at a node where an agent starts"},
+        {"/nodes/1/penalty", -1, "nodes[1].penalty must be a finite number >= 0"},
+        {"/nodes/1/required", "yes", "nodes[1].required must be true or false"},
+        {"/agents/0/capacity", json::array({1, 2, 3}),
+         "agents[0].capacity has 3 dimension(s) but nodes[1].demand has 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pointer);
+        json document = BaseInstance();
+        document["nodes"][1]["demand"] = json::array({1, 1});
+        document["agents"][0]["capacity"] = json::array({10, 0});
+        document[json::json_pointer(c.pointer)] = c.value;
+        Problem problem;
+        try {
+            ReadInstance(document, problem, true);
+            ADD_FAILURE() << "no error";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vornik
