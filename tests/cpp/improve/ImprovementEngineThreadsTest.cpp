@@ -38,7 +38,7 @@ struct Outcome {
 };
 
 Outcome Solve(const EngineModel& model, std::size_t threads, std::int64_t iterations,
-          double first_epoch, bool stop_early = false) {
+              double first_epoch, bool stop_early = false) {
     Outcome run;
     EngineSettings settings;
     settings.seed = 7;
