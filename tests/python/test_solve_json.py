@@ -262,7 +262,10 @@ def test_invalid_utf8_is_a_runtime_error_showing_the_byte(tmp_path: Path) -> Non
 def test_argument_errors_show_only_a_prefix_of_long_arguments(call: Any) -> None:
     with pytest.raises(TypeError, match="incompatible function arguments") as raised:
         call()
-    assert len(str(raised.value)) < 1000
+    # The signatures the message lists grow with the keywords; the argument itself is
+    # cut to a short prefix.
+    assert "x" * 300 not in str(raised.value) and "1.0, " * 100 not in str(raised.value)
+    assert len(str(raised.value)) < 4000
     assert "characters in all" in str(raised.value)
 
 
