@@ -84,7 +84,8 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
                std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
                std::optional<py::function> should_stop, const std::string& clock,
                std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
-               const py::object& engine_params, CostMatrices cost_matrices = {}) {
+               const py::object& engine_params, std::int64_t threads,
+               CostMatrices cost_matrices = {}) {
     const std::size_t memory_limit_bytes =
         memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb) : DefaultMemoryLimitBytes();
     SolveSettings settings;
@@ -101,6 +102,7 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
         throw py::value_error("engine_params applies to the improvement path (improve=True)");
     }
     settings.improve_settings.engine_params = EngineParamsFromPython(engine_params);
+    settings.improve_settings.threads = ThreadsFromPython(threads, improve);
     const std::string text = read_text();
     // The improvement path lets other Python threads run; the focal search alone keeps
     // the interpreter lock for its whole duration.
@@ -124,7 +126,10 @@ constexpr const char* kSolveDoc =
     "rest of the budget (seed: its random seed; iteration_limit >= 0: a fixed number of\n"
     "steps, for repeatable runs; clock: \"process\" for the solving thread's processor\n"
     "time, \"wall\" for wall-clock seconds; engine_params: a dict of the engine's tuning\n"
-    "constants, see engine_param_defaults()). should_stop() is polled during the solve;\n"
+    "constants, see engine_param_defaults(); threads: engine walks side by side sharing the\n"
+    "best solution, 0 = one per core; under clock=\"process\" the budget is the time of all\n"
+    "threads together, under \"wall\" wall time per solve; iteration_limit holds per\n"
+    "thread). should_stop() is polled during the solve;\n"
     "True stops it as the budget would, keeping the best solution.\n"
     "With improve=True the instance's fleet fields count (demand and capacity in one or\n"
     "more dimensions, service, several windows per node, required/penalty) and the dict\n"
@@ -156,17 +161,17 @@ void BindEntryPoints(py::module_& m) {
            std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
            std::optional<py::function> should_stop, const std::string& clock,
            std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
-           const py::object& engine_params) {
+           const py::object& engine_params, std::int64_t threads) {
             return Solve([&] { return ReadInstanceFile(input_path); }, time_limit,
                          std::move(on_solution), improve, seed, std::move(should_stop), clock,
-                         iteration_limit, memory_limit_mb, engine_params);
+                         iteration_limit, memory_limit_mb, engine_params, threads);
         },
         (std::string("Solve an MTSP instance from a JSON file path.\n") + kSolveDoc).c_str(),
         py::arg("input_path"), py::arg("time_limit") = -1.0, py::kw_only(),
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
         py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
-        py::arg("engine_params") = py::none());
+        py::arg("engine_params") = py::none(), py::arg("threads") = 1);
     m.def(
         "solve_json_str",
         [](const std::string& json_str, double time_limit, std::optional<py::function> on_solution,
@@ -174,7 +179,7 @@ void BindEntryPoints(py::module_& m) {
            const std::string& clock, std::int64_t iteration_limit,
            std::optional<double> memory_limit_mb,
            std::optional<std::map<std::string, CostMatrix>> cost_matrices,
-           const py::object& engine_params) {
+           const py::object& engine_params, std::int64_t threads) {
             CostMatrices matrices;
             if (cost_matrices) {
                 for (auto& [agent_type, matrix] : *cost_matrices) {
@@ -183,7 +188,7 @@ void BindEntryPoints(py::module_& m) {
             }
             return Solve([&] { return json_str; }, time_limit, std::move(on_solution), improve,
                          seed, std::move(should_stop), clock, iteration_limit, memory_limit_mb,
-                         engine_params, std::move(matrices));
+                         engine_params, threads, std::move(matrices));
         },
         (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc +
          "\ncost_matrices: {agent type: n x n list of costs}, read as if the text's \"costs\"\n"
@@ -193,7 +198,8 @@ void BindEntryPoints(py::module_& m) {
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
         py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
-        py::arg("cost_matrices") = py::none(), py::arg("engine_params") = py::none());
+        py::arg("cost_matrices") = py::none(), py::arg("engine_params") = py::none(),
+        py::arg("threads") = 1);
 }
 
 }  // namespace vornik

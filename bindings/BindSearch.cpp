@@ -23,7 +23,8 @@ void BindSearch(py::module_& m) {
             [](Solver& solver, std::optional<py::function> on_solution, bool improve,
                std::uint64_t seed, std::optional<py::function> should_stop,
                const std::string& clock, std::int64_t iteration_limit,
-               std::optional<double> memory_limit_mb, const py::object& engine_params) {
+               std::optional<double> memory_limit_mb, const py::object& engine_params,
+               std::int64_t threads) {
                 solver.SetMemoryLimit(memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb)
                                                       : DefaultMemoryLimitBytes());
                 ImproveSettings settings;
@@ -39,6 +40,7 @@ void BindSearch(py::module_& m) {
                         "engine_params applies to the improvement path (improve=True)");
                 }
                 settings.engine_params = EngineParamsFromPython(engine_params);
+                settings.threads = ThreadsFromPython(threads, improve);
                 const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop),
                                                improve);
                 solver.SetShouldStop(callbacks.StopHook());
@@ -64,11 +66,11 @@ void BindSearch(py::module_& m) {
             "Run the ZELK solver. Returns 1 on success, 0 on failure.\n"
             "improve=True runs the focal search briefly, then the improvement engine for\n"
             "the rest of the budget; see solve_json_str for seed, should_stop, clock,\n"
-            "iteration_limit and engine_params.",
+            "iteration_limit, engine_params and threads.",
             py::kw_only(), py::arg("on_solution") = py::none(), py::arg("improve") = false,
             py::arg("seed") = 0, py::arg("should_stop") = py::none(), py::arg("clock") = "process",
             py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
-            py::arg("engine_params") = py::none())
+            py::arg("engine_params") = py::none(), py::arg("threads") = 1)
         .def("get_result", &Solver::GetResult)
         .def(
             "get_unserved",

@@ -3,6 +3,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include "improve/EngineParams.h"
 
 namespace vornik {
@@ -28,6 +31,10 @@ void BindEngineParams(pybind11::module_& m);
 /// The engine_params keyword: None (the defaults) or a dict of field names to numbers.
 /// Unknown names, values out of range and non-numbers raise ValueError naming the key.
 EngineParams EngineParamsFromPython(const pybind11::object& given);
+
+/// The threads keyword: 0 (one per core) to 1024, and 1 unless `improve`; ValueError
+/// otherwise.
+std::size_t ThreadsFromPython(std::int64_t threads, bool improve);
 
 }  // namespace vornik
 

@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +34,19 @@ EngineParams EngineParamsFromPython(const py::object& given) {
     }
     params.Validate();
     return params;
+}
+
+std::size_t ThreadsFromPython(std::int64_t threads, bool improve) {
+    if (threads < 0 || threads > 1024) {
+        throw std::invalid_argument("threads must be between 0 (one per core) and 1024 (got " +
+                                    std::to_string(threads) + ")");
+    }
+    if (threads != 1 && !improve) {
+        throw std::invalid_argument(
+            "threads applies to the improvement path (improve=True); the focal search runs "
+            "in one thread");
+    }
+    return static_cast<std::size_t>(threads);
 }
 
 void BindEngineParams(py::module_& m) {

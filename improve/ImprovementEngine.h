@@ -18,6 +18,13 @@ enum class EnginePhase { kGiven, kConstruct, kImprove };
 struct EngineSettings {
     std::uint64_t seed = 0;
     EngineParams params;
+    /// Walks run side by side, one per thread, sharing the best solution; at least 1.
+    /// The iteration limit holds for each walk.
+    std::size_t threads = 1;
+    /// `clock` reads the calling thread's processor time: with several threads the budget
+    /// is then the processor time of all of them together (the caller's clock until the
+    /// walks start, plus each walk thread's own time).
+    bool clock_per_thread = false;
     /// Stops after this many ruin-and-recreate steps when >= 0 (for repeatable runs).
     std::int64_t iteration_limit = -1;
     /// Seconds on `clock` after which the run stops; <= 0 together with no iteration
@@ -27,7 +34,8 @@ struct EngineSettings {
     std::function<double()> clock;
     /// Polled about every 10 ms of wall time; true stops the run as the budget would.
     std::function<bool()> should_stop;
-    /// Called with every new best complete solution and the clock reading.
+    /// Called with every new best complete solution and the clock reading, from any of
+    /// the walks' threads, one call at a time.
     std::function<void(const EngineSolution&, EnginePhase, double)> on_best;
 };
 
@@ -47,6 +55,7 @@ struct EngineOutcome {
     EnginePhase phase = EnginePhase::kGiven;
     std::int64_t iterations = 0;
     bool interrupted = false;  ///< should_stop ended the run
+    double end_time = 0.0;     ///< the budget's clock at the end
     /// The run ended before its budget because nothing could change the answer: no
     /// targets, or a target that no agent may serve.
     bool settled = false;
@@ -57,7 +66,10 @@ struct EngineOutcome {
 /// annealing (with local search on promising candidates) follows the instance's
 /// objective, always keeping the best plan: fewest required targets unserved, then the
 /// objective plus the penalties of optional targets left out. Never returns a solution
-/// worse than a feasible one it was given.
+/// worse than a feasible one it was given. With several threads, each runs its own walk
+/// (AnnealingWalk) from the same start; they share the best plan through a WalkHub and,
+/// with cooling epochs, all restart from the best of all at each epoch's end. Rethrows
+/// the first exception a walk raised, after every walk ended.
 class ImprovementEngine {
 public:
     ImprovementEngine(const EngineModel* model, EngineSettings settings);  // model outlives it
@@ -67,12 +79,8 @@ public:
     EngineOutcome Run(const std::vector<std::vector<std::uint32_t>>& start);
 
 private:
-    bool OutOfBudget(std::int64_t iteration);
-
     const EngineModel* model_;
     EngineSettings settings_;
-    bool interrupted_ = false;
-    double last_poll_ = -1.0;  // wall seconds
 };
 
 }  // namespace vornik

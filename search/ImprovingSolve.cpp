@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
+#include <thread>
 
 #include "improve/EngineModel.h"
 #include "improve/EngineSolution.h"
@@ -66,11 +67,10 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     // Anytime points: kept only when better than every earlier one by more than 1e-9,
     // by the sum under min-sum and by the largest route under min-max.
     double best_score = 0.0;
-    const auto add_point = [&](double max_cost, double sum_cost, const char* phase) {
+    const auto add_point = [&](double max_cost, double sum_cost, const char* phase, double time) {
         const double score = objective == ObjectiveType::MinSum ? sum_cost : max_cost;
         if (!report.anytime.empty() && !(score < best_score - 1e-9)) return;
         best_score = score;
-        const double time = clock.Elapsed();
         if (report.first_solution_time < 0) report.first_solution_time = time;
         report.anytime.push_back(ImprovePoint{time, max_cost, sum_cost, phase});
         report.best_phase = phase;
@@ -87,7 +87,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
             found = true;
-            add_point(max_cost, sum_cost, "search");
+            add_point(max_cost, sum_cost, "search", clock.Elapsed());
         });
         solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
         // The hooks refer to this frame: the Solver must not keep them past it.
@@ -122,11 +122,15 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     }
 
     // Without a start, a tiny instance is settled by trying every split: insertion alone
-    // misses solutions in which no target fits a route by itself. That search knows
-    // neither the fleet rules nor plans that leave targets out, so instances with either
-    // go to the engine, which does.
-    if (!report.found && model.Targets().size() <= kSmallExactTargets && !user_stop &&
-        !model.UsesFleetRules() && model.PrecheckReasons().empty()) {
+    // misses solutions in which no target fits a route by itself.
+    // Only where every target must be served and the split's walk knows every rule in
+    // play (travel, windows, limits): otherwise the engine weighs what to leave out, and
+    // when no split serves them all it returns the best plan for the others with reasons.
+    bool all_required = !model.UsesFleetRules();
+    for (const std::uint32_t v : model.Targets())
+        all_required = all_required && model.Required(v) && model.Servable(v);
+    if (!report.found && all_required && model.Targets().size() <= kSmallExactTargets &&
+        !user_stop) {
         const SmallExactOutcome exact = SmallExactSearch(model, kSmallExactSteps);
         if (exact.found) {
             start = exact.routes;
@@ -137,28 +141,31 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
                 max_cost = std::max(max_cost, cost);
                 sum_cost += cost;
             }
-            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct));
-        } else if (exact.complete) {
-            report.result.paths.clear();
-            report.result.times.clear();
-            report.interrupted = user_stop;
-            report.result.search_time = clock.Elapsed();
-            return report;
+            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct), clock.Elapsed());
         }
     }
 
     // Phase 2: the engine on the search's solution (or on nothing) for the rest.
     EngineSettings engine_settings;
+    std::size_t engine_threads = 1;
     engine_settings.seed = settings.seed;
     engine_settings.params = settings.engine_params;
     engine_settings.iteration_limit = settings.iteration_limit;
     engine_settings.time_limit = time_limit;
     engine_settings.clock = [&clock] { return clock.Elapsed(); };
     engine_settings.should_stop = stop_requested;
-    engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double) {
+    engine_settings.threads = settings.threads > 0
+                                  ? settings.threads
+                                  : std::max<std::size_t>(1, std::thread::hardware_concurrency());
+    engine_settings.clock_per_thread = !settings.wall_clock;
+    engine_threads = engine_settings.threads;
+    // Called from the engine's threads one at a time, with the time on the budget's clock
+    // (which, under a processor-time budget with threads, only the engine can read).
+    engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double time) {
         if (phase == EnginePhase::kGiven) return;  // the search reported it already
         const EngineScore score = best.Score();
-        add_point(score.max_cost, score.sum_cost, PhaseName(phase));
+        add_point(score.max_cost, score.sum_cost, PhaseName(phase),
+                  engine_threads > 1 ? time : clock.Elapsed());
     };
     if (user_stop) engine_settings.iteration_limit = 0;
     ImprovementEngine engine(&model, std::move(engine_settings));
@@ -185,7 +192,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         }
     }
     report.result.timeout = !user_stop && !outcome.settled;
-    report.result.search_time = clock.Elapsed();
+    report.result.search_time = engine_threads > 1 ? outcome.end_time : clock.Elapsed();
     report.result.last_update_time = report.anytime.empty() ? 0.0 : report.anytime.back().time;
     return report;
 }

@@ -23,6 +23,11 @@ struct ImproveSettings {
     bool wall_clock = false;
     /// The engine's tuning constants.
     EngineParams engine_params;
+    /// Engine walks side by side, one per thread, sharing the best solution; 0 = one per
+    /// core. Under the processor-time budget, the budget is the time of all threads
+    /// together; under the wall clock, it is wall time per solve. The iteration limit
+    /// holds for each walk.
+    std::size_t threads = 1;
 };
 
 /// A strictly improving solution of the improvement path.

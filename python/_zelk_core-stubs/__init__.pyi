@@ -149,6 +149,7 @@ class Solver:
         iteration_limit: int = -1,
         memory_limit_mb: float | None = None,
         engine_params: dict[str, float] | None = None,
+        threads: int = 1,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
     def get_unserved(self) -> dict[str, Any]:
@@ -168,6 +169,7 @@ def solve_json_file(
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
     engine_params: dict[str, float] | None = None,
+    threads: int = 1,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
@@ -191,6 +193,7 @@ def solve_json_str(
     memory_limit_mb: float | None = None,
     cost_matrices: dict[str, list[list[float]]] | None = None,
     engine_params: dict[str, float] | None = None,
+    threads: int = 1,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

@@ -325,6 +325,11 @@ def add_engine_options(sub: argparse.ArgumentParser) -> None:
         "--memory-limit", type=float, metavar="MB", help="the search's memory limit in MB"
     )
     sub.add_argument(
+        "--threads", type=_whole_arg, default=1, metavar="N",
+        help="improvement engine threads sharing the best solution (0: one per core); "
+        "a processor-time budget counts all of them",
+    )  # fmt: skip
+    sub.add_argument(
         "--iteration-limit", type=_whole_arg, metavar="N",
         help="stop the improvement engine after N steps, so that a run repeats exactly",
     )  # fmt: skip
@@ -346,6 +351,7 @@ def engine_keywords(args: argparse.Namespace) -> dict[str, Any]:
         "memory_limit_mb": args.memory_limit,
         "iteration_limit": args.iteration_limit,
         "stall_time": args.stall,
+        "threads": args.threads,
     }
 
 

@@ -306,6 +306,7 @@ def solve(
     iteration_limit: int | None = None,
     stall_time: float | None = None,
     engine_params: Mapping[str, float] | None = None,
+    threads: int = 1,
 ) -> Solution:
     """Solves an instance and returns its :class:`~zelk.Solution`.
 
@@ -349,6 +350,13 @@ def solve(
         With ``improve``: the engine's tuning constants by name (temperatures, ruin sizes,
         local-search granularity, ...); :func:`zelk.engine_param_defaults` lists them with
         their defaults. Unknown names and values out of range raise ValueError.
+    threads
+        With ``improve``: the engine runs this many walks side by side, one per thread,
+        sharing the best solution (0: one per core). Under ``clock="process"`` the budget
+        is the processor time of all of them together, so more threads finish sooner on
+        the same work; under ``clock="wall"`` it is wall time, and more threads do more
+        work in it. ``iteration_limit`` holds per thread; the same seed and iteration
+        limit repeat a run with threads too.
 
     Ctrl-C during the call (in the main thread, or in any thread inside
     :func:`zelk.stop_on_interrupt`) stops the solve with its best solution and status
@@ -369,9 +377,14 @@ def solve(
                     stall_time)  # fmt: skip
     if engine_params is not None and not improve:
         raise ValueError("engine_params applies to the improvement engine (improve=True)")
+    if isinstance(threads, bool) or not isinstance(threads, int) or not 0 <= threads <= 1024:
+        raise ValueError(f"threads must be a whole number from 0 (one per core) to 1024 (got {threads!r})")
+    if threads != 1 and not improve:
+        raise ValueError("threads applies to the improvement engine (improve=True)")
     settings = _Settings(improve, seed, on_solution, quiet, clock, memory_limit_mb,
                          should_stop, iteration_limit, stall_time, started,
-                         None if engine_params is None else dict(engine_params))  # fmt: skip
+                         None if engine_params is None else dict(engine_params),
+                         threads)  # fmt: skip
     if isinstance(instance, Problem):
         return _solve_problem(instance, time_limit, objective, settings)
 
@@ -511,6 +524,7 @@ class _Settings:
     stall_time: float | None
     started: float  # when the call began, on the budget's clock
     engine_params: dict[str, float] | None = None
+    threads: int = 1
 
 
 def _run(
@@ -557,6 +571,8 @@ def _run(
             keywords["iteration_limit"] = int(settings.iteration_limit)
         if settings.engine_params is not None:
             keywords["engine_params"] = settings.engine_params
+        if settings.threads != 1:
+            keywords["threads"] = settings.threads
     if settings.memory_limit_mb is not None:
         keywords["memory_limit_mb"] = float(settings.memory_limit_mb)
     core_budget = _NO_BUDGET if wall_by_check else remaining

@@ -3,11 +3,15 @@ runs repeated exactly, and longer or wider runs never worse than shorter ones.""
 
 from __future__ import annotations
 
+import itertools
 import random
+import subprocess
+import sys
+import textwrap
+import time
 from typing import Any
 
 import pytest
-
 import zelk
 from checks import check_solution, dumps, random_instance
 
@@ -78,3 +82,115 @@ def test_random_engine_params_give_checked_solutions() -> None:
         result = _solve(instance, seed=trial, iteration_limit=60, engine_params=params)
         assert result["status"] == "success"
         check_solution(instance, result)
+
+
+def _trail(result: dict[str, Any]) -> list[tuple[float, float]]:
+    return [(p["max_cost"], p["sum_cost"]) for p in result["anytime"]]
+
+
+KINDS = [
+    {"objective": "min_max"},
+    {"objective": "min_sum", "windows": True},
+    {"objective": "min_max", "limits": True, "two_types": True},
+    {"objective": "min_sum", "return_to_end": False},
+]
+EPOCHS = {"first_epoch": 2.0, "epoch_growth": 1.5}
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
+def test_a_longer_iteration_bound_repeats_the_shorter_run_and_goes_on(kind: dict[str, Any]) -> None:
+    """The cooling schedule does not depend on the budget: the shorter run's anytime
+    trail is the start of the longer one's, so 6x the steps never ends worse (with the
+    default epochs and with short ones that restart several times within the bound)."""
+    rng = random.Random(11)
+    for trial, params in enumerate((EPOCHS, None, EPOCHS)):
+        instance = random_instance(rng, rng.randint(20, 60), rng.randint(2, 5), **kind)
+        short = _solve(instance, seed=trial, iteration_limit=150, engine_params=params)
+        long = _solve(instance, seed=trial, iteration_limit=900, engine_params=params)
+        check_solution(instance, long)
+        assert _trail(long)[: len(_trail(short))] == _trail(short)
+        key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
+        assert long["statistics"][key] <= short["statistics"][key]
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
+def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any]) -> None:
+    """Every answer checked; the same seed and bound repeat a run whatever the threads'
+    timing; the anytime list strictly improves in order."""
+    rng = random.Random(12)
+    key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
+    for threads, params in ((2, EPOCHS), (3, {"first_epoch": 1.0})):
+        instance = random_instance(rng, 50, 4, **kind)
+        runs = [_solve(instance, seed=s, threads=threads, engine_params=params) for s in (1, 1, 2)]
+        for run in runs:
+            check_solution(instance, run)
+            points = run["anytime"]
+            assert all(b[key] < a[key] and b["time"] >= a["time"] for a, b in itertools.pairwise(points))
+            assert run["statistics"]["improve_iterations"] == 200 * threads
+        assert runs[0]["routes"] == runs[1]["routes"]
+        # More threads with the same bound per thread walk further: never worse.
+        wider = _solve(instance, seed=1, threads=threads + 2, engine_params=params)
+        assert wider["statistics"][key] <= runs[0]["statistics"][key] + 1e-9
+
+
+def test_one_thread_is_the_default_and_bad_thread_counts_are_refused() -> None:
+    instance = random_instance(random.Random(13), 30, 3)
+    assert _solve(instance, seed=3, threads=1)["routes"] == _solve(instance, seed=3)["routes"]
+    # Another seed walks elsewhere, with threads too (150 targets: far from converged).
+    large = random_instance(random.Random(13), 150, 5)
+    trails = [_trail(_solve(large, seed=s, threads=2, engine_params=EPOCHS)) for s in (1, 2)]
+    assert trails[0] != trails[1]
+    for bad in (-1, 1025):
+        with pytest.raises(ValueError, match="threads"):
+            _solve(instance, threads=bad)
+    with pytest.raises(ValueError, match="improve"):
+        zelk.solve_json_str(dumps(instance), 1.0, threads=2)
+    with pytest.raises(ValueError, match="threads"):
+        zelk.solve(instance, threads=2, improve=False)
+
+
+def test_threads_stop_together_on_a_raising_callback_a_stop_request_and_ctrl_c() -> None:
+    """In a child process, so that a thread left running or a wait that never ends fails
+    the test instead of hanging it; each solve has a 120 s budget it must not use."""
+    script = textwrap.dedent(
+        f"""
+        import os, random, signal, sys, threading, time
+        sys.path[:0] = {sys.path!r}
+        import zelk
+        from checks import check_solution, dumps, random_instance
+        instance = random_instance(random.Random(1), 80, 4)
+        text = dumps(instance)
+        def explode(*_):
+            raise ZeroDivisionError("from the callback")
+        try:
+            zelk.solve_json_str(text, 120.0, improve=True, threads=3, on_solution=explode)
+        except ZeroDivisionError:
+            print("raised")
+        polls = []
+        result = zelk.solve_json_str(text, 120.0, improve=True, threads=3, clock="wall",
+                                     should_stop=lambda: polls.append(1) or len(polls) > 20)
+        check_solution(instance, result)
+        print("stopped", result["statistics"]["interrupted"])
+        threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+        try:
+            zelk.solve_json_str(text, 120.0, improve=True, threads=3)
+        except KeyboardInterrupt:
+            print("interrupted")
+        solution = zelk.solve(instance, time_limit=120.0, threads=2,
+                              should_stop=lambda: time.sleep(0.001) or len(polls) > 40 or polls.append(1))
+        print("solve", solution.status)
+        """
+    )
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=90, check=False)
+    assert run.stdout.split("\n")[:4] == ["raised", "stopped True", "interrupted", "solve interrupted"], run.stderr
+
+
+def test_threads_keep_a_processor_time_budget_over_all_threads() -> None:
+    """Under clock="process" the budget counts every thread: three threads for 1 s use
+    about 1 s of the process's processor time, not 3 s."""
+    instance = random_instance(random.Random(14), 120, 5)
+    began = time.process_time()
+    result = zelk.solve_json_str(dumps(instance), 1.0, improve=True, threads=3)
+    used = time.process_time() - began
+    check_solution(instance, result)
+    assert used < 2.0, f"3 threads used {used:.2f} s of processor time on a 1 s budget"

@@ -1,0 +1,108 @@
+#include "improve/AnnealingWalk.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace vornik {
+
+AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& params,
+                             const WalkPlan& plan, WalkHub* hub, std::size_t index,
+                             std::mt19937_64 rng, const EngineSolution& start,
+                             const EngineSolution* best)
+    : model_(model),
+      params_(params),
+      plan_(plan),
+      hub_(hub),
+      index_(index),
+      rng_(std::move(rng)),
+      ruin_recreate_(model, plan.weights, params),
+      local_search_(model, plan.descent, params),
+      current_(start) {
+    if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
+    hub_->Register(index_, &best_);
+}
+
+void AnnealingWalk::Offer(const EngineSolution& candidate) {
+    if (!candidate.AllRoutesFeasible()) return;
+    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return;
+    if (best_) {
+        *best_ = candidate;
+    } else {
+        best_ = std::make_unique<EngineSolution>(candidate);
+    }
+    hub_->Offer(*best_, EnginePhase::kImprove, index_);
+}
+
+double AnnealingWalk::Progress(std::int64_t epoch_start, double epoch_length) {
+    if (params_.first_epoch > 0) {
+        return static_cast<double>(iteration_ - epoch_start) / epoch_length;
+    }
+    // One cooling over the whole budget: over the iteration limit when one is set, so
+    // that runs repeat exactly.
+    const EngineSettings& settings = hub_->Settings();
+    if (settings.iteration_limit > 0) {
+        return static_cast<double>(iteration_) / static_cast<double>(settings.iteration_limit);
+    }
+    return settings.time_limit > 0 ? hub_->Now(index_) / settings.time_limit : 1.0;
+}
+
+void AnnealingWalk::Run() {
+    const WalkPlan& plan = plan_;
+    const ScoreWeights& weights = *plan.weights;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    double current_score = weights.Of(current_);
+    std::int64_t epoch_start = 0;
+    double epoch_length =
+        std::max(1.0, params_.first_epoch * static_cast<double>(model_->Targets().size()));
+    std::vector<std::uint32_t> focus;
+    double hot = plan.hot;
+
+    while (!hub_->OutOfBudget(index_, iteration_)) {
+        if (params_.first_epoch > 0 &&
+            static_cast<double>(iteration_ - epoch_start) >= epoch_length) {
+            // The next, longer epoch starts warm again from the best of all walks.
+            if (const EngineSolution* restart = hub_->Meet()) {
+                current_ = *restart;
+                current_score = weights.Of(current_);
+            }
+            epoch_start = iteration_;
+            epoch_length *= params_.epoch_growth;
+            hot = std::max(plan.cold, params_.restart_temperature * plan.hot);
+        }
+        const double progress = Progress(epoch_start, epoch_length);
+        const double temperature = hot * std::pow(plan.cold / hot, std::min(1.0, progress));
+        ++iteration_;
+
+        EngineSolution candidate = current_;
+        ruin_recreate_.Ruin(candidate, plan.average_removed, params_.longest_bias, rng_);
+        // Local search looks only around what moved: the removed targets and their
+        // nearest neighbours.
+        focus = candidate.Unassigned();
+        for (std::size_t k = 0, removed = focus.size(); k < removed; ++k) {
+            const std::vector<std::uint32_t>& near = model_->Neighbours(focus[k]);
+            focus.insert(focus.end(), near.begin(),
+                         near.begin() + static_cast<std::ptrdiff_t>(
+                                            std::min(params_.focus_neighbours, near.size())));
+        }
+        ruin_recreate_.Recreate(candidate, params_.blink, rng_);
+        double candidate_score = weights.Of(candidate);
+        // Polish only candidates that may become the best: local search costs about as
+        // much as many ruin-and-recreate steps.
+        const double best_score =
+            best_ && best_->MissingRequired() == 0 ? weights.Of(*best_) : current_score;
+        if (candidate_score < best_score + params_.polish_window * temperature) {
+            if (local_search_.Run(candidate, rng_, &focus) > 0) {
+                candidate_score = weights.Of(candidate);
+            }
+        }
+        Offer(candidate);
+        if (candidate_score < current_score - temperature * std::log(unit(rng_))) {
+            current_ = std::move(candidate);
+            current_score = candidate_score;
+        }
+    }
+}
+
+}  // namespace vornik

@@ -1,0 +1,64 @@
+#ifndef VORNIK_IMPROVE_ANNEALINGWALK_H
+#define VORNIK_IMPROVE_ANNEALINGWALK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+
+#include "improve/EngineParams.h"
+#include "improve/EngineSolution.h"
+#include "improve/LocalSearch.h"
+#include "improve/RuinRecreate.h"
+#include "improve/WalkHub.h"
+
+namespace vornik {
+
+/// How a walk scores and cools, the same for every walk of a run.
+struct WalkPlan {
+    const ScoreWeights* weights = nullptr;  ///< ruin and recreate, acceptance
+    const ScoreWeights* descent = nullptr;  ///< local search
+    double hot = 1.0;                       ///< start temperature, in cost units
+    double cold = 0.01;                     ///< end temperature
+    double average_removed = 1.0;           ///< targets a ruin removes on average
+};
+
+/// One thread's search: ruin and recreate under simulated annealing, with local search
+/// on candidates that may become the best. It keeps its own best (so that a run with an
+/// iteration bound repeats whatever the threads' timing) and offers each new one to the
+/// hub. Cooling runs over the budget, or over epochs of a length fixed in steps, each
+/// starting again from the best the walks have met with.
+class AnnealingWalk {
+public:
+    AnnealingWalk(const EngineModel* model, const EngineParams& params, const WalkPlan& plan,
+                  WalkHub* hub, std::size_t index, std::mt19937_64 rng, const EngineSolution& start,
+                  const EngineSolution* best);
+    // model, params, the plan's weights and hub outlive it; `best` (may be null) is the
+    // best solution so far, `start` where the walk begins.
+
+    /// Walks until the hub says the budget is spent.
+    void Run();
+
+    const std::unique_ptr<EngineSolution>& Best() const { return best_; }
+    std::int64_t Iterations() const { return iteration_; }
+
+private:
+    void Offer(const EngineSolution& candidate);
+    double Progress(std::int64_t epoch_start, double epoch_length);
+
+    const EngineModel* model_;
+    const EngineParams& params_;
+    WalkPlan plan_;
+    WalkHub* hub_;
+    std::size_t index_;
+    std::mt19937_64 rng_;
+    RuinRecreate ruin_recreate_;
+    LocalSearch local_search_;
+    EngineSolution current_;
+    std::unique_ptr<EngineSolution> best_;
+    std::int64_t iteration_ = 0;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_ANNEALINGWALK_H
