@@ -76,7 +76,7 @@ def _mutated(change: str) -> dict[str, Any]:
     ("change", "message"),
     [("unknown type", "'truck' is not the type of any agent"),
      ("negative max_length", "agents[0].max_length: -5 must be"),
-     ("negative capacity", "agents[0].capacity: -1 must be"),
+     ("negative capacity", "agents[0].capacity: -1 is less than the minimum of 0"),
      ("time_limit 0", "options.time_limit: 0.0 must be a positive"),
      ("time_limit -1", "options.time_limit: -1.0 must be a positive")],
 )  # fmt: skip
