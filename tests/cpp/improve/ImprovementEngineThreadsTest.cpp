@@ -16,7 +16,11 @@ Problem RandomProblem(std::uint64_t seed, std::size_t n, std::size_t m, Objectiv
     std::mt19937_64 rng(seed);
     std::uniform_int_distribution<int> cost(1, 100);
     Problem problem;
-    for (std::size_t v = 0; v < n; ++v) problem.AddNode(Node{v, {}, NodeType::TARGET, 0.0});
+    for (std::size_t v = 0; v < n; ++v) {
+        Node node;
+        node.id = v;
+        problem.AddNode(node);
+    }
     for (std::size_t a = 0; a < m; ++a) {
         Agent agent;
         agent.id = a;
