@@ -140,22 +140,6 @@ constexpr const char* kSolveDoc =
 
 void BindEntryPoints(py::module_& m) {
     m.def(
-        "precheck_json_str",
-        [](const std::string& json_str,
-           std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
-            CostMatrices matrices;
-            if (cost_matrices) {
-                for (auto& [agent_type, matrix] : *cost_matrices) {
-                    matrices.emplace_back(agent_type, std::move(matrix));
-                }
-            }
-            return ReasonsList(PrecheckJsonText(json_str, std::move(matrices)));
-        },
-        "The targets of an instance that no plan can serve, before solving: a list of\n"
-        "{node, reason, message}, reason one of \"type\", \"arc\", \"window\", \"capacity\",\n"
-        "\"limit\". The instance is read as solve_json_str(improve=True) reads it.",
-        py::arg("json_str"), py::kw_only(), py::arg("cost_matrices") = py::none());
-    m.def(
         "solve_json_file",
         [](const std::string& input_path, double time_limit,
            std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
@@ -200,6 +184,23 @@ void BindEntryPoints(py::module_& m) {
         py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
         py::arg("cost_matrices") = py::none(), py::arg("engine_params") = py::none(),
         py::arg("threads") = 1);
+    // After the JSON entry points, so that their names keep their places.
+    m.def(
+        "precheck_json_str",
+        [](const std::string& json_str,
+           std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
+            CostMatrices matrices;
+            if (cost_matrices) {
+                for (auto& [agent_type, matrix] : *cost_matrices) {
+                    matrices.emplace_back(agent_type, std::move(matrix));
+                }
+            }
+            return ReasonsList(PrecheckJsonText(json_str, std::move(matrices)));
+        },
+        "The targets of an instance that no plan can serve, before solving: a list of\n"
+        "{node, reason, message}, reason one of \"type\", \"arc\", \"window\", \"capacity\",\n"
+        "\"limit\". The instance is read as solve_json_str(improve=True) reads it.",
+        py::arg("json_str"), py::kw_only(), py::arg("cost_matrices") = py::none());
 }
 
 }  // namespace vornik

@@ -35,6 +35,7 @@ from _zelk_core import (
     Solver,
     TimeWindowConstraint,
     engine_param_defaults,
+    precheck_json_str,
     solve_json_file,
     solve_json_str,
 )
@@ -78,6 +79,7 @@ __all__ = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "precheck_json_str",
     "engine_param_defaults",
     # The package's own helpers.
     "load_instance",

@@ -25,6 +25,7 @@ REGISTRATION_ORDER = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "precheck_json_str",
     "engine_param_defaults",
 ]
 
