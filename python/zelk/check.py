@@ -367,8 +367,11 @@ def _check_route(
         problems.append(f"{who}: reported cost {route.get('cost')} but the route takes {walk.cost}")
     if "load" in route:
         load = [float(x) for x in route["load"]]
-        padded = list(walk.load) + [0.0] * (len(load) - len(walk.load))
-        if len(load) < len(walk.load) or not all(map(_close, load, padded)):
+        # An instance whose demands are all zero has no load dimension in the solve's
+        # reading and one in a scalar reading: dimensions missing on either side are 0.
+        width = max(len(load), len(walk.load))
+        padded = list(walk.load) + [0.0] * (width - len(walk.load))
+        if not all(map(_close, load + [0.0] * (width - len(load)), padded)):
             problems.append(f"{who}: reported load {load} but the route loads {list(walk.load)}")
     stops = route.get("stops") or []
     if stops:

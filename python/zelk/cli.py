@@ -219,7 +219,8 @@ def format_table(instance: dict[str, Any], solution: Solution, *, schedule: bool
             lines += _schedule_lines(solution)
         stats = solution.statistics
         lines.append(
-            f"best found at {stats.last_update_time:.2f} s processor time; "
+            # Seconds on the budget's clock: wall time, or processor time with --cpu-time.
+            f"best found at {stats.last_update_time:.2f} s; "
             f"solve took {stats.solve_time:.2f} s"
         )
     lines.append(closing_line(solution))

@@ -338,3 +338,12 @@ def test_progress_prints_only_improving_solutions() -> None:
         ["max", "10.00", "sum", "30.00"],
         ["max", "8.00", "sum", "24.00"],
     ]
+
+
+def test_the_readme_example_solves_and_checks_valid() -> None:
+    # Its nodes give "demand": 0, which the solve reads as no load dimension and a
+    # scalar reading as one: both readings must agree that nothing is carried.
+    example = Path(__file__).resolve().parents[2] / "examples" / "windows_and_limits.json"
+    run = zelk_cli("solve", example, "--time-limit", "1", "--schedule", "--check", "--quiet")
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert "check: solution is valid" in run.stderr
