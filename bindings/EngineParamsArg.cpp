@@ -16,7 +16,8 @@ EngineParams EngineParamsFromPython(const py::object& given) {
     if (given.is_none()) return params;
     if (!py::isinstance<py::dict>(given)) {
         throw py::type_error("engine_params must be a dict of names to numbers (got " +
-                             std::string(py::str(given.get_type().attr("__name__"))) + ")");
+                             std::string(py::str(py::type::handle_of(given).attr("__name__"))) +
+                             ")");
     }
     for (const auto& [key, value] : given.cast<py::dict>()) {
         if (!py::isinstance<py::str>(key)) {
