@@ -1,4 +1,4 @@
-"""Side-by-side benchmark: zelk's improvement engine (``improve=True``), its specified
+"""Side-by-side benchmark: zelk's improvement engine (``improve=True``), its focal
 focal search and the routing solver of OR-Tools, on the instance sets of
 ``instances.py``, under the same processor-time budget.
 
@@ -16,7 +16,7 @@ stored records by ``report.py``.
     python3 benchmarks/compare.py --quick        # a few minutes: table on stdout only
 
 Solvers (``--solvers``, comma-separated): ``improve`` (the improvement engine, seed 0),
-``search`` (the specified search; instances of at most 256 nodes), ``ortools`` (the
+``search`` (the focal search alone; instances of at most 256 nodes), ``ortools`` (the
 setting chosen for the set, ``ortools_model.CHOSEN``), ``ortools:NAME`` (one setting of
 ``ortools_model.SETTINGS``), ``ortools:all`` (every setting tried for the set) and
 ``pyvrp`` (PyVRP's genetic search, min-sum sets only; its model is described in
@@ -64,7 +64,7 @@ CACHE = HERE / "cache"
 RESULTS_JSON = CACHE / "results.json"
 QUICK_JSON = CACHE / "quick.json"
 QUICK_PER_SET = 3
-# The specified search takes at most this many nodes.
+# The focal search alone takes at most this many nodes.
 SEARCH_MAX_NODES = 256
 # The sets a plain run covers: the rounded-distance variants only on request.
 DEFAULT_SETS = [
@@ -116,7 +116,7 @@ ZELK_STATISTICS = (
 
 def run_zelk(text: str, budget: float, improve: bool) -> dict[str, Any]:
     """One solve of the instance ``text`` through the JSON entry point: the improvement
-    engine with seed 0 on the processor-time clock, or the specified search."""
+    engine with seed 0 on the processor-time clock, or the focal search alone."""
     import _zelk_core
     import zelk
 

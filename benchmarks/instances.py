@@ -30,7 +30,7 @@ MTSPLIB_FILES = ["eil51", "berlin52", "eil76", "rat99"]
 MTSPLIB_AGENTS = [2, 3, 5, 7]
 LARGE_FILES = ["kroA100", "ch150", "kroA200"]
 LARGE_AGENTS = [3, 5, 10]
-# Above the specified search's 256 nodes: only the improvement path takes them.
+# Above the focal search's 256 nodes: only the improvement path takes them.
 HUGE_FILES = ["lin318", "pr439", "rat783", "pr1002"]
 HUGE_AGENTS = [5, 10, 20]
 # How the TSPLIB sets measure a leg: "exact" is the real Euclidean distance (what the

@@ -548,7 +548,7 @@ def render(results: dict[str, Any], plot_files: list[str]) -> str:
         f" OR-Tools {versions.get('ortools', '?')}.",
         "- Columns: **improve** = zelk with `improve=True, seed=0` through"
         " `_zelk_core.solve_json_str` (the improvement engine after a brief focal search);"
-        " **search** = the specified focal search (same entry point, no keyword; at most 256"
+        " **search** = the focal search alone (same entry point, no keyword; at most 256"
         " nodes); **OR-Tools** = its routing solver with the setting chosen for the set (below).",
         "- Budgets are **processor time** of the solve: zelk by its own processor-time clock,"
         " OR-Tools by a custom search limit on the process's processor time (its model building"

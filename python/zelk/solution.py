@@ -190,7 +190,7 @@ class Solution:
 
         The keys ``status`` ("success"/"failed"), ``timeout``, ``routes`` (``agent_id``,
         ``path``, ``cost``), ``statistics`` and ``anytime`` come first, with the
-        specified meaning; then route keys ``agent_type``, ``nodes``, ``returns`` and
+        own meaning; then route keys ``agent_type``, ``nodes``, ``returns`` and
         ``stops``, statistics ``first_solution_time``, ``best_phase``,
         ``improve_iterations``, ``interrupted`` (and whatever else the core reported),
         anytime ``phase`` where known, and the top-level ``outcome`` (the Solution's

@@ -45,7 +45,7 @@ _BOUND_NODES = 1000
 _MIN_CORE_BUDGET = 1e-3
 # Route costs are sums of doubles: a value this close to the bound meets it.
 _BOUND_TOLERANCE = 1e-9
-# A processor-time budget that never ends first, for the specified search run on a
+# A processor-time budget that never ends first, for the focal search run on a
 # wall-clock budget that the stop check enforces.
 _NO_BUDGET = 1e9
 
