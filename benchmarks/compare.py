@@ -1,5 +1,5 @@
 """Side-by-side benchmark: zelk's improvement engine (``improve=True``), its focal
-focal search and the routing solver of OR-Tools, on the instance sets of
+search and the routing solver of OR-Tools, on the instance sets of
 ``instances.py``, under the same processor-time budget.
 
 Each solve runs in a fresh subprocess, one at a time (so peak memory is that solve's
