@@ -378,6 +378,14 @@ def test_batch_takes_the_solve_options(tmp_path: Path) -> None:
     data = json.loads((out / "ten_nodes.result.json").read_text())
     assert data["check"] == [] and not any(route["returns"] for route in data["routes"])
     assert data["batch"]["options"]["iteration_limit"] == 20
+    # Every option of solve that changes the answer is an option of batch, with the same
+    # choices (batch once lacked the VRPLIB format).
+    commands = next(a for a in cli._parser()._actions if a.dest == "command").choices
+    solve_options = {a.dest: a.choices for a in commands["solve"]._actions}
+    batch_options = {a.dest: a.choices for a in commands["batch"]._actions}
+    for dest in ("format", "objective", "open", "memory_limit", "iteration_limit", "seed",
+                 "time_limit", "agents", "depot", "distances", "check"):  # fmt: skip
+        assert dest in batch_options and batch_options[dest] == solve_options[dest], dest
 
 
 def test_batch_gives_up_on_a_scheduler_that_does_not_answer(tmp_path: Path) -> None:
