@@ -137,7 +137,12 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
         entry["time"] = point.time;
         entry["max_cost"] = point.max_cost;
         entry["sum_cost"] = point.sum_cost;
-        if (outcome.improved) entry["phase"] = point.phase;
+        if (outcome.improved) {
+            entry["phase"] = point.phase;
+            entry["unserved_required"] = point.unserved_required;
+            entry["penalty"] = point.penalty;
+            entry["objective_value"] = point.objective_value;
+        }
         anytime.append(entry);
     }
     py::dict result;

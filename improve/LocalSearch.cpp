@@ -76,6 +76,9 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
     std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
+    // With windows, moves are priced from the routes' run tables while the descent lasts;
+    // recreating, which changes routes one target at a time, does without them.
+    solution.KeepRunTables(true);
     std::size_t applied = 0;
     bool improved = true;
     for (int pass = 0; improved && pass < 100; ++pass) {
@@ -130,6 +133,7 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
             }
         }
     }
+    solution.KeepRunTables(false);
     return applied;
 }
 

@@ -66,16 +66,26 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         return user_stop;
     };
 
-    // Anytime points: kept only when better than every earlier one by more than 1e-9,
-    // by the sum under min-sum and by the largest route under min-max.
-    double best_score = 0.0;
-    const auto add_point = [&](double max_cost, double sum_cost, const char* phase, double time) {
-        const double score = objective == ObjectiveType::MinSum ? sum_cost : max_cost;
-        if (!report.anytime.empty() && !(score < best_score - 1e-9)) return;
-        best_score = score;
-        if (report.first_solution_time < 0) report.first_solution_time = time;
-        report.anytime.push_back(ImprovePoint{time, max_cost, sum_cost, phase});
+    // Anytime points: kept only when better than every earlier one, lexicographically:
+    // fewer required targets unserved, or as many and an objective value (the sum under
+    // min-sum, the largest route under min-max, plus the penalties) lower by more than
+    // 1e-9. Plans that leave a required target out count too, so that a solve that never
+    // serves them all still shows its progress; only complete ones are solutions.
+    const auto add_point = [&](double max_cost, double sum_cost, std::size_t missing,
+                               double penalty, const char* phase, double time) {
+        const double value = (objective == ObjectiveType::MinSum ? sum_cost : max_cost) + penalty;
+        if (!report.anytime.empty()) {
+            const ImprovePoint& last = report.anytime.back();
+            const bool better =
+                missing < last.unserved_required ||
+                (missing == last.unserved_required && value < last.objective_value - 1e-9);
+            if (!better) return;
+        }
+        report.anytime.push_back(
+            ImprovePoint{time, max_cost, sum_cost, phase, missing, penalty, value});
         report.best_phase = phase;
+        if (missing > 0) return;
+        if (report.first_solution_time < 0) report.first_solution_time = time;
         if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
     };
 
@@ -89,7 +99,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
             found = true;
-            add_point(max_cost, sum_cost, "search", clock.Elapsed());
+            add_point(max_cost, sum_cost, 0, 0.0, "search", clock.Elapsed());
         });
         solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
         // The hooks refer to this frame: the Solver must not keep them past it.
@@ -139,7 +149,8 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
                 max_cost = std::max(max_cost, cost);
                 sum_cost += cost;
             }
-            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct), clock.Elapsed());
+            add_point(max_cost, sum_cost, 0, 0.0, PhaseName(EnginePhase::kConstruct),
+                      clock.Elapsed());
         }
     }
 
@@ -162,7 +173,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double time) {
         if (phase == EnginePhase::kGiven) return;  // the search reported it already
         const EngineScore score = best.Score();
-        add_point(score.max_cost, score.sum_cost, PhaseName(phase),
+        add_point(score.max_cost, score.sum_cost, score.missing, score.penalty, PhaseName(phase),
                   engine_threads > 1 ? time : clock.Elapsed());
     };
     if (user_stop) engine_settings.iteration_limit = 0;

@@ -109,8 +109,9 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     outcome.best_phase = report.best_phase;
     outcome.first_solution_time = report.first_solution_time;
     for (const ImprovePoint& point : report.anytime) {
-        outcome.anytime.push_back(
-            AnytimePoint{point.time, point.max_cost, point.sum_cost, point.phase});
+        outcome.anytime.push_back(AnytimePoint{point.time, point.max_cost, point.sum_cost,
+                                               point.phase, point.unserved_required, point.penalty,
+                                               point.objective_value});
     }
     // What the plan leaves out, by node id.
     for (std::size_t a = 0; a < report.loads.size() && a < outcome.routes.size(); ++a) {

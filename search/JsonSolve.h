@@ -35,6 +35,10 @@ struct AnytimePoint {
     double max_cost = 0.0;
     double sum_cost = 0.0;
     std::string phase;  ///< improvement path only: "search", "construct" or "improve"
+    // Improvement path only: see ImprovePoint.
+    std::size_t unserved_required = 0;
+    double penalty = 0.0;
+    double objective_value = 0.0;
 };
 
 /// Everything a whole-instance solve reports.

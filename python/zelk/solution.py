@@ -105,6 +105,14 @@ class AnytimeEntry:
     max_cost: float
     sum_cost: float
     phase: str | None = None  #: "search", "construct" or "improve"; None if not reported
+    #: Improvement path: required targets the plan leaves out (a plan with any is not a
+    #: solution, but the list shows it while nothing better is known), the penalties of
+    #: the optional ones it leaves out, and the objective plus those penalties. Each entry
+    #: leaves fewer required targets out than the one before, or as many at a lower
+    #: objective_value.
+    unserved_required: int = 0
+    penalty: float = 0.0
+    objective_value: float | None = None
 
 
 @dataclass(frozen=True)
@@ -210,6 +218,10 @@ class Solution:
             }
             if entry.phase is not None:
                 item["phase"] = entry.phase
+            if entry.objective_value is not None:
+                item["unserved_required"] = entry.unserved_required
+                item["penalty"] = entry.penalty
+                item["objective_value"] = entry.objective_value
             anytime.append(item)
         data: dict[str, Any] = {
             "status": self._result_status(),
@@ -368,7 +380,13 @@ def route_load(instance: Mapping[str, Any], path: Sequence[int]) -> tuple[float,
 def _anytime(entries: Sequence[Mapping[str, Any]]) -> tuple[AnytimeEntry, ...]:
     return tuple(
         AnytimeEntry(
-            float(e["time"]), float(e["max_cost"]), float(e["sum_cost"]), e.get("phase")
+            float(e["time"]),
+            float(e["max_cost"]),
+            float(e["sum_cost"]),
+            e.get("phase"),
+            int(e.get("unserved_required", 0)),
+            float(e.get("penalty", 0.0)),
+            None if e.get("objective_value") is None else float(e["objective_value"]),
         )
         for e in entries
     )
