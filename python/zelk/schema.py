@@ -143,6 +143,14 @@ def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
     # Matrices are checked by hand below: far faster than the schema validator on a
     # large instance, and their errors can name type, entry and sizes.
     skeleton = dict(instance)
+    # Nodes and agents of the plainest kind cannot break the schema: when every one is,
+    # the first stands for all (the validator takes about 40 us per item, 0.4 s on
+    # 10,000 nodes). One that is not sends the whole list through, so that every
+    # message still names its place.
+    for key, plain in (("nodes", _plain_node), ("agents", _plain_agent)):
+        items = instance.get(key)
+        if isinstance(items, list) and len(items) > 1 and all(map(plain, items)):
+            skeleton[key] = items[:1]
     costs = instance.get("costs")
     if isinstance(costs, Mapping):
         skeleton["costs"] = {name: [] for name in costs}
@@ -154,6 +162,36 @@ def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
     if isinstance(constraints, list):
         skeleton["constraints"] = [_assignment_skeleton(c) for c in constraints]
     return skeleton
+
+
+_PLAIN_NODE_KEYS = frozenset({"id", "x", "y", "z", "type"})
+_PLAIN_AGENT_KEYS = frozenset({"id", "type", "start_node", "end_node"})
+
+
+def _whole_id(value: Any) -> bool:
+    return type(value) is int and value >= 0
+
+
+def _plain_node(node: Any) -> bool:
+    """True for a node of only an id, coordinates and a role, each of the schema's type."""
+    return (
+        type(node) is dict
+        and node.keys() <= _PLAIN_NODE_KEYS
+        and _whole_id(node.get("id"))
+        and all(type(node.get(k)) in (int, float) for k in ("x", "y"))
+        and type(node.get("z", 0.0)) in (int, float)
+        and node.get("type", "TARGET") in ("DEPOT", "TARGET")
+    )
+
+
+def _plain_agent(agent: Any) -> bool:
+    """True for an agent of only an id, a type name, and start and end node ids."""
+    return (
+        type(agent) is dict
+        and agent.keys() <= _PLAIN_AGENT_KEYS
+        and all(_whole_id(agent.get(k)) for k in ("id", "start_node", "end_node"))
+        and type(agent.get("type")) is str
+    )
 
 
 def _assignment_skeleton(constraint: Any) -> Any:
