@@ -97,8 +97,8 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     }
     // Tables reach this point only where the focal search cannot take part.
     if (tables.Empty() && problem.nodes.size() <= kMaxVertices &&
-        problem.agents_ordered.size() <= kWarmStartAgents &&
-        graph_bytes <= kWarmStartGraphBytes && Fits(EstimateMemory(problem), memory_limit)) {
+        problem.agents_ordered.size() <= kWarmStartAgents && graph_bytes <= kWarmStartGraphBytes &&
+        Fits(EstimateMemory(problem), memory_limit)) {
         Solver solver(problem, problem.options, memory_limit);
         report =
             SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
