@@ -72,17 +72,20 @@ def merge_equivalent_types(instance: Mapping[str, Any]) -> dict[str, Any]:
         for item in constraint.get("precedence") or []
         if "type" in item
     }
-    # Where each type is listed: one pass over the items, whatever the number of types.
-    listed: dict[str, list[int]] = {name: [] for name in types}
-    position = 0
+    # Where each type is listed, by the distinct lists of the items (most items of a
+    # large instance share one list): two types are in the same items exactly when they
+    # are in the same distinct lists.
+    groups: dict[tuple[str, ...], int] = {}
     for constraint in constraints:
         if constraint["kind"] != "assignment":
             continue
         for item in constraint["items"]:
-            for name in set(item["types"]):
-                if name in listed:
-                    listed[name].append(position)
-            position += 1
+            groups.setdefault(tuple(item["types"]), len(groups))
+    listed: dict[str, list[int]] = {name: [] for name in types}
+    for names, group in groups.items():
+        for name in set(names):
+            if name in listed:
+                listed[name].append(group)
     representative: dict[str, str] = {}
     first_of: dict[tuple[Any, ...], str] = {}
     for name in types:
@@ -98,13 +101,13 @@ def merge_equivalent_types(instance: Mapping[str, Any]) -> dict[str, Any]:
     merged["agents"] = [{**agent, "type": representative[str(agent["type"])]} for agent in agents]
     kept = set(representative.values())
     merged["costs"] = {name: matrix for name, matrix in matrices.items() if name in kept}
+    renamed: dict[tuple[str, ...], list[str]] = {
+        names: list(dict.fromkeys(representative.get(t, t) for t in names)) for names in groups
+    }
     merged["constraints"] = [
         {
             **constraint,
-            "items": [
-                {**item, "types": list(dict.fromkeys(representative.get(t, t) for t in item["types"]))}
-                for item in constraint["items"]
-            ],
+            "items": [{**item, "types": renamed[tuple(item["types"])]} for item in constraint["items"]],
         }
         if constraint["kind"] == "assignment"
         else constraint
