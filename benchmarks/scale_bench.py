@@ -11,9 +11,12 @@ Scenarios and their targets:
 * ``random10k``: 10,000 random nodes by coordinates through ``zelk.solve`` (5 s budget):
   first solution within 2 s of the call (processor and wall time).
 * ``types2000``: 2,000 agent types without matrices, 256 nodes, ``zelk.solve`` with a
-  0.2 s budget: wall time <= 1.2 x budget, peak RSS < 100 MB.
+  0.2 s budget: wall time <= 1.2 x budget, peak RSS < 100 MB (``-warm``: after one small
+  solve in the process; ``-2s``: a 2 s budget).
 * ``random5k``: 5,000 random nodes, 5 s processor-time budget: processor time of the call
-  <= 1.05 x 5 + 0.2 s.
+  <= 1.05 x 5 + 0.2 s (``random10k-1s``, ``random10k-0.5s``: the same rule on 10,000).
+* ``computed1000`` ... ``array5000``: distances computed from coordinates against the same
+  distances as a dense NumPy array: engine steps in 5 s, and memory.
 
 Processor times are of the measured call (or the whole process for ``rl5915``); peak RSS
 is the child's, interpreter included.
