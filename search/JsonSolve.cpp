@@ -95,7 +95,7 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
             " nodes, more than the memory limit of " + Megabytes(memory_limit) +
             "; raise memory_limit_mb or use fewer agent types");
     }
-    // Tables reach this point only where the focal search cannot take part.
+    // Tables still apart from the Problem (above 256 nodes) are for the engine alone.
     if (tables.Empty() && problem.nodes.size() <= kMaxVertices &&
         problem.agents_ordered.size() <= kWarmStartAgents && graph_bytes <= kWarmStartGraphBytes &&
         Fits(EstimateMemory(problem), memory_limit)) {
