@@ -20,6 +20,10 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix,
 /// focal search, given a Problem directly, reads them as they are.
 void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix);
 
+/// The same rule for one entry, row `row` and column `column` of the type's costs.
+void CheckTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
+                     double cost);
+
 }  // namespace vornik
 
 #endif  // VORNIK_CORE_COSTMATRIXCHECK_H

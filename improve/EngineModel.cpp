@@ -80,11 +80,12 @@ void CheckCostArray(const CostTables::Array& array, std::size_t n) {
     for (std::size_t r = 0; r < n; ++r) {
         for (std::size_t c = 0; c < n; ++c) {
             const double cost = array.data[r * n + c];
-            if (std::isnan(cost) || (r != c && !(std::isfinite(cost) && cost >= 0))) {
-                throw std::invalid_argument(name + "[" + std::to_string(r) + "][" +
-                                            std::to_string(c) + "]: " + std::to_string(cost) +
-                                            " is not a finite cost >= 0");
+            // NaN is refused on the diagonal too, as CheckCostMatrix does for lists.
+            if (r == c && std::isnan(cost)) {
+                throw std::invalid_argument(name + ": entry [" + std::to_string(r) + "][" +
+                                            std::to_string(c) + "] is NaN");
             }
+            CheckTravelCost(array.type, r, c, cost);
         }
     }
 }
@@ -162,13 +163,7 @@ EngineModel::EngineModel(const Problem& problem, const CostTables& tables)
                 const double cost = matrix[r][c];
                 // A negative or infinite cost would let clocks fall, or never end, along a
                 // route: the engine's segments and the checker's walk would disagree.
-                if (r != c && !(std::isfinite(cost) && cost >= 0)) {
-                    throw std::invalid_argument(
-                        "cost_matrices['" + name + "'][" + std::to_string(r) + "][" +
-                        std::to_string(c) + "]: " + std::to_string(cost) +
-                        " is not a finite cost >= 0; the improvement engine needs finite "
-                        "costs >= 0");
-                }
+                CheckTravelCost(name, r, c, cost);
                 table[r * n_ + c] = cost;
             }
         }
