@@ -18,7 +18,32 @@ RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights
     : model_(model),
       weights_(weights),
       exhaustive_targets_(params.exhaustive_targets),
-      max_string_(params.max_string) {}
+      max_string_(params.max_string) {
+    const auto twins = [&](std::size_t a, std::size_t b) {
+        const EngineAgent& x = model_->Agent(a);
+        const EngineAgent& y = model_->Agent(b);
+        if (x.slot != y.slot || x.start != y.start || x.end != y.end || x.limit != y.limit) {
+            return false;
+        }
+        for (std::size_t d = 0; d < model_->Dimensions(); ++d) {
+            if (model_->Capacity(a, d) != model_->Capacity(b, d)) return false;
+        }
+        return true;
+    };
+    // Agents of one kind usually come in a block, so the last new kind is tried first.
+    std::vector<std::size_t> kinds;
+    twin_.resize(model_->NumAgents());
+    for (std::size_t a = 0; a < twin_.size(); ++a) {
+        twin_[a] = a;
+        for (auto kind = kinds.rbegin(); kind != kinds.rend(); ++kind) {
+            if (twins(*kind, a)) {
+                twin_[a] = *kind;
+                break;
+            }
+        }
+        if (twin_[a] == a) kinds.push_back(a);
+    }
+}
 
 void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double longest_bias,
                         std::mt19937_64& rng) const {
@@ -111,6 +136,8 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // empty routes) are tried, so an insertion costs the same whatever the size; every
     // place is tried when none of those fits.
     const bool granular = model_->Targets().size() > exhaustive_targets_;
+    std::vector<std::size_t> tried(twin_.size(), 0);
+    std::size_t stamp = 0;
     for (const std::uint32_t v : pending) {
         if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;
@@ -140,8 +167,16 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
                 consider(static_cast<std::size_t>(route), position - 1);
                 consider(static_cast<std::size_t>(route), position);
             }
+            ++stamp;
             for (std::size_t a = 0; a < num_routes; ++a) {
-                if (solution.Route(a).visits.empty() && usable(a)) consider(a, 0);
+                if (!solution.Route(a).visits.empty() || !usable(a)) continue;
+                // Without blinks an empty twin of a route already tried cannot do better
+                // (the first of equal places wins), so it is not priced again.
+                if (blink <= 0 && a < twin_.size()) {
+                    if (tried[twin_[a]] == stamp) continue;
+                    tried[twin_[a]] = stamp;
+                }
+                consider(a, 0);
             }
         }
         if (!granular || best_delta == EngineSolution::kInfeasible) {

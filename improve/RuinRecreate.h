@@ -52,6 +52,10 @@ private:
     /// Up to this many targets, every place of every route is tried for an insertion.
     std::size_t exhaustive_targets_;
     double max_string_;  ///< longest string one route loses
+    /// For each agent, the first agent that is its twin: same cost table, start, end,
+    /// limit and capacities, so that an empty route of either prices every insertion
+    /// alike. A construction tries one empty route of each kind, not a thousand.
+    std::vector<std::size_t> twin_;
 };
 
 }  // namespace vornik
