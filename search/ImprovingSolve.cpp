@@ -23,24 +23,15 @@ constexpr double kSearchShareCap = 1.0;  // seconds
 // Steps of the exhaustive search on tiny instances: a few hundred milliseconds at most.
 constexpr std::size_t kSmallExactSteps = 2000000;
 
-/// Seconds since construction on the solving thread's processor clock, or on the wall
-/// clock. A thread's own clock keeps solves in other threads out of its budget.
+/// Seconds since `origin` on the budget's clock. A thread's own processor clock keeps
+/// solves in other threads out of its budget.
 class BudgetClock {
 public:
-    explicit BudgetClock(bool wall) : wall_(wall), start_(Now()) {}
-    double Elapsed() const { return Now() - start_; }
+    BudgetClock(bool wall, double origin)
+        : wall_(wall), start_(origin < 0 ? BudgetNow(wall) : origin) {}
+    double Elapsed() const { return BudgetNow(wall_) - start_; }
 
 private:
-    double Now() const {
-        if (wall_) {
-            return std::chrono::duration<double>(
-                       std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-        }
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-    }
     bool wall_;
     double start_;
 };
@@ -51,11 +42,22 @@ const char* PhaseName(EnginePhase phase) {
 
 }  // namespace
 
+double BudgetNow(bool wall_clock) {
+    if (wall_clock) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
-                             const ImproveHooks& hooks, const ImproveSettings& settings) {
+                             const ImproveHooks& hooks, const ImproveSettings& settings,
+                             const CostTables& tables) {
     settings.engine_params.Validate();
-    const BudgetClock clock(settings.wall_clock);
-    const EngineModel model(problem);
+    const BudgetClock clock(settings.wall_clock, settings.started);
+    const EngineModel model(problem, tables);
     const ObjectiveType objective = problem.options.objective;
     ImproveReport report;
     bool user_stop = false;

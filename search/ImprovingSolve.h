@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CostTables.h"
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
@@ -29,7 +30,14 @@ struct ImproveSettings {
     /// together; under the wall clock, it is wall time per solve. The iteration limit
     /// holds for each walk.
     std::size_t threads = 1;
+    /// When the call began on the budget's clock (BudgetNow), so that the budget covers
+    /// reading the instance too; < 0: when SolveImproving begins.
+    double started = -1.0;
 };
+
+/// Now on the budget's clock, in seconds: the wall clock, or the calling thread's
+/// processor time.
+double BudgetNow(bool wall_clock);
 
 /// A strictly improving plan of the improvement path: each has fewer required targets
 /// unserved than the one before, or as many and an objective value (the routes' objective
@@ -75,8 +83,10 @@ struct ImproveHooks {
 /// first post-optimized solution or a small share of the budget, its search memory is
 /// released, and the improvement engine works on the best solution for the rest.
 /// Throws std::invalid_argument when the instance has negative costs and no Solver.
+/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the call).
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
-                             const ImproveHooks& hooks, const ImproveSettings& settings);
+                             const ImproveHooks& hooks, const ImproveSettings& settings,
+                             const CostTables& tables = {});
 
 }  // namespace vornik
 

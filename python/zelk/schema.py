@@ -187,7 +187,33 @@ def _plain_costs(row: list[Any]) -> bool:
 _NUMBER_TYPES = frozenset({int, float})
 
 
+def _array_problems(name: str, where: str, array: Any, n: int) -> list[str]:
+    """The faults of a NumPy cost matrix, found without a Python loop over its entries."""
+    import numpy
+
+    if array.ndim != 2 or array.shape != (n, n):
+        shape = tuple(array.shape)
+        return [f"{where}: the matrix of type {name!r} has shape {shape} for {n} nodes (it must be {n} x {n})"]
+    if array.dtype.kind not in "iuf":
+        return [f"{where}: the matrix of type {name!r} holds {array.dtype} values, not numbers"]
+    bad = ~numpy.isfinite(array) | (array < 0)
+    if not bad.any():
+        return []
+    i, j = (int(k) for k in numpy.argwhere(bad)[0])
+    cost = float(array[i, j])
+    rule = "is not a finite cost" if not math.isfinite(cost) else "is negative; travel costs must be >= 0"
+    return [f"{where}[{i}][{j}]: the cost {cost:g} of type {name!r} {rule}"]
+
+
 def _matrix_problems(name: str, where: str, matrix: Any, n: int) -> list[str]:
+    from zelk.distances import PositionDistances
+
+    if isinstance(matrix, PositionDistances):
+        if len(matrix) != n:
+            return [f"{where}: the distances of type {name!r} are between {len(matrix)} points for {n} nodes"]
+        return []
+    if hasattr(matrix, "__array_interface__") and hasattr(matrix, "ndim"):
+        return _array_problems(name, where, matrix, n)
     if not isinstance(matrix, list):
         return [f"{where}: the matrix of type {name!r} is not an array of rows"]
     problems: list[str] = []
@@ -421,10 +447,16 @@ def _canonical_objective(instance: Any) -> Any:
 
 
 def prepare_instance(
-    instance: Any, *, source: str | None = None, stacklevel: int = 2
+    instance: Any,
+    *,
+    source: str | None = None,
+    stacklevel: int = 2,
+    computed_distances: bool = False,
 ) -> dict[str, Any]:
     """The instance as the core should read it: checked, then with the kinder defaults
-    filled in. ``instance`` itself is not changed.
+    filled in. ``instance`` itself is not changed. With ``computed_distances``, the types
+    without a matrix share one :class:`zelk.distances.PositionDistances` instead of an
+    n x n list (for the solve paths; a list is what JSON can write).
 
     Raises
     ------
@@ -445,10 +477,17 @@ def prepare_instance(
     named = {name for name, _, _ in _cost_items(costs)}
     missing = sorted({str(a["type"]) for a in instance["agents"]} - named)
     if missing:
+        from zelk.distances import PositionDistances
+
         points = [
             (float(n["x"]), float(n["y"]), float(n.get("z", 0.0))) for n in prepared["nodes"]
         ]
-        distances = [[math.dist(p, q) for q in points] for p in points]
+        distances: Any
+        if computed_distances:
+            # Computed when read, and by the core itself: no n x n list for any size.
+            distances = PositionDistances(points)
+        else:
+            distances = [[math.dist(p, q) for q in points] for p in points]
         # An array of matrices names its types by index; a name needs the object form.
         prepared["costs"] = {**named_matrices(costs), **{name: distances for name in missing}}
         # One line for them all: an instance of many types would otherwise bury the rest.
