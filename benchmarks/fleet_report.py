@@ -90,8 +90,8 @@ def render(store: dict[str, Any]) -> str:
             bounds = ", ".join(_geo(_bound_ratios(rows, set_name, s)) for s in ("improve", "ortools"))
         lines.append(f"| {set_name} | {budget:g} | {len(rows)} | {cells[0]} | {cells[1]} | "
                      f"{', '.join(counts)} | {bounds} |")  # fmt: skip
-    lines += ["", "| set | instance | zelk | PyVRP | OR-Tools | min-max bound |",
-              "|---|---|---|---|---|---|"]  # fmt: skip
+    lines += ["", "| set | budget (s) | instance | zelk | PyVRP | OR-Tools | min-max bound |",
+              "|---|---|---|---|---|---|---|"]  # fmt: skip
     for (set_name, budget), rows in sorted(groups.items()):
         if set_name == "fleet-infeasible":
             continue
@@ -107,7 +107,7 @@ def render(store: dict[str, Any]) -> str:
                     cells.append(f"{row['objective']:.2f}")
             bound = _bound(set_name, name)
             cells.append("" if bound is None else f"{bound:.2f}")
-            lines.append(f"| {set_name} | {name} | {' | '.join(cells)} |")
+            lines.append(f"| {set_name} | {budget:g} | {name} | {' | '.join(cells)} |")
     if infeasible:
         import fleet_instances
 

@@ -165,24 +165,15 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
                                    : 0.0;
         }
     }
-    // Reversed legs, kept like the legs.
-    KeepTail(route.back_leg, k + 2, kept);
-    for (std::size_t p = std::max<std::size_t>(first, 2); p <= std::min(last_new + 1, k); ++p) {
-        route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
-    }
     if (model_->HasWindows()) {
-        // Distances back to the last vertex of several windows, from the first change on.
-        route.from_barrier.resize(k + 2);
-        for (std::size_t p = first - 1; p <= k + 1; ++p) {
-            const bool barrier = model_->HasSeveralWindows(At(a, p));
-            route.from_barrier[p] = barrier ? 0 : (p == 0 ? 1 : route.from_barrier[p - 1] + 1);
-        }
-        if (keep_run_tables_) {
-            BuildRunTables(a);
-        } else {
-            route.runs_fresh = false;
-        }
+        // Reversed legs and run tables wait for PrepareRuns.
+        route.runs_fresh = false;
     } else {
+        // Reversed legs, kept like the legs.
+        KeepTail(route.back_leg, k + 2, kept);
+        for (std::size_t p = std::max<std::size_t>(first, 2); p <= std::min(last_new + 1, k); ++p) {
+            route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+        }
         // Prefix sums of the reversed legs from the first change.
         route.backward.resize(k + 1);
         route.backward_gaps.resize(k + 1);
@@ -247,14 +238,6 @@ double EngineSolution::Continue(std::size_t a, std::size_t j, double t) const {
     }
 }
 
-void EngineSolution::KeepRunTables(bool keep) {
-    keep_run_tables_ = keep && model_->HasWindows();
-    if (!keep_run_tables_) return;
-    for (std::size_t a = 0; a < routes_.size(); ++a) {
-        if (!routes_[a].runs_fresh) BuildRunTables(a);
-    }
-}
-
 namespace {
 
 // Index of the highest set bit of x > 0.
@@ -269,6 +252,16 @@ std::size_t HighestBit(std::size_t x) {
 void EngineSolution::BuildRunTables(std::size_t a) {
     EngineRoute& route = routes_[a];
     const std::size_t k = route.visits.size();
+    // Reversed legs, and distances back to the last vertex of several windows.
+    route.back_leg.resize(k + 2);
+    for (std::size_t p = 2; p <= k; ++p) {
+        route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+    }
+    route.from_barrier.resize(k + 2);
+    for (std::size_t p = 0; p <= k + 1; ++p) {
+        const bool barrier = model_->HasSeveralWindows(At(a, p));
+        route.from_barrier[p] = barrier ? 0 : (p == 0 ? 1 : route.from_barrier[p - 1] + 1);
+    }
     const std::size_t levels = k < 2 ? 0 : HighestBit(k - 1) + 1;
     route.run_forward.resize(levels * k);
     route.run_backward.resize(levels * k);

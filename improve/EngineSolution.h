@@ -39,10 +39,11 @@ struct EngineRoute {
     std::vector<std::uint32_t> to_barrier;
     /// load_prefix[p * D + d]: the load of positions 1 .. p in dimension d (D dimensions).
     std::vector<double> load_prefix;
-    /// With windows: from_barrier[p], the distance back from p to the last position at or
-    /// before it whose vertex has several windows (p + 1 when none has).
+    /// With windows, once EngineSolution::PrepareRuns built it: from_barrier[p], the
+    /// distance back from p to the last position at or before it whose vertex has several
+    /// windows (p + 1 when none has); back_leg then holds the reversed legs too.
     std::vector<std::uint32_t> from_barrier;
-    /// With windows, while the solution keeps them (EngineSolution::KeepRunTables): the
+    /// With windows, once EngineSolution::PrepareRuns built them: the
     /// time segments of stretches of the visits, walked forward (run_forward) and
     /// reversed (run_backward), as disjoint sparse tables over positions 1 .. k, so that
     /// any stretch without a vertex of several windows is one Join of two entries. Entry
@@ -142,15 +143,17 @@ public:
         const std::uint32_t* none = nullptr;
         return Splice(a, i, none, none, j);
     }
-    /// With windows, keeps every route's run tables up to date from now on (true), which
-    /// costs O(k log k) per changed route of k visits, or stops doing so (false) while
-    /// many small changes come, as in recreating. Without windows it does nothing.
-    void KeepRunTables(bool keep);
+    /// With windows, brings route a's run tables up to date, in O(k log k) for k visits
+    /// (a change to the route leaves them stale); without windows it does nothing. Worth
+    /// it before many moves inside a long route are priced, not while recreating.
+    void PrepareRuns(std::size_t a) {
+        if (model_->HasWindows() && !routes_[a].runs_fresh) BuildRunTables(a);
+    }
     /// True when moves inside route a are priced in constant time by SpliceRuns: without
     /// windows the cost of a route is its travel, priced from prefix sums when route a is
-    /// feasible; with windows, while the run tables are kept.
+    /// feasible; with windows, while its run tables are up to date.
     bool PricesRunsInConstantTime(std::size_t a) const {
-        if (model_->HasWindows()) return keep_run_tables_;
+        if (model_->HasWindows()) return routes_[a].runs_fresh;
         return routes_[a].clock.back() != kInfeasible;
     }
     /// Cost of route a with `runs` (stretches of its own visits) in place of positions
@@ -217,7 +220,6 @@ private:
     std::vector<std::uint32_t> unassigned_;
     std::vector<std::int64_t> route_of_;
     std::vector<std::size_t> position_of_;
-    bool keep_run_tables_ = false;
 };
 
 template <typename Iter>

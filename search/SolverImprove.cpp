@@ -30,7 +30,10 @@ bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* repo
     best.times = outcome.result.times;
     best.timeout = outcome.result.timeout;
     best.search_time = outcome.result.search_time;
-    if (!outcome.anytime.empty() && outcome.anytime.back().phase != "search") {
+    // The Solver's records are solutions: a plan that leaves a required target out has
+    // an anytime point but no record.
+    if (!outcome.anytime.empty() && outcome.anytime.back().phase != "search" &&
+        outcome.anytime.back().unserved_required == 0) {
         last_solution_time_ = outcome.anytime.back().time;
         anytime_records_.push_back(AnytimeRecord{last_solution_time_, best});
     }

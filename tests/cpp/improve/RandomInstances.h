@@ -92,7 +92,7 @@ inline EngineSolution RandomSolution(const EngineModel& model, std::mt19937_64& 
         solution.SetVisits(a, visits[a]);
     }
     // Windowed moves are then estimated from run tables too.
-    solution.KeepRunTables(true);
+    for (std::size_t a = 0; a < visits.size(); ++a) solution.PrepareRuns(a);
     return solution;
 }
 
