@@ -65,6 +65,12 @@ struct EngineParams {
     std::size_t elite = 4;                  ///< best individuals diversity cannot push out
     std::size_t diversity_neighbours = 5;   ///< closest others that measure diversity
     std::size_t population_restart = 5000;  ///< children without a new best before a fresh start
+    /// Share of a fresh population built from random tours; the others are tours of the
+    /// best so far with stretches moved.
+    double random_individuals = 1.0;
+    /// 1: a child's descent looks only around the neighbour pairs that neither parent
+    /// has; 0: over every target.
+    std::size_t population_focus = 0;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.

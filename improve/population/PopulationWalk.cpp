@@ -47,7 +47,8 @@ std::vector<std::uint32_t> PopulationWalk::RandomTour() {
     return tour;
 }
 
-EngineSolution PopulationWalk::FromTour(const std::vector<std::uint32_t>& tour) {
+EngineSolution PopulationWalk::FromTour(const std::vector<std::uint32_t>& tour,
+                                        const Individual* first, const Individual* second) {
     TourSplit split = SplitTour(*model_, tour);
     EngineSolution child(model_);
     std::vector<std::uint8_t> routed(model_->NumVertices(), 0);
@@ -64,7 +65,40 @@ EngineSolution PopulationWalk::FromTour(const std::vector<std::uint32_t>& tour) 
     // What the cut could not place (and optional targets neither parent served) goes in
     // by cheapest insertion, which knows every rule.
     if (!child.Unassigned().empty()) ruin_recreate_.Recreate(child, 0.0, rng_);
-    local_search_.Run(child, rng_);
+    if (first == nullptr || params_.population_focus == 0) {
+        local_search_.Run(child, rng_);
+        return child;
+    }
+    // The parents are local optima: the descent looks only around the pairs of
+    // neighbours that neither parent has, which the crossover and the cut made.
+    const auto known = [](const Individual& parent, std::uint32_t v, std::uint32_t w) {
+        return parent.next[v] == w || parent.previous[v] == w;
+    };
+    std::vector<std::uint32_t> focus;
+    std::vector<std::uint8_t> chosen(model_->NumVertices(), 0);
+    for (std::size_t a = 0; a < child.NumRoutes(); ++a) {
+        const std::vector<std::uint32_t>& visits = child.Route(a).visits;
+        for (std::size_t p = 0; p < visits.size(); ++p) {
+            const std::uint32_t v = visits[p];
+            const std::uint32_t before = p == 0 ? Individual::kDepot : visits[p - 1];
+            const std::uint32_t after = p + 1 == visits.size() ? Individual::kDepot : visits[p + 1];
+            const bool old = (known(*first, v, before) || known(*second, v, before)) &&
+                             (known(*first, v, after) || known(*second, v, after));
+            if (old || chosen[v] != 0) continue;
+            chosen[v] = 1;
+            focus.push_back(v);
+        }
+    }
+    for (std::size_t k = 0, changed = focus.size(); k < changed; ++k) {
+        const std::vector<std::uint32_t>& near = model_->Neighbours(focus[k]);
+        for (std::size_t i = 0; i < std::min(params_.focus_neighbours, near.size()); ++i) {
+            if (chosen[near[i]] == 0) {
+                chosen[near[i]] = 1;
+                focus.push_back(near[i]);
+            }
+        }
+    }
+    local_search_.Run(child, rng_, &focus);
     return child;
 }
 
@@ -124,13 +158,39 @@ bool PopulationWalk::Keep(EngineSolution child) {
     return improved;
 }
 
+std::vector<std::uint32_t> PopulationWalk::Shaken(const EngineSolution& from) {
+    // The routes' tour with stretches of up to ten targets moved elsewhere: a local
+    // optimum's neighbour, which the descent brings back far sooner than a random tour.
+    std::vector<std::uint32_t> tour;
+    for (std::size_t a = 0; a < from.NumRoutes(); ++a) {
+        tour.insert(tour.end(), from.Route(a).visits.begin(), from.Route(a).visits.end());
+    }
+    const std::size_t n = tour.size();
+    if (n < 4) return tour;
+    const std::size_t moves = std::max<std::size_t>(1, n / 10);
+    for (std::size_t k = 0; k < moves; ++k) {
+        const std::size_t length = 1 + rng_() % std::min<std::size_t>(10, n / 2);
+        const std::size_t begin = rng_() % (n - length + 1);
+        std::vector<std::uint32_t> stretch(
+            tour.begin() + static_cast<std::ptrdiff_t>(begin),
+            tour.begin() + static_cast<std::ptrdiff_t>(begin + length));
+        tour.erase(tour.begin() + static_cast<std::ptrdiff_t>(begin),
+                   tour.begin() + static_cast<std::ptrdiff_t>(begin + length));
+        if (rng_() % 2 == 0) std::reverse(stretch.begin(), stretch.end());
+        const std::size_t at = rng_() % (tour.size() + 1);
+        tour.insert(tour.begin() + static_cast<std::ptrdiff_t>(at), stretch.begin(), stretch.end());
+    }
+    return tour;
+}
+
 void PopulationWalk::Seed(const EngineSolution& from) {
     population_.Clear();
     Keep(from);
     const std::size_t wanted = std::max<std::size_t>(2, params_.population_size);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
     while (population_.Size() < wanted && !hub_->OutOfBudget(index_, iteration_)) {
         ++iteration_;
-        Keep(FromTour(RandomTour()));
+        Keep(FromTour(unit(rng_) < params_.random_individuals ? RandomTour() : Shaken(from)));
     }
 }
 
@@ -147,7 +207,7 @@ void PopulationWalk::Run() {
         const Individual& first = population_.Pick(rng_);
         const Individual& second = population_.Pick(rng_);
         std::vector<std::uint32_t> tour = Crossover(first.tour, second.tour);
-        if (Keep(FromTour(tour))) last_gain = iteration_;
+        if (Keep(FromTour(tour, &first, &second))) last_gain = iteration_;
         if (params_.population_restart > 0 &&
             iteration_ - last_gain >= static_cast<std::int64_t>(params_.population_restart)) {
             // A fresh population, around the best this walk has found.

@@ -39,11 +39,14 @@ public:
     std::int64_t Iterations() const override { return iteration_; }
 
 private:
-    /// Routes cut from `tour`, the rest inserted, then a descent.
-    EngineSolution FromTour(const std::vector<std::uint32_t>& tour);
+    /// Routes cut from `tour`, the rest inserted, then a descent (around what is new
+    /// to both parents, when given and population_focus is set).
+    EngineSolution FromTour(const std::vector<std::uint32_t>& tour,
+                            const Individual* first = nullptr, const Individual* second = nullptr);
     std::vector<std::uint32_t> Crossover(const std::vector<std::uint32_t>& first,
                                          const std::vector<std::uint32_t>& second);
     std::vector<std::uint32_t> RandomTour();
+    std::vector<std::uint32_t> Shaken(const EngineSolution& from);
     /// Offers `child` as a best and adds it to the population; true when it is a new best.
     bool Keep(EngineSolution child);
     void Seed(const EngineSolution& from);

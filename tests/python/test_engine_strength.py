@@ -32,6 +32,8 @@ REFUSED = [
     ({"start_temperature": 0.01, "end_temperature": 1.0}, "end_temperature"),
     ({"polish_window": True}, "number"),
     ({"max_removed": "ten"}, "number"),
+    ({"strategy": "genetic"}, "strategy"),
+    ({"strategy": 1}, "strategy"),
 ]
 
 
@@ -131,6 +133,30 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
         # More threads with the same bound per thread walk further: never worse.
         wider = _solve(instance, seed=1, threads=threads + 2, engine_params=params)
         assert wider["statistics"][key] <= runs[0]["statistics"][key] + 1e-9
+
+
+# A small population, thinned and restarted many times within the bound.
+POPULATION = {"strategy": "population", "population_size": 4, "offspring": 5, "population_restart": 30}
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
+def test_the_population_is_checked_repeats_and_a_longer_bound_goes_on(kind: dict[str, Any]) -> None:
+    """The population's answers pass the checker; a seed and a bound repeat a run (with
+    threads too); 6x the bound repeats the shorter run's trail (in one thread) and never
+    ends worse."""
+    rng = random.Random(21)
+    key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
+    for trial, threads in enumerate((1, 2, 1)):
+        instance = random_instance(rng, rng.randint(9, 45), rng.randint(1, 4), **kind)
+        runs = [_solve(instance, seed=trial, iteration_limit=limit, threads=threads,
+                       engine_params=POPULATION) for limit in (60, 60, 360)]  # fmt: skip
+        for run in runs:
+            check_solution(instance, run)
+        assert runs[0]["routes"] == runs[1]["routes"]
+        # With threads, the order in which walks report depends on timing.
+        if threads == 1:
+            assert _trail(runs[2])[: len(_trail(runs[0]))] == _trail(runs[0])
+        assert runs[2]["statistics"][key] <= runs[0]["statistics"][key]
 
 
 def test_one_thread_is_the_default_and_bad_thread_counts_are_refused() -> None:
