@@ -28,6 +28,14 @@ void BindEntryPoints(pybind11::module_& m);
 /// Registers engine_param_defaults().
 void BindEngineParams(pybind11::module_& m);
 
+/// Registers check_costs(problem), the travel-cost rule of the JSON layer for a Problem.
+void BindCostCheck(pybind11::module_& m);
+
+/// Rewraps every function of the module and every method of its classes (constructors
+/// included) so that an argument error shows only a short prefix of the arguments; runs
+/// last, after every name is registered. Names, docstrings and results are unchanged.
+void ShortenArgumentErrors(pybind11::module_& m);
+
 /// The engine_params keyword: None (the defaults) or a dict of field names to numbers.
 /// Unknown names, values out of range and non-numbers raise ValueError naming the key.
 EngineParams EngineParamsFromPython(const pybind11::object& given);

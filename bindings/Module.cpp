@@ -11,4 +11,6 @@ PYBIND11_MODULE(_zelk_core, m) {
     vornik::BindSearch(m);
     vornik::BindEntryPoints(m);
     vornik::BindEngineParams(m);
+    vornik::BindCostCheck(m);
+    vornik::ShortenArgumentErrors(m);
 }

@@ -27,4 +27,18 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix,
     }
 }
 
+void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix) {
+    for (std::size_t r = 0; r < matrix.size(); ++r) {
+        for (std::size_t c = 0; c < matrix[r].size(); ++c) {
+            const double cost = matrix[r][c];
+            if (r != c && !(std::isfinite(cost) && cost >= 0)) {
+                throw std::invalid_argument(
+                    "cost_matrices['" + agent_type + "'][" + std::to_string(r) + "][" +
+                    std::to_string(c) + "]: " + std::to_string(cost) +
+                    " is not a finite cost >= 0; travel costs must be finite and >= 0");
+            }
+        }
+    }
+}
+
 }  // namespace vornik

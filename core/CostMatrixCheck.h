@@ -14,6 +14,12 @@ namespace vornik {
 void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix,
                      std::size_t num_nodes);
 
+/// Refuses a cost off the diagonal that is negative or not finite (std::invalid_argument
+/// naming the type, the entry and the rule): such a cost lets a route's clock fall, or
+/// never end. The JSON layer, the arrays and the improvement engine all refuse them; the
+/// focal search, given a Problem directly, reads them as they are.
+void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix);
+
 }  // namespace vornik
 
 #endif  // VORNIK_CORE_COSTMATRIXCHECK_H

@@ -8,16 +8,6 @@ namespace {
 
 constexpr ArrivalCheck kRefused{false, 0.0, false};
 
-// Passing a window at time `time`: no window leaves the time alone, arriving after the
-// end fails (arriving exactly at the end passes), arriving early waits for the start.
-template <typename WindowT>
-inline bool PassWindow(const WindowT& window, double& time) {
-    if (!window.has) return true;
-    if (time > window.end) return false;
-    time = std::max(window.start, time);
-    return true;
-}
-
 // Calls `visit(i)` for every set bit i of `bits`, ascending; stops early and returns
 // false as soon as `visit` does.
 template <typename Visit>
@@ -217,13 +207,13 @@ bool TimeWindowConstraintChecker::Reachable(const SearchNode& state, std::uint64
         if (skip_closed && state.closed[m] != 0) continue;
         if (can_serve_[m * num_nodes_ + target] == 0) continue;
         // Without a window any agent that may go there will do; no need for the time.
-        if (!window.has) return true;
+        if (!window.present) return true;
         // The moving agent is counted from where it is about to start service.
         const bool mover = m == agent;
         const std::uint64_t from = mover ? vertex : state.current_vertex[m];
         const double time = mover ? service_time : state.cost[m];
-        const double arrival = time + Travel(from, target, travel_[m]);
-        if (!(arrival > window.end)) return true;
+        double arrival = time + Travel(from, target, travel_[m]);
+        if (ArriveWithinWindow(window, arrival)) return true;
     }
     return false;
 }
@@ -240,7 +230,7 @@ ArrivalCheck TimeWindowConstraintChecker::CheckArrival(const SearchNode& state, 
     const Window target_window = WindowOf(vertex);
 
     double service = arrival;
-    if (!PassWindow(target_window, service)) return kRefused;
+    if (!ArriveWithinWindow(target_window, service)) return kRefused;
 
     if (graph_ != nullptr) {
         const AgentTravel& me = travel_[agent];
@@ -257,12 +247,12 @@ ArrivalCheck TimeWindowConstraintChecker::CheckArrival(const SearchNode& state, 
         const bool undominated = ForEachBit(detours, [&](std::uint64_t i) {
             const Window& detour_window = dense_windows_[i];
             double via = departure + Travel(from, i, me);
-            if (!PassWindow(detour_window, via)) return true;
+            if (!ArriveWithinWindow(detour_window, via)) return true;
             double then = via + Travel(i, vertex, me);
-            if (!PassWindow(target_window, then)) return true;
+            if (!ArriveWithinWindow(target_window, then)) return true;
             if (then > service) return true;
             double after = service + Travel(vertex, i, me);
-            if (!PassWindow(detour_window, after)) return false;
+            if (!ArriveWithinWindow(detour_window, after)) return false;
             return !(after > then);
         });
         if (!undominated) return kRefused;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/RouteRules.h"
 #include "plugins/ConstraintCheckerPlugin.h"
 #include "plugins/DefaultConstraintChecker.h"
 
@@ -63,11 +64,7 @@ public:
     double TravelTime(std::uint64_t from, std::uint64_t to, std::uint64_t agent) const;
 
 private:
-    struct Window {
-        bool has = false;
-        double start = 0.0;
-        double end = 0.0;
-    };
+    using Window = TimeWindow;
     // What TravelTime needs to know about one agent, precomputed.
     struct AgentTravel {
         std::uint64_t type = 0;      // valid only when has_cost

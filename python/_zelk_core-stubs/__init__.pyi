@@ -201,3 +201,7 @@ def solve_json_str(
 def engine_param_defaults() -> dict[str, float]:
     """The improvement engine's tuning constants and their defaults, as engine_params=
     takes them."""
+
+def check_costs(problem: Problem) -> None:
+    """Raises ValueError naming the first cost of the problem's matrices, off the
+    diagonal, that is negative or not finite."""

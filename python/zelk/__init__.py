@@ -34,6 +34,7 @@ from _zelk_core import (
     Result,
     Solver,
     TimeWindowConstraint,
+    check_costs,
     engine_param_defaults,
     precheck_json_str,
     solve_json_file,
@@ -41,7 +42,6 @@ from _zelk_core import (
 )
 
 from zelk import io as io
-from zelk._errors import short_argument_errors, short_method_errors
 from zelk.batch import solve_many
 from zelk.check import check_solution
 from zelk.formats import load_instance
@@ -49,15 +49,6 @@ from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
 from zelk.solution import AnytimeEntry, Reason, Route, Solution, Statistics, Stop
 from zelk.solving import solve
-
-# The entry points that take a whole instance as an argument: their argument errors
-# show only a prefix of it.
-solve_json_file = short_argument_errors(solve_json_file)
-solve_json_str = short_argument_errors(solve_json_str)
-for _cls in (Position, Node, Agent, Options, AssignmentConstraint, TimeWindowConstraint,
-             Problem, Result, Solver):  # fmt: skip
-    short_method_errors(_cls)
-del _cls
 
 try:
     __version__: str = version("zelk")
@@ -81,6 +72,7 @@ __all__ = [
     "solve_json_str",
     "precheck_json_str",
     "engine_param_defaults",
+    "check_costs",
     # The package's own helpers.
     "load_instance",
     "check_solution",

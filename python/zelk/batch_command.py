@@ -35,7 +35,7 @@ from pathlib import Path
 from typing import Any, TextIO
 
 from zelk.batch import solve_each
-from zelk.formats import DISTANCE_MODES
+from zelk.formats import DISTANCE_MODES, INPUT_FORMATS
 from zelk.solution import Solution
 
 __all__ = ["add_parser", "result_names", "run"]
@@ -75,7 +75,7 @@ def add_parser(commands: Any) -> None:
         help="solve every input again, even where --out holds a result of the same options",
     )  # fmt: skip
     batch.add_argument(
-        "--format", choices=("json", "tsplib", "solomon"),
+        "--format", choices=INPUT_FORMATS,
         help="input format (default: recognised from each file's content)",
     )  # fmt: skip
     from zelk.cli import add_engine_options, add_solve_options

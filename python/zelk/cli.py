@@ -38,6 +38,7 @@ from zelk.check import check_solution
 from zelk.fleet import precheck_reasons
 from zelk.formats import (
     DISTANCE_MODES,
+    INPUT_FORMATS,
     apply_options,
     instance_from_bytes,
     load_instance,
@@ -375,7 +376,7 @@ def _parser() -> argparse.ArgumentParser:
         )  # fmt: skip
         sub.add_argument(
             "--format",
-            choices=("json", "tsplib", "vrplib", "solomon"),
+            choices=INPUT_FORMATS,
             help="input format (default: recognised from the content)",
         )
         sub.add_argument(

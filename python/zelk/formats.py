@@ -662,6 +662,10 @@ def solomon_to_instance(
     )
 
 
+#: The input formats the readers know, as ``--format`` names them.
+INPUT_FORMATS = ("json", "tsplib", "vrplib", "solomon")
+
+
 def detect_format(path: str | Path, text: str) -> str:
     """``"json"``, ``"tsplib"``, ``"vrplib"`` or ``"solomon"``: by the file's content,
     then its suffix."""

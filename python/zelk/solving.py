@@ -588,6 +588,9 @@ def _run(
 def _solve_problem(
     problem: Problem, time_limit: float | None, objective: str | None, settings: _Settings
 ) -> Solution:
+    # What the JSON layer refuses, every path refuses: a negative cost makes the focal
+    # search report no solution on a feasible instance, -inf an objective of -inf.
+    _zelk_core.check_costs(problem)
     # A copy of the options: the ones set for this call stay out of the caller's Problem.
     given = problem.options()
     options = Options()

@@ -19,6 +19,7 @@ import time
 from pathlib import Path
 from typing import Any
 
+import _zelk_core
 import pytest
 import zelk
 from test_cli import JSON_INSTANCE, TSP, zelk_cli
@@ -70,13 +71,26 @@ BIG = [[0.5] * 3000 for _ in range(300)]
     "call",
     [lambda: zelk.Problem().set_cost_matrix(1, BIG),
      lambda: zelk.Solver(BIG, 1),
+     lambda: zelk.Problem(BIG),
      lambda: zelk.solve_json_str("x" * 10**6, seed=-1),
+     # The compiled module itself, not only the zelk names.
+     lambda: _zelk_core.solve_json_str("x" * 10**6, seed=-1),
+     lambda: _zelk_core.precheck_json_str("x" * 10**6, cost_matrices=1),
+     lambda: _zelk_core.check_costs(BIG),
      lambda: zelk.solve_json_str(json.dumps(waiting_instance()), cost_matrices={"van": BIG[0]})],
 )  # fmt: skip
 def test_argument_errors_show_only_a_prefix_of_a_large_argument(call: Any) -> None:
     with pytest.raises(TypeError) as error:
         call()
     assert len(str(error.value)) < 1500
+    assert error.value.__context__ is None  # the long original is not kept either
+
+
+def test_shortened_functions_keep_their_names_and_docstrings() -> None:
+    assert type(_zelk_core.solve_json_str).__name__ == "builtin_function_or_method"
+    assert _zelk_core.solve_json_str.__doc__.startswith("solve_json_str(json_str: str,")
+    assert zelk.Problem.set_cost_matrix.__doc__.count("set_cost_matrix(self:") == 2
+    assert zelk.Problem.__init__.__doc__.startswith("__init__(self: _zelk_core.Problem)")
 
 
 BASE = waiting_instance()
@@ -139,6 +153,18 @@ def test_improvement_path_refuses_negative_costs_the_focal_search_keeps_reading(
     with pytest.raises(ValueError, match=r"cost_matrices\['van'\]\[0\]\[2\]"):
         zelk.solve_json_str(text, 1.0, improve=True)
     assert zelk.solve_json_str(text, 1.0)["status"] in ("success", "failed")
+
+
+@pytest.mark.parametrize("cost", [-100.0, -math.inf, math.inf, math.nan])
+def test_zelk_solve_refuses_bad_costs_of_a_problem_on_both_paths(cost: float) -> None:
+    problem = zelk.io.problem_from_arrays(None, {"van": [[0, 3, 5], [3, 0, 4], [5, 4, 0]]}, 1)
+    problem.set_cost_matrix("van", [[0, 3, 5], [3, 0, cost], [5, 4, 0]])
+    for improve in (True, False):
+        with pytest.raises(ValueError, match=r"cost_matrices\['van'\]\[1\]\[2\]"):
+            zelk.solve(problem, improve=improve, time_limit=1)
+    # The Solver given the Problem itself still reads the costs as they are (NaN aside).
+    if not math.isnan(cost):
+        assert zelk.Solver(problem, problem.options()).solve() in (0, 1)
 
 
 def test_objective_spellings_are_one_set_everywhere(tmp_path: Path) -> None:
@@ -352,6 +378,14 @@ def test_batch_takes_the_solve_options(tmp_path: Path) -> None:
     data = json.loads((out / "ten_nodes.result.json").read_text())
     assert data["check"] == [] and not any(route["returns"] for route in data["routes"])
     assert data["batch"]["options"]["iteration_limit"] == 20
+    # Every option of solve that changes the answer is an option of batch, with the same
+    # choices (batch once lacked the VRPLIB format).
+    commands = next(a for a in cli._parser()._actions if a.dest == "command").choices
+    solve_options = {a.dest: a.choices for a in commands["solve"]._actions}
+    batch_options = {a.dest: a.choices for a in commands["batch"]._actions}
+    for dest in ("format", "objective", "open", "memory_limit", "iteration_limit", "seed",
+                 "time_limit", "agents", "depot", "distances", "check"):  # fmt: skip
+        assert dest in batch_options and batch_options[dest] == solve_options[dest], dest
 
 
 def test_batch_gives_up_on_a_scheduler_that_does_not_answer(tmp_path: Path) -> None:
