@@ -66,11 +66,14 @@ struct EngineParams {
     std::size_t diversity_neighbours = 5;   ///< closest others that measure diversity
     std::size_t population_restart = 5000;  ///< children without a new best before a fresh start
     /// Share of a fresh population built from random tours; the others are tours of the
-    /// best so far with stretches moved.
-    double random_individuals = 1.0;
+    /// best so far with stretches moved. Measured at 10 s under min-sum (kroA200 to
+    /// pr1002): 1 gained up to 0.5 % up to 439 targets and lost 0.7 % on pr1002; 0 was
+    /// 0.06 % better on the geometric mean.
+    double random_individuals = 0.0;
     /// 1: a child's descent looks only around the neighbour pairs that neither parent
-    /// has; 0: over every target.
-    std::size_t population_focus = 0;
+    /// has; 0: over every target. Focused descents breed 7 to 10 times as many children;
+    /// at 10 s under min-sum 0.18 % better on the geometric mean.
+    std::size_t population_focus = 1;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.

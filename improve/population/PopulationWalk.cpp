@@ -49,7 +49,17 @@ std::vector<std::uint32_t> PopulationWalk::RandomTour() {
 
 EngineSolution PopulationWalk::FromTour(const std::vector<std::uint32_t>& tour,
                                         const Individual* first, const Individual* second) {
-    TourSplit split = SplitTour(*model_, tour);
+    // Required targets that the tour lacks (its parents left them unserved) join at
+    // random places: the cut may fit them where insertion into finished routes did not.
+    std::vector<std::uint8_t> in_tour(model_->NumVertices(), 0);
+    for (const std::uint32_t v : tour) in_tour[v] = 1;
+    std::vector<std::uint32_t> full = tour;
+    for (const std::uint32_t v : model_->Targets()) {
+        if (in_tour[v] == 0 && model_->Required(v) && model_->Servable(v)) {
+            full.insert(full.begin() + static_cast<std::ptrdiff_t>(rng_() % (full.size() + 1)), v);
+        }
+    }
+    TourSplit split = SplitTour(*model_, full);
     EngineSolution child(model_);
     std::vector<std::uint8_t> routed(model_->NumVertices(), 0);
     for (std::size_t a = 0; a < split.routes.size(); ++a) {
