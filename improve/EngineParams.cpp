@@ -42,6 +42,7 @@ const Field kFields[] = {
     {"diversity_neighbours", nullptr, &EngineParams::diversity_neighbours, 1.0, 10000.0},
     {"population_restart", nullptr, &EngineParams::population_restart, 0.0, 1e12},
     {"random_individuals", &EngineParams::random_individuals, nullptr, 0.0, 1.0},
+    {"restart_random_individuals", &EngineParams::restart_random_individuals, nullptr, 0.0, 1.0},
     {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
 };
 

@@ -70,6 +70,8 @@ struct EngineParams {
     /// pr1002): 1 gained up to 0.5 % up to 439 targets and lost 0.7 % on pr1002; 0 was
     /// 0.06 % better on the geometric mean.
     double random_individuals = 0.0;
+    /// The same share for the populations of restarts.
+    double restart_random_individuals = 0.0;
     /// 1: a child's descent looks only around the neighbour pairs that neither parent
     /// has; 0: over every target. Focused descents breed 7 to 10 times as many children;
     /// at 10 s under min-sum 0.18 % better on the geometric mean.

@@ -193,20 +193,20 @@ std::vector<std::uint32_t> PopulationWalk::Shaken(const EngineSolution& from) {
     return tour;
 }
 
-void PopulationWalk::Seed(const EngineSolution& from) {
+void PopulationWalk::Seed(const EngineSolution& from, double random_share) {
     population_.Clear();
     Keep(from);
     const std::size_t wanted = std::max<std::size_t>(2, params_.population_size);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     while (population_.Size() < wanted && !hub_->OutOfBudget(index_, iteration_)) {
         ++iteration_;
-        Keep(FromTour(unit(rng_) < params_.random_individuals ? RandomTour() : Shaken(from)));
+        Keep(FromTour(unit(rng_) < random_share ? RandomTour() : Shaken(from)));
     }
 }
 
 void PopulationWalk::Run() {
     if (hub_->OutOfBudget(index_, iteration_)) return;
-    Seed(start_);
+    Seed(start_, params_.random_individuals);
     std::int64_t last_gain = iteration_;
     while (!hub_->OutOfBudget(index_, iteration_)) {
         ++iteration_;
@@ -220,8 +220,8 @@ void PopulationWalk::Run() {
         if (Keep(FromTour(tour, &first, &second))) last_gain = iteration_;
         if (params_.population_restart > 0 &&
             iteration_ - last_gain >= static_cast<std::int64_t>(params_.population_restart)) {
-            // A fresh population, around the best this walk has found.
-            Seed(best_ ? *best_ : start_);
+            // A fresh population beside the best this walk has found.
+            Seed(best_ ? *best_ : start_, params_.restart_random_individuals);
             last_gain = iteration_;
         }
     }

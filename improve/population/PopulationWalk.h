@@ -49,7 +49,9 @@ private:
     std::vector<std::uint32_t> Shaken(const EngineSolution& from);
     /// Offers `child` as a best and adds it to the population; true when it is a new best.
     bool Keep(EngineSolution child);
-    void Seed(const EngineSolution& from);
+    /// A fresh population: `from` and children of random tours (this share) or of
+    /// `from`'s tour with stretches moved.
+    void Seed(const EngineSolution& from, double random_share);
 
     const EngineModel* model_;
     const EngineParams& params_;

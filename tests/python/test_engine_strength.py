@@ -205,10 +205,18 @@ def test_threads_stop_together_on_a_raising_callback_a_stop_request_and_ctrl_c()
         solution = zelk.solve(instance, time_limit=120.0, threads=2,
                               should_stop=lambda: time.sleep(0.001) or len(polls) > 40 or polls.append(1))
         print("solve", solution.status)
+        polls.clear()
+        result = zelk.solve_json_str(text, 120.0, improve=True, threads=2, clock="wall",
+                                     engine_params={{"strategy": "population"}},
+                                     should_stop=lambda: polls.append(1) or len(polls) > 20)
+        check_solution(instance, result)
+        print("population stopped", result["statistics"]["interrupted"])
         """
     )
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=90, check=False)
-    assert run.stdout.split("\n")[:4] == ["raised", "stopped True", "interrupted", "solve interrupted"], run.stderr
+    assert run.stdout.split("\n")[:5] == [
+        "raised", "stopped True", "interrupted", "solve interrupted", "population stopped True"
+    ], run.stderr
 
 
 def test_threads_keep_a_processor_time_budget_over_all_threads() -> None:
