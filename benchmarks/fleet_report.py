@@ -3,13 +3,16 @@ per set and budget, the geometric means of zelk / PyVRP and zelk / OR-Tools over
 instances where both have a checked solution, the worst single ratio, and how many
 solutions each solver had checked; every instance's values; then, for the infeasible
 set, the processor time of zelk's whole child process (interpreter start and reading
-included) and whether it named each impossible target with its reason.
+included) and whether it named each impossible target with its reason. Min-max sets also
+get the lower bound of ``fleet_bound.py`` per instance and the geometric means of zelk /
+bound and OR-Tools / bound: where both sit at 1.000, no solver can beat the other there.
 
     python3 benchmarks/fleet_report.py benchmarks/cache/fleet.json
 """
 
 from __future__ import annotations
 
+import functools
 import json
 import math
 import sys
@@ -30,6 +33,28 @@ def _ratios(rows: dict[str, dict[str, Any]], peer: str) -> list[float]:
     return ratios
 
 
+@functools.cache
+def _bound(set_name: str, name: str) -> float | None:
+    """The min-max lower bound of a stored instance (None for min-sum sets or when the
+    instance file is gone)."""
+    path = HERE / "cache" / set_name / f"{name}.json"
+    if not set_name.endswith("minmax") or not path.exists():
+        return None
+    import fleet_bound
+
+    return fleet_bound.minmax_bound(json.loads(path.read_text()))
+
+
+def _bound_ratios(rows: dict[str, dict[str, Any]], set_name: str, solver: str) -> list[float]:
+    ratios = []
+    for name, by_solver in rows.items():
+        value = next((r.get("objective") for s, r in by_solver.items() if s.startswith(solver)), None)
+        bound = _bound(set_name, name)
+        if value is not None and bound:
+            ratios.append(value / bound)
+    return ratios
+
+
 def _geo(values: list[float]) -> str:
     if not values:
         return "-"
@@ -43,8 +68,8 @@ def render(store: dict[str, Any]) -> str:
         groups.setdefault(key, {}).setdefault(row["name"], {})[row["solver"]] = row
     lines = [
         "| set | budget (s) | instances | zelk / PyVRP (worst) | zelk / OR-Tools (worst) "
-        "| checked: zelk, PyVRP, OR-Tools |",
-        "|---|---|---|---|---|---|",
+        "| checked: zelk, PyVRP, OR-Tools | min-max: zelk / bound, OR-Tools / bound |",
+        "|---|---|---|---|---|---|---|",
     ]
     infeasible = []
     for (set_name, budget), rows in sorted(groups.items()):
@@ -60,9 +85,13 @@ def render(store: dict[str, Any]) -> str:
             ran = [r for by in rows.values() for s, r in by.items() if s.startswith(solver)]
             ok = sum(1 for r in ran if r.get("objective") is not None)
             counts.append(f"{ok}/{len(ran)}" if ran else "-")
+        bounds = "-"
+        if set_name.endswith("minmax"):
+            bounds = ", ".join(_geo(_bound_ratios(rows, set_name, s)) for s in ("improve", "ortools"))
         lines.append(f"| {set_name} | {budget:g} | {len(rows)} | {cells[0]} | {cells[1]} | "
-                     f"{', '.join(counts)} |")  # fmt: skip
-    lines += ["", "| set | instance | zelk | PyVRP | OR-Tools |", "|---|---|---|---|---|"]
+                     f"{', '.join(counts)} | {bounds} |")  # fmt: skip
+    lines += ["", "| set | instance | zelk | PyVRP | OR-Tools | min-max bound |",
+              "|---|---|---|---|---|---|"]  # fmt: skip
     for (set_name, budget), rows in sorted(groups.items()):
         if set_name == "fleet-infeasible":
             continue
@@ -76,6 +105,8 @@ def render(store: dict[str, Any]) -> str:
                     cells.append(f"({str(row.get('check'))[:40]})")
                 else:
                     cells.append(f"{row['objective']:.2f}")
+            bound = _bound(set_name, name)
+            cells.append("" if bound is None else f"{bound:.2f}")
             lines.append(f"| {set_name} | {name} | {' | '.join(cells)} |")
     if infeasible:
         import fleet_instances

@@ -1,3 +1,4 @@
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -16,6 +17,82 @@ namespace py = pybind11;
 namespace vornik {
 
 namespace {
+
+// What the cost_matrices and distances keywords hold: lists of rows become matrices;
+// anything with the buffer protocol (NumPy arrays) is read in place, as doubles in C order
+// (a copy is made only of arrays of another type or layout, and kept in `keep`).
+struct CostInputs {
+    CostMatrices matrices;
+    CostTables tables;
+    std::vector<py::object> keep;
+};
+
+std::string ShortRepr(const py::handle& value) {
+    std::string text = py::repr(value).cast<std::string>();
+    return text.size() <= 60 ? text : text.substr(0, 60) + "...";
+}
+
+CostInputs ReadCostInputs(const py::object& cost_matrices, const py::object& distances) {
+    CostInputs inputs;
+    if (!cost_matrices.is_none()) {
+        if (!py::isinstance<py::dict>(cost_matrices)) {
+            throw py::type_error("cost_matrices must be a dict of agent type to matrix (got " +
+                                 ShortRepr(py::type::handle_of(cost_matrices).attr("__name__")) +
+                                 ")");
+        }
+        for (const auto& [key, value] : cost_matrices.cast<py::dict>()) {
+            if (!py::isinstance<py::str>(key)) {
+                throw py::type_error("cost_matrices keys must be agent type names (got " +
+                                     ShortRepr(key) + ")");
+            }
+            const std::string type = key.cast<std::string>();
+            if (!py::isinstance<py::buffer>(value) || py::isinstance<py::bytes>(value)) {
+                try {
+                    inputs.matrices.emplace_back(type, value.cast<CostMatrix>());
+                } catch (const py::cast_error&) {
+                    throw py::type_error("cost_matrices['" + type.substr(0, 40) +
+                                         "'] must be a list of rows of numbers or a 2-D array "
+                                         "(got " +
+                                         ShortRepr(value) + ")");
+                }
+                continue;
+            }
+            const auto array =
+                py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
+                    py::reinterpret_borrow<py::object>(value));
+            if (!array) {
+                PyErr_Clear();
+                throw py::value_error("cost_matrices['" + type + "'] is not an array of numbers");
+            }
+            if (array.ndim() != 2) {
+                throw py::value_error("cost_matrices['" + type +
+                                      "'] must be a 2-D array, one row per node (got " +
+                                      std::to_string(array.ndim()) + " dimensions)");
+            }
+            inputs.tables.arrays.push_back(
+                CostTables::Array{type, array.data(), static_cast<std::size_t>(array.shape(0)),
+                                  static_cast<std::size_t>(array.shape(1))});
+            inputs.keep.push_back(array);
+        }
+    }
+    if (!distances.is_none()) {
+        if (!py::isinstance<py::dict>(distances)) {
+            throw py::type_error(
+                "distances must be a dict of agent type to \"exact\", \"nint\" or \"ceil\"");
+        }
+        for (const auto& [key, value] : distances.cast<py::dict>()) {
+            if (!py::isinstance<py::str>(key) || !py::isinstance<py::str>(value)) {
+                throw py::type_error(
+                    "distances must map agent type names to \"exact\", \"nint\" or \"ceil\" (got " +
+                    ShortRepr(key) + ": " + ShortRepr(value) + ")");
+            }
+            const std::string type = key.cast<std::string>();
+            inputs.tables.computed.emplace_back(
+                type, DistanceRuleNamed(value.cast<std::string>(), "distances['" + type + "']"));
+        }
+    }
+    return inputs;
+}
 
 py::list ReasonsList(const std::vector<ReasonOutcome>& reasons) {
     py::list list;
@@ -60,7 +137,12 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
         entry["time"] = point.time;
         entry["max_cost"] = point.max_cost;
         entry["sum_cost"] = point.sum_cost;
-        if (outcome.improved) entry["phase"] = point.phase;
+        if (outcome.improved) {
+            entry["phase"] = point.phase;
+            entry["unserved_required"] = point.unserved_required;
+            entry["penalty"] = point.penalty;
+            entry["objective_value"] = point.objective_value;
+        }
         anytime.append(entry);
     }
     py::dict result;
@@ -85,7 +167,7 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
                std::optional<py::function> should_stop, const std::string& clock,
                std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
                const py::object& engine_params, std::int64_t threads,
-               CostMatrices cost_matrices = {}) {
+               CostMatrices cost_matrices = {}, CostTables tables = {}) {
     const std::size_t memory_limit_bytes =
         memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb) : DefaultMemoryLimitBytes();
     SolveSettings settings;
@@ -103,6 +185,10 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     }
     settings.improve_settings.engine_params = EngineParamsFromPython(engine_params);
     settings.improve_settings.threads = ThreadsFromPython(threads, improve);
+    // The budget covers reading the instance too.
+    if (improve) {
+        settings.improve_settings.started = BudgetNow(settings.improve_settings.wall_clock);
+    }
     const std::string text = read_text();
     // The improvement path lets other Python threads run; the focal search alone keeps
     // the interpreter lock for its whole duration.
@@ -111,9 +197,11 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     JsonSolveOutcome outcome;
     if (improve) {
         py::gil_scoped_release release;
-        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices));
+        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices),
+                                std::move(tables));
     } else {
-        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices));
+        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices),
+                                std::move(tables));
     }
     hooks = SolveHooks{};
     callbacks.Finish();
@@ -161,46 +249,42 @@ void BindEntryPoints(py::module_& m) {
         [](const std::string& json_str, double time_limit, std::optional<py::function> on_solution,
            bool improve, std::uint64_t seed, std::optional<py::function> should_stop,
            const std::string& clock, std::int64_t iteration_limit,
-           std::optional<double> memory_limit_mb,
-           std::optional<std::map<std::string, CostMatrix>> cost_matrices,
-           const py::object& engine_params, std::int64_t threads) {
-            CostMatrices matrices;
-            if (cost_matrices) {
-                for (auto& [agent_type, matrix] : *cost_matrices) {
-                    matrices.emplace_back(agent_type, std::move(matrix));
-                }
-            }
+           std::optional<double> memory_limit_mb, const py::object& cost_matrices,
+           const py::object& engine_params, std::int64_t threads, const py::object& distances) {
+            CostInputs inputs = ReadCostInputs(cost_matrices, distances);
             return Solve([&] { return json_str; }, time_limit, std::move(on_solution), improve,
                          seed, std::move(should_stop), clock, iteration_limit, memory_limit_mb,
-                         engine_params, threads, std::move(matrices));
+                         engine_params, threads, std::move(inputs.matrices),
+                         std::move(inputs.tables));
         },
         (std::string("Solve an MTSP instance from a JSON string.\n") + kSolveDoc +
-         "\ncost_matrices: {agent type: n x n list of costs}, read as if the text's \"costs\"\n"
-         "held them (one of the same name replaces the text's); large matrices skip the text.")
+         "\ncost_matrices: {agent type: n x n list of costs or array}, read as if the text's\n"
+         "\"costs\" held them (one of the same name replaces the text's); large matrices skip\n"
+         "the text. Arrays (NumPy, or any buffer of numbers) are read in place, not copied.\n"
+         "distances: {agent type: \"exact\" | \"nint\" | \"ceil\"}: the type travels at the\n"
+         "distance between the nodes' (x, y, z), as is or rounded to the nearest whole number\n"
+         "or up, computed when needed instead of kept in a table.")
             .c_str(),
         py::arg("json_str"), py::arg("time_limit") = -1.0, py::kw_only(),
         py::arg("on_solution") = py::none(), py::arg("improve") = false, py::arg("seed") = 0,
         py::arg("should_stop") = py::none(), py::arg("clock") = "process",
         py::arg("iteration_limit") = -1, py::arg("memory_limit_mb") = py::none(),
         py::arg("cost_matrices") = py::none(), py::arg("engine_params") = py::none(),
-        py::arg("threads") = 1);
+        py::arg("threads") = 1, py::arg("distances") = py::none());
     // After the JSON entry points, so that their names keep their places.
     m.def(
         "precheck_json_str",
-        [](const std::string& json_str,
-           std::optional<std::map<std::string, CostMatrix>> cost_matrices) {
-            CostMatrices matrices;
-            if (cost_matrices) {
-                for (auto& [agent_type, matrix] : *cost_matrices) {
-                    matrices.emplace_back(agent_type, std::move(matrix));
-                }
-            }
-            return ReasonsList(PrecheckJsonText(json_str, std::move(matrices)));
+        [](const std::string& json_str, const py::object& cost_matrices,
+           const py::object& distances) {
+            CostInputs inputs = ReadCostInputs(cost_matrices, distances);
+            return ReasonsList(
+                PrecheckJsonText(json_str, std::move(inputs.matrices), inputs.tables));
         },
         "The targets of an instance that no plan can serve, before solving: a list of\n"
         "{node, reason, message}, reason one of \"type\", \"arc\", \"window\", \"capacity\",\n"
         "\"limit\". The instance is read as solve_json_str(improve=True) reads it.",
-        py::arg("json_str"), py::kw_only(), py::arg("cost_matrices") = py::none());
+        py::arg("json_str"), py::kw_only(), py::arg("cost_matrices") = py::none(),
+        py::arg("distances") = py::none());
 }
 
 }  // namespace vornik

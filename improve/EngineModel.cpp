@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/CostMatrixCheck.h"
+#include "improve/NeighbourLists.h"
 #include "improve/Precheck.h"
 #include "plugins/AllowedTypes.h"
 
@@ -62,9 +63,35 @@ void CheckAmounts(const std::vector<double>& amounts, std::size_t dims, const st
     }
 }
 
+// Coordinates up to this magnitude keep squared differences finite.
+constexpr double kLargestCoordinate = 1e150;
+// Above this many targets, neighbour lists of computed distances come from a grid.
+constexpr std::size_t kGridTargets = 1000;
+
+// A caller's array must be n x n, without NaN, and finite and >= 0 off the diagonal.
+void CheckCostArray(const CostTables::Array& array, std::size_t n) {
+    const std::string name = "cost_matrices['" + array.type + "']";
+    if (array.rows != n || array.columns != n) {
+        throw std::invalid_argument(
+            name + " must be a " + std::to_string(n) + " x " + std::to_string(n) +
+            " array, one row and column per node (got " + std::to_string(array.rows) + " x " +
+            std::to_string(array.columns) + ")");
+    }
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t c = 0; c < n; ++c) {
+            const double cost = array.data[r * n + c];
+            if (std::isnan(cost) || (r != c && !(std::isfinite(cost) && cost >= 0))) {
+                throw std::invalid_argument(name + "[" + std::to_string(r) + "][" +
+                                            std::to_string(c) + "]: " + std::to_string(cost) +
+                                            " is not a finite cost >= 0");
+            }
+        }
+    }
+}
+
 }  // namespace
 
-EngineModel::EngineModel(const Problem& problem)
+EngineModel::EngineModel(const Problem& problem, const CostTables& tables)
     : n_(problem.nodes.size()),
       return_to_end_(problem.options.return_to_end),
       objective_(problem.options.objective) {
@@ -102,20 +129,34 @@ EngineModel::EngineModel(const Problem& problem)
         if (is_target_[v] != 0) targets_.push_back(static_cast<std::uint32_t>(v));
     }
 
-    // Matrices: entries the instance does not give stay "no arc".
+    // Cost tables: entries the instance does not give stay "no arc".
     constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
     table_of_slot_.assign(type_of_slot.size(), kNoTable);
-    for (const auto& [name, matrix] : problem.cost_matrices) {
+    const auto slot_named = [&](const std::string& name, const char* what) {
         const auto type = problem.type_index_of.find(name);
         if (type == problem.type_index_of.end()) {
-            throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
-                                    "', which no agent has");
+            throw std::out_of_range("_Map_base::at: " + std::string(what) + " for agent type '" +
+                                    name + "', which no agent has");
         }
-        CheckCostMatrix(name, matrix, n_);
         const auto slot = slot_of_type.find(static_cast<std::int64_t>(type->second));
-        if (slot == slot_of_type.end()) continue;  // a type whose agents were all renamed
-        table_of_slot_[slot->second] = costs_.size();
-        std::vector<double>& table = costs_.emplace_back(n_ * n_, kNoArc);
+        // A type whose agents were all renamed has no slot.
+        return slot == slot_of_type.end() ? kNoTable : slot->second;
+    };
+    // Where tables give a type's costs, its matrix is not read at all.
+    const auto in_tables = [&](const std::string& name) {
+        for (const CostTables::Array& array : tables.arrays) {
+            if (array.type == name) return true;
+        }
+        for (const auto& computed : tables.computed) {
+            if (computed.first == name) return true;
+        }
+        return false;
+    };
+    for (const auto& [name, matrix] : problem.cost_matrices) {
+        const std::size_t slot = slot_named(name, "cost matrix");
+        CheckCostMatrix(name, matrix, n_);
+        if (slot == kNoTable || in_tables(name)) continue;
+        std::vector<double>& table = owned_.emplace_back(n_ * n_, kNoArc);
         for (std::size_t r = 0; r < matrix.size(); ++r) {
             for (std::size_t c = 0; c < matrix[r].size(); ++c) {
                 const double cost = matrix[r][c];
@@ -131,12 +172,42 @@ EngineModel::EngineModel(const Problem& problem)
                 table[r * n_ + c] = cost;
             }
         }
+        table_of_slot_[slot] = tables_.size();
+        tables_.push_back(Table{table.data(), DistanceRule::kExact, false});
+    }
+    for (const CostTables::Array& array : tables.arrays) {
+        const std::size_t slot = slot_named(array.type, "cost matrix");
+        CheckCostArray(array, n_);
+        if (slot == kNoTable) continue;
+        table_of_slot_[slot] = tables_.size();
+        tables_.push_back(Table{array.data, DistanceRule::kExact, false});
+    }
+    if (!tables.computed.empty()) {
+        positions_.reserve(n_);
+        for (const vornik::Node& node : problem.nodes) {
+            for (const double coordinate : {node.position.x, node.position.y, node.position.z}) {
+                // Beyond this, squared differences overflow and every cost is infinite.
+                if (!(std::abs(coordinate) <= kLargestCoordinate)) {
+                    throw std::invalid_argument(
+                        "the coordinates of node " + std::to_string(node.id) +
+                        " must be finite numbers of magnitude at most 1e150 when costs are "
+                        "distances between nodes");
+                }
+            }
+            positions_.push_back(node.position);
+        }
+    }
+    for (const auto& [name, rule] : tables.computed) {
+        const std::size_t slot = slot_named(name, "distances");
+        if (slot == kNoTable) continue;
+        table_of_slot_[slot] = tables_.size();
+        tables_.push_back(Table{nullptr, rule, false});
     }
     for (std::size_t& table : table_of_slot_) {
         if (table != kNoTable) continue;
         if (no_arc_table_ == kNoTable) {
-            no_arc_table_ = costs_.size();
-            costs_.emplace_back(n_ * n_, kNoArc);
+            no_arc_table_ = tables_.size();
+            tables_.push_back(Table{nullptr, DistanceRule::kExact, true});
         }
         table = no_arc_table_;
     }
@@ -250,26 +321,32 @@ EngineModel::EngineModel(const Problem& problem)
         }
     }
 
-    // Neighbour lists by the cheapest round trip over the types in use.
-    neighbours_.assign(n_, {});
-    std::vector<std::pair<double, std::uint32_t>> order;
-    for (const std::uint32_t v : targets_) {
-        order.clear();
-        for (const std::uint32_t w : targets_) {
-            if (w == v) continue;
-            double best = kNoArc;
-            for (const std::vector<double>& table : costs_) {
-                best = std::min(best, table[static_cast<std::size_t>(v) * n_ + w] +
-                                          table[static_cast<std::size_t>(w) * n_ + v]);
-            }
-            order.emplace_back(best, w);
-        }
-        const std::size_t keep = std::min(kNeighbours, order.size());
-        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep),
-                          order.end());
-        neighbours_[v].reserve(keep);
-        for (std::size_t k = 0; k < keep; ++k) neighbours_[v].push_back(order[k].second);
+    // Neighbour lists by the cheapest round trip over the types in use. When every type
+    // travels at distances between positions, the nearest lie close by in the plane and a
+    // grid finds them without comparing every pair.
+    std::vector<std::size_t> agent_of_table(tables_.size(), 0);
+    for (std::size_t a = agents_.size(); a-- > 0;)
+        agent_of_table[table_of_slot_[agents_[a].slot]] = a;
+    bool computed_only = !positions_.empty();
+    bool any_arc = false;
+    for (const Table& table : tables_) {
+        computed_only = computed_only && table.data == nullptr;
+        any_arc = any_arc || !table.no_arc;
     }
+    const NearnessKey round_trip = [&](std::uint32_t v, std::uint32_t w) {
+        double best = kNoArc;
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            const std::size_t a = agent_of_table[t];
+            best = std::min(best, Cost(a, v, w) + Cost(a, w, v));
+        }
+        return best;
+    };
+    // Rounded distances stay within half a unit of the straight line.
+    constexpr double kRoundingSlack = 2.0;
+    neighbours_ =
+        computed_only && any_arc && targets_.size() > kGridTargets
+            ? NearestOnGrid(n_, targets_, kNeighbours, round_trip, positions_, kRoundingSlack)
+            : NearestByKey(n_, targets_, kNeighbours, round_trip);
 
     // Targets that no route can serve are found once and left out of the search.
     servable_.assign(n_, 1);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CostTables.h"
 #include "core/Problem.h"
 #include "core/RouteRules.h"
 
@@ -33,9 +34,9 @@ struct TargetReason {
 ///
 /// Vertices are positions in Problem::nodes, as everywhere else. Every agent's start and
 /// end vertex is a depot; every other vertex is a target that exactly one route serves.
-/// Each agent type in use has a dense matrix in which an entry the instance does not
-/// give is no arc (+infinity) and every given cost is a real one, whatever its size. Not
-/// limited to 256 vertices.
+/// Each agent type in use has a cost table: a dense matrix in which an entry the instance
+/// does not give is no arc (+infinity) and every given cost is a real one, whatever its
+/// size, or distances computed from node positions. Not limited to 256 vertices.
 class EngineModel {
 public:
     static constexpr double kNoArc = std::numeric_limits<double>::infinity();
@@ -45,7 +46,11 @@ public:
     /// matrix larger than the node count, and std::invalid_argument for a negative or
     /// infinite cost off the diagonal, for demands or capacities of different lengths,
     /// negative amounts, or service at a depot.
-    explicit EngineModel(const Problem& problem);
+    ///
+    /// `tables` adds costs beside the Problem's matrices (replacing one of the same type):
+    /// arrays are read in place, never copied, and must outlive the model; computed types
+    /// cost nothing to keep, whatever the node count.
+    explicit EngineModel(const Problem& problem, const CostTables& tables = {});
 
     std::size_t NumVertices() const { return n_; }
     std::size_t NumAgents() const { return agents_.size(); }
@@ -103,9 +108,10 @@ public:
     bool SameType(std::size_t a, std::size_t b) const { return agents_[a].slot == agents_[b].slot; }
     /// Travel cost of agent `a` from `u` to `v` (0 when u == v; kNoArc when not given).
     double Cost(std::size_t a, std::uint32_t u, std::uint32_t v) const {
-        return u == v
-                   ? 0.0
-                   : costs_[table_of_slot_[agents_[a].slot]][static_cast<std::size_t>(u) * n_ + v];
+        if (u == v) return 0.0;
+        const Table& table = tables_[table_of_slot_[agents_[a].slot]];
+        if (table.data != nullptr) return table.data[static_cast<std::size_t>(u) * n_ + v];
+        return table.no_arc ? kNoArc : PositionDistance(table.rule, positions_[u], positions_[v]);
     }
     /// Cost of the leg onto the agent's end vertex that closes its route.
     double ClosingCost(std::size_t a, std::uint32_t u) const {
@@ -122,9 +128,17 @@ private:
     std::vector<EngineAgent> agents_;
     std::vector<std::uint32_t> targets_;
     std::vector<std::uint8_t> is_target_;
-    /// Row-major n x n tables: one per type with a matrix, and at most one shared by all
-    /// types without one (all "no arc"), so that types without matrices cost nothing.
-    std::vector<std::vector<double>> costs_;
+    /// One cost table per type with costs: a row-major n x n array (the model's own copy
+    /// of a Problem matrix, or the caller's array), or distances computed from positions.
+    /// All types without costs share one table that has no arcs and no storage.
+    struct Table {
+        const double* data = nullptr;
+        DistanceRule rule = DistanceRule::kExact;
+        bool no_arc = false;
+    };
+    std::vector<std::vector<double>> owned_;
+    std::vector<Table> tables_;
+    std::vector<Position> positions_;
     std::vector<std::size_t> table_of_slot_;
     std::size_t no_arc_table_ = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> allowed_;  ///< slot * n + vertex

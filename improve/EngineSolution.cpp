@@ -165,12 +165,25 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
                                    : 0.0;
         }
     }
-    if (!model_->HasWindows()) {
-        // Reversed legs, kept like the legs, then their prefix sums from the first change.
-        KeepTail(route.back_leg, k + 2, kept);
-        for (std::size_t p = std::max<std::size_t>(first, 2); p <= std::min(last_new + 1, k); ++p) {
-            route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+    // Reversed legs, kept like the legs.
+    KeepTail(route.back_leg, k + 2, kept);
+    for (std::size_t p = std::max<std::size_t>(first, 2); p <= std::min(last_new + 1, k); ++p) {
+        route.back_leg[p] = model_->Cost(a, route.visits[p - 1], route.visits[p - 2]);
+    }
+    if (model_->HasWindows()) {
+        // Distances back to the last vertex of several windows, from the first change on.
+        route.from_barrier.resize(k + 2);
+        for (std::size_t p = first - 1; p <= k + 1; ++p) {
+            const bool barrier = model_->HasSeveralWindows(At(a, p));
+            route.from_barrier[p] = barrier ? 0 : (p == 0 ? 1 : route.from_barrier[p - 1] + 1);
         }
+        if (keep_run_tables_) {
+            BuildRunTables(a);
+        } else {
+            route.runs_fresh = false;
+        }
+    } else {
+        // Prefix sums of the reversed legs from the first change.
         route.backward.resize(k + 1);
         route.backward_gaps.resize(k + 1);
         route.backward[0] = 0.0;
@@ -234,13 +247,137 @@ double EngineSolution::Continue(std::size_t a, std::size_t j, double t) const {
     }
 }
 
+void EngineSolution::KeepRunTables(bool keep) {
+    keep_run_tables_ = keep && model_->HasWindows();
+    if (!keep_run_tables_) return;
+    for (std::size_t a = 0; a < routes_.size(); ++a) {
+        if (!routes_[a].runs_fresh) BuildRunTables(a);
+    }
+}
+
+namespace {
+
+// Index of the highest set bit of x > 0.
+std::size_t HighestBit(std::size_t x) {
+    std::size_t bit = 0;
+    while (x >>= 1) ++bit;
+    return bit;
+}
+
+}  // namespace
+
+void EngineSolution::BuildRunTables(std::size_t a) {
+    EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    const std::size_t levels = k < 2 ? 0 : HighestBit(k - 1) + 1;
+    route.run_forward.resize(levels * k);
+    route.run_backward.resize(levels * k);
+    // Index x stands for position x + 1: the leg from index x to x + 1 is leg[x + 2], the
+    // reversed one back_leg[x + 2].
+    const auto vertex = [&](std::size_t x) {
+        const std::uint32_t v = route.visits[x];
+        return TimeSegment::Vertex(model_->Window(v), model_->Service(v));
+    };
+    for (std::size_t h = 0; h < levels; ++h) {
+        TimeSegment* forward = route.run_forward.data() + h * k;
+        TimeSegment* backward = route.run_backward.data() + h * k;
+        const std::size_t half = std::size_t{1} << h;
+        for (std::size_t block = 0; block + half < k; block += 2 * half) {
+            const std::size_t mid = block + half;
+            // Left half: from x up to mid - 1, walked either way.
+            forward[mid - 1] = backward[mid - 1] = vertex(mid - 1);
+            for (std::size_t x = mid - 1; x-- > block;) {
+                const TimeSegment here = vertex(x);
+                forward[x] = TimeSegment::Join(here, route.leg[x + 2], forward[x + 1]);
+                backward[x] = TimeSegment::Join(backward[x + 1], route.back_leg[x + 2], here);
+            }
+            // Right half: from mid up to x.
+            forward[mid] = backward[mid] = vertex(mid);
+            for (std::size_t x = mid + 1; x < std::min(block + 2 * half, k); ++x) {
+                const TimeSegment here = vertex(x);
+                forward[x] = TimeSegment::Join(forward[x - 1], route.leg[x + 1], here);
+                backward[x] = TimeSegment::Join(here, route.back_leg[x + 1], backward[x - 1]);
+            }
+        }
+    }
+    route.runs_fresh = true;
+}
+
+TimeSegment EngineSolution::RunSegment(const EngineRoute& route, std::size_t x, std::size_t y,
+                                       bool reversed) const {
+    const std::size_t lo = x - 1;
+    const std::size_t hi = y - 1;
+    if (lo == hi) {
+        const std::uint32_t v = route.visits[lo];
+        return TimeSegment::Vertex(model_->Window(v), model_->Service(v));
+    }
+    // lo and hi lie in the two halves of one block at the level of their highest
+    // differing bit; mid is the first index of the upper half.
+    const std::size_t h = HighestBit(lo ^ hi);
+    const std::size_t mid = (hi >> h) << h;
+    const std::size_t k = route.visits.size();
+    if (!reversed) {
+        return TimeSegment::Join(route.run_forward[h * k + lo], route.leg[mid + 1],
+                                 route.run_forward[h * k + hi]);
+    }
+    return TimeSegment::Join(route.run_backward[h * k + hi], route.back_leg[mid + 1],
+                             route.run_backward[h * k + lo]);
+}
+
+double EngineSolution::PassRun(std::size_t a, const RouteRun& run, double t) const {
+    const EngineRoute& route = routes_[a];
+    // Closed-form stretches between the vertices of several windows, those stepped.
+    std::size_t p = run.reversed ? run.last : run.first;
+    while (true) {
+        if (t == kInfeasible) return kInfeasible;
+        std::size_t stop = p;
+        const std::size_t gap = run.reversed ? route.from_barrier[p] : route.to_barrier[p];
+        if (gap == 0) {
+            const std::uint32_t v = route.visits[p - 1];
+            if (!model_->Arrive(v, t)) return kInfeasible;
+            t += model_->Service(v);
+        } else {
+            stop =
+                run.reversed ? std::max(run.first, p + 1 - gap) : std::min(run.last, p + gap - 1);
+            const TimeSegment stretch =
+                run.reversed ? RunSegment(route, stop, p, true) : RunSegment(route, p, stop, false);
+            if (!stretch.Admits(t)) return kInfeasible;
+            t = stretch.Exit(t);
+        }
+        if (stop == (run.reversed ? run.first : run.last)) return t;
+        if (run.reversed) {
+            t += route.back_leg[stop];
+            p = stop - 1;
+        } else {
+            t += route.leg[stop + 1];
+            p = stop + 1;
+        }
+    }
+}
+
 double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs,
                                   std::size_t count, std::size_t j) const {
-    assert(PricesRunsInConstantTime(a) && "runs are priced only without windows");
+    assert(PricesRunsInConstantTime(a) && "runs are priced from prefix sums or run tables");
     const EngineRoute& route = routes_[a];
     const std::size_t k = route.visits.size();
     double t = route.clock[i];
     std::uint32_t u = At(a, i);
+    // The runs keep the route's targets, so its load stays what it is.
+    const std::uint32_t* none = nullptr;
+    if (model_->HasWindows()) {
+        for (const RouteRun* run = runs; run != runs + count; ++run) {
+            if (run->first > run->last) continue;
+            if (t == kInfeasible) return kInfeasible;
+            t += model_->Cost(a, u, route.visits[(run->reversed ? run->last : run->first) - 1]);
+            t = PassRun(a, *run, t);
+            u = route.visits[(run->reversed ? run->first : run->last) - 1];
+        }
+        if (t == kInfeasible) return kInfeasible;
+        t += j == k + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, j));
+        const double cost = Continue(a, j, t);
+        if (cost == kInfeasible || !LoadFits(a, i, none, none, i + 1)) return kInfeasible;
+        return WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+    }
     for (const RouteRun* run = runs; run != runs + count; ++run) {
         if (run->first > run->last) continue;
         const std::uint32_t head = route.visits[(run->reversed ? run->last : run->first) - 1];
@@ -261,18 +398,27 @@ double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* 
                     : model_->Cost(a, u, At(a, j)) + model_->Service(At(a, j)) +
                           (route.clock[k + 1] - route.clock[j]);
     if (t == kInfeasible) return kInfeasible;
-    // The runs keep the route's targets, so its load stays what it is.
-    const std::uint32_t* none = nullptr;
     if (!LoadFits(a, i, none, none, i + 1)) return kInfeasible;
     return WithinLimit(t, model_->Agent(a).limit) ? t : kInfeasible;
 }
 
 double EngineSolution::JoinTails(std::size_t a, std::size_t i, std::size_t b, std::size_t j) const {
-    assert(JoinsTailsInConstantTime(a, b) && "tails are joined only without windows");
+    assert(JoinsTailsInConstantTime(a, b) && "tails are joined from prefix sums or run tables");
     const EngineRoute& other = routes_[b];
     const std::size_t k = other.visits.size();
     double t = routes_[a].clock[i];
-    if (j > k) {
+    if (model_->HasWindows()) {
+        if (t == kInfeasible) return kInfeasible;
+        std::uint32_t u = At(a, i);
+        if (j <= k) {
+            // Both agents are of one type: b's legs between its visits are a's too.
+            t += model_->Cost(a, u, other.visits[j - 1]);
+            t = PassRun(b, RouteRun{j, k, false}, t);
+            u = other.visits[k - 1];
+        }
+        if (t == kInfeasible) return kInfeasible;
+        t = Continue(a, routes_[a].visits.size() + 1, t + model_->ClosingCost(a, u));
+    } else if (j > k) {
         t += model_->ClosingCost(a, At(a, i));
     } else {
         // Both agents are of one type: b's own travel between its visits is a's too.

@@ -39,6 +39,18 @@ struct EngineRoute {
     std::vector<std::uint32_t> to_barrier;
     /// load_prefix[p * D + d]: the load of positions 1 .. p in dimension d (D dimensions).
     std::vector<double> load_prefix;
+    /// With windows: from_barrier[p], the distance back from p to the last position at or
+    /// before it whose vertex has several windows (p + 1 when none has).
+    std::vector<std::uint32_t> from_barrier;
+    /// With windows, while the solution keeps them (EngineSolution::KeepRunTables): the
+    /// time segments of stretches of the visits, walked forward (run_forward) and
+    /// reversed (run_backward), as disjoint sparse tables over positions 1 .. k, so that
+    /// any stretch without a vertex of several windows is one Join of two entries. Entry
+    /// h * k + (p - 1) of level h covers position p up to (or from) the middle of its
+    /// block of 2^(h + 1) positions. runs_fresh: the tables match the visits.
+    std::vector<TimeSegment> run_forward;
+    std::vector<TimeSegment> run_backward;
+    bool runs_fresh = false;
 
     /// The route's load, one entry per dimension (none when the instance has none).
     const double* Load() const { return load_prefix.data() + visits.size() * Dimensions(); }
@@ -130,21 +142,27 @@ public:
         const std::uint32_t* none = nullptr;
         return Splice(a, i, none, none, j);
     }
-    /// True when moves inside route a are priced in constant time by SpliceRuns: the
-    /// instance has no windows, so the cost of a route is its travel, and route a is
-    /// feasible.
+    /// With windows, keeps every route's run tables up to date from now on (true), which
+    /// costs O(k log k) per changed route of k visits, or stops doing so (false) while
+    /// many small changes come, as in recreating. Without windows it does nothing.
+    void KeepRunTables(bool keep);
+    /// True when moves inside route a are priced in constant time by SpliceRuns: without
+    /// windows the cost of a route is its travel, priced from prefix sums when route a is
+    /// feasible; with windows, while the run tables are kept.
     bool PricesRunsInConstantTime(std::size_t a) const {
-        return !model_->HasWindows() && routes_[a].clock.back() != kInfeasible;
+        if (model_->HasWindows()) return keep_run_tables_;
+        return routes_[a].clock.back() != kInfeasible;
     }
     /// Cost of route a with `runs` (stretches of its own visits) in place of positions
-    /// i + 1 .. j - 1, in time proportional to the number of runs; only where
-    /// PricesRunsInConstantTime(a). Prefix sums leave a rounding error of the order of
-    /// 1e-16 times the route's travel, so callers confirm a move with Splice before
-    /// applying it.
+    /// i + 1 .. j - 1, in time proportional to the number of runs (with windows, plus the
+    /// vertices of several windows inside them, which are stepped across one by one);
+    /// only where PricesRunsInConstantTime(a). Sums taken in another order than a walk's
+    /// leave a rounding error of the order of 1e-16 times the route's cost, so callers
+    /// confirm a move with Splice before applying it.
     double SpliceRuns(std::size_t a, std::size_t i, const RouteRun* runs, std::size_t count,
                       std::size_t j) const;
-    /// True when JoinTails(a, ., b, .) is exact up to rounding: no windows, agents of one
-    /// type, and both routes feasible.
+    /// True when JoinTails(a, ., b, .) is exact up to rounding: agents of one type, and
+    /// both routes priced in constant time.
     bool JoinsTailsInConstantTime(std::size_t a, std::size_t b) const {
         return PricesRunsInConstantTime(a) && PricesRunsInConstantTime(b) && model_->SameType(a, b);
     }
@@ -176,6 +194,14 @@ private:
     /// there), or kInfeasible: closed-form segments between vertices with several
     /// windows, those stepped across one by one.
     double Continue(std::size_t a, std::size_t j, double t) const;
+    /// With windows: the clock on leaving the last vertex of `run` (of route a) entered at
+    /// clock `t` (before waiting at its first vertex), or kInfeasible; from the run tables.
+    double PassRun(std::size_t a, const RouteRun& run, double t) const;
+    /// The time segment of positions x .. y (x <= y, none of them with several windows)
+    /// of route a, walked forward or reversed: one Join of two table entries.
+    TimeSegment RunSegment(const EngineRoute& route, std::size_t x, std::size_t y,
+                           bool reversed) const;
+    void BuildRunTables(std::size_t a);
     /// True when route a with the vertices [begin, end) in place of positions
     /// i + 1 .. j - 1 stays within its capacity in every dimension.
     template <typename Iter>
@@ -191,6 +217,7 @@ private:
     std::vector<std::uint32_t> unassigned_;
     std::vector<std::int64_t> route_of_;
     std::vector<std::size_t> position_of_;
+    bool keep_run_tables_ = false;
 };
 
 template <typename Iter>

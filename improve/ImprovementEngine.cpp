@@ -108,6 +108,13 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     {
         RuinRecreate ruin_recreate(model_, &weights, params);
         LocalSearch local_search(model_, &descent, params);
+        // The first descent of a large instance can take longer than the budget: it stops
+        // at the budget (not under an iteration limit, which repeats runs exactly) and
+        // at the caller's request.
+        local_search.SetStop([&] {
+            return (settings_.iteration_limit < 0 && hub.Now(0) >= settings_.time_limit) ||
+                   (settings_.should_stop && settings_.should_stop());
+        });
         if (!current.Complete()) {
             // The constructed solution counts before its first descent, which takes a
             // while on large instances.

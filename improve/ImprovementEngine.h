@@ -34,8 +34,8 @@ struct EngineSettings {
     std::function<double()> clock;
     /// Polled about every 10 ms of wall time; true stops the run as the budget would.
     std::function<bool()> should_stop;
-    /// Called with every new best complete solution and the clock reading, from any of
-    /// the walks' threads, one call at a time.
+    /// Called with every new best plan (under Better: it may leave required targets out)
+    /// and the clock reading, from any of the walks' threads, one call at a time.
     std::function<void(const EngineSolution&, EnginePhase, double)> on_best;
 };
 

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "improve/EngineParams.h"
@@ -32,6 +34,9 @@ public:
     /// optimum, and scanning it again costs most on large instances).
     std::size_t Run(EngineSolution& solution, std::mt19937_64& rng,
                     const std::vector<std::uint32_t>* focus = nullptr);
+    /// Ends Run early, between two targets, once `stop` says so (asked every few
+    /// targets): a first descent over thousands of targets must not outlast the budget.
+    void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
 private:
     // Each tries the moves of its kind that bring u next to v; true when one was applied.
@@ -67,6 +72,7 @@ private:
         std::size_t route = kNone;
     };
     Ranked largest_[3];
+    std::function<bool()> stop_;
 };
 
 }  // namespace vornik

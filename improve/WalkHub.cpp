@@ -72,8 +72,8 @@ bool WalkHub::OutOfBudget(std::size_t walk, std::int64_t iteration) {
 }
 
 void WalkHub::Offer(const EngineSolution& candidate, EnginePhase phase, std::size_t walk) {
-    // A plan may leave targets out; only plans that serve every required target are
-    // reported as they come.
+    // A plan may leave targets out, required ones included: it is reported all the same,
+    // and the score puts any plan that serves more required targets first.
     if (!candidate.AllRoutesFeasible()) return;
     const std::lock_guard<std::mutex> lock(best_mutex_);
     if (have_best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return;
@@ -85,7 +85,7 @@ void WalkHub::Offer(const EngineSolution& candidate, EnginePhase phase, std::siz
     have_best_ = true;
     best_phase_ = phase;
     // Under the lock, so that reports come in order and each beats the one before.
-    if (settings_->on_best && best_->MissingRequired() == 0) {
+    if (settings_->on_best) {
         settings_->on_best(*best_, phase, Now(walk));
     }
 }

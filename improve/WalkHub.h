@@ -43,8 +43,8 @@ public:
     bool Interrupted() const { return interrupted_.load(); }
 
     /// Takes `candidate` as the run's best when its routes are feasible and it is better
-    /// than the best so far (fewest required targets unserved first), and reports it when
-    /// it serves every required target. Thread-safe.
+    /// than the best so far (fewest required targets unserved first), and reports it.
+    /// Thread-safe.
     void Offer(const EngineSolution& candidate, EnginePhase phase, std::size_t walk);
     bool HaveBest() const { return have_best_; }
     const EngineSolution& Best() const { return *best_; }

@@ -23,24 +23,15 @@ constexpr double kSearchShareCap = 1.0;  // seconds
 // Steps of the exhaustive search on tiny instances: a few hundred milliseconds at most.
 constexpr std::size_t kSmallExactSteps = 2000000;
 
-/// Seconds since construction on the solving thread's processor clock, or on the wall
-/// clock. A thread's own clock keeps solves in other threads out of its budget.
+/// Seconds since `origin` on the budget's clock. A thread's own processor clock keeps
+/// solves in other threads out of its budget.
 class BudgetClock {
 public:
-    explicit BudgetClock(bool wall) : wall_(wall), start_(Now()) {}
-    double Elapsed() const { return Now() - start_; }
+    BudgetClock(bool wall, double origin)
+        : wall_(wall), start_(origin < 0 ? BudgetNow(wall) : origin) {}
+    double Elapsed() const { return BudgetNow(wall_) - start_; }
 
 private:
-    double Now() const {
-        if (wall_) {
-            return std::chrono::duration<double>(
-                       std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-        }
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-    }
     bool wall_;
     double start_;
 };
@@ -51,11 +42,22 @@ const char* PhaseName(EnginePhase phase) {
 
 }  // namespace
 
+double BudgetNow(bool wall_clock) {
+    if (wall_clock) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
-                             const ImproveHooks& hooks, const ImproveSettings& settings) {
+                             const ImproveHooks& hooks, const ImproveSettings& settings,
+                             const CostTables& tables) {
     settings.engine_params.Validate();
-    const BudgetClock clock(settings.wall_clock);
-    const EngineModel model(problem);
+    const BudgetClock clock(settings.wall_clock, settings.started);
+    const EngineModel model(problem, tables);
     const ObjectiveType objective = problem.options.objective;
     ImproveReport report;
     bool user_stop = false;
@@ -64,16 +66,26 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         return user_stop;
     };
 
-    // Anytime points: kept only when better than every earlier one by more than 1e-9,
-    // by the sum under min-sum and by the largest route under min-max.
-    double best_score = 0.0;
-    const auto add_point = [&](double max_cost, double sum_cost, const char* phase, double time) {
-        const double score = objective == ObjectiveType::MinSum ? sum_cost : max_cost;
-        if (!report.anytime.empty() && !(score < best_score - 1e-9)) return;
-        best_score = score;
-        if (report.first_solution_time < 0) report.first_solution_time = time;
-        report.anytime.push_back(ImprovePoint{time, max_cost, sum_cost, phase});
+    // Anytime points: kept only when better than every earlier one, lexicographically:
+    // fewer required targets unserved, or as many and an objective value (the sum under
+    // min-sum, the largest route under min-max, plus the penalties) lower by more than
+    // 1e-9. Plans that leave a required target out count too, so that a solve that never
+    // serves them all still shows its progress; only complete ones are solutions.
+    const auto add_point = [&](double max_cost, double sum_cost, std::size_t missing,
+                               double penalty, const char* phase, double time) {
+        const double value = (objective == ObjectiveType::MinSum ? sum_cost : max_cost) + penalty;
+        if (!report.anytime.empty()) {
+            const ImprovePoint& last = report.anytime.back();
+            const bool better =
+                missing < last.unserved_required ||
+                (missing == last.unserved_required && value < last.objective_value - 1e-9);
+            if (!better) return;
+        }
+        report.anytime.push_back(
+            ImprovePoint{time, max_cost, sum_cost, phase, missing, penalty, value});
         report.best_phase = phase;
+        if (missing > 0) return;
+        if (report.first_solution_time < 0) report.first_solution_time = time;
         if (hooks.on_solution) hooks.on_solution(time, max_cost, sum_cost);
     };
 
@@ -87,7 +99,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
         bool found = false;
         solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
             found = true;
-            add_point(max_cost, sum_cost, "search", clock.Elapsed());
+            add_point(max_cost, sum_cost, 0, 0.0, "search", clock.Elapsed());
         });
         solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
         // The hooks refer to this frame: the Solver must not keep them past it.
@@ -137,7 +149,8 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
                 max_cost = std::max(max_cost, cost);
                 sum_cost += cost;
             }
-            add_point(max_cost, sum_cost, PhaseName(EnginePhase::kConstruct), clock.Elapsed());
+            add_point(max_cost, sum_cost, 0, 0.0, PhaseName(EnginePhase::kConstruct),
+                      clock.Elapsed());
         }
     }
 
@@ -160,7 +173,7 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     engine_settings.on_best = [&](const EngineSolution& best, EnginePhase phase, double time) {
         if (phase == EnginePhase::kGiven) return;  // the search reported it already
         const EngineScore score = best.Score();
-        add_point(score.max_cost, score.sum_cost, PhaseName(phase),
+        add_point(score.max_cost, score.sum_cost, score.missing, score.penalty, PhaseName(phase),
                   engine_threads > 1 ? time : clock.Elapsed());
     };
     if (user_stop) engine_settings.iteration_limit = 0;

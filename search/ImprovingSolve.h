@@ -1,11 +1,13 @@
 #ifndef VORNIK_SEARCH_IMPROVINGSOLVE_H
 #define VORNIK_SEARCH_IMPROVINGSOLVE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/CostTables.h"
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
@@ -28,14 +30,26 @@ struct ImproveSettings {
     /// together; under the wall clock, it is wall time per solve. The iteration limit
     /// holds for each walk.
     std::size_t threads = 1;
+    /// When the call began on the budget's clock (BudgetNow), so that the budget covers
+    /// reading the instance too; < 0: when SolveImproving begins.
+    double started = -1.0;
 };
 
-/// A strictly improving solution of the improvement path.
+/// Now on the budget's clock, in seconds: the wall clock, or the calling thread's
+/// processor time.
+double BudgetNow(bool wall_clock);
+
+/// A strictly improving plan of the improvement path: each has fewer required targets
+/// unserved than the one before, or as many and an objective value (the routes' objective
+/// plus the penalties of the optional targets left out) lower by more than 1e-9.
 struct ImprovePoint {
     double time = 0.0;  ///< seconds on the budget's clock since the solve began
     double max_cost = 0.0;
     double sum_cost = 0.0;
-    std::string phase;  ///< "search", "construct" or "improve"
+    std::string phase;                  ///< "search", "construct" or "improve"
+    std::size_t unserved_required = 0;  ///< required targets the plan leaves out
+    double penalty = 0.0;               ///< of the optional targets it leaves out
+    double objective_value = 0.0;       ///< largest or summed route cost, plus penalty
 };
 
 /// What the improvement path reports. `result` holds the best solution (paths are
@@ -47,6 +61,7 @@ struct ImproveReport {
     bool interrupted = false;  ///< the caller's stop request ended the solve
     std::int64_t iterations = 0;
     std::string best_phase;
+    /// Time of the first plan that serves every required target; -1 when none did.
     double first_solution_time = -1.0;
     // What the improvement engine's plan leaves out (empty when the engine did not run).
     std::vector<std::uint32_t> unserved;     ///< vertices no route serves, ascending
@@ -55,8 +70,9 @@ struct ImproveReport {
     std::vector<std::vector<double>> loads;  ///< per agent index, per dimension
 };
 
-/// Hooks of an improving solve: a stop request, and a report of every anytime point
-/// (time, largest route cost, sum of route costs), called once per point.
+/// Hooks of an improving solve: a stop request, and a report of every anytime point that
+/// serves every required target (time, largest route cost, sum of route costs), called
+/// once per such point.
 struct ImproveHooks {
     std::function<bool()> should_stop;
     std::function<void(double, double, double)> on_solution;
@@ -67,8 +83,10 @@ struct ImproveHooks {
 /// first post-optimized solution or a small share of the budget, its search memory is
 /// released, and the improvement engine works on the best solution for the rest.
 /// Throws std::invalid_argument when the instance has negative costs and no Solver.
+/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the call).
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
-                             const ImproveHooks& hooks, const ImproveSettings& settings);
+                             const ImproveHooks& hooks, const ImproveSettings& settings,
+                             const CostTables& tables = {});
 
 }  // namespace vornik
 

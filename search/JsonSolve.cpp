@@ -22,6 +22,11 @@ namespace vornik {
 namespace {
 
 constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
+// Nor with more agents than this: every expansion then makes a successor per agent, and
+// in its short share of the budget the search takes hundreds of MB (265 MB in 0.1 s for
+// 2,000 agents on 256 nodes) without reaching a solution the engine's own construction
+// would not find at once.
+constexpr std::size_t kWarmStartAgents = 100;
 
 void FillRoutes(const Problem& problem, const Result& result, JsonSolveOutcome& outcome) {
     outcome.success = !result.paths.empty();
@@ -58,7 +63,7 @@ std::size_t MemoryLimitOf(const SolveHooks& hooks) {
 }
 
 JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks& hooks,
-                                       const ImproveSettings& settings) {
+                                       const ImproveSettings& settings, const CostTables& tables) {
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
     ImproveReport report;
@@ -70,25 +75,36 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
         n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
     // Nor does it run where its tables would not fit in the memory limit.
     const std::size_t memory_limit = MemoryLimitOf(hooks);
-    // The engine keeps a dense table per agent type with a matrix (and one "no arc" table
-    // for the others): the memory limit covers those too, before they are built.
-    const double engine_bytes = n * n * 8.0 * static_cast<double>(problem.cost_matrices.size() + 1);
+    // The engine copies each matrix of the Problem into a dense table (arrays and computed
+    // distances cost it nothing): the memory limit covers those too, before they are built.
+    std::size_t copied = 0;
+    for (const auto& entry : problem.cost_matrices) {
+        bool replaced = false;
+        for (const CostTables::Array& array : tables.arrays)
+            replaced = replaced || array.type == entry.first;
+        for (const auto& computed : tables.computed)
+            replaced = replaced || computed.first == entry.first;
+        if (!replaced) ++copied;
+    }
+    const double engine_bytes = n * n * 8.0 * static_cast<double>(copied);
     if (engine_bytes > static_cast<double>(memory_limit)) {
         throw std::invalid_argument(
             "the improvement engine needs about " +
             Megabytes(static_cast<std::size_t>(engine_bytes)) + " for the cost tables of " +
-            std::to_string(problem.cost_matrices.size()) + " agent types on " +
-            std::to_string(problem.nodes.size()) + " nodes, more than the memory limit of " +
-            Megabytes(memory_limit) + "; raise memory_limit_mb or use fewer agent types");
+            std::to_string(copied) + " agent types on " + std::to_string(problem.nodes.size()) +
+            " nodes, more than the memory limit of " + Megabytes(memory_limit) +
+            "; raise memory_limit_mb or use fewer agent types");
     }
-    if (problem.nodes.size() <= kMaxVertices && graph_bytes <= kWarmStartGraphBytes &&
+    // Tables still apart from the Problem (above 256 nodes) are for the engine alone.
+    if (tables.Empty() && problem.nodes.size() <= kMaxVertices &&
+        problem.agents_ordered.size() <= kWarmStartAgents && graph_bytes <= kWarmStartGraphBytes &&
         Fits(EstimateMemory(problem), memory_limit)) {
         Solver solver(problem, problem.options, memory_limit);
         report =
             SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
     } else {
-        report =
-            SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks, settings);
+        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
+                                settings, tables);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);
@@ -99,8 +115,9 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
     outcome.best_phase = report.best_phase;
     outcome.first_solution_time = report.first_solution_time;
     for (const ImprovePoint& point : report.anytime) {
-        outcome.anytime.push_back(
-            AnytimePoint{point.time, point.max_cost, point.sum_cost, point.phase});
+        outcome.anytime.push_back(AnytimePoint{point.time, point.max_cost, point.sum_cost,
+                                               point.phase, point.unserved_required, point.penalty,
+                                               point.objective_value});
     }
     // What the plan leaves out, by node id.
     for (std::size_t a = 0; a < report.loads.size() && a < outcome.routes.size(); ++a) {
@@ -132,11 +149,19 @@ Problem ReadWithMatrices(const std::string& json_text, bool fleet_fields,
 
 JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                const SolveHooks& hooks, const SolveSettings& settings,
-                               CostMatrices cost_matrices) {
+                               CostMatrices cost_matrices, CostTables tables) {
+    ImproveSettings improve_settings = settings.improve_settings;
+    if (settings.improve && improve_settings.started < 0) {
+        improve_settings.started = BudgetNow(improve_settings.wall_clock);
+    }
     // Only the improvement path honours the fleet fields, so only it reads them.
     Problem problem = ReadWithMatrices(json_text, settings.improve, cost_matrices);
     if (time_limit > 0) problem.options.time_limit = time_limit;
-    if (settings.improve) return SolveImprovingProblem(problem, hooks, settings.improve_settings);
+    // The focal search reads matrices only; it runs on small instances, where they are cheap.
+    if (!settings.improve || problem.nodes.size() <= kMaxVertices) {
+        MaterializeCostTables(problem, tables);
+    }
+    if (settings.improve) return SolveImprovingProblem(problem, hooks, improve_settings, tables);
     const ObjectiveType objective = problem.options.objective;
 
     // "solve_time" covers construction and search, not the parsing above.
@@ -179,9 +204,9 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
 }
 
 std::vector<ReasonOutcome> PrecheckJsonText(const std::string& json_text,
-                                            CostMatrices cost_matrices) {
+                                            CostMatrices cost_matrices, const CostTables& tables) {
     const Problem problem = ReadWithMatrices(json_text, true, cost_matrices);
-    const EngineModel model(problem);
+    const EngineModel model(problem, tables);
     std::vector<ReasonOutcome> reasons;
     for (const TargetReason& reason : model.PrecheckReasons()) {
         reasons.push_back(

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/CostTables.h"
 #include "core/Problem.h"
 #include "search/ImprovingSolve.h"
 
@@ -34,6 +35,10 @@ struct AnytimePoint {
     double max_cost = 0.0;
     double sum_cost = 0.0;
     std::string phase;  ///< improvement path only: "search", "construct" or "improve"
+    // Improvement path only: see ImprovePoint.
+    std::size_t unserved_required = 0;
+    double penalty = 0.0;
+    double objective_value = 0.0;
 };
 
 /// Everything a whole-instance solve reports.
@@ -82,9 +87,12 @@ struct SolveHooks {
 /// way to skip being written and parsed as text.
 using CostMatrices = std::vector<std::pair<std::string, CostMatrix>>;
 
-/// Parses instance text strictly, adds `cost_matrices` to it, builds a Solver (a
-/// `time_limit` > 0 replaces the instance's own) and solves. On the improvement path an
-/// instance above the focal search's node limit skips the search and goes to the engine
+/// Parses instance text strictly, adds `cost_matrices` and then `tables` to it (each
+/// replacing a matrix of the same type), builds a Solver (a `time_limit` > 0 replaces the
+/// instance's own) and solves. Where the focal search takes part, the tables become
+/// matrices; on the improvement engine alone they are read in place. On the improvement
+/// path the budget's clock starts when this function does, parsing included. On the improvement
+/// path an instance above the focal search's node limit skips the search and goes to the engine
 /// alone. Errors propagate: the JSON library's exceptions for text and format faults,
 /// std::out_of_range for unknown node ids or types, std::invalid_argument for instances
 /// the Solver cannot represent or that cannot fit in the memory limit, OutOfMemoryError
@@ -92,13 +100,15 @@ using CostMatrices = std::vector<std::pair<std::string, CostMatrix>>;
 [[nodiscard]] JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
                                              const SolveHooks& hooks = {},
                                              const SolveSettings& settings = {},
-                                             CostMatrices cost_matrices = {});
+                                             CostMatrices cost_matrices = {},
+                                             CostTables tables = {});
 
 /// The pre-check of the improvement engine on instance text (read with the improvement
 /// path's fields, `cost_matrices` added as in SolveJsonText): the targets no plan can
 /// serve and why. Throws like SolveJsonText does while reading and building.
 [[nodiscard]] std::vector<ReasonOutcome> PrecheckJsonText(const std::string& json_text,
-                                                          CostMatrices cost_matrices = {});
+                                                          CostMatrices cost_matrices = {},
+                                                          const CostTables& tables = {});
 
 /// The whole content of the file at `path`, byte for byte, up to the size the file had
 /// when opened. Throws std::runtime_error "Cannot open file: <path>" when it cannot be

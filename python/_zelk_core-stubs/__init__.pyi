@@ -175,7 +175,10 @@ def solve_json_file(
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
 def precheck_json_str(
-    json_str: str, *, cost_matrices: dict[str, list[list[float]]] | None = None
+    json_str: str,
+    *,
+    cost_matrices: dict[str, Any] | None = None,
+    distances: dict[str, str] | None = None,
 ) -> list[dict[str, Any]]:
     """The targets no plan can serve: [{node, reason, message}], reason one of
     "type", "arc", "window", "capacity", "limit"."""
@@ -191,9 +194,10 @@ def solve_json_str(
     clock: str = "process",
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
-    cost_matrices: dict[str, list[list[float]]] | None = None,
+    cost_matrices: dict[str, Any] | None = None,
     engine_params: dict[str, float | str] | None = None,
     threads: int = 1,
+    distances: dict[str, str] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""

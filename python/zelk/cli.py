@@ -470,6 +470,7 @@ def _load_stdin(args: argparse.Namespace) -> dict[str, Any]:
         agents=args.agents,
         depot=args.depot,
         distances=args.distances,
+        computed_distances=True,
     )
 
 
@@ -483,6 +484,7 @@ def _load(args: argparse.Namespace) -> dict[str, Any]:
             agents=args.agents,
             depot=args.depot,
             distances=args.distances,
+            computed_distances=True,
         )
     if not hasattr(args, "objective"):
         return instance
@@ -703,7 +705,8 @@ def _run(args: argparse.Namespace) -> int:
             return _validate(args, instance)
         if args.command == "convert":
             with open(args.output, "w", encoding="utf-8") as handle:
-                json.dump(instance, handle)
+                # Distances computed when read are written out in full.
+                json.dump(instance, handle, default=lambda value: value.tolist())
                 handle.write("\n")
             return EXIT_OK
         return _solve(args, instance)

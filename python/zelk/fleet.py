@@ -199,7 +199,7 @@ def precheck_reasons(
 
     import _zelk_core
 
-    from zelk.schema import named_matrices, prepare_instance
+    from zelk.schema import prepare_instance
 
     precheck = getattr(_zelk_core, "precheck_json_str", None)
     if precheck is None:
@@ -207,9 +207,12 @@ def precheck_reasons(
     if not prepared:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # the solve or the reader says them
-            instance = prepare_instance(instance)
+            instance = prepare_instance(instance, computed_distances=True)
+    from zelk.tables import core_costs
+
     text = json.dumps({key: value for key, value in instance.items() if key != "costs"})
-    return list(precheck(text, cost_matrices=named_matrices(instance.get("costs"))))
+    matrices, distances = core_costs(instance)
+    return list(precheck(text, cost_matrices=matrices, distances=distances))
 
 
 def scalar_fields(instance: Mapping[str, Any]) -> dict[str, Any]:

@@ -39,6 +39,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
+from zelk.distances import PositionDistances
+
 __all__ = [
     "AGENT_TYPE",
     "NODE_LIMIT",
@@ -64,7 +66,7 @@ AGENT_TYPE = "agent"
 
 #: The most nodes a reader accepts unless told otherwise: the instance's matrix alone is
 #: ``n * n`` Python floats, about 800 MB at this size.
-NODE_LIMIT = 5000
+NODE_LIMIT = 10000
 
 #: The largest magnitude a number in a TSPLIB or Solomon file may have. Near 2**53 a
 #: double no longer holds every whole number, so route sums lose whole units; far beyond,
@@ -210,6 +212,15 @@ def _whole_number(token: str, where: str) -> int:
     if not value.is_integer():
         raise FormatError(f"{where}: {token!r} is not a whole number")
     return int(value)
+
+
+def check_node_count(n: int, what: str = "nodes") -> None:
+    """Refuses an instance of more than :data:`NODE_LIMIT` nodes with a ValueError naming
+    ``what``, before anything of its size is built."""
+    if n > NODE_LIMIT:
+        raise ValueError(
+            f"{what}: {n} nodes is more than zelk's limit of {NODE_LIMIT:,} nodes"
+        )
 
 
 def _check_node_count(what: str, n: int, max_nodes: int | None, unit: str = "nodes") -> None:
@@ -543,7 +554,7 @@ def _build(
     name: str,
     ids: list[int],
     coords: Sequence[Sequence[float]] | None,
-    matrix: list[list[float]],
+    matrix: Sequence[Sequence[float]],
     *,
     agents: int,
     depot: int | None,
@@ -606,21 +617,25 @@ def tsplib_to_instance(
     depot: int | None = None,
     distances: str = "nint",
     max_nodes: int | None = None,
+    computed_distances: bool = False,
 ) -> dict[str, Any]:
     """A JSON instance from TSPLIB text: ``agents`` agents start and end at node id
     ``depot`` (default: the file's DEPOT_SECTION, else its first node); at most
-    ``max_nodes`` nodes (default :data:`NODE_LIMIT`)."""
+    ``max_nodes`` nodes (default :data:`NODE_LIMIT`). With ``computed_distances``, the
+    matrix of a file of 2-D coordinates (EUC_2D, CEIL_2D) is a
+    :class:`zelk.distances.PositionDistances`, computed when read, not an n x n list."""
     data = parse_tsplib(text, max_nodes=max_nodes)
     if depot is None and data.depots:
         depot = data.depots[0]
-    return _build(
-        data.name,
-        data.ids,
-        data.coords,
-        tsplib_matrix(data, distances),
-        agents=agents,
-        depot=depot,
-    )
+    matrix: Any
+    if computed_distances and data.kind in ("EUC_2D", "CEIL_2D") and distances in DISTANCE_MODES:
+        # The core computes these as it needs them: no n x n table for 10,000 nodes.
+        assert data.coords is not None
+        rule = "exact" if distances == "exact" else "ceil" if data.kind == "CEIL_2D" else "nint"
+        matrix = PositionDistances([(c[0], c[1]) for c in data.coords], rule)
+    else:
+        matrix = tsplib_matrix(data, distances)
+    return _build(data.name, data.ids, data.coords, matrix, agents=agents, depot=depot)
 
 
 def solomon_to_instance(
@@ -766,6 +781,7 @@ def load_instance(
     depot: int | None = None,
     distances: str | None = None,
     max_nodes: int | None = None,
+    computed_distances: bool = False,
 ) -> dict[str, Any]:
     """Reads a JSON instance, a TSPLIB, VRPLIB or Solomon file as a JSON instance dict.
 
@@ -773,7 +789,10 @@ def load_instance(
     and ``distances`` apply to TSPLIB, VRPLIB and Solomon files only (``distances``
     defaults to ``"nint"`` for TSPLIB and VRPLIB, as their published values use, and
     ``"exact"`` for Solomon); ``max_nodes`` (default :data:`NODE_LIMIT`) bounds the nodes
-    of every format.
+    of every format. ``computed_distances``: distances between coordinates (TSPLIB
+    EUC_2D and CEIL_2D files, JSON types without a matrix) stay
+    :class:`zelk.distances.PositionDistances`, computed when read, instead of n x n lists;
+    the solve paths read them so, and JSON writers need ``tolist()``.
 
     Raises
     ------
@@ -794,6 +813,7 @@ def load_instance(
         distances=distances,
         max_nodes=max_nodes,
         stacklevel=4,
+        computed_distances=computed_distances,
     )
 
 
@@ -807,6 +827,7 @@ def instance_from_bytes(
     distances: str | None = None,
     max_nodes: int | None = None,
     stacklevel: int = 2,
+    computed_distances: bool = False,
 ) -> dict[str, Any]:
     """The instance held in ``data``, read as :func:`load_instance` reads a file;
     ``source`` names it in messages (a path, or ``<stdin>``) and, as a path, tells the
@@ -845,7 +866,9 @@ def instance_from_bytes(
                 raise FormatError(f"{path}: {error}") from None
         from zelk.schema import prepare_instance
 
-        return prepare_instance(instance, source=source, stacklevel=stacklevel)
+        return prepare_instance(
+            instance, source=source, stacklevel=stacklevel, computed_distances=computed_distances
+        )
     try:
         if fmt == "tsplib":
             return tsplib_to_instance(
@@ -854,6 +877,7 @@ def instance_from_bytes(
                 depot=depot,
                 distances=distances or "nint",
                 max_nodes=max_nodes,
+                computed_distances=computed_distances,
             )
         if fmt == "vrplib":
             from zelk.vrplib_format import vrplib_to_instance

@@ -16,7 +16,7 @@ import tempfile
 import threading
 import time
 import warnings
-from collections.abc import Callable, Iterator, Mapping
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
@@ -24,12 +24,13 @@ import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
+from zelk.distances import PositionDistances
 from zelk.fleet import focal_search_refusal, precheck_reasons, scalar_fields
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
-from zelk.schema import named_matrices, prepare_instance
+from zelk.schema import prepare_instance
 from zelk.solution import Route, Solution, from_result
-from zelk.tables import default_memory_limit_mb, merge_equivalent_types, table_megabytes
+from zelk.tables import core_costs, default_memory_limit_mb, merge_equivalent_types, table_megabytes
 
 __all__ = ["quiet_output", "solve"]
 
@@ -174,8 +175,14 @@ def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict
     from zelk.formats import load_instance
 
     if isinstance(instance, (str, os.PathLike)):
-        return load_instance(Path(instance))
+        return load_instance(Path(instance), computed_distances=True)
     if isinstance(instance, Mapping):
+        from zelk.formats import check_node_count
+
+        nodes = instance.get("nodes")
+        if isinstance(nodes, Sequence) and not isinstance(nodes, str):
+            # Before anything grows with the node count.
+            check_node_count(len(nodes), "nodes")
         # The options set for this call stay out of the caller's dict.
         return _plain(instance)
     raise TypeError(
@@ -192,11 +199,16 @@ def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
     tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
     lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
     nothing in a solve writes to them, and copying a large matrix costs seconds. A
-    list met twice (one matrix for many types) is copied once and stays shared."""
+    list met twice (one matrix for many types) is copied once and stays shared. Two-
+    dimensional arrays stay arrays."""
     copies = {} if copies is None else copies
     if isinstance(value, Mapping):
         return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
     if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
+        return value
+    if isinstance(value, PositionDistances) or getattr(value, "ndim", 0) == 2:
+        # A matrix: read in place by the core (an array through the buffer protocol),
+        # never written; a list of lists of it would cost seconds and gigabytes.
         return value
     if isinstance(value, (list, tuple)):
         if id(value) not in copies:
@@ -396,7 +408,7 @@ def solve(
     data = _instance_dict(instance)
     if isinstance(instance, Mapping):
         # A file was checked and completed by load_instance.
-        data = prepare_instance(data, stacklevel=3)
+        data = prepare_instance(data, stacklevel=3, computed_distances=True)
     if not improve:
         data = _for_focal_search(data)
     options = data.setdefault("options", {})
@@ -407,9 +419,9 @@ def solve(
     # all. The Solution is read against the instance as given.
     core_data = merge_equivalent_types(data)
     _check_tables(core_data, memory_limit_mb)
-    # The matrices go to the core as lists, not as text: writing and parsing a
-    # 2,000-node matrix as JSON takes seconds.
-    matrices = named_matrices(core_data.get("costs"))
+    # The matrices go to the core as lists or arrays, not as text (writing and parsing a
+    # 2,000-node matrix as JSON takes seconds), and distances between nodes as a rule.
+    matrices, distances = core_costs(core_data)
     text = json.dumps({key: value for key, value in core_data.items() if key != "costs"})
     min_max = options.get("objective") in ("min_max", "MIN_MAX")
     # Above this size the bound costs a second of the budget and is never met.
@@ -421,7 +433,9 @@ def solve(
         bound = None
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
-        return _zelk_core.solve_json_str(text, core_budget, cost_matrices=matrices, **keywords)
+        return _zelk_core.solve_json_str(
+            text, core_budget, cost_matrices=matrices, distances=distances, **keywords
+        )
 
     result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
     solution = from_result(

@@ -3,6 +3,7 @@ what cost, consistent with the routes; and the pre-check alone."""
 
 from __future__ import annotations
 
+import itertools
 import json
 import random
 from typing import Any
@@ -86,6 +87,18 @@ def test_result_accounts_for_every_target(seed: int) -> None:
     assert [r["node"] for r in result["reasons"]] == required_left
     assert {"node": 18, "reason": "capacity"}.items() <= result["reasons"][-1].items()
     assert result["status"] == "infeasible"
+    # Node 18 is never served, yet every new best plan has its anytime record, strictly
+    # better than the one before under (required targets left out, routes + penalties),
+    # and the last is the plan returned; no plan serves every required target.
+    anytime = result["anytime"]
+    assert anytime and result["statistics"]["first_solution_time"] == -1
+    keys = [(p["unserved_required"], p["objective_value"]) for p in anytime]
+    assert all(a[0] > b[0] or (a[0] == b[0] and a[1] > b[1] + 1e-9) for a, b in itertools.pairwise(keys))
+    for point in anytime:
+        value = point["sum_cost" if instance["options"]["objective"] == "min_sum" else "max_cost"]
+        assert point["objective_value"] == pytest.approx(value + point["penalty"])
+    assert keys[-1] == (len(required_left), pytest.approx(result["objective_value"]))
+    assert anytime[-1]["penalty"] == pytest.approx(result["penalty"])
 
 
 def test_precheck_names_each_fault_and_fields_are_checked() -> None:

@@ -263,7 +263,7 @@ LYING_HEADERS = [
     # 81 bytes claiming 200 million nodes: refused by the node limit, and by the file's
     # size when the limit is lifted (200 million node lines take over a gigabyte).
     ("TYPE: TSP\nDIMENSION: 200000000\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n1 0 0\n",
-     None, "DIMENSION 200000000 is above the limit of 5000 nodes"),
+     None, "DIMENSION 200000000 is above the limit of 10000 nodes"),
     ("TYPE: TSP\nDIMENSION: 200000000\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n1 0 0\n",
      10**12, "200000000 node lines take at least 1199999999 characters, the file has 81"),
     # 108 bytes claiming a 20,000 x 20,000 matrix; then 4,000 x 4,000, within the limit.

@@ -279,12 +279,14 @@ def test_memory_limit_covers_the_cost_tables() -> None:
     with pytest.raises(ValueError, match="for its cost tables, more than the memory limit"):
         zelk.solve(instance, memory_limit_mb=10)
     # The improvement path of the JSON entry points counts the engine's tables too:
-    # 300 x 300 doubles are 0.7 MB.
+    # 300 x 300 doubles are 0.7 MB (a type without costs has no table).
     wide = {"nodes": [{"id": v, "x": 0.0, "y": 0.0, "z": 0.0} for v in range(300)],
             "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0}]}  # fmt: skip
     text = json.dumps(wide)
+    matrix = [[1.0] * 300 for _ in range(300)]
     with pytest.raises(ValueError, match="improvement engine needs about"):
-        zelk.solve_json_str(text, 1.0, improve=True, memory_limit_mb=0.5)
+        zelk.solve_json_str(text, 1.0, improve=True, memory_limit_mb=0.5,
+                            cost_matrices={"t": matrix})  # fmt: skip
 
 
 @needs_address_cap
@@ -298,7 +300,7 @@ def test_json_node_limit_holds_before_any_table_is_built(tmp_path: Path) -> None
         cap_mb=1500,
     )
     assert result.returncode == 2, result.stderr[-2000:]
-    assert "the node count 20000 is above the limit of 5000 nodes" in result.stderr
+    assert "the node count 20000 is above the limit of 10000 nodes" in result.stderr
 
 
 def test_standard_input_is_read_up_to_a_bound(monkeypatch, capsys) -> None:

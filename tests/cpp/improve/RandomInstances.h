@@ -91,6 +91,8 @@ inline EngineSolution RandomSolution(const EngineModel& model, std::mt19937_64& 
         std::shuffle(visits[a].begin(), visits[a].end(), rng);
         solution.SetVisits(a, visits[a]);
     }
+    // Windowed moves are then estimated from run tables too.
+    solution.KeepRunTables(true);
     return solution;
 }
 

@@ -1,0 +1,115 @@
+#include "improve/NeighbourLists.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace vornik {
+
+namespace {
+
+using Candidate = std::pair<double, std::uint32_t>;
+
+void KeepNearest(std::vector<Candidate>& order, std::size_t keep,
+                 std::vector<std::uint32_t>& list) {
+    keep = std::min(keep, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep),
+                      order.end());
+    list.reserve(keep);
+    for (std::size_t k = 0; k < keep; ++k) list.push_back(order[k].second);
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint32_t>> NearestByKey(std::size_t n,
+                                                     const std::vector<std::uint32_t>& targets,
+                                                     std::size_t keep, const NearnessKey& key) {
+    std::vector<std::vector<std::uint32_t>> lists(n);
+    std::vector<Candidate> order;
+    for (const std::uint32_t v : targets) {
+        order.clear();
+        for (const std::uint32_t w : targets) {
+            if (w != v) order.emplace_back(key(v, w), w);
+        }
+        KeepNearest(order, keep, lists[v]);
+    }
+    return lists;
+}
+
+std::vector<std::vector<std::uint32_t>> NearestOnGrid(std::size_t n,
+                                                      const std::vector<std::uint32_t>& targets,
+                                                      std::size_t keep, const NearnessKey& key,
+                                                      const std::vector<Position>& positions,
+                                                      double slack) {
+    std::vector<std::vector<std::uint32_t>> lists(n);
+    if (targets.size() < 2 || keep == 0) return NearestByKey(n, targets, keep, key);
+    double x0 = positions[targets[0]].x, x1 = x0, y0 = positions[targets[0]].y, y1 = y0;
+    for (const std::uint32_t v : targets) {
+        x0 = std::min(x0, positions[v].x);
+        x1 = std::max(x1, positions[v].x);
+        y0 = std::min(y0, positions[v].y);
+        y1 = std::max(y1, positions[v].y);
+    }
+    // About two targets per cell.
+    const auto side = static_cast<std::size_t>(
+        std::max(1.0, std::ceil(std::sqrt(static_cast<double>(targets.size()) / 2.0))));
+    const double cell = std::max(
+        {(x1 - x0) / static_cast<double>(side), (y1 - y0) / static_cast<double>(side), 1e-300});
+    if (!std::isfinite(cell)) return NearestByKey(n, targets, keep, key);
+    const auto cell_of = [&](double value, double origin) {
+        const double index = std::floor((value - origin) / cell);
+        return static_cast<std::ptrdiff_t>(std::clamp(index, 0.0, static_cast<double>(side - 1)));
+    };
+    const auto s = static_cast<std::ptrdiff_t>(side);
+    std::vector<std::vector<std::uint32_t>> cells(side * side);
+    for (const std::uint32_t v : targets) {
+        cells[static_cast<std::size_t>(cell_of(positions[v].y, y0) * s +
+                                       cell_of(positions[v].x, x0))]
+            .push_back(v);
+    }
+
+    std::vector<Candidate> order;
+    std::vector<double> keys;
+    for (const std::uint32_t v : targets) {
+        order.clear();
+        const std::ptrdiff_t cx = cell_of(positions[v].x, x0);
+        const std::ptrdiff_t cy = cell_of(positions[v].y, y0);
+        // After ring r every target within r cells in x and in y has been seen, so every
+        // target closer than r * cell in the plane (and so in space).
+        double needed = std::numeric_limits<double>::infinity();
+        for (std::ptrdiff_t r = 0;; ++r) {
+            if (cx - r < 0 && cy - r < 0 && cx + r >= s && cy + r >= s) break;
+            for (std::ptrdiff_t gy = cy - r; gy <= cy + r; ++gy) {
+                if (gy < 0 || gy >= s) continue;
+                const bool edge = gy == cy - r || gy == cy + r;
+                for (std::ptrdiff_t gx = cx - r; gx <= cx + r; gx += edge ? 1 : 2 * r) {
+                    if (gx >= 0 && gx < s) {
+                        for (const std::uint32_t w : cells[static_cast<std::size_t>(gy * s + gx)]) {
+                            if (w != v) order.emplace_back(key(v, w), w);
+                        }
+                    }
+                    if (r == 0) break;
+                }
+            }
+            if (order.size() >= keep) {
+                // Any target whose key beats the keep-th seen so far lies within
+                // (key + slack) / 2 of v.
+                keys.resize(order.size());
+                std::transform(order.begin(), order.end(), keys.begin(),
+                               [](const Candidate& c) { return c.first; });
+                std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(keep - 1),
+                                 keys.end());
+                const double bound = keys[keep - 1];
+                needed = (bound + slack) / 2.0 * (1.0 + 1e-9) + 1e-300;
+                if (!std::isfinite(needed)) needed = std::numeric_limits<double>::infinity();
+            }
+            // One ring more than the distance asks for: cells are found by rounding.
+            if (static_cast<double>(r - 1) * cell >= needed) break;
+        }
+        KeepNearest(order, keep, lists[v]);
+    }
+    return lists;
+}
+
+}  // namespace vornik
