@@ -36,6 +36,11 @@ PopulationWalk::PopulationWalk(const EngineModel* model, const EngineParams& par
       population_(model, ShapeOf(params)) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
     hub_->Register(index_, &best_);
+    // A descent from a random tour of a large instance can outlast the budget: it stops
+    // with the time or a stop request, but never under an iteration limit, so that such
+    // runs repeat exactly.
+    local_search_.SetStop(
+        [this] { return hub_->Settings().iteration_limit < 0 && hub_->OutOfBudget(index_, 0); });
 }
 
 std::vector<std::uint32_t> PopulationWalk::RandomTour() {
