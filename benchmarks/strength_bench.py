@@ -8,8 +8,8 @@ clock="process"; for PyVRP, a stopping rule on time.process_time()).
 
     python3 benchmarks/strength_bench.py configs --budget 10 \\
         --config '{}' --config '{"first_epoch": 30}' [--cases rat99:5:min_max,...]
-    python3 benchmarks/strength_bench.py pyvrp --budget 10 [--cases ...]
-    python3 benchmarks/strength_bench.py lkh --budget 60 [--cases lin318:3,...]
+    python3 benchmarks/strength_bench.py pyvrp --budget 10 [--cases ...] [--config JSON]
+    python3 benchmarks/strength_bench.py lkh --budget 60 [--cases lin318:3,...] [--config JSON]
     python3 benchmarks/strength_bench.py threads --budget 10 [--cases ...]
     python3 benchmarks/strength_bench.py longer --budget 10 --factor 6 [--cases ...]
 
@@ -161,6 +161,8 @@ def main() -> None:
     args = parser.parse_args()
     seeds = [int(s) for s in args.seeds.split(",")]
     ratios: list[float] = []
+    # The pyvrp and lkh modes run zelk with the first --config, if any.
+    extra: dict[str, Any] = {"engine_params": json.loads(args.config[0])} if args.config else {}
 
     if args.mode == "configs":
         configs = [json.loads(c) for c in args.config] or [{}]
@@ -179,7 +181,7 @@ def main() -> None:
     elif args.mode == "pyvrp":
         for case in parse_cases(args.cases or PYVRP_CASES, "min_sum"):
             for seed in seeds:
-                ours = run_zelk(case, args.budget, seed)
+                ours = run_zelk(case, args.budget, seed, **extra)
                 theirs = run_pyvrp(case, args.budget, seed)
                 emit(ours, args.json)
                 emit(theirs, args.json)
@@ -191,7 +193,7 @@ def main() -> None:
         cases = parse_cases(args.cases or ",".join(f"{n}:{m}" for n, m in LKH_MIN_MAX), "min_max")
         for case in cases:
             for seed in seeds:
-                record = run_zelk(case, args.budget, seed)
+                record = run_zelk(case, args.budget, seed, **extra)
                 emit(record, args.json)
                 ratios.append(record["value"] / LKH_MIN_MAX[(case[0], case[1])])
                 print(f"# {record['case']} zelk/LKH-3 {ratios[-1]:.5f}", flush=True)

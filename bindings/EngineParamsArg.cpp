@@ -15,7 +15,7 @@ EngineParams EngineParamsFromPython(const py::object& given) {
     EngineParams params;
     if (given.is_none()) return params;
     if (!py::isinstance<py::dict>(given)) {
-        throw py::type_error("engine_params must be a dict of names to numbers (got " +
+        throw py::type_error("engine_params must be a dict of names to numbers or strings (got " +
                              std::string(py::str(py::type::handle_of(given).attr("__name__"))) +
                              ")");
     }
@@ -25,6 +25,10 @@ EngineParams EngineParamsFromPython(const py::object& given) {
                                         std::string(py::repr(key)) + ")");
         }
         const auto name = key.cast<std::string>();
+        if (py::isinstance<py::str>(value)) {
+            SetEngineParamText(params, name, value.cast<std::string>());
+            continue;
+        }
         // bool is an int in Python, but True is no tuning value.
         if (py::isinstance<py::bool_>(value) ||
             !(py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value))) {
@@ -55,6 +59,7 @@ void BindEngineParams(py::module_& m) {
         "engine_param_defaults",
         [] {
             py::dict values;
+            values["strategy"] = StrategyName(EngineParams{}.strategy);
             for (const auto& [name, value] : EngineParamValues(EngineParams{})) {
                 values[py::str(name)] = value;
             }

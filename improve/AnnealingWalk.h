@@ -10,6 +10,7 @@
 #include "improve/EngineSolution.h"
 #include "improve/LocalSearch.h"
 #include "improve/RuinRecreate.h"
+#include "improve/SearchWalk.h"
 #include "improve/WalkHub.h"
 
 namespace vornik {
@@ -28,7 +29,7 @@ struct WalkPlan {
 /// iteration bound repeats whatever the threads' timing) and offers each new one to the
 /// hub. Cooling runs over the budget, or over epochs of a length fixed in steps, each
 /// starting again from the best the walks have met with.
-class AnnealingWalk {
+class AnnealingWalk : public SearchWalk {
 public:
     AnnealingWalk(const EngineModel* model, const EngineParams& params, const WalkPlan& plan,
                   WalkHub* hub, std::size_t index, std::mt19937_64 rng, const EngineSolution& start,
@@ -37,10 +38,10 @@ public:
     // best solution so far, `start` where the walk begins.
 
     /// Walks until the hub says the budget is spent.
-    void Run();
+    void Run() override;
 
-    const std::unique_ptr<EngineSolution>& Best() const { return best_; }
-    std::int64_t Iterations() const { return iteration_; }
+    const std::unique_ptr<EngineSolution>& Best() const override { return best_; }
+    std::int64_t Iterations() const override { return iteration_; }
 
 private:
     void Offer(const EngineSolution& candidate);

@@ -36,6 +36,14 @@ const Field kFields[] = {
     {"granularity", nullptr, &EngineParams::granularity, 1.0, 40.0},
     {"longest_string", nullptr, &EngineParams::longest_string, 1.0, 1000.0},
     {"focus_neighbours", nullptr, &EngineParams::focus_neighbours, 0.0, 40.0},
+    {"population_size", nullptr, &EngineParams::population_size, 2.0, 10000.0},
+    {"offspring", nullptr, &EngineParams::offspring, 1.0, 10000.0},
+    {"elite", nullptr, &EngineParams::elite, 0.0, 10000.0},
+    {"diversity_neighbours", nullptr, &EngineParams::diversity_neighbours, 1.0, 10000.0},
+    {"population_restart", nullptr, &EngineParams::population_restart, 0.0, 1e12},
+    {"random_individuals", &EngineParams::random_individuals, nullptr, 0.0, 1.0},
+    {"restart_random_individuals", &EngineParams::restart_random_individuals, nullptr, 0.0, 1.0},
+    {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
 };
 
 std::string Quoted(const std::string& name) { return "engine_params[\"" + name + "\"]"; }
@@ -84,9 +92,41 @@ void SetEngineParam(EngineParams& params, const std::string& name, double value)
         }
         return;
     }
-    std::string known;
-    for (const Field& field : kFields) known += std::string(known.empty() ? "" : ", ") + field.name;
+    if (name == "strategy") {
+        throw std::invalid_argument(
+            "engine_params[\"strategy\"] must be \"anneal\", \"population\" or \"auto\" (got " +
+            Number(value) + ")");
+    }
+    std::string known = "strategy";
+    for (const Field& field : kFields) known += std::string(", ") + field.name;
     throw std::invalid_argument("engine_params has no key \"" + name + "\" (known: " + known + ")");
+}
+
+const char* StrategyName(SearchStrategy strategy) {
+    switch (strategy) {
+        case SearchStrategy::kAnneal:
+            return "anneal";
+        case SearchStrategy::kPopulation:
+            return "population";
+        case SearchStrategy::kAuto:
+            break;
+    }
+    return "auto";
+}
+
+void SetEngineParamText(EngineParams& params, const std::string& name, const std::string& value) {
+    if (name != "strategy") {
+        throw std::invalid_argument(Quoted(name) + " must be a number (got '" + value + "')");
+    }
+    for (const SearchStrategy strategy :
+         {SearchStrategy::kAnneal, SearchStrategy::kPopulation, SearchStrategy::kAuto}) {
+        if (value == StrategyName(strategy)) {
+            params.strategy = strategy;
+            return;
+        }
+    }
+    throw std::invalid_argument(
+        Quoted(name) + " must be \"anneal\", \"population\" or \"auto\" (got '" + value + "')");
 }
 
 std::vector<std::pair<std::string, double>> EngineParamValues(const EngineParams& params) {

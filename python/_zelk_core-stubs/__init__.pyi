@@ -148,7 +148,7 @@ class Solver:
         clock: str = "process",
         iteration_limit: int = -1,
         memory_limit_mb: float | None = None,
-        engine_params: dict[str, float] | None = None,
+        engine_params: dict[str, float | str] | None = None,
         threads: int = 1,
     ) -> int:
         """Run the ZELK solver. Returns 1 on success, 0 on failure."""
@@ -168,7 +168,7 @@ def solve_json_file(
     clock: str = "process",
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
-    engine_params: dict[str, float] | None = None,
+    engine_params: dict[str, float | str] | None = None,
     threads: int = 1,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
@@ -195,14 +195,14 @@ def solve_json_str(
     iteration_limit: int = -1,
     memory_limit_mb: float | None = None,
     cost_matrices: dict[str, Any] | None = None,
-    engine_params: dict[str, float] | None = None,
+    engine_params: dict[str, float | str] | None = None,
     threads: int = 1,
     distances: dict[str, str] | None = None,
 ) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
 
-def engine_param_defaults() -> dict[str, float]:
+def engine_param_defaults() -> dict[str, float | str]:
     """The improvement engine's tuning constants and their defaults, as engine_params=
     takes them."""
 

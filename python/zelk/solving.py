@@ -317,7 +317,7 @@ def solve(
     should_stop: Callable[[], bool] | threading.Event | None = None,
     iteration_limit: int | None = None,
     stall_time: float | None = None,
-    engine_params: Mapping[str, float] | None = None,
+    engine_params: Mapping[str, float | str] | None = None,
     threads: int = 1,
 ) -> Solution:
     """Solves an instance and returns its :class:`~zelk.Solution`.
@@ -362,6 +362,11 @@ def solve(
         With ``improve``: the engine's tuning constants by name (temperatures, ruin sizes,
         local-search granularity, ...); :func:`zelk.engine_param_defaults` lists them with
         their defaults. Unknown names and values out of range raise ValueError.
+        ``"strategy"`` chooses the search: ``"anneal"`` (ruin and recreate under
+        simulated annealing), ``"population"`` (a population of local optima bred by
+        order crossover, each child's tour cut optimally into routes) or ``"auto"``
+        (the default: the population under min-sum, the annealing under min-max, as
+        measured on TSPLIB instances).
     threads
         With ``improve``: the engine runs this many walks side by side, one per thread,
         sharing the best solution (0: one per core). Under ``clock="process"`` the budget
@@ -537,7 +542,7 @@ class _Settings:
     iteration_limit: int | None
     stall_time: float | None
     started: float  # when the call began, on the budget's clock
-    engine_params: dict[str, float] | None = None
+    engine_params: dict[str, float | str] | None = None
     threads: int = 1
 
 

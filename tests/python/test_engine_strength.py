@@ -32,6 +32,8 @@ REFUSED = [
     ({"start_temperature": 0.01, "end_temperature": 1.0}, "end_temperature"),
     ({"polish_window": True}, "number"),
     ({"max_removed": "ten"}, "number"),
+    ({"strategy": "genetic"}, "strategy"),
+    ({"strategy": 1}, "strategy"),
 ]
 
 
@@ -133,6 +135,30 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
         assert wider["statistics"][key] <= runs[0]["statistics"][key] + 1e-9
 
 
+# A small population, thinned and restarted many times within the bound.
+POPULATION = {"strategy": "population", "population_size": 4, "offspring": 5, "population_restart": 30}
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
+def test_the_population_is_checked_repeats_and_a_longer_bound_goes_on(kind: dict[str, Any]) -> None:
+    """The population's answers pass the checker; a seed and a bound repeat a run (with
+    threads too); 6x the bound repeats the shorter run's trail (in one thread) and never
+    ends worse."""
+    rng = random.Random(21)
+    key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
+    for trial, threads in enumerate((1, 2, 1)):
+        instance = random_instance(rng, rng.randint(9, 45), rng.randint(1, 4), **kind)
+        runs = [_solve(instance, seed=trial, iteration_limit=limit, threads=threads,
+                       engine_params=POPULATION) for limit in (60, 60, 360)]  # fmt: skip
+        for run in runs:
+            check_solution(instance, run)
+        assert runs[0]["routes"] == runs[1]["routes"]
+        # With threads, the order in which walks report depends on timing.
+        if threads == 1:
+            assert _trail(runs[2])[: len(_trail(runs[0]))] == _trail(runs[0])
+        assert runs[2]["statistics"][key] <= runs[0]["statistics"][key]
+
+
 def test_one_thread_is_the_default_and_bad_thread_counts_are_refused() -> None:
     instance = random_instance(random.Random(13), 30, 3)
     assert _solve(instance, seed=3, threads=1)["routes"] == _solve(instance, seed=3)["routes"]
@@ -179,10 +205,18 @@ def test_threads_stop_together_on_a_raising_callback_a_stop_request_and_ctrl_c()
         solution = zelk.solve(instance, time_limit=120.0, threads=2,
                               should_stop=lambda: time.sleep(0.001) or len(polls) > 40 or polls.append(1))
         print("solve", solution.status)
+        polls.clear()
+        result = zelk.solve_json_str(text, 120.0, improve=True, threads=2, clock="wall",
+                                     engine_params={{"strategy": "population"}},
+                                     should_stop=lambda: polls.append(1) or len(polls) > 20)
+        check_solution(instance, result)
+        print("population stopped", result["statistics"]["interrupted"])
         """
     )
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=90, check=False)
-    assert run.stdout.split("\n")[:4] == ["raised", "stopped True", "interrupted", "solve interrupted"], run.stderr
+    assert run.stdout.split("\n")[:5] == [
+        "raised", "stopped True", "interrupted", "solve interrupted", "population stopped True"
+    ], run.stderr
 
 
 def test_threads_keep_a_processor_time_budget_over_all_threads() -> None:

@@ -180,7 +180,10 @@ Optimum BruteForce(const Small& s) {
 // optimum (that would be a rule it breaks), and reaches the optimum on almost every
 // instance; its routes pass the walk above. Some of these tightly windowed instances
 // hold a local optimum that short runs do not leave (seen on 1 of 40 at 6 x 2000 steps).
-TEST(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
+// Both strategies start from nothing, so the population's cut and crossover are reached.
+class BruteForceOracleTest : public ::testing::TestWithParam<SearchStrategy> {};
+
+TEST_P(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
     std::mt19937_64 rng(2026);
     constexpr int kRounds = 40;
     int reached = 0;
@@ -198,6 +201,7 @@ TEST(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
             EngineSettings settings;
             settings.seed = seed;
             settings.iteration_limit = 600;
+            settings.params.strategy = GetParam();
             settings.clock = [] { return 0.0; };
             EngineOutcome run = ImprovementEngine(&model, settings).Run({});
             if (seed == 0 || Better(s.objective, run.score, outcome.score)) outcome = run;
@@ -224,6 +228,10 @@ TEST(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
     }
     EXPECT_GE(reached, kRounds - 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Strategies, BruteForceOracleTest,
+                         ::testing::Values(SearchStrategy::kAnneal, SearchStrategy::kPopulation),
+                         [](const auto& param) { return std::string(StrategyName(param.param)); });
 
 }  // namespace
 }  // namespace vornik
