@@ -159,6 +159,27 @@ def test_the_population_is_checked_repeats_and_a_longer_bound_goes_on(kind: dict
         assert runs[2]["statistics"][key] <= runs[0]["statistics"][key]
 
 
+@pytest.mark.parametrize(
+    ("kind", "chosen"),
+    [({"objective": "min_sum"}, "population"),
+     ({"objective": "min_sum", "return_to_end": False}, "population"),
+     ({"objective": "min_sum", "windows": True}, "anneal"),
+     ({"objective": "min_max"}, "anneal")],
+)  # fmt: skip
+def test_auto_runs_the_strategy_measured_better_for_the_instance(
+    kind: dict[str, Any], chosen: str
+) -> None:
+    """The population under min-sum on plain instances; the annealing with windows (any
+    fleet field) and under min-max. The other strategy walks differently in 200 steps."""
+    instance = random_instance(random.Random(5), 150, 3, **kind)
+    trails = {}
+    for name in ("auto", "anneal", "population"):
+        result = _solve(instance, seed=2, iteration_limit=200, engine_params={"strategy": name})
+        trails[name] = [(a["max_cost"], a["sum_cost"]) for a in result["anytime"]]
+    other = "anneal" if chosen == "population" else "population"
+    assert trails["auto"] == trails[chosen] != trails[other]
+
+
 def test_one_thread_is_the_default_and_bad_thread_counts_are_refused() -> None:
     instance = random_instance(random.Random(13), 30, 3)
     assert _solve(instance, seed=3, threads=1)["routes"] == _solve(instance, seed=3)["routes"]
