@@ -19,9 +19,34 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
       rng_(std::move(rng)),
       ruin_recreate_(model, plan.weights, params),
       local_search_(model, plan.descent, params),
+      tour_search_(model, params),
       current_(start) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
     hub_->Register(index_, &best_);
+    // A long tour search must not outlast the budget (never cut under an iteration
+    // bound, so that such runs repeat).
+    tour_search_.SetStop([this] {
+        const EngineSettings& settings = hub_->Settings();
+        return settings.iteration_limit < 0 && hub_->Now(index_) >= settings.time_limit;
+    });
+}
+
+bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
+    if (params_.tour_kicks <= 0 || !tour_search_.Applies() || !candidate.AllRoutesFeasible()) {
+        return false;
+    }
+    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return false;
+    searched_tours_.resize(candidate.NumRoutes());
+    bool changed = false;
+    for (std::size_t r = 0; r < candidate.NumRoutes(); ++r) {
+        const std::vector<std::uint32_t>& visits = candidate.Route(r).visits;
+        if (visits == searched_tours_[r]) continue;
+        const double kicks = params_.tour_kicks * static_cast<double>(visits.size());
+        changed =
+            tour_search_.Improve(candidate, r, static_cast<std::size_t>(kicks), rng_) || changed;
+        searched_tours_[r] = candidate.Route(r).visits;
+    }
+    return changed;
 }
 
 void AnnealingWalk::Offer(const EngineSolution& candidate) {
@@ -97,6 +122,7 @@ void AnnealingWalk::Run() {
                 candidate_score = weights.Of(candidate);
             }
         }
+        if (PolishTours(candidate)) candidate_score = weights.Of(candidate);
         Offer(candidate);
         if (candidate_score < current_score - temperature * std::log(unit(rng_))) {
             current_ = std::move(candidate);

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 #include "improve/LocalSearch.h"
 #include "improve/RuinRecreate.h"
 #include "improve/SearchWalk.h"
+#include "improve/TourSearch.h"
 #include "improve/WalkHub.h"
 
 namespace vornik {
@@ -45,6 +47,8 @@ public:
 
 private:
     void Offer(const EngineSolution& candidate);
+    /// Runs the tour search on every route of `candidate` when it beats the walk's best.
+    bool PolishTours(EngineSolution& candidate);
     double Progress(std::int64_t epoch_start, double epoch_length);
 
     const EngineModel* model_;
@@ -55,6 +59,10 @@ private:
     std::mt19937_64 rng_;
     RuinRecreate ruin_recreate_;
     LocalSearch local_search_;
+    TourSearch tour_search_;
+    /// Each route as the tour search last left it: a route unchanged since is not
+    /// searched again.
+    std::vector<std::vector<std::uint32_t>> searched_tours_;
     EngineSolution current_;
     std::unique_ptr<EngineSolution> best_;
     std::int64_t iteration_ = 0;

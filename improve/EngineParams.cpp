@@ -44,6 +44,7 @@ const Field kFields[] = {
     {"random_individuals", &EngineParams::random_individuals, nullptr, 0.0, 1.0},
     {"restart_random_individuals", &EngineParams::restart_random_individuals, nullptr, 0.0, 1.0},
     {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
+    {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
 };
 
 std::string Quoted(const std::string& name) { return "engine_params[\"" + name + "\"]"; }

@@ -77,6 +77,10 @@ struct EngineParams {
     /// at 10 s under min-sum 0.18 % better on the geometric mean.
     std::size_t population_focus = 1;
 
+    // The tour search (improve/TourSearch.h) of each route of a new best solution.
+    /// Kicks per visit of the route; 0 leaves tours to the local search alone.
+    double tour_kicks = 1.0;
+
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.
     void Validate() const;

@@ -1,0 +1,291 @@
+#include "improve/TourSearch.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vornik {
+
+namespace {
+
+constexpr double kImprovement = 1e-9;
+// Longest stretch a kick moves: kicks stay local, so that the descent after one repairs
+// a small part of the tour rather than the whole of it.
+constexpr std::size_t kKickStretch = 30;
+// Visits below which kicks are not worth it (the descent alone is exhaustive enough).
+constexpr std::size_t kKickVisits = 8;
+// Neighbour pairs per target sampled when looking for costs that differ both ways.
+constexpr std::size_t kSymmetrySample = 5;
+
+bool SameBothWays(double x, double y) {
+    if (x == y) return true;
+    return std::abs(x - y) <= 1e-9 * std::max(std::abs(x), std::abs(y));
+}
+
+}  // namespace
+
+TourSearch::TourSearch(const EngineModel* model, const EngineParams& params)
+    : model_(model),
+      granularity_(params.granularity),
+      position_(model->NumVertices(), 0),
+      stamp_(model->NumVertices(), 0),
+      queued_(model->NumVertices(), 0) {
+    // Windows make a route's cost depend on more than its legs, and a reversal changes
+    // the travel of costs that differ both ways.
+    applies_ = !model->HasWindows();
+    std::vector<std::size_t> seen_slots;
+    for (std::size_t a = 0; applies_ && a < model->NumAgents(); ++a) {
+        const std::size_t slot = model->Agent(a).slot;
+        if (std::find(seen_slots.begin(), seen_slots.end(), slot) != seen_slots.end()) continue;
+        seen_slots.push_back(slot);
+        for (const std::uint32_t u : model->Targets()) {
+            const std::vector<std::uint32_t>& near = model->Neighbours(u);
+            for (std::size_t k = 0; k < std::min(kSymmetrySample, near.size()); ++k) {
+                if (!SameBothWays(model->Cost(a, u, near[k]), model->Cost(a, near[k], u))) {
+                    applies_ = false;
+                    break;
+                }
+            }
+            if (!applies_) break;
+        }
+    }
+}
+
+double TourSearch::Leg(std::uint32_t x, std::uint32_t y) const {
+    if (y == kEnd) return model_->ClosingCost(agent_, x);
+    if (x == kEnd) return model_->ClosingCost(agent_, y);
+    return model_->Cost(agent_, x, y);
+}
+
+void TourSearch::Load(const EngineSolution& solution, std::size_t a) {
+    agent_ = a;
+    const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
+    tour_.clear();
+    tour_.push_back(model_->Agent(a).start);
+    tour_.insert(tour_.end(), visits.begin(), visits.end());
+    tour_.push_back(kEnd);
+    if (++round_ == 0) {
+        std::fill(stamp_.begin(), stamp_.end(), 0);
+        round_ = 1;
+    }
+    for (const std::uint32_t v : visits) stamp_[v] = round_;
+    Renumber(1, visits.size());
+    length_ = 0.0;
+    for (std::size_t p = 0; p + 1 < tour_.size(); ++p) length_ += Leg(tour_[p], tour_[p + 1]);
+    queue_.clear();
+    queue_head_ = 0;
+}
+
+void TourSearch::Renumber(std::size_t first, std::size_t last) {
+    for (std::size_t p = first; p <= last; ++p) position_[tour_[p]] = static_cast<std::uint32_t>(p);
+}
+
+void TourSearch::Push(std::uint32_t v) {
+    if (queued_[v] != 0) return;
+    queued_[v] = 1;
+    queue_.push_back(v);
+}
+
+void TourSearch::PushPosition(std::size_t p) {
+    if (p > 0 && p + 1 < tour_.size()) Push(tour_[p]);
+}
+
+void TourSearch::Reverse(std::size_t first, std::size_t last) {
+    std::reverse(tour_.begin() + static_cast<std::ptrdiff_t>(first),
+                 tour_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    Renumber(first, last);
+}
+
+void TourSearch::MoveString(std::size_t s, std::size_t e, std::size_t gap, bool reversed) {
+    const auto at = [&](std::size_t p) { return tour_.begin() + static_cast<std::ptrdiff_t>(p); };
+    string_.assign(at(s), at(e + 1));
+    if (reversed) std::reverse(string_.begin(), string_.end());
+    const std::size_t length = e - s + 1;
+    if (gap > e) {
+        // The stretch after the string moves forward over it; the string goes behind.
+        std::copy(at(e + 1), at(gap + 1), at(s));
+        std::copy(string_.begin(), string_.end(), at(gap + 1 - length));
+        Renumber(s, gap);
+    } else {
+        std::copy_backward(at(gap + 1), at(s), at(e + 1));
+        std::copy(string_.begin(), string_.end(), at(gap + 1));
+        Renumber(gap + 1, e);
+    }
+}
+
+bool TourSearch::TryTwoOpt(std::size_t p, std::size_t q) {
+    const std::uint32_t u = tour_[p];
+    const std::uint32_t v = tour_[q];
+    if (q == p + 1 || p == q + 1) return false;
+    // u and v become neighbours: either each keeps its predecessor and the stretch after
+    // the first of them up to the second is reversed, or each keeps its successor.
+    for (int after = 1; after >= 0; --after) {
+        const std::uint32_t x = after != 0 ? tour_[p + 1] : tour_[p - 1];
+        const std::uint32_t y = after != 0 ? tour_[q + 1] : tour_[q - 1];
+        const double gain = Leg(u, x) + Leg(v, y) - Leg(u, v) - Leg(x, y);
+        if (!(gain > kImprovement) || !std::isfinite(gain)) continue;
+        const std::size_t lo = std::min(p, q);
+        const std::size_t hi = std::max(p, q);
+        if (after != 0) {
+            Reverse(lo + 1, hi);
+        } else {
+            Reverse(lo, hi - 1);
+        }
+        length_ -= gain;
+        Push(u);
+        Push(v);
+        if (x != kEnd && x != tour_[0]) Push(x);
+        if (y != kEnd && y != tour_[0]) Push(y);
+        return true;
+    }
+    return false;
+}
+
+bool TourSearch::TryOrOpt(std::size_t s, std::size_t e, std::size_t q) {
+    const std::uint32_t before = tour_[s - 1];
+    const std::uint32_t after = tour_[e + 1];
+    const std::uint32_t first = tour_[s];
+    const std::uint32_t last = tour_[e];
+    const double removed = Leg(before, first) + Leg(last, after) - Leg(before, after);
+    // The string goes just before or just after v, whichever way round is cheaper.
+    double best = kImprovement;
+    std::size_t best_gap = 0;
+    bool best_reversed = false;
+    for (std::size_t gap = q - 1; gap <= q; ++gap) {
+        if (gap + 1 >= s && gap <= e) continue;  // next to the string: no move
+        const std::uint32_t x = tour_[gap];
+        const std::uint32_t y = tour_[gap + 1];
+        const double joined = Leg(x, y);
+        const double forward = removed - (Leg(x, first) + Leg(last, y) - joined);
+        if (forward > best && std::isfinite(forward)) {
+            best = forward;
+            best_gap = gap;
+            best_reversed = false;
+        }
+        if (s == e) continue;
+        const double backward = removed - (Leg(x, last) + Leg(first, y) - joined);
+        if (backward > best && std::isfinite(backward)) {
+            best = backward;
+            best_gap = gap;
+            best_reversed = true;
+        }
+    }
+    if (best == kImprovement) return false;
+    const std::uint32_t x = tour_[best_gap];
+    const std::uint32_t y = tour_[best_gap + 1];
+    MoveString(s, e, best_gap, best_reversed);
+    length_ -= best;
+    for (const std::uint32_t w : {before, after, first, last, x, y}) {
+        if (w != kEnd && w != tour_[0] && stamp_[w] == round_) Push(w);
+    }
+    return true;
+}
+
+bool TourSearch::ImproveAround(std::uint32_t u) {
+    const std::size_t k = tour_.size() - 2;
+    const std::vector<std::uint32_t>& near = model_->Neighbours(u);
+    const std::size_t count = std::min(granularity_, near.size());
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::uint32_t v = near[n];
+        if (stamp_[v] != round_) continue;
+        const std::size_t p = position_[u];
+        const std::size_t q = position_[v];
+        if (TryTwoOpt(p, q)) return true;
+        // Strings of 1 to 3 visits that begin or end at u.
+        for (std::size_t length = 1; length <= 3; ++length) {
+            if (p + length - 1 <= k && (q < p || q > p + length - 1) &&
+                TryOrOpt(p, p + length - 1, q)) {
+                return true;
+            }
+            if (length > 1 && p >= length && (q < p + 1 - length || q > p) &&
+                TryOrOpt(p + 1 - length, p, q)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void TourSearch::Descend() {
+    // A cap on moves, so that rounding can never make a descent cycle.
+    moves_left_ = 100 * tour_.size() + 1000;
+    while (queue_head_ < queue_.size()) {
+        const std::uint32_t u = queue_[queue_head_++];
+        queued_[u] = 0;
+        if (moves_left_ == 0) continue;  // drains the queue
+        if (ImproveAround(u)) --moves_left_;
+        if (queue_head_ > 4096 && 2 * queue_head_ > queue_.size()) {
+            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_));
+            queue_head_ = 0;
+        }
+    }
+    queue_.clear();
+    queue_head_ = 0;
+}
+
+void TourSearch::Kick(std::mt19937_64& rng) {
+    // Two neighbouring stretches B and C change places: A B C D becomes A C B D.
+    const std::size_t k = tour_.size() - 2;
+    const std::size_t span = std::min(kKickStretch, k / 3);
+    std::uniform_int_distribution<std::size_t> stretch(1, span);
+    const std::size_t first = stretch(rng);
+    const std::size_t second = stretch(rng);
+    std::uniform_int_distribution<std::size_t> where(0, k - first - second);
+    const std::size_t i = where(rng);
+    const std::size_t j = i + first;
+    const std::size_t l = j + second;
+    const double change = Leg(tour_[i], tour_[j + 1]) + Leg(tour_[l], tour_[i + 1]) +
+                          Leg(tour_[j], tour_[l + 1]) - Leg(tour_[i], tour_[i + 1]) -
+                          Leg(tour_[j], tour_[j + 1]) - Leg(tour_[l], tour_[l + 1]);
+    if (!std::isfinite(change)) return;
+    for (const std::size_t p : {i, i + 1, j, j + 1, l, l + 1}) PushPosition(p);
+    std::rotate(tour_.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                tour_.begin() + static_cast<std::ptrdiff_t>(j + 1),
+                tour_.begin() + static_cast<std::ptrdiff_t>(l + 1));
+    Renumber(i + 1, l);
+    length_ += change;
+}
+
+bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t kicks,
+                         std::mt19937_64& rng) {
+    if (!applies_) return false;
+    const EngineRoute& route = solution.Route(a);
+    const std::size_t k = route.visits.size();
+    if (k < 3 || !std::isfinite(route.cost)) return false;
+    Load(solution, a);
+    const std::uint32_t start = tour_[0];
+    for (std::size_t p = 1; p <= k; ++p) {
+        if (!SameBothWays(model_->Cost(a, start, tour_[p]), model_->Cost(a, tour_[p], start))) {
+            return false;
+        }
+    }
+    const double original = length_;
+    for (std::size_t p = 1; p <= k; ++p) Push(tour_[p]);
+    Descend();
+    best_tour_ = tour_;
+    best_length_ = length_;
+    if (k >= kKickVisits) {
+        for (std::size_t kick = 0; kick < kicks; ++kick) {
+            if (stop_ && kick % 64 == 63 && stop_()) break;
+            Kick(rng);
+            Descend();
+            if (length_ <= best_length_) {
+                // Equal tours are taken too: they let the search drift across plateaus.
+                best_tour_ = tour_;
+                best_length_ = length_;
+            } else {
+                tour_ = best_tour_;
+                Renumber(1, k);
+                length_ = best_length_;
+            }
+        }
+    }
+    if (!(best_length_ < original - kImprovement)) return false;
+    std::vector<std::uint32_t> previous = route.visits;
+    const double previous_cost = route.cost;
+    solution.SetVisits(a, std::vector<std::uint32_t>(best_tour_.begin() + 1, best_tour_.end() - 1));
+    if (solution.Route(a).cost < previous_cost - kImprovement) return true;
+    solution.SetVisits(a, std::move(previous));
+    return false;
+}
+
+}  // namespace vornik

@@ -1,0 +1,90 @@
+#ifndef VORNIK_IMPROVE_TOURSEARCH_H
+#define VORNIK_IMPROVE_TOURSEARCH_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "improve/EngineParams.h"
+#include "improve/EngineSolution.h"
+
+namespace vornik {
+
+/// Shortens one route's tour by itself, its targets fixed: an iterated local search of
+/// 2-opt and Or-opt (strings of 1 to 3 visits moved, either way round) over each visit's
+/// nearest targets in the same route, with a queue of visits still worth a look (a
+/// "don't look" bit per visit), and kicks that swap two short neighbouring stretches
+/// (a double bridge), kept when the tour after the descent is no longer.
+///
+/// On a route of a few hundred visits a kick and its descent cost microseconds, where a
+/// ruin-and-recreate step of the whole solution costs a hundred times that; and the
+/// search's own 2-opt and relocation leave large tours several percent above what they
+/// can be.
+///
+/// Only where a route's cost is its travel plus fixed service: no windows, costs the
+/// same both ways. Every result is priced again by the route's own walk and kept only
+/// when it is cheaper, so the rules of the route hold whatever the arithmetic here.
+class TourSearch {
+public:
+    // model outlives it.
+    TourSearch(const EngineModel* model, const EngineParams& params);
+
+    /// False when the instance's routes do not cost their travel alone, both ways alike
+    /// (sampled over neighbour pairs): Improve then does nothing.
+    bool Applies() const { return applies_; }
+
+    /// Descends on route a of `solution`, then tries `kicks` kicks; returns true when the
+    /// route was replaced by a cheaper one.
+    bool Improve(EngineSolution& solution, std::size_t a, std::size_t kicks, std::mt19937_64& rng);
+
+    /// Ends Improve early, between kicks, once `stop` says so (asked every few kicks).
+    void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
+
+    /// The travel of the best tour of the last Improve as its moves priced it, summed
+    /// move by move (what tests hold against the route walked again).
+    double TrackedLength() const { return best_length_; }
+
+private:
+    static constexpr std::uint32_t kEnd = static_cast<std::uint32_t>(-1);
+
+    /// Leg from x to y, either of them the route's end (kEnd).
+    double Leg(std::uint32_t x, std::uint32_t y) const;
+    void Load(const EngineSolution& solution, std::size_t a);
+    void Push(std::uint32_t v);
+    void PushPosition(std::size_t p);
+    void Descend();
+    bool ImproveAround(std::uint32_t u);
+    bool TryTwoOpt(std::size_t p, std::size_t q);
+    bool TryOrOpt(std::size_t s, std::size_t e, std::size_t q);
+    void Kick(std::mt19937_64& rng);
+    void Reverse(std::size_t first, std::size_t last);
+    void MoveString(std::size_t s, std::size_t e, std::size_t gap, bool reversed);
+    void Renumber(std::size_t first, std::size_t last);
+
+    const EngineModel* model_;
+    std::size_t granularity_;
+    bool applies_ = true;
+    std::function<bool()> stop_;
+
+    std::size_t agent_ = 0;
+    /// Positions 0 .. k + 1: the start, the visits, kEnd.
+    std::vector<std::uint32_t> tour_;
+    std::vector<std::uint32_t> best_tour_;
+    std::vector<std::uint32_t> position_;  ///< by vertex, valid while stamp_ is current
+    std::vector<std::uint32_t> stamp_;     ///< by vertex: == round_ while in the tour
+    std::uint32_t round_ = 0;
+    std::vector<std::uint32_t> queue_;
+    std::size_t queue_head_ = 0;
+    std::vector<std::uint8_t> queued_;  ///< by vertex
+    std::vector<std::uint32_t> string_;
+    double length_ = 0.0;
+    double best_length_ = 0.0;
+    std::size_t moves_left_ = 0;
+};
+
+}  // namespace vornik
+
+#endif  // VORNIK_IMPROVE_TOURSEARCH_H
