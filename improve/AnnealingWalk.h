@@ -48,8 +48,8 @@ public:
 private:
     void Offer(const EngineSolution& candidate);
     /// Runs the tour search on every route of `candidate` that changed since the search
-    /// last saw it, when the candidate beats the walk's best or `any` is set.
-    bool PolishTours(EngineSolution& candidate, bool any);
+    /// last saw it, when the candidate beats the walk's best.
+    bool PolishTours(EngineSolution& candidate);
     double Progress(std::int64_t epoch_start, double epoch_length);
 
     const EngineModel* model_;

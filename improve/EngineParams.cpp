@@ -45,7 +45,6 @@ const Field kFields[] = {
     {"restart_random_individuals", &EngineParams::restart_random_individuals, nullptr, 0.0, 1.0},
     {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
     {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
-    {"tour_scope", nullptr, &EngineParams::tour_scope, 0.0, 1.0},
 };
 
 std::string Quoted(const std::string& name) { return "engine_params[\"" + name + "\"]"; }

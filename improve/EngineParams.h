@@ -80,9 +80,6 @@ struct EngineParams {
     // The tour search (improve/TourSearch.h) of each route of a new best solution.
     /// Kicks per visit of the route; 0 leaves tours to the local search alone.
     double tour_kicks = 1.0;
-    /// 0: only candidates that beat the walk's best are searched; 1: every candidate the
-    /// local search polishes, before it is judged.
-    std::size_t tour_scope = 0;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.

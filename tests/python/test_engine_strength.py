@@ -77,7 +77,6 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "exhaustive_targets": rng.choice([0, 5, 200]),
             "sum_share": rng.uniform(0, 2),
             "tour_kicks": rng.choice([0, 0.5, 20]),
-            "tour_scope": rng.randint(0, 1),
         }
         assert set(params) <= set(defaults)
         kind = [{"objective": "min_max"}, {"objective": "min_sum", "windows": True},
