@@ -65,9 +65,9 @@ EngineSolution QuickStart(const EngineModel* model) {
         for (const std::uint32_t v : route) placed[v] = 1;
     }
     auto& pool = solution.MutableUnassigned();
-    pool.erase(std::remove_if(pool.begin(), pool.end(),
-                              [&](std::uint32_t v) { return placed[v] != 0; }),
-               pool.end());
+    pool.erase(
+        std::remove_if(pool.begin(), pool.end(), [&](std::uint32_t v) { return placed[v] != 0; }),
+        pool.end());
     for (std::size_t a = 0; a < split.routes.size(); ++a) {
         if (!split.routes[a].empty()) solution.SetVisits(a, std::move(split.routes[a]));
     }
