@@ -202,6 +202,13 @@ def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
     list met twice (one matrix for many types) is copied once and stays shared. Two-
     dimensional arrays stay arrays."""
     copies = {} if copies is None else copies
+    # A node or an agent, the bulk of a large instance: one shallow copy.
+    if (
+        type(value) is dict
+        and set(map(type, value.values())) <= _SCALARS
+        and all(type(key) is str for key in value)
+    ):
+        return dict(value)
     if isinstance(value, Mapping):
         return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
     if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
