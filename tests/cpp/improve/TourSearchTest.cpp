@@ -82,7 +82,9 @@ TEST(TourSearchTest, ShortensRoutesKeepingTheirTargetsAndPricesEveryMoveExactly)
                 std::sort(has.begin(), has.end());
                 EXPECT_EQ(has, had);
                 for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
-                    if (r != a) EXPECT_EQ(solution.Route(r).visits, before.Route(r).visits);
+                    if (r != a) {
+                        EXPECT_EQ(solution.Route(r).visits, before.Route(r).visits);
+                    }
                 }
                 // The same generator repeats the search.
                 EngineSolution again = before;
