@@ -77,6 +77,17 @@ struct EngineParams {
     /// at 10 s under min-sum 0.18 % better on the geometric mean.
     std::size_t population_focus = 1;
 
+    // Local search through infeasible space. 1: descents may pass through plans that are
+    // late at windows or load above capacities, both priced by weights that adapt, and a
+    // plan that ends so is repaired (a descent under ten and a hundred times the weights)
+    // or else given up for the plan the descent started from. 0: every plan a descent
+    // passes through keeps the rules.
+    std::size_t infeasible_search = 0;
+    /// Share of descents that should end without lateness (and, apart, without excess
+    /// load): below it the weight grows by a fifth, above it shrinks by 15 %, every 100
+    /// descents.
+    double feasible_share = 0.4;
+
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.
     void Validate() const;

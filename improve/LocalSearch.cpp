@@ -32,12 +32,56 @@ LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights,
     : model_(model),
       weights_(weights),
       granularity_(params.granularity),
-      longest_string_(params.longest_string) {}
+      longest_string_(params.longest_string),
+      infeasible_search_(params.infeasible_search != 0 &&
+                         (model->HasWindows() || model->Dimensions() > 0)),
+      feasible_share_(params.feasible_share) {
+    // Lateness starts at the price of travel; excess load at the longest leg from a depot
+    // per largest demand, so that one unit over capacity costs about one detour.
+    double longest_leg = 0.0;
+    double largest_demand = 0.0;
+    for (const std::uint32_t v : model->Targets()) {
+        for (std::size_t a = 0; a < model->NumAgents(); ++a) {
+            const double leg = model->Cost(a, model->Agent(a).start, v);
+            if (Finite(leg)) longest_leg = std::max(longest_leg, leg);
+        }
+        for (std::size_t d = 0; d < model->Dimensions(); ++d) {
+            largest_demand = std::max(largest_demand, model->Demand(v, d));
+        }
+    }
+    penalties_.time_warp = 1.0;
+    penalties_.excess_load =
+        largest_demand > 0 ? std::clamp(longest_leg / largest_demand, 0.1, 1000.0) : 1.0;
+    initial_ = penalties_;
+}
+
+namespace {
+constexpr std::size_t kAdaptEvery = 100;
+// Repairs price breaking a rule at these multiples of the current weights, as hybrid
+// genetic search does (ten times), and once more at a hundred.
+constexpr double kRepairBoosts[] = {10.0, 100.0};
+}  // namespace
+
+void LocalSearch::Adapt(bool no_warp, bool no_excess) {
+    ++descents_;
+    without_warp_ += no_warp ? 1 : 0;
+    without_excess_ += no_excess ? 1 : 0;
+    if (descents_ < kAdaptEvery) return;
+    const auto move = [&](double& weight, double initial, std::size_t feasible) {
+        const double share = static_cast<double>(feasible) / static_cast<double>(descents_);
+        if (share < feasible_share_ - 0.05) weight *= 1.2;
+        if (share > feasible_share_ + 0.05) weight *= 0.85;
+        weight = std::clamp(weight, 1e-3 * initial, 1e3 * initial);
+    };
+    move(penalties_.time_warp, initial_.time_warp, without_warp_);
+    move(penalties_.excess_load, initial_.excess_load, without_excess_);
+    descents_ = without_warp_ = without_excess_ = 0;
+}
 
 void LocalSearch::RefreshLargest(const EngineSolution& solution) {
     for (Ranked& entry : largest_) entry = Ranked{};
     for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
-        Ranked entry{solution.Route(r).cost, r};
+        Ranked entry{solution.PricedCost(r), r};
         for (Ranked& slot : largest_) {
             if (slot.route == kNone || entry.cost > slot.cost) std::swap(slot, entry);
             if (entry.route == kNone) break;
@@ -48,8 +92,8 @@ void LocalSearch::RefreshLargest(const EngineSolution& solution) {
 double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double cost_a,
                           std::size_t b, double cost_b) const {
     if (!Finite(cost_a) || (b != kNone && !Finite(cost_b))) return EngineSolution::kInfeasible;
-    double delta = weights_->sum_weight * (cost_a - solution.Route(a).cost);
-    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.Route(b).cost);
+    double delta = weights_->sum_weight * (cost_a - solution.PricedCost(a));
+    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.PricedCost(b));
     if (weights_->max_weight > 0) {
         double others = 0.0;
         for (const Ranked& entry : largest_) {
@@ -82,6 +126,39 @@ constexpr std::size_t kTargetsPerStopCheck = 64;
 
 std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                              const std::vector<std::uint32_t>* focus) {
+    stopped_ = false;
+    if (!infeasible_search_) return Descend(solution, rng, focus);
+    const EngineSolution start = solution;
+    solution.SetPenalties(&penalties_);
+    std::size_t applied = Descend(solution, rng, focus);
+    const auto within = [&](bool warp) {
+        for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+            if ((warp ? solution.TimeWarp(a) : solution.ExcessLoad(a)) > 0) return false;
+        }
+        return true;
+    };
+    Adapt(within(true), within(false));
+    for (const double boost : kRepairBoosts) {
+        if (stopped_ || (within(true) && within(false))) break;
+        repair_ = PenaltyWeights{boost * penalties_.time_warp, boost * penalties_.excess_load};
+        solution.SetPenalties(&repair_);
+        applied += Descend(solution, rng, focus);
+    }
+    solution.SetPenalties(nullptr);
+    // A route that kept the rules before the descent must keep them after it.
+    bool kept = true;
+    for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+        kept = kept && (Finite(solution.Route(a).cost) || !Finite(start.Route(a).cost));
+    }
+    if (!kept) {
+        solution = start;
+        if (!stopped_) applied += Descend(solution, rng, focus);
+    }
+    return applied;
+}
+
+std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
+                                 const std::vector<std::uint32_t>* focus) {
     std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
@@ -91,7 +168,10 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
         improved = false;
         std::size_t visited = 0;
         for (const std::uint32_t u : order) {
-            if (stop_ && ++visited % kTargetsPerStopCheck == 0 && stop_()) return applied;
+            if (stop_ && ++visited % kTargetsPerStopCheck == 0 && stop_()) {
+                stopped_ = true;
+                return applied;
+            }
             if (solution.RouteOf(u) < 0) {
                 if (!model_->Required(u) && TryInsertOptional(solution, u)) {
                     improved = true;
