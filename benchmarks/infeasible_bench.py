@@ -25,8 +25,8 @@ from typing import Any
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-import fleet_instances  # noqa: E402
-import instances as instance_sets  # noqa: E402
+import fleet_instances
+import instances as instance_sets
 
 VARIANTS = {"off": 0, "on": 1}
 

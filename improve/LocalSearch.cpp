@@ -128,11 +128,19 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                              const std::vector<std::uint32_t>* focus) {
     stopped_ = false;
     if (!infeasible_search_) return Descend(solution, rng, focus);
-    const EngineSolution start = solution;
+    // Only the routes the descent changes are kept, as they were, for going back.
+    touched_.clear();
+    touched_stamp_.resize(solution.NumRoutes(), 0);
+    if (++route_stamp_ == 0) {
+        std::fill(touched_stamp_.begin(), touched_stamp_.end(), 0);
+        route_stamp_ = 1;
+    }
+    start_unassigned_ = solution.Unassigned();
     solution.SetPenalties(&penalties_);
     std::size_t applied = Descend(solution, rng, focus);
     const auto within = [&](bool warp) {
-        for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+        for (const Touched& route : touched_) {
+            const std::size_t a = route.route;
             if ((warp ? solution.TimeWarp(a) : solution.ExcessLoad(a)) > 0) return false;
         }
         return true;
@@ -147,14 +155,22 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
     solution.SetPenalties(nullptr);
     // A route that kept the rules before the descent must keep them after it.
     bool kept = true;
-    for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
-        kept = kept && (Finite(solution.Route(a).cost) || !Finite(start.Route(a).cost));
+    for (const Touched& route : touched_) {
+        kept = kept && (Finite(solution.Route(route.route).cost) || !route.feasible);
     }
     if (!kept) {
-        solution = start;
+        solution.MutableUnassigned() = start_unassigned_;
+        for (Touched& route : touched_) solution.SetVisits(route.route, std::move(route.visits));
         if (!stopped_) applied += Descend(solution, rng, focus);
     }
+    touched_.clear();
     return applied;
+}
+
+void LocalSearch::Touch(const EngineSolution& solution, std::size_t a) {
+    if (solution.Penalties() == nullptr || a == kNone || touched_stamp_[a] == route_stamp_) return;
+    touched_stamp_[a] = route_stamp_;
+    touched_.push_back(Touched{a, solution.Route(a).visits, Finite(solution.Route(a).cost)});
 }
 
 std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
@@ -162,12 +178,36 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
     std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
+    // Through infeasible space, a focused descent also takes up the targets of every
+    // route it makes late or overloaded: the move that mends such a route is seldom
+    // next to the one that broke it.
+    const bool widen = focus != nullptr && solution.Penalties() != nullptr;
+    if (widen) {
+        listed_.resize(model_->NumVertices(), 0);
+        if (++stamp_ == 0) {
+            std::fill(listed_.begin(), listed_.end(), 0);
+            stamp_ = 1;
+        }
+        for (const std::uint32_t v : order) listed_[v] = stamp_;
+    }
+    const auto take_up = [&](std::int64_t route) {
+        if (!widen || route < 0) return;
+        const auto r = static_cast<std::size_t>(route);
+        if (solution.TimeWarp(r) <= 0 && solution.ExcessLoad(r) <= 0) return;
+        for (const std::uint32_t v : solution.Route(r).visits) {
+            if (listed_[v] != stamp_) {
+                listed_[v] = stamp_;
+                order.push_back(v);
+            }
+        }
+    };
     std::size_t applied = 0;
     bool improved = true;
     for (int pass = 0; improved && pass < 100; ++pass) {
         improved = false;
         std::size_t visited = 0;
-        for (const std::uint32_t u : order) {
+        for (std::size_t next = 0; next < order.size(); ++next) {
+            const std::uint32_t u = order[next];
             if (stop_ && ++visited % kTargetsPerStopCheck == 0 && stop_()) {
                 stopped_ = true;
                 return applied;
@@ -188,6 +228,8 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
                     TryTwoOpt(solution, u, v) || TryTwoOptStar(solution, u, v)) {
                     improved = true;
                     ++applied;
+                    take_up(solution.RouteOf(u));
+                    take_up(solution.RouteOf(v));
                     if (solution.RouteOf(u) < 0) break;
                 }
             }
@@ -211,6 +253,8 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
                 if (delta < -kImprovement) {
                     std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
                     visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
+                    Touch(solution, a);
+                    Touch(solution, r);
                     Apply(solution, a, std::move(visits_a), r, {u});
                     improved = true;
                     ++applied;
@@ -230,6 +274,7 @@ bool LocalSearch::TryDropOptional(EngineSolution& solution, std::uint32_t u) {
     if (!(Delta(solution, a, removed, kNone, 0.0) + model_->Penalty(u) < -kImprovement)) {
         return false;
     }
+    Touch(solution, a);
     solution.RemoveVisits(a, pu, pu);
     RefreshLargest(solution);
     return true;
@@ -263,6 +308,7 @@ bool LocalSearch::TryInsertOptional(EngineSolution& solution, std::uint32_t u) {
         if (solution.Route(r).visits.empty()) consider(r, 0);
     }
     if (best_route == kNone) return false;
+    Touch(solution, best_route);
     solution.Insert(best_route, u, best_position);
     RefreshLargest(solution);
     return true;
@@ -281,7 +327,10 @@ bool LocalSearch::TryMove(EngineSolution& solution, const Move& move) {
     if constexpr (kHasEstimate<Move>) {
         if (move.Estimable(solution) && !Improves(solution, move.Estimate(solution))) return false;
     }
-    if (!Improves(solution, move.Evaluate(solution))) return false;
+    const MoveCosts costs = move.Evaluate(solution);
+    if (!Improves(solution, costs)) return false;
+    Touch(solution, costs.first);
+    Touch(solution, costs.second);
     move.Apply(solution);
     RefreshLargest(solution);
     return true;

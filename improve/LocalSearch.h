@@ -100,6 +100,22 @@ private:
     std::size_t descents_ = 0;
     std::size_t without_warp_ = 0;
     std::size_t without_excess_ = 0;
+    /// Through infeasible space: the routes a descent changed, as they were before, and
+    /// whether they kept the rules then (touched_stamp_[a] == route_stamp_ once listed);
+    /// the unassigned targets before.
+    struct Touched {
+        std::size_t route;
+        std::vector<std::uint32_t> visits;
+        bool feasible;
+    };
+    void Touch(const EngineSolution& solution, std::size_t a);
+    std::vector<Touched> touched_;
+    std::vector<std::uint32_t> touched_stamp_;
+    std::uint32_t route_stamp_ = 0;
+    std::vector<std::uint32_t> start_unassigned_;
+    /// listed_[v] == stamp_: v is in the current descent's order.
+    std::vector<std::uint32_t> listed_;
+    std::uint32_t stamp_ = 0;
 };
 
 }  // namespace vornik
