@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "improve/AnnealingWalk.h"
 #include "improve/LocalSearch.h"
 #include "improve/Precheck.h"
+#include "improve/QuickStart.h"
 #include "improve/RuinRecreate.h"
 #include "improve/WalkHub.h"
 #include "improve/population/PopulationWalk.h"
@@ -118,14 +121,27 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
         // The first descent of a large instance can take longer than the budget: it stops
         // at the budget (not under an iteration limit, which repeats runs exactly) and
         // at the caller's request.
-        local_search.SetStop([&] {
+        const std::function<bool()> stop = [&] {
             return (settings_.iteration_limit < 0 && hub.Now(0) >= settings_.time_limit) ||
                    (settings_.should_stop && settings_.should_stop());
-        });
+        };
+        local_search.SetStop(stop);
         if (!current.Complete()) {
+            // On large instances the insertion takes a while: a tour cut into routes is
+            // the first solution, and the start if the budget ends before the insertion.
+            std::optional<EngineSolution> quick;
+            bool nothing_given = true;
+            for (std::size_t a = 0; a < current.NumRoutes(); ++a)
+                nothing_given = nothing_given && current.Route(a).visits.empty();
+            if (nothing_given && QuickStartPays(model, params)) {
+                quick.emplace(QuickStart(model_));
+                hub.Offer(*quick, EnginePhase::kConstruct, 0);
+            }
             // The constructed solution counts before its first descent, which takes a
             // while on large instances.
-            ruin_recreate.Recreate(current, 0.0, rng);
+            if (!ruin_recreate.Recreate(current, 0.0, rng, quick ? stop : nullptr)) {
+                current = std::move(*quick);
+            }
             hub.Offer(current, EnginePhase::kConstruct, 0);
             local_search.Run(current, rng);
             hub.Offer(current, EnginePhase::kConstruct, 0);
