@@ -24,13 +24,13 @@ namespace vornik {
 /// are also dropped, or inserted next to their neighbours, when that pays for their
 /// penalty. A move is applied as soon as it lowers the score by more than 1e-9.
 ///
-/// With EngineParams::infeasible_search, on instances with windows or capacities, a
-/// descent prices lateness and excess load with weights instead of refusing them (routes
-/// cost their clock plus the weighted time warp and excess), and the weights follow how
-/// often descents end within the rules. A descent that ends outside them is repaired with
-/// heavier weights; if that fails, the solution goes back to where the descent started
-/// and descends within the rules. Run always leaves a solution whose routes keep the rules
-/// when it was given one.
+/// Where EngineParams::infeasible_search says so (on instances with windows or
+/// capacities), a descent prices lateness and excess load with weights instead of
+/// refusing them (routes cost their clock plus the weighted time warp and excess), and
+/// the weights follow how often descents end within the rules. A descent that ends
+/// outside them is repaired with heavier weights; if that fails, the routes it changed go
+/// back to where they were and it descends within the rules. Routes that kept the rules
+/// when Run began keep them when it ends.
 class LocalSearch {
 public:
     // model and weights outlive it.
