@@ -87,9 +87,10 @@ struct EngineParams {
     // under ten and a hundred times the weights) or else given up for the plan the
     // descent started from. 0: every plan a descent passes through keeps the rules.
     // 2 (auto): 1 under min-sum with capacities and without windows, else 0. Measured on
-    // the real-fleet sets (benchmarks/infeasible_bench.py): on generated CVRP 0.1 % better
-    // at 10 s and 0.x % at 60 s; on Solomon no change; on the set with windows, service
-    // and optional targets 1 % worse at 10 s; under min-max no gain.
+    // the real-fleet sets (benchmarks/infeasible_bench.py, one seed): on generated CVRP
+    // 0.6 % better at 10 s and 0.1 % at 60 s (500 customers: 0.3 % worse at 60 s); on
+    // Solomon the same values in a third of the steps or fewer; with windows, service and
+    // optional targets together about 1 % worse at 10 s; under min-max no gain.
     std::size_t infeasible_search = 2;
     /// Share of descents that should end without lateness (and, apart, without excess
     /// load): below it the weight grows by a fifth, above it shrinks by 15 %, every 100
