@@ -33,6 +33,7 @@ void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows) {
 void RouteEvaluator::Bind(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
                           const std::vector<AgentEntry>& agents) {
     graph_ = graph;
+    dense_ = dynamic_cast<const DenseGraph*>(graph);
     nodes_ = nodes;
     agents_ = agents;
     // Clocks never fall along a route when no arc cost is negative (waiting only adds

@@ -10,6 +10,7 @@
 
 #include "core/RouteRules.h"
 #include "core/SearchRecords.h"
+#include "graph/DenseGraph.h"
 #include "graph/PlannerGraph.h"
 
 namespace vornik {
@@ -158,7 +159,8 @@ private:
                                     ((has_starts_ && facts.has_start && v == facts.start) ||
                                      (has_ends_ && facts.has_end && v == facts.end));
             if (!free_close) {
-                const double* costs = graph_->FindArcCost(u, v);
+                const double* costs =
+                    dense_ != nullptr ? dense_->FindArcCost(u, v) : graph_->FindArcCost(u, v);
                 if (costs != nullptr) {
                     if (!facts.type_ok) return false;
                     t += costs[facts.type];
@@ -219,6 +221,7 @@ private:
 
     // State of the current Optimize call.
     const PlannerGraph* graph_ = nullptr;  // owned by the Solver
+    const DenseGraph* dense_ = nullptr;    // graph_ when it is the Solver's own kind, read inline
     std::vector<NodeEntry> nodes_;
     std::vector<AgentEntry> agents_;
     bool monotone_ = false;

@@ -14,9 +14,9 @@
 
 #include "core/Problem.h"
 #include "core/SearchRecords.h"
+#include "graph/DenseGraph.h"
 #include "graph/PlannerGraph.h"
 #include "graph/SimpleTimer.h"
-#include "graph/SparseGraph.h"
 #include "plugins/ConstraintCheckerPlugin.h"
 #include "plugins/ExpansionPlugin.h"
 #include "plugins/HeuristicPlugin.h"
@@ -34,10 +34,12 @@
 
 namespace vornik {
 
-/// The planner: turns a Problem into dense tables and a complete graph with one cost
-/// per agent type, wires one plug-in per role, and runs the anytime focal search.
+/// The planner: reads a Problem into the instance model, builds the focal search's
+/// tables and complete graph (one cost per agent type) from it, wires one plug-in per
+/// role, and runs the anytime focal search.
 ///
-/// Construction reads the Problem once and keeps nothing of it. Solve may be called
+/// Construction reads the Problem once; it keeps a copy only for the improvement path.
+/// Solve may be called
 /// again; every call starts from a clean search state and repeats the same search.
 /// Owns its graph, plug-ins, node pool, lists, frontiers, result and anytime records.
 class Solver {
@@ -209,13 +211,8 @@ protected:
     const PlannerGraph* graph_ = nullptr;  // owned_graph_ or the caller's (SetGraph)
     std::vector<NodeEntry> nodes_;
     std::vector<AgentEntry> agents_;
-    std::unordered_map<std::string, std::uint64_t> type_index_by_name_;
-    std::unordered_map<std::uint64_t, std::string> type_name_by_index_;
     std::uint64_t num_agent_types_ = 0;
-    std::unordered_map<std::uint64_t, std::uint64_t> vertex_by_node_id_;
-    std::unordered_map<std::uint64_t, std::uint64_t> agent_by_id_;
-    std::unordered_map<std::uint64_t, std::int64_t> type_by_agent_id_;
-    std::unique_ptr<SparseGraph> owned_graph_;
+    std::unique_ptr<DenseGraph> owned_graph_;
     std::vector<EdgeRecord> edge_list_;
     Result result_;
     SolverStatistics statistics_;

@@ -312,7 +312,9 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
 
         const std::uint64_t from = child.current_vertex[agent];
         if (v != from && !(!return_to_end_ && (v == end || v == start))) {
-            const double* costs = graph_->FindArcCost(from, v);
+            // The Solver's own graph is read inline; a caller's through its interface.
+            const double* costs = graph_ == owned_graph_.get() ? owned_graph_->FindArcCost(from, v)
+                                                               : graph_->FindArcCost(from, v);
             if (costs == nullptr) continue;  // no arc: the move does not exist
             child.cost[agent] += costs[type];
         }

@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "graph/SparseGraph.h"
 #include "search/Solver.h"
 #include "search/SolverTestSupport.h"
 
