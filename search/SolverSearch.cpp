@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "core/Diagnostics.h"
+#include "core/RouteWalker.h"
 #include "search/PathRecordFile.h"
 #include "search/Solver.h"
 
@@ -278,6 +279,8 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
     const std::uint64_t start = start_vertices_[agent];
     const std::uint64_t end = end_vertices_[agent];
     const auto type = static_cast<std::size_t>(agents_[agent].type);
+    const RouteWalker walker(return_to_end_);
+    const WalkAgent ends{true, start, true, end, agents_[agent].time_limit};
     SearchNode& child = child_scratch_;
     const std::uint64_t n = nodes_.size();
     for (std::uint64_t v = 0; v < n; ++v) {
@@ -297,7 +300,7 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         child = parent;
         child.visited.Set(v);
         child.last_agent = static_cast<std::int64_t>(agent);
-        const bool closes = v == end || (!return_to_end_ && v == start);
+        const bool closes = walker.ClosesOn(ends, v);
         if (closes) {
             if (child.closed[agent] == 0) {
                 child.closed[agent] = 1;
@@ -311,7 +314,8 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         }
 
         const std::uint64_t from = child.current_vertex[agent];
-        if (v != from && !(!return_to_end_ && (v == end || v == start))) {
+        // The arrival itself (waiting, the limit) is the checkers' to judge.
+        if (walker.Charges(ends, from, v)) {
             // The Solver's own graph is read inline; a caller's through its interface.
             const double* costs = graph_ == owned_graph_.get() ? owned_graph_->FindArcCost(from, v)
                                                                : graph_->FindArcCost(from, v);
