@@ -77,7 +77,23 @@ void Solver::SetMemoryLimit(std::size_t bytes) {
     memory_limit_ = bytes;
 }
 
-bool Solver::Solve() {
+bool Solver::Solve() { return Solve(hooks_); }
+
+bool Solver::Solve(const SearchHooks& hooks) {
+    // The hooks live in the caller's frame: nothing may call them once this call is over,
+    // however it ends.
+    running_hooks_ = &hooks;
+    try {
+        const bool found = RunSearch();
+        running_hooks_ = nullptr;
+        return found;
+    } catch (...) {
+        running_hooks_ = nullptr;
+        throw;
+    }
+}
+
+bool Solver::RunSearch() {
     // Every call starts from a clean state, so a second Solve repeats the first.
     ResetSearchState();
     timer_.Start();
@@ -232,7 +248,10 @@ void Solver::Search(std::uint64_t c) {
 }
 
 bool Solver::StopRequested() {
-    if (!interrupted_ && should_stop_ && should_stop_()) interrupted_ = true;
+    if (!interrupted_ && running_hooks_ != nullptr && running_hooks_->should_stop &&
+        running_hooks_->should_stop()) {
+        interrupted_ = true;
+    }
     return interrupted_;
 }
 
@@ -272,7 +291,9 @@ void Solver::Record(double time) {
     if (reported_any_ && !(score < reported_best_ - 1e-9)) return;
     reported_any_ = true;
     reported_best_ = score;
-    if (on_solution_) on_solution_(time, largest, sum);
+    if (running_hooks_ != nullptr && running_hooks_->on_solution) {
+        running_hooks_->on_solution(time, largest, sum);
+    }
 }
 
 void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
