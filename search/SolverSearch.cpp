@@ -77,14 +77,26 @@ void Solver::SetMemoryLimit(std::size_t bytes) {
     memory_limit_ = bytes;
 }
 
-bool Solver::Solve() { return Solve(hooks_); }
-
-bool Solver::Solve(const SearchHooks& hooks) {
-    // The hooks live in the caller's frame: nothing may call them once this call is over,
-    // however it ends.
-    running_hooks_ = &hooks;
+bool Solver::Solve() {
+    // Called by Solve(hooks), it runs with those; called alone, with the hooks set on the
+    // Solver. Either way they are read only while the search runs, however it ends.
+    const bool outermost = running_hooks_ == nullptr;
+    if (outermost) running_hooks_ = &hooks_;
     try {
         const bool found = RunSearch();
+        if (outermost) running_hooks_ = nullptr;
+        return found;
+    } catch (...) {
+        if (outermost) running_hooks_ = nullptr;
+        throw;
+    }
+}
+
+bool Solver::Solve(const SearchHooks& hooks) {
+    // Through the virtual Solve, so that a derived solver's replacement runs here too.
+    running_hooks_ = &hooks;
+    try {
+        const bool found = Solve();
         running_hooks_ = nullptr;
         return found;
     } catch (...) {
