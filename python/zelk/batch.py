@@ -112,7 +112,15 @@ def _die_with_parent(parent: int) -> None:
         libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
     except (OSError, AttributeError):  # pragma: no cover - not Linux: no such call
         return
-    if os.getppid() != parent:  # the parent died before the call above
+    if os.getppid() == parent:
+        return
+    # Started by a fork server, whose child this worker is: the server ends when the
+    # pool's process does, and this worker with it. Unless that process is already gone.
+    try:
+        os.kill(parent, 0)
+    except ProcessLookupError:
+        os._exit(1)
+    except PermissionError:  # pragma: no cover - the pid went to another user's process
         os._exit(1)
 
 

@@ -1,5 +1,6 @@
 """Shared fixtures: small instances built object by object."""
 
+import multiprocessing
 import os
 from collections.abc import Callable
 
@@ -11,6 +12,11 @@ from hypothesis import settings
 settings.register_profile("ci", derandomize=True)
 if os.environ.get("CI"):
     settings.load_profile("ci")
+
+# How the batch tests' pools start their workers, when a run needs another way than the
+# platform's (the sanitizer run: see tools/test_asan_python.sh).
+if os.environ.get("ZELK_TEST_START_METHOD"):
+    multiprocessing.set_start_method(os.environ["ZELK_TEST_START_METHOD"], force=True)
 
 import zelk
 

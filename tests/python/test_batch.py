@@ -65,6 +65,22 @@ def test_solve_many_keeps_order_and_isolates_failures(tmp_path: Path) -> None:
         zelk.solve_many(good, budget=1)
 
 
+@pytest.mark.parametrize("method", multiprocessing.get_all_start_methods())
+def test_workers_start_by_every_method(method: str) -> None:
+    """Whichever way the program has multiprocessing start processes (a fork server is
+    the default from Python 3.14 on), the workers live to solve: they are not the pool
+    process's children then, and must not take that for its death."""
+    previous = multiprocessing.get_start_method()
+    if method == "fork" and previous != "fork":
+        pytest.skip("this run has its workers started another way (conftest.py)")
+    multiprocessing.set_start_method(method, force=True)
+    try:
+        instances = _instances(SIZES[:2])
+        _assert_solves(instances, zelk.solve_many(instances, workers=2, time_limit=BUDGET))
+    finally:
+        multiprocessing.set_start_method(previous, force=True)
+
+
 def test_local_pool_replaces_a_killed_worker() -> None:
     """A worker killed mid-batch breaks the pool; its instances run again in a fresh
     one, so every instance is still solved, once."""
