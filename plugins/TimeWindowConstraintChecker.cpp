@@ -145,8 +145,13 @@ inline double TimeWindowConstraintChecker::Travel(std::uint64_t from, std::uint6
     // No arc means nothing is known about the trip; it is counted as free, and so is
     // an agent whose type has no cost component in the graph.
     if (!agent.has_cost) return 0.0;
-    const double* costs =
-        dense_ != nullptr ? dense_->FindArcCost(from, to) : graph_->FindArcCost(from, to);
+    // Every pair of distinct vertices of the Solver's graph is an arc.
+    if (dense_ != nullptr) {
+        return dense_->HasVertex(from) && dense_->HasVertex(to)
+                   ? dense_->ArcCosts(from, to)[agent.type]
+                   : 0.0;
+    }
+    const double* costs = graph_->FindArcCost(from, to);
     return costs == nullptr ? 0.0 : costs[agent.type];
 }
 
