@@ -33,6 +33,7 @@ const Field kFields[] = {
     {"max_string", &EngineParams::max_string, nullptr, 1.0, kHuge},
     {"blink", &EngineParams::blink, nullptr, 0.0, 0.99},
     {"exhaustive_targets", nullptr, &EngineParams::exhaustive_targets, 0.0, 1e9},
+    {"quick_start_targets", nullptr, &EngineParams::quick_start_targets, 0.0, 1e9},
     {"granularity", nullptr, &EngineParams::granularity, 1.0, 40.0},
     {"longest_string", nullptr, &EngineParams::longest_string, 1.0, 1000.0},
     {"focus_neighbours", nullptr, &EngineParams::focus_neighbours, 0.0, 40.0},

@@ -53,6 +53,10 @@ struct EngineParams {
     double max_string = 10.0;     ///< longest string one route loses
     double blink = 0.01;          ///< chance an insertion place is skipped
     std::size_t exhaustive_targets = 200;  ///< above this, insertion looks near neighbours only
+    /// From this many targets on (0: never), a first solution is cut from a nearest-
+    /// neighbour tour before the insertion runs, and stands in for it when the budget ends
+    /// first: the insertion takes 0.1 s from about 1,000 targets on and 0.2 s at 10,000.
+    std::size_t quick_start_targets = 500;
 
     // Local search.
     std::size_t granularity = 12;      ///< neighbours of each target tried (at most 40)

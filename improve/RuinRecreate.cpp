@@ -107,9 +107,10 @@ void RuinRecreate::RemoveString(EngineSolution& solution, std::size_t route, std
     solution.RemoveVisits(route, first, first + length - 1);
 }
 
-void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const {
+bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng,
+                            const std::function<bool()>& stop) const {
     std::vector<std::uint32_t> pending = solution.Unassigned();
-    if (pending.empty()) return;
+    if (pending.empty()) return true;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     // Order: random, by closing window, or far targets first (they have fewest good
     // places, so they choose before the easy ones fill the routes).
@@ -139,6 +140,7 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     std::vector<std::size_t> tried(twin_.size(), 0);
     std::size_t stamp = 0;
     for (const std::uint32_t v : pending) {
+        if (stop && stop()) return false;
         if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
@@ -191,6 +193,7 @@ void RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         solution.Insert(best_route, v, best_position);
         largest = std::max(largest, solution.Route(best_route).cost);
     }
+    return true;
 }
 
 }  // namespace vornik

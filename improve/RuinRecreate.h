@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -40,8 +41,10 @@ public:
     /// Inserts every unassigned target where it raises the score least, in an order
     /// drawn at random among a few sortings; skips each position with probability
     /// `blink`. Targets that fit nowhere stay unassigned, and so do optional targets
-    /// whose cheapest insertion costs no less than their penalty.
-    void Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng) const;
+    /// whose cheapest insertion costs no less than their penalty. Returns false, with
+    /// the targets not yet tried left unassigned, when `stop` said so first.
+    bool Recreate(EngineSolution& solution, double blink, std::mt19937_64& rng,
+                  const std::function<bool()>& stop = {}) const;
 
 private:
     void RemoveString(EngineSolution& solution, std::size_t route, std::uint32_t around,

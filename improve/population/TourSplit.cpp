@@ -71,6 +71,8 @@ public:
         }
     }
 
+    TourSplit Fill() const { return Greedy(kInf); }
+
     TourSplit Run() {
         if (model_.Objective() == ObjectiveType::MinMax) return MinMax();
         return MinSum();
@@ -241,6 +243,11 @@ private:
 TourSplit SplitTour(const EngineModel& model, const std::vector<std::uint32_t>& tour) {
     if (model.NumAgents() == 0) return TourSplit{{}, tour};
     return Splitter(model, tour).Run();
+}
+
+TourSplit FillTour(const EngineModel& model, const std::vector<std::uint32_t>& tour) {
+    if (model.NumAgents() == 0) return TourSplit{{}, tour};
+    return Splitter(model, tour).Fill();
 }
 
 }  // namespace vornik

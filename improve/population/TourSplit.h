@@ -25,6 +25,11 @@ struct TourSplit {
 /// greedily and what does not fit is left out, for the caller to insert elsewhere.
 TourSplit SplitTour(const EngineModel& model, const std::vector<std::uint32_t>& tour);
 
+/// Fills the agents' routes in agent order, each with the longest stretch of the tour
+/// that keeps it feasible: linear in the tour, where SplitTour under min-sum may take
+/// time and memory in the tour's length times the number of agents.
+TourSplit FillTour(const EngineModel& model, const std::vector<std::uint32_t>& tour);
+
 }  // namespace vornik
 
 #endif  // VORNIK_IMPROVE_POPULATION_TOURSPLIT_H

@@ -25,6 +25,7 @@ from collections.abc import Mapping, Sequence
 from types import ModuleType
 from typing import Any
 
+from zelk.distances import PositionDistances
 from zelk.schema import named_matrices
 
 __all__ = ["lower_bound"]
@@ -33,6 +34,9 @@ __all__ = ["lower_bound"]
 def _entry_exit_minima(matrix: Sequence[Sequence[float]]) -> tuple[list[float], list[float]]:
     """Per vertex, the cheapest arc into it and out of it from or to another vertex."""
     n = len(matrix)
+    if isinstance(matrix, PositionDistances) and n > 1:
+        nearest = matrix.nearest_other()
+        return nearest, nearest
     numpy: ModuleType | None
     try:
         import numpy

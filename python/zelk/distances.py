@@ -68,21 +68,46 @@ class PositionDistances(Sequence[Sequence[float]]):
         return [list(row) for row in self]
 
     def __array__(self, dtype: Any = None, copy: Any = None) -> Any:
+        d = self._rows(self._array(), 0, len(self))
+        return d if dtype is None else d.astype(dtype, copy=False)
+
+    def nearest_other(self) -> list[float]:
+        """For each point, its distance to the nearest other point (+inf when alone):
+        the cheapest arc out of it and, distances being symmetric, into it. Row blocks
+        keep the memory to a few megabytes whatever the size."""
         import numpy
 
-        points = numpy.array(self._points, dtype=float).reshape(len(self), 3)
-        squares = numpy.zeros((len(self), len(self)))
+        n = len(self)
+        nearest = numpy.full(n, numpy.inf)
+        points = self._array()
+        block = max(1, 2**18 // max(1, n))
+        for first in range(0, n, block):
+            rows = self._rows(points, first, min(n, first + block))
+            rows[numpy.arange(len(rows)), numpy.arange(first, first + len(rows))] = numpy.inf
+            nearest[first : first + len(rows)] = rows.min(axis=1, initial=numpy.inf)
+        return [float(value) for value in nearest]
+
+    def _array(self) -> Any:
+        import numpy
+
+        return numpy.array(self._points, dtype=float).reshape(len(self), 3)
+
+    def _rows(self, points: Any, first: int, last: int) -> Any:
+        """Rows first .. last - 1 as an array, with the core's arithmetic and rounding."""
+        import numpy
+
+        squares = numpy.zeros((last - first, len(self)))
         for axis in range(3):
             column = points[:, axis]
-            delta = column[:, None] - column[None, :]
+            delta = column[first:last, None] - column[None, :]
             squares += delta * delta
         d = numpy.sqrt(squares)
         if self.rule == "nint":
             d = numpy.floor(d + 0.5)
         elif self.rule == "ceil":
             d = numpy.ceil(d)
-        numpy.fill_diagonal(d, 0.0)
-        return d if dtype is None else d.astype(dtype)
+        d[numpy.arange(last - first), numpy.arange(first, last)] = 0.0
+        return d
 
 
 class _DistanceRow(Sequence[float]):

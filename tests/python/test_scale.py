@@ -65,6 +65,26 @@ def test_types_without_matrices_travel_at_euclidean_distances(n: int) -> None:
             assert route.cost == pytest.approx(sum(math.dist(points[u], points[v]) for u, v in legs), rel=1e-12)
 
 
+@pytest.mark.parametrize("objective", ["min_max", "min_sum"])
+@pytest.mark.filterwarnings("ignore::zelk.schema.InstanceWarning")
+def test_quick_start_on_large_instances(objective: str) -> None:
+    """From `quick_start_targets` on, a tour cut into routes is the first solution: the
+    plan of a run with an iteration bound is the same with it or without it, and a budget
+    that ends during the insertion still gets a complete plan the checker accepts."""
+    rng = random.Random(3)
+    instance = {
+        "nodes": [{"id": i, "x": rng.uniform(0, 100), "y": rng.uniform(0, 100)} for i in range(700)],
+        "agents": [{"id": a, "type": "t", "start_node": 0, "end_node": 0} for a in range(4)],
+        "options": {"objective": objective},
+    }
+    runs = [zelk.solve(instance, time_limit=60, iteration_limit=30, seed=2,
+                       engine_params={"quick_start_targets": k}) for k in (0, 600)]  # fmt: skip
+    assert _outcome(runs[0]) == _outcome(runs[1])
+    assert len(runs[1].anytime) > len(runs[0].anytime)  # the quick start's record
+    early = zelk.solve(instance, time_limit=1e-3, clock="process", seed=2)
+    assert not early.unserved and zelk.check_solution(instance, early) == []
+
+
 def test_position_distances_read_like_their_list() -> None:
     rng = random.Random(5)
     points = [(rng.uniform(-50, 50), rng.uniform(-50, 50)) for _ in range(25)] + [(3.0, 4.0)] * 2
@@ -77,6 +97,10 @@ def test_position_distances_read_like_their_list() -> None:
         assert matrix[-1][0] == matrix[len(points) - 1][0] and matrix[2][1:3] == matrix.tolist()[2][1:3]
     with pytest.raises(IndexError):
         PositionDistances(points)[len(points)]
+    # The lower bound's nearest distances, taken in blocks of rows above 512 points.
+    for matrix in (PositionDistances(points), PositionDistances(points * 30, "nint")):
+        full = np.asarray(matrix) + np.diag(np.full(len(matrix), np.inf))
+        assert matrix.nearest_other() == full.min(axis=1).tolist()
 
 
 def _child(code: str, timeout: float = 120) -> subprocess.CompletedProcess[str]:
