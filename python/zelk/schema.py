@@ -166,6 +166,7 @@ def _skeleton(instance: Mapping[str, Any]) -> dict[str, Any]:
 
 _PLAIN_NODE_KEYS = frozenset({"id", "x", "y", "z", "type"})
 _PLAIN_AGENT_KEYS = frozenset({"id", "type", "start_node", "end_node"})
+_NUMBERS = (int, float)
 
 
 def _whole_id(value: Any) -> bool:
@@ -174,12 +175,16 @@ def _whole_id(value: Any) -> bool:
 
 def _plain_node(node: Any) -> bool:
     """True for a node of only an id, coordinates and a role, each of the schema's type."""
+    # Written out: it runs once per node, and calls cost more than the checks.
+    if type(node) is not dict or not node.keys() <= _PLAIN_NODE_KEYS:
+        return False
+    node_id = node.get("id")
     return (
-        type(node) is dict
-        and node.keys() <= _PLAIN_NODE_KEYS
-        and _whole_id(node.get("id"))
-        and all(type(node.get(k)) in (int, float) for k in ("x", "y"))
-        and type(node.get("z", 0.0)) in (int, float)
+        type(node_id) is int
+        and node_id >= 0
+        and type(node.get("x")) in _NUMBERS
+        and type(node.get("y")) in _NUMBERS
+        and type(node.get("z", 0.0)) in _NUMBERS
         and node.get("type", "TARGET") in ("DEPOT", "TARGET")
     )
 
@@ -309,6 +314,9 @@ def _finite(value: Any) -> bool:
     return not isinstance(value, float) or math.isfinite(value)
 
 
+_NUMERIC_NODE_KEYS = frozenset({"x", "y", "z", "demand", "service", "penalty"})
+
+
 def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
     problems: list[str] = []
     nodes = instance["nodes"]
@@ -322,10 +330,16 @@ def _semantic_problems(instance: Mapping[str, Any]) -> list[str]:
                 "node ids must be unique"
             )
         first_node.setdefault(node_id, v)
-        for key in ("x", "y", "z", "demand", "service", "penalty"):
-            value = node.get(key, 0.0)
+        for key, value in node.items():
+            if key not in _NUMERIC_NODE_KEYS:
+                continue
+            if type(value) is float:  # the common case, checked without a call
+                if value - value == 0.0:
+                    continue
+            elif type(value) is int:
+                continue
             if not all(map(_finite, value if isinstance(value, list) else [value])):
-                problems.append(f"nodes[{v}].{key}: {node[key]} is not a finite number")
+                problems.append(f"nodes[{v}].{key}: {value} is not a finite number")
     first_agent: dict[int, int] = {}
     for k, agent in enumerate(agents):
         agent_id = int(agent["id"])

@@ -21,6 +21,7 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
+from zelk.distances import PositionDistances
 from zelk.fleet import depot_ids, dimensions, merged_windows, quantity
 from zelk.schema import named_matrices
 
@@ -344,6 +345,8 @@ def _schedule(
     options = instance.get("options") or {}
     returns = bool(options.get("return_to_end", True))
     ends = {ids.get(int(agent["start_node"])), ids.get(int(agent["end_node"]))}
+    # Distances computed from positions are read without building a row per leg.
+    entry = matrix.entry if isinstance(matrix, PositionDistances) else None
     stops: list[Stop] = []
     clock = 0.0
     for k, v in enumerate(path):
@@ -352,12 +355,16 @@ def _schedule(
             u = path[k - 1]
             # The closing move of an agent that does not return is free.
             if u != v and not (not returns and v in ends):
-                row = matrix[u] if u < len(matrix) else []
-                arrival += float(row[v]) if v < len(row) else NO_ARC
+                if entry is not None:
+                    arrival += entry(u, v)
+                else:
+                    row = matrix[u] if u < len(matrix) else []
+                    arrival += float(row[v]) if v < len(row) else NO_ARC
         node_id = int(nodes[v]["id"])
         start = arrival
         # Service starts in the first window that has not closed yet.
-        opening = next((s for s, e in windows.get(node_id, ()) if arrival <= e), None)
+        spans = windows.get(node_id)
+        opening = next((s for s, e in spans if arrival <= e), None) if spans else None
         if opening is not None:
             start = max(arrival, opening)
         service = 0.0 if node_id in depots else float(nodes[v].get("service", 0) or 0)
