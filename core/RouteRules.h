@@ -55,7 +55,8 @@ inline bool WithinCapacity(double load, double capacity) {
 }
 
 /// An agent's limit bounds its clock; 0 or less means unlimited.
-inline bool WithinLimit(double t, double limit) { return !(limit > 0 && t > limit); }
+inline bool HasLimit(double limit) { return limit > 0; }
+inline bool WithinLimit(double t, double limit) { return !(HasLimit(limit) && t > limit); }
 
 /// The leg onto the agent's own start or end vertex that closes its route costs nothing
 /// when the agent does not return.

@@ -12,6 +12,14 @@ namespace vornik {
 /// vertices; the Solver refuses larger graphs.
 constexpr std::uint64_t kMaxVertices = 256;
 
+/// The focal search's own reading of travel costs, where its tables are built from the
+/// instance model: a cost the instance does not give becomes this cost, a large but
+/// finite one that the search adds up like any other. Where the search looks for arcs to
+/// bound with (the edge list and the heuristic's records), a cost of this or more counts
+/// as no arc, and a depot whose every way out costs exactly this is reported unreachable.
+/// Every other reader of the instance takes a missing cost as no arc at all.
+constexpr double kFocalNoArcCost = 9999.0;
+
 /// Vertex as stored inside a search node. Every vertex is below kMaxVertices, so one
 /// byte holds it; readers see the same values as with wider storage.
 using NodeVertex = std::uint8_t;

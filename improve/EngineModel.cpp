@@ -6,10 +6,10 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/AllowedTypes.h"
 #include "core/CostMatrixCheck.h"
 #include "improve/NeighbourLists.h"
 #include "improve/Precheck.h"
-#include "plugins/AllowedTypes.h"
 
 namespace vornik {
 

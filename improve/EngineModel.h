@@ -10,6 +10,7 @@
 #include "core/CostTables.h"
 #include "core/Problem.h"
 #include "core/RouteRules.h"
+#include "improve/WarpSegment.h"
 
 namespace vornik {
 
@@ -74,6 +75,16 @@ public:
         if (!HasSeveralWindows(v)) return ArriveWithinWindow(windows_[v], t);
         return ArriveWithinWindows(several_.data() + window_offset_[v],
                                    several_.data() + window_offset_[v + 1], t);
+    }
+    /// The same when lateness is allowed: after the last closing, back to it, adding the
+    /// distance to `warp`.
+    void ArriveWarping(std::uint32_t v, double& t, double& warp) const {
+        if (!HasSeveralWindows(v)) {
+            vornik::ArriveWarping(windows_[v], t, warp);
+            return;
+        }
+        ArriveWarpingWithin(several_.data() + window_offset_[v],
+                            several_.data() + window_offset_[v + 1], t, warp);
     }
     double Service(std::uint32_t v) const { return service_[v]; }
     /// Number of load dimensions; 0 when nothing has a demand or a capacity.

@@ -45,6 +45,8 @@ const Field kFields[] = {
     {"random_individuals", &EngineParams::random_individuals, nullptr, 0.0, 1.0},
     {"restart_random_individuals", &EngineParams::restart_random_individuals, nullptr, 0.0, 1.0},
     {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
+    {"infeasible_search", nullptr, &EngineParams::infeasible_search, 0.0, 2.0},
+    {"feasible_share", &EngineParams::feasible_share, nullptr, 0.0, 1.0},
     {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
 };
 

@@ -208,6 +208,105 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
     }
     const double cost = route.clock[k + 1];
     route.cost = load_fits && WithinLimit(cost, model_->Agent(a).limit) ? cost : kInfeasible;
+    route.warp_fresh = false;
+    if (penalties_ != nullptr) BuildWarp(a);
+}
+
+void EngineSolution::SetPenalties(const PenaltyWeights* penalties) {
+    penalties_ = penalties;
+    if (penalties_ == nullptr) return;
+    for (std::size_t a = 0; a < routes_.size(); ++a) {
+        if (!routes_[a].warp_fresh) BuildWarp(a);
+    }
+}
+
+void EngineSolution::BuildWarp(std::size_t a) {
+    EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    route.warp_clock.resize(k + 2);
+    route.warp_total.resize(k + 2);
+    double t = 0.0;
+    double warp = 0.0;
+    model_->ArriveWarping(At(a, 0), t, warp);
+    route.warp_clock[0] = t;
+    route.warp_total[0] = warp;
+    for (std::size_t p = 1; p <= k + 1; ++p) {
+        if (t != kInfeasible) {
+            t += route.leg[p];
+            if (t != kInfeasible) {
+                model_->ArriveWarping(At(a, p), t, warp);
+                t += model_->Service(At(a, p));
+            }
+        }
+        route.warp_clock[p] = t;
+        route.warp_total[p] = warp;
+    }
+    // Suffixes, stopped before each vertex of several windows as in Refresh.
+    route.warp_suffix.resize(k + 2);
+    route.warp_barrier.resize(k + 2);
+    for (std::size_t p = k + 1; p >= 1; --p) {
+        const std::uint32_t v = At(a, p);
+        const WarpSegment here = WarpSegment::Vertex(model_->Window(v), model_->Service(v));
+        if (model_->HasSeveralWindows(v)) {
+            route.warp_barrier[p] = 0;
+            route.warp_suffix[p] = here;
+        } else if (p == k + 1 || route.warp_barrier[p + 1] == 0) {
+            route.warp_barrier[p] = 1;
+            route.warp_suffix[p] = here;
+        } else {
+            route.warp_barrier[p] = route.warp_barrier[p + 1] + 1;
+            route.warp_suffix[p] =
+                WarpSegment::Join(here, route.leg[p + 1], route.warp_suffix[p + 1]);
+        }
+    }
+    route.warp_fresh = true;
+}
+
+double EngineSolution::ContinueWarping(std::size_t a, std::size_t j, double t, double& warp) const {
+    const EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    while (true) {
+        if (t == kInfeasible) return kInfeasible;
+        if (route.warp_barrier[j] > 0) {
+            const WarpSegment& stretch = route.warp_suffix[j];
+            if (stretch.duration == kInfeasible) return kInfeasible;
+            warp += stretch.WarpFrom(t);
+            t = stretch.Exit(t);
+            j += route.warp_barrier[j];
+            if (j > k + 1) return t;
+            t += route.leg[j];
+            continue;
+        }
+        const std::uint32_t v = At(a, j);
+        model_->ArriveWarping(v, t, warp);
+        t += model_->Service(v);
+        if (j == k + 1) return t;
+        t += route.leg[j + 1];
+        ++j;
+    }
+}
+
+double EngineSolution::Penalized(std::size_t a, double t, double warp, double excess) const {
+    if (t == kInfeasible || !WithinLimit(t, model_->Agent(a).limit)) return kInfeasible;
+    return t + penalties_->time_warp * warp + penalties_->excess_load * excess;
+}
+
+double EngineSolution::PricedCost(std::size_t a) const {
+    if (penalties_ == nullptr) return routes_[a].cost;
+    const EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    return Penalized(a, route.warp_clock[k + 1], route.warp_total[k + 1], ExcessLoad(a));
+}
+
+double EngineSolution::TimeWarp(std::size_t a) const {
+    assert(routes_[a].warp_fresh && "penalties set, warp walk built");
+    return routes_[a].warp_total.back();
+}
+
+double EngineSolution::ExcessLoad(std::size_t a) const {
+    const std::size_t k = routes_[a].visits.size();
+    const std::uint32_t* none = nullptr;
+    return Excess(a, k, none, none, k + 1);
 }
 
 double EngineSolution::Continue(std::size_t a, std::size_t j, double t) const {
@@ -493,6 +592,36 @@ double EngineSolution::WalkRoute(const EngineModel& model, std::size_t a,
     t += model.ClosingCost(a, u);
     if (t == kInfeasible || !model.Arrive(agent.end, t)) return kInfeasible;
     return WithinLimit(t, agent.limit) ? t : kInfeasible;
+}
+
+double EngineSolution::WalkPenalized(const EngineModel& model, std::size_t a,
+                                     const std::vector<std::uint32_t>& visits,
+                                     const PenaltyWeights& penalties) {
+    const EngineAgent& agent = model.Agent(a);
+    double t = 0.0;
+    double warp = 0.0;
+    model.ArriveWarping(agent.start, t, warp);
+    std::uint32_t u = agent.start;
+    std::vector<double> load(model.Dimensions(), 0.0);
+    for (const std::uint32_t v : visits) {
+        if (!model.IsTarget(v) || !model.CanServe(a, v)) return kInfeasible;
+        t += model.Cost(a, u, v);
+        if (t == kInfeasible) return kInfeasible;
+        model.ArriveWarping(v, t, warp);
+        t += model.Service(v);
+        for (std::size_t d = 0; d < load.size(); ++d) load[d] += model.Demand(v, d);
+        u = v;
+    }
+    t += model.ClosingCost(a, u);
+    if (t == kInfeasible) return kInfeasible;
+    model.ArriveWarping(agent.end, t, warp);
+    if (!WithinLimit(t, agent.limit)) return kInfeasible;
+    double excess = 0.0;
+    for (std::size_t d = 0; d < load.size(); ++d) {
+        if (!WithinCapacity(load[d], model.Capacity(a, d)))
+            excess += load[d] - model.Capacity(a, d);
+    }
+    return t + penalties.time_warp * warp + penalties.excess_load * excess;
 }
 
 }  // namespace vornik

@@ -1,6 +1,7 @@
 #ifndef VORNIK_IMPROVE_ENGINESOLUTION_H
 #define VORNIK_IMPROVE_ENGINESOLUTION_H
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -8,6 +9,7 @@
 
 #include "core/RouteRules.h"
 #include "improve/EngineModel.h"
+#include "improve/WarpSegment.h"
 
 namespace vornik {
 
@@ -52,6 +54,17 @@ struct EngineRoute {
     std::vector<TimeSegment> run_forward;
     std::vector<TimeSegment> run_backward;
     bool runs_fresh = false;
+    /// While the solution prices with penalties (EngineSolution::SetPenalties), the walk
+    /// that lets the agent be late: warp_clock[p], the clock on leaving position p (after
+    /// travelling back to a closing), +infinity past a missing arc; warp_total[p], the
+    /// time warp of positions 0 .. p; and, like suffix and to_barrier, warp_suffix[p]
+    /// covering positions p up to before the next vertex of several windows, which is
+    /// warp_barrier[p] positions on.
+    std::vector<double> warp_clock;
+    std::vector<double> warp_total;
+    std::vector<WarpSegment> warp_suffix;
+    std::vector<std::uint32_t> warp_barrier;
+    bool warp_fresh = false;
 
     /// The route's load, one entry per dimension (none when the instance has none).
     const double* Load() const { return load_prefix.data() + visits.size() * Dimensions(); }
@@ -134,6 +147,20 @@ public:
         }
         return spliced;
     }
+    /// From now on Splice and everything built on it (and PricedCost) price routes with
+    /// these penalties for lateness and excess load instead of calling such routes
+    /// infeasible; missing arcs, agent types and limits still make a route infeasible.
+    /// Route costs (Route(a).cost, Score) keep the rules. Null ends it. The weights
+    /// outlive their use; a copy of the solution prices as the original does.
+    void SetPenalties(const PenaltyWeights* penalties);
+    const PenaltyWeights* Penalties() const { return penalties_; }
+    /// Route a's cost as Splice prices it: with penalties while they are set, else its cost.
+    double PricedCost(std::size_t a) const;
+    /// While penalties are set: route a's time warp and its load above capacity, summed
+    /// over dimensions.
+    double TimeWarp(std::size_t a) const;
+    double ExcessLoad(std::size_t a) const;
+
     /// Cost of route a with `v` inserted after position i.
     double InsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const {
         return Splice(a, i, &v, &v + 1, i + 1);
@@ -153,6 +180,7 @@ public:
     /// windows the cost of a route is its travel, priced from prefix sums when route a is
     /// feasible; with windows, while its run tables are up to date.
     bool PricesRunsInConstantTime(std::size_t a) const {
+        if (penalties_ != nullptr) return false;
         if (model_->HasWindows()) return routes_[a].runs_fresh;
         return routes_[a].clock.back() != kInfeasible;
     }
@@ -191,6 +219,11 @@ public:
     /// reference the constant-time evaluation is held against.
     static double WalkRoute(const EngineModel& model, std::size_t a,
                             const std::vector<std::uint32_t>& visits);
+    /// The same with lateness and excess load priced by `penalties`: the reference for
+    /// Splice while penalties are set.
+    static double WalkPenalized(const EngineModel& model, std::size_t a,
+                                const std::vector<std::uint32_t>& visits,
+                                const PenaltyWeights& penalties);
 
 private:
     /// Finishing clock of route a entered at its position j at clock `t` (before waiting
@@ -205,6 +238,21 @@ private:
     TimeSegment RunSegment(const EngineRoute& route, std::size_t x, std::size_t y,
                            bool reversed) const;
     void BuildRunTables(std::size_t a);
+    /// Fills route a's warp_ fields.
+    void BuildWarp(std::size_t a);
+    /// Splice while penalties are set.
+    template <typename Iter>
+    double PenalizedSplice(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
+    /// Like Continue with lateness allowed: the finishing clock of route a entered at its
+    /// position j at clock `t`, adding the time warp to `warp`; kInfeasible past a
+    /// missing arc.
+    double ContinueWarping(std::size_t a, std::size_t j, double t, double& warp) const;
+    /// Route a's load above its capacities, summed over dimensions, with the vertices
+    /// [begin, end) in place of positions i + 1 .. j - 1.
+    template <typename Iter>
+    double Excess(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
+    /// Clock plus penalties, or kInfeasible past the agent's limit.
+    double Penalized(std::size_t a, double t, double warp, double excess) const;
     /// True when route a with the vertices [begin, end) in place of positions
     /// i + 1 .. j - 1 stays within its capacity in every dimension.
     template <typename Iter>
@@ -220,11 +268,13 @@ private:
     std::vector<std::uint32_t> unassigned_;
     std::vector<std::int64_t> route_of_;
     std::vector<std::size_t> position_of_;
+    const PenaltyWeights* penalties_ = nullptr;
 };
 
 template <typename Iter>
 double EngineSolution::Splice(std::size_t a, std::size_t i, Iter begin, Iter end,
                               std::size_t j) const {
+    if (penalties_ != nullptr) return PenalizedSplice(a, i, begin, end, j);
     const EngineRoute& route = routes_[a];
     double t = route.clock[i];
     if (t == kInfeasible) return kInfeasible;
@@ -258,6 +308,47 @@ bool EngineSolution::LoadFits(std::size_t a, std::size_t i, Iter begin, Iter end
         if (!WithinCapacity(load, model_->Capacity(a, d))) return false;
     }
     return true;
+}
+
+template <typename Iter>
+double EngineSolution::PenalizedSplice(std::size_t a, std::size_t i, Iter begin, Iter end,
+                                       std::size_t j) const {
+    const EngineRoute& route = routes_[a];
+    assert(route.warp_fresh && "penalties set, warp walk built");
+    double t = route.warp_clock[i];
+    if (t == kInfeasible) return kInfeasible;
+    double warp = route.warp_total[i];
+    std::uint32_t u = At(a, i);
+    for (Iter it = begin; it != end; ++it) {
+        const std::uint32_t w = *it;
+        if (!model_->CanServe(a, w)) return kInfeasible;
+        t += model_->Cost(a, u, w);
+        if (t == kInfeasible) return kInfeasible;
+        model_->ArriveWarping(w, t, warp);
+        t += model_->Service(w);
+        u = w;
+    }
+    t += j == route.visits.size() + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, j));
+    if (t == kInfeasible) return kInfeasible;
+    t = ContinueWarping(a, j, t, warp);
+    return Penalized(a, t, warp, Excess(a, i, begin, end, j));
+}
+
+template <typename Iter>
+double EngineSolution::Excess(std::size_t a, std::size_t i, Iter begin, Iter end,
+                              std::size_t j) const {
+    const std::size_t dims = model_->Dimensions();
+    const EngineRoute& route = routes_[a];
+    const double* prefix = route.load_prefix.data();
+    const std::size_t k = route.visits.size();
+    double excess = 0.0;
+    for (std::size_t d = 0; d < dims; ++d) {
+        double load = prefix[i * dims + d] + (prefix[k * dims + d] - prefix[(j - 1) * dims + d]);
+        for (Iter it = begin; it != end; ++it) load += model_->Demand(*it, d);
+        // The same tolerance as the rule, so that a load that fits has no excess.
+        if (!WithinCapacity(load, model_->Capacity(a, d))) excess += load - model_->Capacity(a, d);
+    }
+    return excess;
 }
 
 template <typename Iter>

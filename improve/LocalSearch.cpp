@@ -25,6 +25,17 @@ void PrepareRuns(EngineSolution& solution, std::size_t a) {
 
 bool Finite(double cost) { return cost != EngineSolution::kInfeasible; }
 
+// EngineParams::infeasible_search: 0 never, 1 wherever a window or a capacity can be
+// broken, 2 where that measured better (min-sum with capacities, without windows).
+bool CrossesInfeasibleSpace(const EngineModel& model, std::size_t setting) {
+    if (setting == 1) return model.HasWindows() || model.Dimensions() > 0;
+    if (setting == 2) {
+        return model.Objective() == ObjectiveType::MinSum && model.Dimensions() > 0 &&
+               !model.HasWindows();
+    }
+    return false;
+}
+
 }  // namespace
 
 LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights,
@@ -32,12 +43,55 @@ LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights,
     : model_(model),
       weights_(weights),
       granularity_(params.granularity),
-      longest_string_(params.longest_string) {}
+      longest_string_(params.longest_string),
+      infeasible_search_(CrossesInfeasibleSpace(*model, params.infeasible_search)),
+      feasible_share_(params.feasible_share) {
+    // Lateness starts at the price of travel; excess load at the longest leg from a depot
+    // per largest demand, so that one unit over capacity costs about one detour.
+    double longest_leg = 0.0;
+    double largest_demand = 0.0;
+    for (const std::uint32_t v : model->Targets()) {
+        for (std::size_t a = 0; a < model->NumAgents(); ++a) {
+            const double leg = model->Cost(a, model->Agent(a).start, v);
+            if (Finite(leg)) longest_leg = std::max(longest_leg, leg);
+        }
+        for (std::size_t d = 0; d < model->Dimensions(); ++d) {
+            largest_demand = std::max(largest_demand, model->Demand(v, d));
+        }
+    }
+    penalties_.time_warp = 1.0;
+    penalties_.excess_load =
+        largest_demand > 0 ? std::clamp(longest_leg / largest_demand, 0.1, 1000.0) : 1.0;
+    initial_ = penalties_;
+}
+
+namespace {
+constexpr std::size_t kAdaptEvery = 100;
+// Repairs price breaking a rule at these multiples of the current weights, as hybrid
+// genetic search does (ten times), and once more at a hundred.
+constexpr double kRepairBoosts[] = {10.0, 100.0};
+}  // namespace
+
+void LocalSearch::Adapt(bool no_warp, bool no_excess) {
+    ++descents_;
+    without_warp_ += no_warp ? 1 : 0;
+    without_excess_ += no_excess ? 1 : 0;
+    if (descents_ < kAdaptEvery) return;
+    const auto move = [&](double& weight, double initial, std::size_t feasible) {
+        const double share = static_cast<double>(feasible) / static_cast<double>(descents_);
+        if (share < feasible_share_ - 0.05) weight *= 1.2;
+        if (share > feasible_share_ + 0.05) weight *= 0.85;
+        weight = std::clamp(weight, 1e-3 * initial, 1e3 * initial);
+    };
+    move(penalties_.time_warp, initial_.time_warp, without_warp_);
+    move(penalties_.excess_load, initial_.excess_load, without_excess_);
+    descents_ = without_warp_ = without_excess_ = 0;
+}
 
 void LocalSearch::RefreshLargest(const EngineSolution& solution) {
     for (Ranked& entry : largest_) entry = Ranked{};
     for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
-        Ranked entry{solution.Route(r).cost, r};
+        Ranked entry{solution.PricedCost(r), r};
         for (Ranked& slot : largest_) {
             if (slot.route == kNone || entry.cost > slot.cost) std::swap(slot, entry);
             if (entry.route == kNone) break;
@@ -48,8 +102,8 @@ void LocalSearch::RefreshLargest(const EngineSolution& solution) {
 double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double cost_a,
                           std::size_t b, double cost_b) const {
     if (!Finite(cost_a) || (b != kNone && !Finite(cost_b))) return EngineSolution::kInfeasible;
-    double delta = weights_->sum_weight * (cost_a - solution.Route(a).cost);
-    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.Route(b).cost);
+    double delta = weights_->sum_weight * (cost_a - solution.PricedCost(a));
+    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.PricedCost(b));
     if (weights_->max_weight > 0) {
         double others = 0.0;
         for (const Ranked& entry : largest_) {
@@ -82,16 +136,95 @@ constexpr std::size_t kTargetsPerStopCheck = 64;
 
 std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                              const std::vector<std::uint32_t>* focus) {
+    stopped_ = false;
+    if (!infeasible_search_) return Descend(solution, rng, focus);
+    // Only the routes the descent changes are kept, as they were, for going back.
+    touched_.clear();
+    touched_stamp_.resize(solution.NumRoutes(), 0);
+    if (++route_stamp_ == 0) {
+        std::fill(touched_stamp_.begin(), touched_stamp_.end(), 0);
+        route_stamp_ = 1;
+    }
+    start_unassigned_ = solution.Unassigned();
+    solution.SetPenalties(&penalties_);
+    std::size_t applied = Descend(solution, rng, focus);
+    const auto within = [&](bool warp) {
+        for (const Touched& route : touched_) {
+            const std::size_t a = route.route;
+            if ((warp ? solution.TimeWarp(a) : solution.ExcessLoad(a)) > 0) return false;
+        }
+        return true;
+    };
+    Adapt(within(true), within(false));
+    for (const double boost : kRepairBoosts) {
+        if (stopped_ || (within(true) && within(false))) break;
+        repair_ = PenaltyWeights{boost * penalties_.time_warp, boost * penalties_.excess_load};
+        solution.SetPenalties(&repair_);
+        applied += Descend(solution, rng, focus);
+    }
+    solution.SetPenalties(nullptr);
+    // A route that kept the rules before the descent must keep them after it.
+    bool kept = true;
+    for (const Touched& route : touched_) {
+        kept = kept && (Finite(solution.Route(route.route).cost) || !route.feasible);
+    }
+    if (!kept) {
+        solution.MutableUnassigned() = start_unassigned_;
+        for (Touched& route : touched_) solution.SetVisits(route.route, std::move(route.visits));
+        if (!stopped_) applied += Descend(solution, rng, focus);
+    }
+    touched_.clear();
+    return applied;
+}
+
+void LocalSearch::Touch(const EngineSolution& solution, std::size_t a) {
+    if (solution.Penalties() == nullptr || a == kNone || touched_stamp_[a] == route_stamp_) return;
+    touched_stamp_[a] = route_stamp_;
+    touched_.push_back(Touched{a, solution.Route(a).visits, Finite(solution.Route(a).cost)});
+}
+
+std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
+                                 const std::vector<std::uint32_t>* focus) {
     std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
     RefreshLargest(solution);
+    // Through infeasible space, a focused descent also takes up the targets of every
+    // route it makes late or overloaded: the move that mends such a route is seldom
+    // next to the one that broke it.
+    const bool widen = focus != nullptr && solution.Penalties() != nullptr;
+    if (widen) {
+        listed_.resize(model_->NumVertices(), 0);
+        if (++stamp_ == 0) {
+            std::fill(listed_.begin(), listed_.end(), 0);
+            stamp_ = 1;
+        }
+        for (const std::uint32_t v : order) listed_[v] = stamp_;
+    }
+    // At most as many again as the focus: on 500 targets an unbounded take-up made
+    // descents nearly global and cut the steps per second fivefold.
+    const std::size_t widest = 2 * order.size();
+    const auto take_up = [&](std::int64_t route) {
+        if (!widen || route < 0 || order.size() >= widest) return;
+        const auto r = static_cast<std::size_t>(route);
+        if (solution.TimeWarp(r) <= 0 && solution.ExcessLoad(r) <= 0) return;
+        for (const std::uint32_t v : solution.Route(r).visits) {
+            if (listed_[v] != stamp_ && order.size() < widest) {
+                listed_[v] = stamp_;
+                order.push_back(v);
+            }
+        }
+    };
     std::size_t applied = 0;
     bool improved = true;
     for (int pass = 0; improved && pass < 100; ++pass) {
         improved = false;
         std::size_t visited = 0;
-        for (const std::uint32_t u : order) {
-            if (stop_ && ++visited % kTargetsPerStopCheck == 0 && stop_()) return applied;
+        for (std::size_t next = 0; next < order.size(); ++next) {
+            const std::uint32_t u = order[next];
+            if (stop_ && ++visited % kTargetsPerStopCheck == 0 && stop_()) {
+                stopped_ = true;
+                return applied;
+            }
             if (solution.RouteOf(u) < 0) {
                 if (!model_->Required(u) && TryInsertOptional(solution, u)) {
                     improved = true;
@@ -108,6 +241,8 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                     TryTwoOpt(solution, u, v) || TryTwoOptStar(solution, u, v)) {
                     improved = true;
                     ++applied;
+                    take_up(solution.RouteOf(u));
+                    take_up(solution.RouteOf(v));
                     if (solution.RouteOf(u) < 0) break;
                 }
             }
@@ -131,6 +266,8 @@ std::size_t LocalSearch::Run(EngineSolution& solution, std::mt19937_64& rng,
                 if (delta < -kImprovement) {
                     std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
                     visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
+                    Touch(solution, a);
+                    Touch(solution, r);
                     Apply(solution, a, std::move(visits_a), r, {u});
                     improved = true;
                     ++applied;
@@ -150,6 +287,7 @@ bool LocalSearch::TryDropOptional(EngineSolution& solution, std::uint32_t u) {
     if (!(Delta(solution, a, removed, kNone, 0.0) + model_->Penalty(u) < -kImprovement)) {
         return false;
     }
+    Touch(solution, a);
     solution.RemoveVisits(a, pu, pu);
     RefreshLargest(solution);
     return true;
@@ -183,6 +321,7 @@ bool LocalSearch::TryInsertOptional(EngineSolution& solution, std::uint32_t u) {
         if (solution.Route(r).visits.empty()) consider(r, 0);
     }
     if (best_route == kNone) return false;
+    Touch(solution, best_route);
     solution.Insert(best_route, u, best_position);
     RefreshLargest(solution);
     return true;
@@ -201,7 +340,10 @@ bool LocalSearch::TryMove(EngineSolution& solution, const Move& move) {
     if constexpr (kHasEstimate<Move>) {
         if (move.Estimable(solution) && !Improves(solution, move.Estimate(solution))) return false;
     }
-    if (!Improves(solution, move.Evaluate(solution))) return false;
+    const MoveCosts costs = move.Evaluate(solution);
+    if (!Improves(solution, costs)) return false;
+    Touch(solution, costs.first);
+    Touch(solution, costs.second);
     move.Apply(solution);
     RefreshLargest(solution);
     return true;

@@ -23,6 +23,14 @@ namespace vornik {
 /// cross-exchange), 2-opt inside a route, and 2-opt* between routes; optional targets
 /// are also dropped, or inserted next to their neighbours, when that pays for their
 /// penalty. A move is applied as soon as it lowers the score by more than 1e-9.
+///
+/// Where EngineParams::infeasible_search says so (on instances with windows or
+/// capacities), a descent prices lateness and excess load with weights instead of
+/// refusing them (routes cost their clock plus the weighted time warp and excess), and
+/// the weights follow how often descents end within the rules. A descent that ends
+/// outside them is repaired with heavier weights; if that fails, the routes it changed go
+/// back to where they were and it descends within the rules. Routes that kept the rules
+/// when Run began keep them when it ends.
 class LocalSearch {
 public:
     // model and weights outlive it.
@@ -38,7 +46,16 @@ public:
     /// targets): a first descent over thousands of targets must not outlast the budget.
     void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
+    /// The weights the next descent through infeasible space starts with.
+    const PenaltyWeights& Penalties() const { return penalties_; }
+
 private:
+    /// One descent under the solution's current pricing; stops early when stop_ says so.
+    std::size_t Descend(EngineSolution& solution, std::mt19937_64& rng,
+                        const std::vector<std::uint32_t>* focus);
+    /// Counts whether a descent ended without lateness and without excess load, and
+    /// moves the weights towards the wanted share every kAdaptEvery descents.
+    void Adapt(bool no_warp, bool no_excess);
     // Each tries the moves of its kind that bring u next to v; true when one was applied.
     bool TryRelocate(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
     bool TrySwap(EngineSolution& solution, std::uint32_t u, std::uint32_t v);
@@ -73,6 +90,32 @@ private:
     };
     Ranked largest_[3];
     std::function<bool()> stop_;
+    bool stopped_ = false;
+
+    bool infeasible_search_ = false;
+    double feasible_share_ = 0.4;
+    PenaltyWeights penalties_;
+    PenaltyWeights initial_;
+    PenaltyWeights repair_;  ///< the heavier weights of a repair
+    std::size_t descents_ = 0;
+    std::size_t without_warp_ = 0;
+    std::size_t without_excess_ = 0;
+    /// Through infeasible space: the routes a descent changed, as they were before, and
+    /// whether they kept the rules then (touched_stamp_[a] == route_stamp_ once listed);
+    /// the unassigned targets before.
+    struct Touched {
+        std::size_t route;
+        std::vector<std::uint32_t> visits;
+        bool feasible;
+    };
+    void Touch(const EngineSolution& solution, std::size_t a);
+    std::vector<Touched> touched_;
+    std::vector<std::uint32_t> touched_stamp_;
+    std::uint32_t route_stamp_ = 0;
+    std::vector<std::uint32_t> start_unassigned_;
+    /// listed_[v] == stamp_: v is in the current descent's order.
+    std::vector<std::uint32_t> listed_;
+    std::uint32_t stamp_ = 0;
 };
 
 }  // namespace vornik

@@ -26,7 +26,7 @@ public:
     /// largest finite double divided by 16.
     static constexpr double kUnreachable = 1.1235582092889473e307;
     /// Records costing this much or more are never used.
-    static constexpr double kBlockedCost = 9999.0;
+    static constexpr double kBlockedCost = kFocalNoArcCost;
 
     std::string GetName() const override { return "DefaultHeuristic"; }
     /// Keeps only the number of agents (the length of `agents`).

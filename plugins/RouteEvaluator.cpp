@@ -5,7 +5,7 @@
 namespace vornik {
 
 void RouteEvaluator::SetReturnToEnd(bool return_to_end) {
-    return_to_end_ = return_to_end;
+    walker_ = RouteWalker(return_to_end);
     RebuildTables();
 }
 
@@ -19,7 +19,6 @@ void RouteEvaluator::SetStartVertices(const std::vector<std::uint64_t>& start_ve
 void RouteEvaluator::SetEndVertices(const std::vector<std::uint64_t>& end_vertices) {
     end_vertices_ = end_vertices;
     end_set_ = std::unordered_set<std::uint64_t>(end_vertices_.begin(), end_vertices_.end());
-    has_ends_ = !end_vertices_.empty();
     RebuildTables();
 }
 
@@ -33,6 +32,7 @@ void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows) {
 void RouteEvaluator::Bind(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
                           const std::vector<AgentEntry>& agents) {
     graph_ = graph;
+    dense_ = dynamic_cast<const DenseGraph*>(graph);
     nodes_ = nodes;
     agents_ = agents;
     // Clocks never fall along a route when no arc cost is negative (waiting only adds
@@ -63,14 +63,14 @@ void RouteEvaluator::RebuildTables() {
     facts_.assign(num_agents, AgentFacts{});
     for (std::size_t a = 0; a < num_agents; ++a) {
         AgentFacts& facts = facts_[a];
-        facts.has_start = a < start_vertices_.size();
-        facts.start = facts.has_start ? start_vertices_[a] : 0;
-        facts.has_end = a < end_vertices_.size();
-        facts.end = facts.has_end ? end_vertices_[a] : 0;
+        facts.ends.has_start = a < start_vertices_.size();
+        facts.ends.start = facts.ends.has_start ? start_vertices_[a] : 0;
+        facts.ends.has_end = a < end_vertices_.size();
+        facts.ends.end = facts.ends.has_end ? end_vertices_[a] : 0;
+        facts.ends.limit = agents_[a].time_limit;
         const std::int64_t type = agents_[a].type;
         facts.type_ok = type >= 0 && static_cast<std::uint64_t>(type) < dim;
         facts.type = facts.type_ok ? static_cast<std::size_t>(type) : 0;
-        facts.limit = agents_[a].time_limit;
     }
 
     can_serve_.assign(num_agents * num_nodes, 0);
@@ -80,10 +80,8 @@ void RouteEvaluator::RebuildTables() {
             const std::vector<std::int64_t>& allowed = nodes_[v].allowed_types;
             bool ok = std::find(allowed.begin(), allowed.end(), agents_[a].type) != allowed.end();
             // A vertex that is some agent's start (end) belongs to that agent alone.
-            if (ok && has_starts_ && start_set_.count(v) != 0) {
-                ok = facts.has_start && facts.start == v;
-            }
-            if (ok && has_ends_ && end_set_.count(v) != 0) ok = facts.has_end && facts.end == v;
+            if (ok && start_set_.count(v) != 0) ok = facts.ends.has_start && facts.ends.start == v;
+            if (ok && end_set_.count(v) != 0) ok = facts.ends.has_end && facts.ends.end == v;
             can_serve_[a * num_nodes + v] = ok ? 1 : 0;
         }
     }
@@ -96,12 +94,9 @@ void RouteEvaluator::RebuildTables() {
 
 bool RouteEvaluator::EndpointsOk(const AgentFacts& facts, std::uint64_t first,
                                  std::uint64_t last) const {
-    if (has_starts_ && !(facts.has_start && first == facts.start)) return false;
+    if (has_starts_ && !(facts.ends.has_start && first == facts.ends.start)) return false;
     // An agent that does not return may also close its route where it started.
-    const bool closes_at_start =
-        has_starts_ && !return_to_end_ && facts.has_start && last == facts.start;
-    if (has_ends_) return (facts.has_end && last == facts.end) || closes_at_start;
-    return closes_at_start;
+    return walker_.ClosesOn(facts.ends, last);
 }
 
 void RouteEvaluator::Trace(const std::vector<std::uint64_t>& route, std::uint64_t agent,

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "core/RouteRules.h"
+#include "core/RouteWalker.h"
 #include "core/SearchRecords.h"
+#include "graph/DenseGraph.h"
 #include "graph/PlannerGraph.h"
 
 namespace vornik {
@@ -56,7 +58,7 @@ public:
     /// True once the stop check has fired: the optimizer should make no further move.
     bool Expired() const { return expired_ && expired_(); }
 
-    bool ReturnToEnd() const { return return_to_end_; }
+    bool ReturnToEnd() const { return walker_.ReturnToEnd(); }
     bool HasTimeWindows() const { return has_time_windows_; }
 
     /// Stores `graph` (owned by the Solver, valid for the Optimize call) and copies the
@@ -131,13 +133,9 @@ private:
     std::function<bool()> expired_;
     /// Per-agent facts read on every position of a walk, gathered once per Bind.
     struct AgentFacts {
-        bool has_start = false;
-        bool has_end = false;
-        std::uint64_t start = 0;
-        std::uint64_t end = 0;
+        WalkAgent ends;        ///< start and end where configured, and the limit
         bool type_ok = false;  ///< 0 <= type < CostDim(): the type has a cost entry
         std::size_t type = 0;
-        double limit = 0.0;
     };
 
     void RebuildTables();
@@ -147,26 +145,22 @@ private:
     /// advances the clock `t` over it. False when the position rules the route out.
     bool Advance(std::uint64_t agent, const AgentFacts& facts, std::size_t k, std::size_t length,
                  std::uint64_t u, std::uint64_t v, double& t) const {
-        if (has_starts_ && facts.has_start && v == facts.start && k != 0 && k + 1 != length) {
+        // The agent's own start may only open or close its route.
+        if (facts.ends.has_start && v == facts.ends.start && k != 0 && k + 1 != length) {
             return false;
         }
         if (!CanServe(agent, v)) return false;
-        if (k > 0 && v != u) {
-            // The closing move to the agent's own start or end is free when the agent
-            // does not return.
-            const bool free_close = ClosingLegIsFree(return_to_end_) &&
-                                    ((has_starts_ && facts.has_start && v == facts.start) ||
-                                     (has_ends_ && facts.has_end && v == facts.end));
-            if (!free_close) {
-                const double* costs = graph_->FindArcCost(u, v);
-                if (costs != nullptr) {
-                    if (!facts.type_ok) return false;
-                    t += costs[facts.type];
-                }
-            }
-        }
-        if (has_time_windows_ && !ArriveWithinWindow(windows_[v], t)) return false;
-        return k == 0 || WithinLimit(t, facts.limit);
+        // A pair without an arc adds nothing; an arc the agent's type has no cost in
+        // cannot be driven.
+        const auto add_travel = [&](std::uint64_t from, std::uint64_t to, double& clock) {
+            const double* costs =
+                dense_ != nullptr ? dense_->FindArcCost(from, to) : graph_->FindArcCost(from, to);
+            if (costs == nullptr) return true;
+            if (!facts.type_ok) return false;
+            clock += costs[facts.type];
+            return true;
+        };
+        return walker_.Step(facts.ends, u, v, add_travel, windows_[v], k > 0, t);
     }
 
     /// A candidate's positions from `start` on hold the vertices of the traced route
@@ -207,7 +201,7 @@ private:
     }
 
     // Configuration, kept across Optimize calls.
-    bool return_to_end_ = false;
+    RouteWalker walker_{false};
     bool has_time_windows_ = false;
     TimeWindowTable time_windows_;
     std::vector<std::uint64_t> start_vertices_;
@@ -215,10 +209,10 @@ private:
     std::vector<std::uint64_t> end_vertices_;
     std::unordered_set<std::uint64_t> end_set_;
     bool has_starts_ = false;
-    bool has_ends_ = false;
 
     // State of the current Optimize call.
     const PlannerGraph* graph_ = nullptr;  // owned by the Solver
+    const DenseGraph* dense_ = nullptr;    // graph_ when it is the Solver's own kind, read inline
     std::vector<NodeEntry> nodes_;
     std::vector<AgentEntry> agents_;
     bool monotone_ = false;

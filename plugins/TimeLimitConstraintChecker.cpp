@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "core/RouteRules.h"
+
 namespace vornik {
 
 std::string TimeLimitConstraintChecker::GetName() const { return "TimeLimitConstraintChecker"; }
@@ -27,10 +29,10 @@ ArrivalCheck TimeLimitConstraintChecker::CheckArrival(const SearchNode& /*state*
 bool TimeLimitConstraintChecker::CheckAgent(const SearchNode& state, std::uint64_t agent) const {
     if (agent >= agents_.size()) return true;
     const double limit = agents_[agent].time_limit;
-    // A limit of 0 or below means the agent may travel as long as it likes.
-    if (!(limit > 0.0)) return true;
+    // Without a limit the clock is not even read: a bare state may have none.
+    if (!HasLimit(limit)) return true;
     assert(agent < state.cost.size() && "the search node has one cost per agent");
-    return !(state.cost[agent] > limit);
+    return WithinLimit(state.cost[agent], limit);
 }
 
 bool TimeLimitConstraintChecker::IsDeadEnd(const SearchNode& state) const {

@@ -35,29 +35,10 @@ void TimeWindowConstraintChecker::Init(const PlannerGraph* graph,
     nodes_ = nodes;
     agents_ = agents;
     num_agents_ = agents_.size();
-    BuildArcCosts();
+    // The rules read up to four arc costs per vertex and move: the Solver's own graph is
+    // read inline, any other through its interface.
+    dense_ = dynamic_cast<const DenseGraph*>(graph);
     Rebuild();
-}
-
-void TimeWindowConstraintChecker::BuildArcCosts() {
-    // The rules read up to four arc costs per vertex and move; a hash look-up each in
-    // the graph was most of the checker's time. Vertices beyond the 256 a search can
-    // hold stay with the graph.
-    dense_vertices_ = 0;
-    arc_costs_.clear();
-    if (graph_ == nullptr) return;
-    const std::uint64_t n = std::min<std::uint64_t>(nodes_.size(), kMaxVertices);
-    const std::uint64_t types = graph_->CostDim();
-    dense_vertices_ = n;
-    arc_costs_.assign(types * n * n, 0.0);
-    for (std::uint64_t u = 0; u < n; ++u) {
-        for (std::uint64_t v = 0; v < n; ++v) {
-            if (u == v) continue;
-            const double* costs = graph_->FindArcCost(u, v);
-            if (costs == nullptr) continue;
-            for (std::uint64_t t = 0; t < types; ++t) arc_costs_[(t * n + u) * n + v] = costs[t];
-        }
-    }
 }
 
 void TimeWindowConstraintChecker::SetEndVertices(const std::vector<std::uint64_t>& end_vertices) {
@@ -119,7 +100,6 @@ void TimeWindowConstraintChecker::Rebuild() {
         AgentTravel& travel = travel_[k];
         travel.has_cost = type >= 0 && static_cast<std::uint64_t>(type) < cost_dim;
         travel.type = travel.has_cost ? static_cast<std::uint64_t>(type) : 0;
-        travel.matrix = travel.type * dense_vertices_ * dense_vertices_;
         // The search charges a move onto the agent's own start vertex itself, so it
         // never counts as travel here, whatever the return-to-end option says.
         travel.free_to_start = has_start;
@@ -162,14 +142,17 @@ inline double TimeWindowConstraintChecker::Travel(std::uint64_t from, std::uint6
     if (graph_ == nullptr || from == to) return 0.0;
     if (agent.free_to_start && to == agent.start_vertex) return 0.0;
     if (agent.free_to_end && to == agent.end_vertex) return 0.0;
-    if (from < dense_vertices_ && to < dense_vertices_) {
-        return agent.has_cost ? arc_costs_[agent.matrix + from * dense_vertices_ + to] : 0.0;
-    }
     // No arc means nothing is known about the trip; it is counted as free, and so is
     // an agent whose type has no cost component in the graph.
+    if (!agent.has_cost) return 0.0;
+    // Every pair of distinct vertices of the Solver's graph is an arc.
+    if (dense_ != nullptr) {
+        return dense_->HasVertex(from) && dense_->HasVertex(to)
+                   ? dense_->ArcCosts(from, to)[agent.type]
+                   : 0.0;
+    }
     const double* costs = graph_->FindArcCost(from, to);
-    if (costs == nullptr || !agent.has_cost) return 0.0;
-    return costs[agent.type];
+    return costs == nullptr ? 0.0 : costs[agent.type];
 }
 
 bool TimeWindowConstraintChecker::CanServe(std::uint64_t agent, std::uint64_t vertex) const {

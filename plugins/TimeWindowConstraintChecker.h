@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/RouteRules.h"
+#include "graph/DenseGraph.h"
 #include "plugins/ConstraintCheckerPlugin.h"
 #include "plugins/DefaultConstraintChecker.h"
 
@@ -21,9 +22,8 @@ namespace vornik {
 /// Configured by the Solver's Prepare right after Init; the setters may come in any
 /// order and each replaces its part of the configuration. All look-ups during the
 /// search go through dense per-vertex and per-agent tables rebuilt by Init and by
-/// every setter, so the per-move operations never allocate. Init also copies the
-/// graph's arc costs into one dense matrix per agent type: the graph must not change
-/// between Init and the search (the Solver never changes it).
+/// every setter, so the per-move operations never allocate. Arc costs are read from the
+/// graph, which must outlive the checker.
 class TimeWindowConstraintChecker final : public ConstraintCheckerPlugin {
 public:
     std::string GetName() const override;
@@ -73,11 +73,9 @@ private:
         std::uint64_t start_vertex = 0;
         bool free_to_end = false;  // moves onto end_vertex cost nothing
         std::uint64_t end_vertex = 0;
-        std::size_t matrix = 0;  // first entry of the type's block in arc_costs_
     };
 
     void Rebuild();
-    void BuildArcCosts();
     Window WindowOf(std::uint64_t vertex) const;
     double Travel(std::uint64_t from, std::uint64_t to, const AgentTravel& agent) const;
     bool Reachable(const SearchNode& state, std::uint64_t agent, std::uint64_t vertex,
@@ -86,6 +84,7 @@ private:
     DefaultConstraintChecker inner_;
     TimeWindowTable windows_;
     const PlannerGraph* graph_ = nullptr;  // owned by the Solver
+    const DenseGraph* dense_ = nullptr;    // graph_ when it is the Solver's own kind
     std::vector<NodeEntry> nodes_;
     std::vector<AgentEntry> agents_;
     std::vector<std::uint64_t> end_vertices_;
@@ -99,12 +98,6 @@ private:
     std::vector<std::uint8_t> can_serve_;      // agent-major, num_agents_ x num_nodes_
     std::vector<VisitedSet> detour_vertices_;  // per agent: vertices the dominance rule tries
     std::vector<AgentTravel> travel_;          // per agent
-
-    // The graph's arc costs of vertices 0 .. dense_vertices_-1, one square block per
-    // agent type (row = from, column = to), taken by Init: a missing arc and a loop
-    // count 0.0, as Travel has it.
-    std::uint64_t dense_vertices_ = 0;
-    std::vector<double> arc_costs_;
 };
 
 }  // namespace vornik

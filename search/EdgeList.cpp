@@ -12,7 +12,6 @@
 namespace vornik {
 namespace {
 
-constexpr double kNoArcCost = 9999.0;
 constexpr double kBlocked = std::numeric_limits<double>::max();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -39,7 +38,7 @@ double ArcLowerBound(const PlannerGraph& graph, std::uint64_t num_agent_types,
     double best = kBlocked;
     for (std::uint64_t t = 0; t < types; ++t) {
         const double c = costs[t];
-        if (c >= kNoArcCost) continue;
+        if (c >= kFocalNoArcCost) continue;
         double wait = 0.0;
         if (b_has_window) {
             const double earliest_b = window_b->second.first;

@@ -97,20 +97,15 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
     if (solver != nullptr && !model.UsesFleetRules()) {
         const double share = std::min(kSearchShareCap, kSearchShare * std::max(0.0, time_limit));
         bool found = false;
-        solver->SetOnSolution([&](double, double max_cost, double sum_cost) {
+        SearchHooks search_hooks;
+        search_hooks.on_solution = [&](double, double max_cost, double sum_cost) {
             found = true;
             add_point(max_cost, sum_cost, 0, 0.0, "search", clock.Elapsed());
-        });
-        solver->SetShouldStop([&] { return stop_requested() || found || clock.Elapsed() > share; });
-        // The hooks refer to this frame: the Solver must not keep them past it.
-        struct ClearHooks {
-            Solver* solver;
-            ~ClearHooks() {
-                solver->SetOnSolution({});
-                solver->SetShouldStop({});
-            }
-        } clear_hooks{solver};
-        solver->Solve();
+        };
+        search_hooks.should_stop = [&] {
+            return stop_requested() || found || clock.Elapsed() > share;
+        };
+        solver->Solve(search_hooks);
         report.result = solver->GetResult();
         report.found = !report.result.paths.empty();
         for (const auto& [agent, path] : report.result.paths) {

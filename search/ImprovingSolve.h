@@ -11,6 +11,7 @@
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
+#include "search/SolverRecords.h"
 
 namespace vornik {
 
@@ -73,10 +74,7 @@ struct ImproveReport {
 /// Hooks of an improving solve: a stop request, and a report of every anytime point that
 /// serves every required target (time, largest route cost, sum of route costs), called
 /// once per such point.
-struct ImproveHooks {
-    std::function<bool()> should_stop;
-    std::function<void(double, double, double)> on_solution;
-};
+using ImproveHooks = SearchHooks;
 
 /// Solves `problem` within `time_limit` seconds: the focal search of `solver` (built
 /// from the same problem; null when the instance is too large for it) runs until its

@@ -167,9 +167,7 @@ JsonSolveOutcome SolveJsonText(const std::string& json_text, double time_limit,
     // "solve_time" covers construction and search, not the parsing above.
     const auto t0 = std::chrono::steady_clock::now();
     Solver solver(problem, problem.options, MemoryLimitOf(hooks));
-    solver.SetShouldStop(hooks.should_stop);
-    solver.SetOnSolution(hooks.on_solution);
-    solver.Solve();
+    solver.Solve(SearchHooks{hooks.should_stop, hooks.on_solution});
     // Only the result is read from here on: the search's memory goes back first.
     solver.ReleaseSearchMemory();
     const auto t1 = std::chrono::steady_clock::now();

@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kFourGiB = std::size_t{4} << 30;
 
-// Heap bytes malloc hands out for a request of `bytes`: an 8-byte header, 16-byte
-// granules, 32 bytes at least; nothing for an empty request.
-std::size_t HeapBlock(std::size_t bytes) {
-    if (bytes == 0) return 0;
-    return std::max<std::size_t>(32, (bytes + 8 + 15) / 16 * 16);
-}
-
 // a * b, saturating instead of wrapping, so that absurd sizes still compare as huge.
 std::size_t Times(std::size_t a, std::size_t b) {
     if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) {
@@ -67,20 +60,12 @@ MemoryEstimate EstimateMemory(const Problem& problem) {
     const std::size_t types = estimate.agent_types;
     const std::size_t agents = estimate.agents;
 
-    // The graph is complete and keeps every arc twice (outgoing and incoming list), each
-    // copy with its own cost vector (a list header, its heap block of one double per
-    // type) and the other end's id; beside them a dense index of 4 bytes per pair.
+    // The search's graph keeps one cost per type for every ordered pair, in one block.
+    // While it is built, the instance model holds an n x n table for every type that
+    // has a matrix.
     const std::size_t arcs = Times(n, n == 0 ? 0 : n - 1);
-    const std::size_t per_copy = Plus(24 + 8, HeapBlock(Times(8, types)));
-    std::size_t tables = Times(Times(2, arcs), per_copy);
-    tables = Plus(tables, Times(Times(n, n), 4));
-    // One row of cost vectors at a time while the graph is built.
-    tables = Plus(tables, Times(n, per_copy));
-    // The time-window checker copies every arc's costs into a dense matrix per type.
-    if (!problem.timewindow_constraint.window_by_node.empty()) {
-        const std::size_t dense = std::min<std::size_t>(n, kMaxVertices);
-        tables = Plus(tables, Times(Times(types, dense * dense), 8));
-    }
+    std::size_t tables = Times(Times(Times(n, n), types), 8);
+    tables = Plus(tables, Times(Times(Times(n, n), problem.cost_matrices.size()), 8));
     // The edge list of the bound, twice (the heuristic keeps a copy), and the per-agent,
     // per-vertex tables of the checkers and the route evaluator.
     tables = Plus(tables, Times(arcs, 24));

@@ -6,9 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "core/CostMatrixCheck.h"
 #include "core/Diagnostics.h"
-#include "plugins/AllowedTypes.h"
+#include "core/InstanceModel.h"
 #include "plugins/CompositeConstraintChecker.h"
 #include "plugins/CompositePostOptimizer.h"
 #include "plugins/DefaultConstraintChecker.h"
@@ -22,39 +21,9 @@
 #include "plugins/TimeWindowConstraintChecker.h"
 #include "search/DefaultFocalComparator.h"
 #include "search/EdgeList.h"
+#include "search/FocalTables.h"
 
 namespace vornik {
-
-namespace {
-
-constexpr double kNoArcCost = 9999.0;
-
-// Coordinates are carried into the node table but never read by the search, so a value
-// outside the 64-bit range is clamped (and NaN read as 0) rather than cast, which would
-// be undefined.
-std::int64_t TruncateCoordinate(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
-    if (value <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(value);
-}
-
-// Strict node-id lookup. The message keeps the standard library's "_Map_base::at" first,
-// so callers matching on it still do, and adds what is missing.
-std::uint64_t VertexOf(const std::unordered_map<std::uint64_t, std::uint64_t>& vertex_by_id,
-                       std::uint64_t node_id, const Agent& agent, std::size_t index,
-                       const char* field) {
-    const auto found = vertex_by_id.find(node_id);
-    if (found == vertex_by_id.end()) {
-        std::ostringstream message;
-        message << "_Map_base::at: " << field << " " << node_id << " of agent " << agent.id
-                << " (agent index " << index << ") is not the id of any node";
-        throw std::out_of_range(message.str());
-    }
-    return found->second;
-}
-
-}  // namespace
 
 Solver::Solver(const Problem& problem, const Options& options)
     : Solver(problem, options, DefaultMemoryLimitBytes()) {}
@@ -86,87 +55,25 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     }
     objective_type_ = options.objective;
 
-    // 2. Agent types.
-    type_index_by_name_ = problem.type_index_of;
-    for (const auto& [name, index] : type_index_by_name_) type_name_by_index_[index] = name;
-    num_agent_types_ = type_index_by_name_.size();
-
-    // 3. Node table; a later node with the same id takes over the mapping.
-    nodes_.reserve(n);
-    for (std::uint64_t v = 0; v < n; ++v) {
-        const Node& node = problem.nodes[v];
-        vertex_by_node_id_[node.id] = v;
-        NodeEntry entry;
-        entry.x = TruncateCoordinate(node.position.x);
-        entry.y = TruncateCoordinate(node.position.y);
-        entry.z = TruncateCoordinate(node.position.z);
-        entry.id = node.id;
-        nodes_.push_back(std::move(entry));
-    }
-
-    // 4. Agent table with start and end vertices.
-    for (std::size_t a = 0; a < problem.agents_ordered.size(); ++a) {
-        const Agent& agent = problem.agents_ordered[a];
-        const auto type_found = problem.agent_type_of.find(agent.id);
-        const std::int64_t type = type_found == problem.agent_type_of.end()
-                                      ? -1
-                                      : static_cast<std::int64_t>(type_found->second);
-        agent_by_id_[agent.id] = a;
-        type_by_agent_id_[agent.id] = type;
-        agents_.push_back(AgentEntry{agent.id, type, agent.capacity_limit, agent.time_limit});
-        start_vertices_.push_back(
-            VertexOf(vertex_by_node_id_, agent.start_node, agent, a, "start_node"));
-        end_vertices_.push_back(VertexOf(vertex_by_node_id_, agent.end_node, agent, a, "end_node"));
+    // 2.-9. The instance model, then the search's tables from it. The model reports
+    // nodes without an assignment and windows of unknown node ids as it reads them.
+    {
+        const InstanceModel model(problem, true);
+        FocalTables tables = BuildFocalTables(model);
+        num_agent_types_ = model.NumTypes();
+        nodes_ = std::move(tables.nodes);
+        agents_ = std::move(tables.agents);
+        start_vertices_ = std::move(tables.start_vertices);
+        end_vertices_ = std::move(tables.end_vertices);
+        time_windows_ = std::move(tables.time_windows);
+        owned_graph_ = std::move(tables.graph);
     }
     if (agents_.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw std::invalid_argument("too many agents");
     }
     num_agents_ = static_cast<std::int32_t>(agents_.size());
-
-    // 5. Membership sets.
     start_vertex_set_.insert(start_vertices_.begin(), start_vertices_.end());
     end_vertex_set_.insert(end_vertices_.begin(), end_vertices_.end());
-
-    // 6. Allowed agent types of every node.
-    for (NodeEntry& entry : nodes_) entry.allowed_types = BuildAllowedTypes(problem, entry.id);
-
-    // 7. Time windows by vertex; windows of unknown node ids are reported and ignored.
-    for (const auto& [node_id, window] : problem.timewindow_constraint.window_by_node) {
-        const auto found = vertex_by_node_id_.find(node_id);
-        if (found == vertex_by_node_id_.end()) {
-            WarnLine("[warning] time window node id " + std::to_string(node_id) +
-                     " not found in nodes");
-            continue;
-        }
-        time_windows_[found->second] = window;
-    }
-
-    // 8.-9. The complete graph; a component no matrix sets stays 9999.0 (no arc).
-    owned_graph_ = std::make_unique<SparseGraph>();
-    owned_graph_->ChangeCostDim(num_agent_types_, kNoArcCost);
-    for (std::uint64_t v = 0; v < n; ++v) owned_graph_->AddVertex(v);
-    // Every matrix is checked before anything is filled, in the order the faults are
-    // reported; the table is then built one row at a time (a whole n x n table
-    // of cost vectors would double the graph's peak).
-    for (const auto& [name, matrix] : problem.cost_matrices) {
-        if (type_index_by_name_.find(name) == type_index_by_name_.end()) {
-            throw std::out_of_range("_Map_base::at: cost matrix for agent type '" + name +
-                                    "', which no agent has");
-        }
-        CheckCostMatrix(name, matrix, n);
-    }
-    std::vector<CostVector> row(n, CostVector(num_agent_types_, kNoArcCost));
-    for (std::uint64_t j = 0; j < n; ++j) {
-        for (CostVector& costs : row) std::fill(costs.begin(), costs.end(), kNoArcCost);
-        for (const auto& [name, matrix] : problem.cost_matrices) {
-            if (j >= matrix.size()) continue;
-            const std::uint64_t t = type_index_by_name_.at(name);
-            for (std::uint64_t c = 0; c < matrix[j].size(); ++c) row[c][t] = matrix[j][c];
-        }
-        for (std::uint64_t i = 0; i < n; ++i) {
-            if (i != j) owned_graph_->AddArc(j, i, row[i]);
-        }
-    }
 
     // 10. Objective.
     if (options.objective == ObjectiveType::MinSum) {
@@ -272,7 +179,7 @@ bool Solver::FindUnreachablePoints() {
             const double* costs = graph_->FindArcCost(v, u);
             if (costs != nullptr) cheapest = std::min(cheapest, costs[0]);
         }
-        if (cheapest == kNoArcCost) {
+        if (cheapest == kFocalNoArcCost) {
             WarnLine("point: " + std::to_string(v) + " can't be reached");
             unreachable_points_.push_back(v);
         }

@@ -14,9 +14,9 @@
 
 #include "core/Problem.h"
 #include "core/SearchRecords.h"
+#include "graph/DenseGraph.h"
 #include "graph/PlannerGraph.h"
 #include "graph/SimpleTimer.h"
-#include "graph/SparseGraph.h"
 #include "plugins/ConstraintCheckerPlugin.h"
 #include "plugins/ExpansionPlugin.h"
 #include "plugins/HeuristicPlugin.h"
@@ -34,10 +34,12 @@
 
 namespace vornik {
 
-/// The planner: turns a Problem into dense tables and a complete graph with one cost
-/// per agent type, wires one plug-in per role, and runs the anytime focal search.
+/// The planner: reads a Problem into the instance model, builds the focal search's
+/// tables and complete graph (one cost per agent type) from it, wires one plug-in per
+/// role, and runs the anytime focal search.
 ///
-/// Construction reads the Problem once and keeps nothing of it. Solve may be called
+/// Construction reads the Problem once; it keeps a copy only for the improvement path.
+/// Solve may be called
 /// again; every call starts from a clean search state and repeats the same search.
 /// Owns its graph, plug-ins, node pool, lists, frontiers, result and anytime records.
 class Solver {
@@ -84,6 +86,9 @@ public:
     /// kOutOfMemoryLine); before any solution it becomes an OutOfMemoryError naming the
     /// instance's size. Either way the search's structures are freed first.
     virtual bool Solve();
+    /// The same search with `hooks` instead of those set with SetShouldStop and
+    /// SetOnSolution; they are used during this call only.
+    bool Solve(const SearchHooks& hooks);
     virtual bool Prepare();
     virtual bool FindUnreachablePoints();
     virtual bool BuildEdgeList();
@@ -99,10 +104,11 @@ public:
     virtual void UpdateStatistics();
     virtual void SetIncumbent(double cost);
 
-    /// Polled every few dozen pops and between post-optimizer moves; when it answers
-    /// true (once is enough: the answer is latched) the search stops as at a
-    /// time-out and Interrupted() reports it. Empty by default.
-    void SetShouldStop(std::function<bool()> should_stop) { should_stop_ = std::move(should_stop); }
+    /// The stop request of the searches that Solve() runs (see SearchHooks): once it
+    /// answers true the answer is latched and Interrupted() reports it. Empty by default.
+    void SetShouldStop(std::function<bool()> should_stop) {
+        hooks_.should_stop = std::move(should_stop);
+    }
     [[nodiscard]] bool Interrupted() const { return interrupted_; }
     /// Sets the memory limit of the searches to come (bytes for the whole solve, the
     /// tables included). Throws std::invalid_argument, naming the numbers, when the
@@ -116,7 +122,7 @@ public:
     /// seconds, largest route cost, sum of route costs): the same solutions, in the same
     /// order, as the "anytime" list of the JSON entry points. Empty by default.
     void SetOnSolution(std::function<void(double, double, double)> on_solution) {
-        on_solution_ = std::move(on_solution);
+        hooks_.on_solution = std::move(on_solution);
     }
 
     /// Runs the improvement path on the instance this Solver was built from: the focal
@@ -179,6 +185,8 @@ protected:
 
     /// Clears every piece of search state so that a new Solve repeats the first one.
     void ResetSearchState();
+    /// Solve's body, with running_hooks_ set.
+    bool RunSearch();
     /// Builds the root and runs the iterations (Solve's steps 2 to 4).
     void Search(std::uint64_t num_vertices);
     /// Ends a search that ran out of room: frees its structures, keeps the last complete
@@ -209,13 +217,8 @@ protected:
     const PlannerGraph* graph_ = nullptr;  // owned_graph_ or the caller's (SetGraph)
     std::vector<NodeEntry> nodes_;
     std::vector<AgentEntry> agents_;
-    std::unordered_map<std::string, std::uint64_t> type_index_by_name_;
-    std::unordered_map<std::uint64_t, std::string> type_name_by_index_;
     std::uint64_t num_agent_types_ = 0;
-    std::unordered_map<std::uint64_t, std::uint64_t> vertex_by_node_id_;
-    std::unordered_map<std::uint64_t, std::uint64_t> agent_by_id_;
-    std::unordered_map<std::uint64_t, std::int64_t> type_by_agent_id_;
-    std::unique_ptr<SparseGraph> owned_graph_;
+    std::unique_ptr<DenseGraph> owned_graph_;
     std::vector<EdgeRecord> edge_list_;
     Result result_;
     SolverStatistics statistics_;
@@ -266,8 +269,10 @@ protected:
     // Per-vertex copies of the position-rule sets, read for every candidate vertex.
     std::vector<std::uint8_t> is_start_vertex_;
     std::vector<std::uint8_t> is_end_vertex_;
-    std::function<bool()> should_stop_;
-    std::function<void(double, double, double)> on_solution_;
+    // The hooks Solve() uses, and those of the search that is running (null between
+    // searches): every hook call goes through the latter.
+    SearchHooks hooks_;
+    const SearchHooks* running_hooks_ = nullptr;
     // Score of the best anytime record so far, for reporting only improving ones.
     double reported_best_ = 0.0;
     bool reported_any_ = false;

@@ -6,23 +6,8 @@
 namespace vornik {
 
 bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* report) {
-    // SolveImproving drives this Solver's own search through the hooks, so the caller's
-    // hooks are handed to it.
-    ImproveHooks hooks;
-    hooks.should_stop = should_stop_;
-    hooks.on_solution = on_solution_;
-    // SolveImproving replaces both hooks while the search runs; the caller's come back
-    // afterwards, also when it throws.
-    struct RestoreHooks {
-        Solver* solver;
-        std::function<bool()> stop;
-        std::function<void(double, double, double)> report;
-        ~RestoreHooks() {
-            solver->should_stop_ = std::move(stop);
-            solver->on_solution_ = std::move(report);
-        }
-    } restore{this, should_stop_, on_solution_};
-    ImproveReport outcome = vornik::SolveImproving(*problem_, this, time_limit_, hooks, settings);
+    // The caller's hooks serve the whole solve; the search runs with hooks of its own.
+    ImproveReport outcome = vornik::SolveImproving(*problem_, this, time_limit_, hooks_, settings);
 
     // The engine's best solution follows the search's records as one full result.
     Result best = result_;

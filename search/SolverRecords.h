@@ -2,6 +2,7 @@
 #define VORNIK_SEARCH_SOLVERRECORDS_H
 
 #include <cstdint>
+#include <functional>
 
 #include "core/Problem.h"
 
@@ -20,6 +21,15 @@ struct SolverStatistics {
     double max_cost = -1.0;
     double last_update_time = -1.0;
     double gap_ratio = -1.0;  ///< incumbent / lower bound at the last weight update
+};
+
+/// What a caller hands one search: a stop request, polled every few dozen pops and
+/// between post-optimizer moves (a yes ends the search as a time-out would), and a report
+/// of every solution that improves on the earlier ones, with (search seconds, largest
+/// route cost, sum of route costs). Either may be empty.
+struct SearchHooks {
+    std::function<bool()> should_stop;
+    std::function<void(double, double, double)> on_solution;
 };
 
 /// One solution as the search saw it: processor seconds since the search started and a

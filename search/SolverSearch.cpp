@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "core/Diagnostics.h"
+#include "core/RouteWalker.h"
 #include "search/PathRecordFile.h"
 #include "search/Solver.h"
 
@@ -77,6 +78,34 @@ void Solver::SetMemoryLimit(std::size_t bytes) {
 }
 
 bool Solver::Solve() {
+    // Called by Solve(hooks), it runs with those; called alone, with the hooks set on the
+    // Solver. Either way they are read only while the search runs, however it ends.
+    const bool outermost = running_hooks_ == nullptr;
+    if (outermost) running_hooks_ = &hooks_;
+    try {
+        const bool found = RunSearch();
+        if (outermost) running_hooks_ = nullptr;
+        return found;
+    } catch (...) {
+        if (outermost) running_hooks_ = nullptr;
+        throw;
+    }
+}
+
+bool Solver::Solve(const SearchHooks& hooks) {
+    // Through the virtual Solve, so that a derived solver's replacement runs here too.
+    running_hooks_ = &hooks;
+    try {
+        const bool found = Solve();
+        running_hooks_ = nullptr;
+        return found;
+    } catch (...) {
+        running_hooks_ = nullptr;
+        throw;
+    }
+}
+
+bool Solver::RunSearch() {
     // Every call starts from a clean state, so a second Solve repeats the first.
     ResetSearchState();
     timer_.Start();
@@ -231,7 +260,10 @@ void Solver::Search(std::uint64_t c) {
 }
 
 bool Solver::StopRequested() {
-    if (!interrupted_ && should_stop_ && should_stop_()) interrupted_ = true;
+    if (!interrupted_ && running_hooks_ != nullptr && running_hooks_->should_stop &&
+        running_hooks_->should_stop()) {
+        interrupted_ = true;
+    }
     return interrupted_;
 }
 
@@ -271,13 +303,17 @@ void Solver::Record(double time) {
     if (reported_any_ && !(score < reported_best_ - 1e-9)) return;
     reported_any_ = true;
     reported_best_ = score;
-    if (on_solution_) on_solution_(time, largest, sum);
+    if (running_hooks_ != nullptr && running_hooks_->on_solution) {
+        running_hooks_->on_solution(time, largest, sum);
+    }
 }
 
 void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
     const std::uint64_t start = start_vertices_[agent];
     const std::uint64_t end = end_vertices_[agent];
     const auto type = static_cast<std::size_t>(agents_[agent].type);
+    const RouteWalker walker(return_to_end_);
+    const WalkAgent ends{true, start, true, end, agents_[agent].time_limit};
     SearchNode& child = child_scratch_;
     const std::uint64_t n = nodes_.size();
     for (std::uint64_t v = 0; v < n; ++v) {
@@ -297,7 +333,7 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         child = parent;
         child.visited.Set(v);
         child.last_agent = static_cast<std::int64_t>(agent);
-        const bool closes = v == end || (!return_to_end_ && v == start);
+        const bool closes = walker.ClosesOn(ends, v);
         if (closes) {
             if (child.closed[agent] == 0) {
                 child.closed[agent] = 1;
@@ -311,8 +347,11 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
         }
 
         const std::uint64_t from = child.current_vertex[agent];
-        if (v != from && !(!return_to_end_ && (v == end || v == start))) {
-            const double* costs = graph_->FindArcCost(from, v);
+        // The arrival itself (waiting, the limit) is the checkers' to judge.
+        if (walker.Charges(ends, from, v)) {
+            // The Solver's own graph is read inline; a caller's through its interface.
+            const double* costs = graph_ == owned_graph_.get() ? owned_graph_->FindArcCost(from, v)
+                                                               : graph_->FindArcCost(from, v);
             if (costs == nullptr) continue;  // no arc: the move does not exist
             child.cost[agent] += costs[type];
         }

@@ -116,6 +116,8 @@ def test_every_path_agrees_with_the_checker_and_brute_force(block: int) -> None:
                 "focal search": zelk.solve(instance, time_limit=30, improve=False),
                 "population": zelk.solve(instance, time_limit=30, iteration_limit=40,
                                          engine_params={"strategy": "population"}),
+                "infeasible space": zelk.solve(instance, time_limit=30, iteration_limit=40,
+                                               engine_params={"infeasible_search": 1}),
             }
         for path, solution in answers.items():
             where = f"block {block} case {case}, {path}: {instance}"

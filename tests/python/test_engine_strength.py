@@ -76,6 +76,9 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "focus_neighbours": rng.randint(0, 40),
             "exhaustive_targets": rng.choice([0, 5, 200]),
             "sum_share": rng.uniform(0, 2),
+            # Not drawn from rng, which the instances below come from.
+            "infeasible_search": trial % 2,
+            "feasible_share": 0.08 * trial,
             "tour_kicks": (0.5, 20, 0)[trial // 3 % 3],
         }
         assert set(params) <= set(defaults)

@@ -386,12 +386,16 @@ def _brute_force(instance: dict[str, Any]) -> float:
 
 
 @needs_fleet_engine
+@pytest.mark.parametrize("infeasible_search", [0, 1])
 @pytest.mark.parametrize("seed", range(12))
-def test_the_improvement_path_reaches_the_brute_force_optimum(seed: int) -> None:
+def test_the_improvement_path_reaches_the_brute_force_optimum(
+    seed: int, infeasible_search: int
+) -> None:
     rng = random.Random(seed)
     instance = zelk.schema.prepare_instance(random_fleet_instance(rng, rng.randint(3, 7), 2))
     optimum = _brute_force(instance)
-    solution = zelk.solve(instance, time_limit=5, iteration_limit=3000)
+    solution = zelk.solve(instance, time_limit=5, iteration_limit=3000,
+                          engine_params={"infeasible_search": infeasible_search})  # fmt: skip
     assert zelk.check_solution(instance, solution) == []
     if math.isinf(optimum):
         assert solution.status == "infeasible"

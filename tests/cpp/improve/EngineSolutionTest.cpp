@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Problem.h"
@@ -139,6 +141,119 @@ TEST(EngineSolutionTest, RunsPricedInConstantTimeEqualWalking) {
     }
 }
 
+// With penalties set, lateness and excess load are priced, not refused: splices priced
+// from the prefix walk and closed-form suffixes (vertices of several windows stepped
+// across) equal walking the changed route with lateness allowed, and so do the routes'
+// own priced costs after changes made while penalties are set. Tight windows and
+// capacities make most routes late or overloaded; the test counts those.
+TEST(EngineSolutionTest, PenalizedSpliceEqualsWalkingWithLatenessAndExcess) {
+    std::mt19937_64 rng(17);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        std::size_t broken = 0;
+        std::size_t routes = 0;
+        for (int round = 0; round < 30; ++round) {
+            Problem problem = RandomProblem(rng, kind, 16, 3);
+            for (Agent& agent : problem.agents_ordered) {
+                for (double& capacity : agent.capacities) capacity *= 0.5;
+            }
+            const EngineModel model(problem);
+            EngineSolution solution = RandomSolution(model, rng);
+            const PenaltyWeights penalties{0.5 + 3.0 * unit(rng), 0.5 + 3.0 * unit(rng)};
+            solution.SetPenalties(&penalties);
+            for (int change = 0; change < 3; ++change) {
+                const std::size_t a = rng() % model.NumAgents();
+                std::vector<std::uint32_t> visits = solution.Route(a).visits;
+                if (visits.size() < 2) continue;
+                std::reverse(visits.begin() + static_cast<std::ptrdiff_t>(rng() % visits.size()),
+                             visits.end());
+                solution.SetVisits(a, visits);
+            }
+            const auto expect_equal = [&](double fast, double walked) {
+                ASSERT_EQ(fast == EngineSolution::kInfeasible,
+                          walked == EngineSolution::kInfeasible);
+                if (walked != EngineSolution::kInfeasible) {
+                    EXPECT_NEAR(fast, walked, 1e-9 * std::max(1.0, walked));
+                }
+            };
+            for (std::size_t a = 0; a < model.NumAgents(); ++a) {
+                const EngineRoute& route = solution.Route(a);
+                ++routes;
+                expect_equal(solution.PricedCost(a),
+                             EngineSolution::WalkPenalized(model, a, route.visits, penalties));
+                if (route.cost == EngineSolution::kInfeasible &&
+                    solution.PricedCost(a) != EngineSolution::kInfeasible) {
+                    ++broken;
+                    EXPECT_GT(solution.TimeWarp(a) + solution.ExcessLoad(a), 0.0);
+                } else if (route.cost != EngineSolution::kInfeasible) {
+                    EXPECT_DOUBLE_EQ(solution.PricedCost(a), route.cost);
+                }
+            }
+            for (int move = 0; move < 40; ++move) {
+                const std::size_t a = rng() % model.NumAgents();
+                const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
+                const std::size_t k = visits.size();
+                const std::size_t i = rng() % (k + 1);
+                const std::size_t j = i + 1 + rng() % (k + 1 - i);
+                std::vector<std::uint32_t> middle;
+                for (std::size_t c = rng() % 4; c > 0; --c) {
+                    middle.push_back(model.Targets()[rng() % model.Targets().size()]);
+                }
+                expect_equal(solution.Splice(a, i, middle.begin(), middle.end(), j),
+                             EngineSolution::WalkPenalized(
+                                 model, a, solution.Spliced(a, i, middle.begin(), middle.end(), j),
+                                 penalties));
+            }
+        }
+        // Kinds without windows or capacities have nothing to break.
+        if (kind.windows || kind.fleet) {
+            EXPECT_GT(broken * 4, routes) << broken << " of " << routes << " routes broken";
+        }
+    }
+}
+
+// A segment of many vertices, joined in any grouping, answers like walking them with
+// lateness allowed, for entry clocks before, inside and after every window.
+TEST(EngineSolutionTest, WarpSegmentsJoinLikeWalking) {
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int round = 0; round < 500; ++round) {
+        const std::size_t n = 1 + rng() % 6;
+        std::vector<TimeWindow> windows(n);
+        std::vector<double> service(n);
+        std::vector<double> travel(n);
+        for (std::size_t v = 0; v < n; ++v) {
+            if (unit(rng) < 0.7) {
+                const double open = 50.0 * unit(rng);
+                windows[v] = TimeWindow{true, open, open + 20.0 * unit(rng)};
+            }
+            service[v] = unit(rng) < 0.5 ? 0.0 : 5.0 * unit(rng);
+            travel[v] = 15.0 * unit(rng);  // the leg out of v
+        }
+        // Right to left, or split in the middle, to vary the grouping.
+        const auto build = [&](std::size_t first, std::size_t last, auto& self) -> WarpSegment {
+            if (first == last) return WarpSegment::Vertex(windows[first], service[first]);
+            const std::size_t mid = first + rng() % (last - first);
+            return WarpSegment::Join(self(first, mid, self), travel[mid],
+                                     self(mid + 1, last, self));
+        };
+        const WarpSegment segment = build(0, n - 1, build);
+        for (int entry = 0; entry < 10; ++entry) {
+            const double t0 = -10.0 + 90.0 * unit(rng);
+            double t = t0;
+            double warp = 0.0;
+            for (std::size_t v = 0; v < n; ++v) {
+                if (v > 0) t += travel[v - 1];
+                ArriveWarping(windows[v], t, warp);
+                t += service[v];
+            }
+            EXPECT_NEAR(segment.Exit(t0), t, 1e-9);
+            EXPECT_NEAR(segment.WarpFrom(t0), warp, 1e-9);
+        }
+    }
+}
+
 TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
     std::mt19937_64 rng(12);
     for (const Kind& kind : kKinds) {
@@ -269,9 +384,11 @@ TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {
 
 TEST(EngineSolutionTest, LocalSearchKeepsEveryTargetAndExactCachesAndNeverWorsens) {
     std::mt19937_64 rng(13);
-    for (const ObjectiveType objective : {ObjectiveType::MinMax, ObjectiveType::MinSum}) {
+    for (const auto& [objective, infeasible] :
+         {std::pair{ObjectiveType::MinMax, 0}, std::pair{ObjectiveType::MinSum, 0},
+          std::pair{ObjectiveType::MinMax, 1}, std::pair{ObjectiveType::MinSum, 1}}) {
         for (const Kind& kind : kKinds) {
-            SCOPED_TRACE(kind.name);
+            SCOPED_TRACE(std::string(kind.name) + (infeasible == 1 ? ", infeasible space" : ""));
             Problem problem = RandomProblem(rng, kind, 25, 4);
             problem.options.objective = objective;
             const EngineModel model(problem);
@@ -287,9 +404,22 @@ TEST(EngineSolutionTest, LocalSearchKeepsEveryTargetAndExactCachesAndNeverWorsen
                 }
             }
             const double before = weights.Of(solution);
-            LocalSearch search(&model, &weights);
+            std::vector<bool> feasible;
+            for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+                feasible.push_back(solution.Route(a).cost != EngineSolution::kInfeasible);
+            }
+            // Through infeasible space too: feasible routes end feasible, never worse.
+            EngineParams params;
+            params.infeasible_search = static_cast<std::size_t>(infeasible);
+            LocalSearch search(&model, &weights, params);
             search.Run(solution, rng);
             EXPECT_LE(weights.Of(solution), before + 1e-9);
+            for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+                if (feasible[a]) {
+                    EXPECT_NE(solution.Route(a).cost, EngineSolution::kInfeasible);
+                }
+            }
+            EXPECT_EQ(solution.Penalties(), nullptr);
             std::vector<int> seen(model.NumVertices(), 0);
             for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
                 const EngineRoute& route = solution.Route(a);

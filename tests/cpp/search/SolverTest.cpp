@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "graph/SparseGraph.h"
 #include "search/Solver.h"
 #include "search/SolverTestSupport.h"
 
@@ -147,6 +148,31 @@ TEST(SolverTest, SecondSolveRepeatsTheFirst) {
     EXPECT_EQ(first.n_generated, second.n_generated);
     EXPECT_EQ(first.n_expanded, second.n_expanded);
     EXPECT_EQ(first_process.size(), solver.GetResultProcess().size());
+}
+
+TEST(SolverTest, HooksGivenToOneSolveServeThatSolveOnly) {
+    Problem problem = MakeLineProblem({0, 3, -1, 4, 7, -6}, 2, true, ObjectiveType::MinMax);
+    Solver solver(problem, problem.options);
+    int kept_reports = 0;
+    solver.SetOnSolution([&](double, double, double) { ++kept_reports; });
+    int given_reports = 0;
+    {
+        SearchHooks hooks;
+        hooks.on_solution = [&](double, double, double) { ++given_reports; };
+        ASSERT_TRUE(solver.Solve(hooks));
+    }
+    EXPECT_GT(given_reports, 0);
+    EXPECT_EQ(kept_reports, 0);
+    EXPECT_FALSE(solver.Interrupted());
+    // The hooks set on the Solver serve the next plain Solve, as they always did.
+    ASSERT_TRUE(solver.Solve());
+    EXPECT_EQ(kept_reports, given_reports);
+    // A stop request given to one call ends that call, as a time-out would.
+    SearchHooks stop;
+    stop.should_stop = [] { return true; };
+    solver.Solve(stop);
+    EXPECT_TRUE(solver.Interrupted());
+    EXPECT_TRUE(solver.GetResult().timeout);
 }
 
 TEST(SolverTest, AnytimeRecordsComeInPairsAndTheLastMatchesTheResult) {

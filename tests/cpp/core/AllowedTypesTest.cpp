@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/AllowedTypes.h"
+#include "core/AllowedTypes.h"
 
 namespace vornik {
 namespace {

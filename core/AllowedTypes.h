@@ -1,5 +1,5 @@
-#ifndef VORNIK_PLUGINS_ALLOWEDTYPES_H
-#define VORNIK_PLUGINS_ALLOWEDTYPES_H
+#ifndef VORNIK_CORE_ALLOWEDTYPES_H
+#define VORNIK_CORE_ALLOWEDTYPES_H
 
 #include <cstdint>
 #include <vector>
@@ -18,4 +18,4 @@ std::vector<std::int64_t> BuildAllowedTypes(const Problem& problem, std::uint64_
 
 }  // namespace vornik
 
-#endif  // VORNIK_PLUGINS_ALLOWEDTYPES_H
+#endif  // VORNIK_CORE_ALLOWEDTYPES_H

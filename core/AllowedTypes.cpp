@@ -1,4 +1,4 @@
-#include "plugins/AllowedTypes.h"
+#include "core/AllowedTypes.h"
 
 #include <algorithm>
 #include <string>
