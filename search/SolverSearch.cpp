@@ -281,11 +281,7 @@ void Solver::HandleSolution(const SearchNode& goal) {
 
     // The incumbent is the largest route cost whichever objective is in use.
     double largest = 0.0;
-    double sum = 0.0;
-    for (const auto& entry : result_.times) {
-        largest = std::max(largest, entry.second);
-        sum += entry.second;
-    }
+    for (const auto& entry : result_.times) largest = std::max(largest, entry.second);
     best_max_cost_ = largest;
     UpdateStatistics();
     SetIncumbent(largest);
