@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/CostTables.h"
+#include "core/InstanceModel.h"
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
@@ -85,6 +87,11 @@ using ImproveHooks = SearchHooks;
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings,
                              const CostTables& tables = {});
+/// The same on an instance model under `options` (return_to_end and objective), shared
+/// with `solver` when there is one, so that the costs are held once.
+ImproveReport SolveImproving(std::shared_ptr<const InstanceModel> instance, const Options& options,
+                             Solver* solver, double time_limit, const ImproveHooks& hooks,
+                             const ImproveSettings& settings);
 
 }  // namespace vornik
 

@@ -28,7 +28,54 @@ namespace vornik {
 Solver::Solver(const Problem& problem, const Options& options)
     : Solver(problem, options, DefaultMemoryLimitBytes()) {}
 
+namespace {
+
+// The visited set has 256 bits: larger instances are refused before anything is built.
+void CheckVertexCount(std::uint64_t n) {
+    if (n > kMaxVertices) {
+        throw std::invalid_argument("instance has " + std::to_string(n) + " nodes; at most " +
+                                    std::to_string(kMaxVertices) + " are supported");
+    }
+}
+
+OutOfMemoryError TablesOutOfMemory(const MemoryEstimate& estimate) {
+    return OutOfMemoryError("out of memory while building the tables of an instance of " +
+                            DescribeSize(estimate) + " (estimated at " +
+                            Megabytes(estimate.table_bytes) +
+                            "); set memory_limit_mb below "
+                            "the memory available");
+}
+
+}  // namespace
+
 Solver::Solver(const Problem& problem, const Options& options, std::size_t memory_limit_bytes) try {
+    CheckVertexCount(problem.nodes.size());
+    // Refuse what cannot fit before the tables are built.
+    estimate_ = EstimateMemory(problem);
+    CheckFits(estimate_, memory_limit_bytes);
+    memory_limit_ = memory_limit_bytes;
+    // The model reports nodes without an assignment and windows of unknown node ids as it
+    // reads them.
+    model_ = std::make_shared<const InstanceModel>(problem, true);
+    Build(options);
+} catch (const std::bad_alloc&) {
+    // The members are gone by now, and with them what they held.
+    throw TablesOutOfMemory(EstimateMemory(problem));
+}
+
+Solver::Solver(std::shared_ptr<const InstanceModel> model, const Options& options,
+               std::size_t memory_limit_bytes) try {
+    CheckVertexCount(model->NumVertices());
+    estimate_ = EstimateMemory(*model);
+    CheckFits(estimate_, memory_limit_bytes);
+    memory_limit_ = memory_limit_bytes;
+    model_ = model;
+    Build(options);
+} catch (const std::bad_alloc&) {
+    throw TablesOutOfMemory(EstimateMemory(*model));
+}
+
+void Solver::Build(const Options& options) {
     // 1. Default plug-ins, the focal comparator first.
     focal_comparator_ = std::make_unique<DefaultFocalComparator>();
     heuristic_ = std::make_unique<DefaultHeuristic>();
@@ -36,31 +83,13 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     checker_ = std::make_unique<DefaultConstraintChecker>();
     expansion_ = std::make_unique<DefaultExpansion>();
     objective_ = std::make_unique<DefaultObjective>();
-
-    // The visited set has 256 bits; refuse larger instances before building anything.
-    const std::uint64_t n = problem.nodes.size();
-    if (n > kMaxVertices) {
-        throw std::invalid_argument("instance has " + std::to_string(n) + " nodes; at most " +
-                                    std::to_string(kMaxVertices) + " are supported");
-    }
-    // Refuse what cannot fit before the tables are built.
-    estimate_ = EstimateMemory(problem);
-    CheckFits(estimate_, memory_limit_bytes);
-    memory_limit_ = memory_limit_bytes;
-
-    {
-        auto kept = std::make_shared<Problem>(problem);
-        kept->options = options;
-        problem_ = std::move(kept);
-    }
+    options_ = options;
     objective_type_ = options.objective;
 
-    // 2.-9. The instance model, then the search's tables from it. The model reports
-    // nodes without an assignment and windows of unknown node ids as it reads them.
+    // 2.-9. The search's tables from the instance model.
     {
-        const InstanceModel model(problem, true);
-        FocalTables tables = BuildFocalTables(model);
-        num_agent_types_ = model.NumTypes();
+        FocalTables tables = BuildFocalTables(*model_);
+        num_agent_types_ = model_->NumTypes();
         nodes_ = std::move(tables.nodes);
         agents_ = std::move(tables.agents);
         start_vertices_ = std::move(tables.start_vertices);
@@ -105,17 +134,16 @@ Solver::Solver(const Problem& problem, const Options& options, std::size_t memor
     time_limit_ = options.time_limit;
     return_to_end_ = options.return_to_end;
     Prepare();
-} catch (const std::bad_alloc&) {
-    // The members are gone by now, and with them what they held.
-    const MemoryEstimate estimate = EstimateMemory(problem);
-    throw OutOfMemoryError("out of memory while building the tables of an instance of " +
-                           DescribeSize(estimate) + " (estimated at " +
-                           Megabytes(estimate.table_bytes) +
-                           "); set memory_limit_mb below "
-                           "the memory available");
 }
 
 Solver::~Solver() = default;
+
+std::uint64_t Solver::NodeIdOfVertex(std::uint32_t v) const {
+    if (v >= model_->NumVertices()) {
+        throw std::out_of_range("vertex " + std::to_string(v) + " is not a vertex of the instance");
+    }
+    return model_->NodeId(v);
+}
 
 bool Solver::Prepare() {
     BuildEdgeList();

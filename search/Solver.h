@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/InstanceModel.h"
 #include "core/Problem.h"
 #include "core/SearchRecords.h"
 #include "graph/DenseGraph.h"
@@ -38,9 +39,9 @@ namespace vornik {
 /// tables and complete graph (one cost per agent type) from it, wires one plug-in per
 /// role, and runs the anytime focal search.
 ///
-/// Construction reads the Problem once; it keeps a copy only for the improvement path.
-/// Solve may be called
-/// again; every call starts from a clean search state and repeats the same search.
+/// Construction reads the Problem once and keeps no copy of it: the improvement path
+/// reads the instance model, which the Solver shares. Solve may be called again; every
+/// call starts from a clean search state and repeats the same search.
 /// Owns its graph, plug-ins, node pool, lists, frontiers, result and anytime records.
 class Solver {
 public:
@@ -55,6 +56,10 @@ public:
     /// throws std::invalid_argument, naming the numbers, when that passes the limit; a
     /// std::bad_alloc while building becomes an OutOfMemoryError naming the instance's size.
     Solver(const Problem& problem, const Options& options, std::size_t memory_limit_bytes);
+    /// The same from an instance model that others (the improvement engine) read too.
+    /// Prints nothing: warnings about the instance are the model's builder's to print.
+    Solver(std::shared_ptr<const InstanceModel> model, const Options& options,
+           std::size_t memory_limit_bytes);
     virtual ~Solver();
 
     Solver(const Solver&) = delete;
@@ -135,15 +140,18 @@ public:
     /// loads of its report); empty before the first.
     [[nodiscard]] const ImproveReport& LastImproveReport() const { return last_improve_; }
     /// Node id of a vertex (a position in the instance's nodes) of this Solver's instance.
-    [[nodiscard]] std::uint64_t NodeIdOfVertex(std::uint32_t v) const {
-        return problem_->nodes.at(v).id;
-    }
+    [[nodiscard]] std::uint64_t NodeIdOfVertex(std::uint32_t v) const;
+    /// The instance model this Solver was built from.
+    [[nodiscard]] const std::shared_ptr<const InstanceModel>& Model() const { return model_; }
     /// Gives back the memory of the search (pool, lists, frontiers), keeping the result,
     /// the anytime records and the statistics. For callers that only read the result
     /// afterwards.
     void ReleaseSearchMemory();
 
 protected:
+    /// Construction after the model exists: the tables, the plug-ins, then Prepare.
+    void Build(const Options& options);
+
     /// FOCAL's entry: a FocalKey in 32 bytes. Node ids stay below 2^32 (the pool's
     /// limit), and visited and open-agent counts below 2^31.
     struct PackedFocalKey {
@@ -277,8 +285,9 @@ protected:
     double reported_best_ = 0.0;
     bool reported_any_ = false;
     ObjectiveType objective_type_ = ObjectiveType::MinSum;
-    // The instance as given, for the improvement path.
-    std::shared_ptr<const Problem> problem_;
+    // The instance, for the improvement path, and the options it was built with.
+    std::shared_ptr<const InstanceModel> model_;
+    Options options_;
     bool interrupted_ = false;
     bool searched_ = false;  // a Solve ran, so the next one must start from clean state
     // Scratch buffers reused across expansions so that no candidate allocates.
