@@ -107,8 +107,7 @@ public:
         return {amounts_.data() + demand_offset_[v], amounts_.data() + demand_offset_[v + 1]};
     }
     [[nodiscard]] ListView<double> Capacities(std::size_t a) const {
-        return {amounts_.data() + capacity_offset_[a],
-                amounts_.data() + capacity_offset_[a + 1]};
+        return {amounts_.data() + capacity_offset_[a], amounts_.data() + capacity_offset_[a + 1]};
     }
 
     /// How the costs of one type are held: a dense row-major n x n table (the model's own

@@ -254,11 +254,10 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
     };
     // Rounded distances stay within half a unit of the straight line.
     constexpr double kRoundingSlack = 2.0;
-    neighbours_ =
-        computed_only && any_arc && targets_.size() > kGridTargets
-            ? NearestOnGrid(n_, targets_, kNeighbours, round_trip, model.Positions(),
-                            kRoundingSlack)
-            : NearestByKey(n_, targets_, kNeighbours, round_trip);
+    neighbours_ = computed_only && any_arc && targets_.size() > kGridTargets
+                      ? NearestOnGrid(n_, targets_, kNeighbours, round_trip, model.Positions(),
+                                      kRoundingSlack)
+                      : NearestByKey(n_, targets_, kNeighbours, round_trip);
 
     // Targets that no route can serve are found once and left out of the search.
     servable_.assign(n_, 1);

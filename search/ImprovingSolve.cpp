@@ -58,7 +58,8 @@ ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time
                              const CostTables& tables) {
     // The Solver, when there is one, read the same problem: its model serves both.
     std::shared_ptr<const InstanceModel> instance =
-        solver != nullptr ? solver->Model() : std::make_shared<const InstanceModel>(problem, tables);
+        solver != nullptr ? solver->Model()
+                          : std::make_shared<const InstanceModel>(problem, tables);
     return SolveImproving(std::move(instance), problem.options, solver, time_limit, hooks,
                           settings);
 }
