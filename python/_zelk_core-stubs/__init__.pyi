@@ -183,6 +183,16 @@ def precheck_json_str(
     """The targets no plan can serve: [{node, reason, message}], reason one of
     "type", "arc", "window", "capacity", "limit"."""
 
+def _walk_route(
+    json_str: str,
+    agent: int,
+    path: list[int],
+    *,
+    cost_matrices: dict[str, list[list[float]]] | None = None,
+) -> dict[str, Any]:
+    """The stops of agent index ``agent`` driving ``path`` (vertices) on the improvement
+    path's rules: {feasible, cost, broken, failed_at, stops, load}."""
+
 def solve_json_str(
     json_str: str,
     time_limit: float = -1.0,
