@@ -170,13 +170,7 @@ bool Solver::Prepare() {
     }
     expansion_->Init(end_vertices_);
     objective_->Init(end_vertices_);
-    post_optimizer_->SetReturnToEnd(return_to_end_);
-    post_optimizer_->SetStartVertices(start_vertices_);
-    post_optimizer_->SetEndVertices(end_vertices_);
-    post_optimizer_->SetTimeWindows(time_windows_);
-    // Improving a large solution can take seconds: the optimizers stop between moves
-    // once the search's budget is spent or the caller asks to stop.
-    post_optimizer_->SetStopCheck([this] { return Elapsed() > time_limit_ || StopRequested(); });
+    ConfigurePostOptimizer();
 
     // Dense copies of the start and end sets for the search's position rule.
     is_start_vertex_.assign(nodes_.size(), 0);
@@ -188,6 +182,19 @@ bool Solver::Prepare() {
         if (v < nodes_.size()) is_end_vertex_[v] = 1;
     }
     return true;
+}
+
+void Solver::ConfigurePostOptimizer() {
+    post_optimizer_->SetReturnToEnd(return_to_end_);
+    post_optimizer_->SetStartVertices(start_vertices_);
+    post_optimizer_->SetEndVertices(end_vertices_);
+    post_optimizer_->SetTimeWindows(time_windows_);
+}
+
+void Solver::SetPostOptimizer(std::unique_ptr<PostOptimizerPlugin> post_optimizer) {
+    if (post_optimizer == nullptr) throw std::invalid_argument("post_optimizer must not be null");
+    post_optimizer_ = std::move(post_optimizer);
+    ConfigurePostOptimizer();
 }
 
 bool Solver::BuildEdgeList() {

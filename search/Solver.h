@@ -30,6 +30,7 @@
 #include "search/ListArena.h"
 #include "search/MemoryBudget.h"
 #include "search/NodePool.h"
+#include "search/SearchProbe.h"
 #include "search/SolverRecords.h"
 #include "search/StateKeyIndex.h"
 
@@ -60,28 +61,28 @@ public:
     /// Prints nothing: warnings about the instance are the model's builder's to print.
     Solver(std::shared_ptr<const InstanceModel> model, const Options& options,
            std::size_t memory_limit_bytes);
-    virtual ~Solver();
+    ~Solver();
 
     Solver(const Solver&) = delete;
     Solver& operator=(const Solver&) = delete;
 
     /// Replaces the node table; every entry's allowed types must be [0] or [0, 1]
     /// (prints "Wrong Point type" and throws std::invalid_argument otherwise).
-    virtual void SetNodes(const std::vector<NodeEntry>& nodes);
-    virtual void SetAgents(const std::vector<AgentEntry>& agents);
+    void SetNodes(const std::vector<NodeEntry>& nodes);
+    void SetAgents(const std::vector<AgentEntry>& agents);
     /// Points the search at `graph`, which the caller keeps alive while this Solver lives.
-    virtual void SetGraph(const PlannerGraph* graph);
+    void SetGraph(const PlannerGraph* graph);
     /// Solves an instance given as tables (closing moves free), recording the routes in
     /// the path record file under `name`.
-    virtual bool SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
-                               const std::vector<AgentEntry>& agents,
-                               const std::vector<std::uint64_t>& starts,
-                               const std::vector<std::uint64_t>& goals, double time_limit,
-                               const std::string& name);
+    bool SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
+                       const std::vector<AgentEntry>& agents,
+                       const std::vector<std::uint64_t>& starts,
+                       const std::vector<std::uint64_t>& goals, double time_limit,
+                       const std::string& name);
     /// Copy of the result, with last_update_time set to the time of its last solution.
-    virtual Result GetResult();
-    virtual SolverStatistics GetStatistics() const;
-    virtual std::vector<AnytimeRecord> GetResultProcess() const;
+    Result GetResult();
+    SolverStatistics GetStatistics() const;
+    std::vector<AnytimeRecord> GetResultProcess() const;
     /// Runs the anytime focal search; true when it found at least one solution.
     ///
     /// The search's structures (pool, lists, frontiers) stop growing where they would
@@ -90,24 +91,26 @@ public:
     /// error stream. A std::bad_alloc after a solution exists ends it the same way (with
     /// kOutOfMemoryLine); before any solution it becomes an OutOfMemoryError naming the
     /// instance's size. Either way the search's structures are freed first.
-    virtual bool Solve();
+    bool Solve();
     /// The same search with `hooks` instead of those set with SetShouldStop and
-    /// SetOnSolution; they are used during this call only.
+    /// SetOnSolution, and `budget` instead of the time and memory limits the Solver was
+    /// given; all are used during this call only.
     bool Solve(const SearchHooks& hooks);
-    virtual bool Prepare();
-    virtual bool FindUnreachablePoints();
-    virtual bool BuildEdgeList();
-    virtual std::int64_t NewNode();
-    virtual bool IsDominated(const SearchNode& node);
-    virtual void AddToFrontier(const SearchNode& node);
-    virtual void ExtractSolution(std::int64_t goal_id);
-    virtual bool IsGoal(const SearchNode& node) const;
-    virtual double SumCost(const SearchNode& node) const;
-    virtual void ResetFrontiers();
-    virtual std::int64_t CountVisited(const SearchNode& node) const;
-    virtual void Refocus(double old_bound, double new_bound);
-    virtual void UpdateStatistics();
-    virtual void SetIncumbent(double cost);
+    bool Solve(const SearchHooks& hooks, const SearchBudget& budget);
+    bool Prepare();
+    bool FindUnreachablePoints();
+    bool BuildEdgeList();
+    std::int64_t NewNode();
+    bool IsDominated(const SearchNode& node);
+    void AddToFrontier(const SearchNode& node);
+    void ExtractSolution(std::int64_t goal_id);
+    bool IsGoal(const SearchNode& node) const;
+    double SumCost(const SearchNode& node) const;
+    void ResetFrontiers();
+    std::int64_t CountVisited(const SearchNode& node) const;
+    void Refocus(double old_bound, double new_bound);
+    void UpdateStatistics();
+    void SetIncumbent(double cost);
 
     /// The stop request of the searches that Solve() runs (see SearchHooks): once it
     /// answers true the answer is latched and Interrupted() reports it. Empty by default.
@@ -143,6 +146,11 @@ public:
     [[nodiscard]] std::uint64_t NodeIdOfVertex(std::uint32_t v) const;
     /// The instance model this Solver was built from.
     [[nodiscard]] const std::shared_ptr<const InstanceModel>& Model() const { return model_; }
+    /// Replaces the post-optimizer (configured as Prepare configures the default one).
+    void SetPostOptimizer(std::unique_ptr<PostOptimizerPlugin> post_optimizer);
+    /// Installs a probe the search calls before it stores each node (null: none). For
+    /// tests that make a search fail where the system would.
+    void SetProbe(std::unique_ptr<SearchProbe> probe) { probe_ = std::move(probe); }
     /// Gives back the memory of the search (pool, lists, frontiers), keeping the result,
     /// the anytime records and the statistics. For callers that only read the result
     /// afterwards.
@@ -151,6 +159,8 @@ public:
 protected:
     /// Construction after the model exists: the tables, the plug-ins, then Prepare.
     void Build(const Options& options);
+    /// Hands the post-optimizer the closing rule, the start and end vertices and windows.
+    void ConfigurePostOptimizer();
 
     /// FOCAL's entry: a FocalKey in 32 bytes. Node ids stay below 2^32 (the pool's
     /// limit), and visited and open-agent counts below 2^31.
@@ -193,28 +203,26 @@ protected:
 
     /// Clears every piece of search state so that a new Solve repeats the first one.
     void ResetSearchState();
-    /// Solve's body, with running_hooks_ set.
-    bool RunSearch();
     /// Builds the root and runs the iterations (Solve's steps 2 to 4).
-    void Search(std::uint64_t num_vertices);
+    void Search(std::uint64_t num_vertices, const SearchHooks& hooks, double time_limit);
     /// Ends a search that ran out of room: frees its structures, keeps the last complete
     /// solution and says why on the standard error stream.
     void EndOnMemory(const char* line);
-    /// Bytes the search's structures may take: the limit less the tables' estimate.
-    [[nodiscard]] std::size_t SearchLimit() const;
+    /// Bytes the search's structures may take: `memory_limit` less the tables' estimate.
+    [[nodiscard]] std::size_t SearchLimit(std::size_t memory_limit) const;
     /// Moves agent `agent` of `parent` to every admissible vertex.
     void GenerateSuccessors(const SearchNode& parent, std::uint64_t agent);
     void InsertFocal(const FocalKey& key);
     void EraseFocal(FocalList::iterator it);
     [[nodiscard]] double Elapsed() const { return timer_.GetDuration(); }
     /// Polls the caller's stop callback and latches a yes in interrupted_.
-    bool StopRequested();
+    bool StopRequested(const SearchHooks& hooks);
     /// Index into frontiers_ of the state key of `node` (its agents' vertices, one byte
     /// each), or -1 when no frontier has that key yet.
     [[nodiscard]] std::int64_t FindFrontier(const SearchNode& node) const;
-    void HandleSolution(const SearchNode& goal);
+    void HandleSolution(const SearchNode& goal, const SearchHooks& hooks, double time_limit);
     /// Appends an anytime record and reports it when it improves on the earlier ones.
-    void Record(double time);
+    void Record(double time, const SearchHooks& hooks);
 
     std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
     std::unique_ptr<HeuristicPlugin> heuristic_;
@@ -277,10 +285,9 @@ protected:
     // Per-vertex copies of the position-rule sets, read for every candidate vertex.
     std::vector<std::uint8_t> is_start_vertex_;
     std::vector<std::uint8_t> is_end_vertex_;
-    // The hooks Solve() uses, and those of the search that is running (null between
-    // searches): every hook call goes through the latter.
+    // The hooks Solve() and SolveImproving() use.
     SearchHooks hooks_;
-    const SearchHooks* running_hooks_ = nullptr;
+    std::unique_ptr<SearchProbe> probe_;
     // Score of the best anytime record so far, for reporting only improving ones.
     double reported_best_ = 0.0;
     bool reported_any_ = false;

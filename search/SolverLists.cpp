@@ -16,6 +16,7 @@ constexpr std::int64_t kLastId = std::numeric_limits<std::int64_t>::max();
 
 std::int64_t Solver::NewNode() {
     const std::int64_t id = node_count_;
+    if (probe_ != nullptr) probe_->BeforeNewNode(id);
     // The pool keeps ids in 32 bits: a search that large is out of room as well.
     if (id > NodePool::kMaxId) throw MemoryLimitReached();
     if (pool_capacity_ < static_cast<std::uint64_t>(id) + 1) {

@@ -24,7 +24,7 @@ void Solver::ResetSearchState() {
     frontier_by_key_.Reset(start_vertices_.size());
     budget_.Clear();
     budget_.Take(frontier_by_key_.CapacityBytes());
-    budget_.SetLimit(SearchLimit());
+    budget_.SetLimit(SearchLimit(memory_limit_));
     pool_growth_step_ = 1024;
     pool_max_growth_step_ = 4096;
     ResetFrontiers();
@@ -66,10 +66,11 @@ void Solver::ReleaseSearchMemory() {
     frontiers_.SetBudget(&budget_);
 }
 
-std::size_t Solver::SearchLimit() const {
-    if (memory_limit_ == MemoryBudget::kUnlimited) return MemoryBudget::kUnlimited;
-    // The constructor and SetMemoryLimit made sure that the tables leave room.
-    return memory_limit_ > estimate_.table_bytes ? memory_limit_ - estimate_.table_bytes : 0;
+std::size_t Solver::SearchLimit(std::size_t memory_limit) const {
+    if (memory_limit == MemoryBudget::kUnlimited) return MemoryBudget::kUnlimited;
+    // The constructor and SetMemoryLimit made sure that the tables leave room; a budget
+    // given to one search that leaves none ends that search at once.
+    return memory_limit > estimate_.table_bytes ? memory_limit - estimate_.table_bytes : 0;
 }
 
 void Solver::SetMemoryLimit(std::size_t bytes) {
@@ -77,37 +78,16 @@ void Solver::SetMemoryLimit(std::size_t bytes) {
     memory_limit_ = bytes;
 }
 
-bool Solver::Solve() {
-    // Called by Solve(hooks), it runs with those; called alone, with the hooks set on the
-    // Solver. Either way they are read only while the search runs, however it ends.
-    const bool outermost = running_hooks_ == nullptr;
-    if (outermost) running_hooks_ = &hooks_;
-    try {
-        const bool found = RunSearch();
-        if (outermost) running_hooks_ = nullptr;
-        return found;
-    } catch (...) {
-        if (outermost) running_hooks_ = nullptr;
-        throw;
-    }
-}
+bool Solver::Solve() { return Solve(hooks_, SearchBudget{time_limit_, memory_limit_}); }
 
 bool Solver::Solve(const SearchHooks& hooks) {
-    // Through the virtual Solve, so that a derived solver's replacement runs here too.
-    running_hooks_ = &hooks;
-    try {
-        const bool found = Solve();
-        running_hooks_ = nullptr;
-        return found;
-    } catch (...) {
-        running_hooks_ = nullptr;
-        throw;
-    }
+    return Solve(hooks, SearchBudget{time_limit_, memory_limit_});
 }
 
-bool Solver::RunSearch() {
+bool Solver::Solve(const SearchHooks& hooks, const SearchBudget& budget) {
     // Every call starts from a clean state, so a second Solve repeats the first.
     ResetSearchState();
+    budget_.SetLimit(SearchLimit(budget.memory_limit));
     timer_.Start();
 
     const std::uint64_t c = graph_->NumVertex();
@@ -116,7 +96,7 @@ bool Solver::RunSearch() {
                                     std::to_string(kMaxVertices) + " are supported");
     }
     try {
-        Search(c);
+        Search(c, hooks, budget.time_limit);
     } catch (const MemoryLimitReached&) {
         EndOnMemory(kMemoryLimitLine);
     } catch (const std::bad_alloc&) {
@@ -165,7 +145,7 @@ void Solver::EndOnMemory(const char* line) {
     WarnLine(line);
 }
 
-void Solver::Search(std::uint64_t c) {
+void Solver::Search(std::uint64_t c, const SearchHooks& hooks, double time_limit) {
     // Root: every agent on its start vertex, nothing served.
     SearchNode root;
     root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
@@ -204,12 +184,12 @@ void Solver::Search(std::uint64_t c) {
     SearchNode& parent = parent_scratch_;
     for (std::int32_t i = 0; i < max_iterations_ && !result_.timeout; ++i) {
         while (!focal_list_.empty()) {
-            if (Elapsed() > time_limit_) {
+            if (Elapsed() > time_limit) {
                 result_.timeout = true;
                 break;
             }
             // A caller's stop request ends the search as a time-out would.
-            if (interrupted_ || (++pops % kStopPollInterval == 0 && StopRequested())) {
+            if (interrupted_ || (++pops % kStopPollInterval == 0 && StopRequested(hooks))) {
                 result_.timeout = true;
                 break;
             }
@@ -227,7 +207,7 @@ void Solver::Search(std::uint64_t c) {
             }
             AddToFrontier(parent);
             if (IsGoal(parent)) {
-                HandleSolution(parent);
+                HandleSolution(parent, hooks, time_limit);
                 break;
             }
             result_.n_expanded += 1;
@@ -259,24 +239,28 @@ void Solver::Search(std::uint64_t c) {
     }
 }
 
-bool Solver::StopRequested() {
-    if (!interrupted_ && running_hooks_ != nullptr && running_hooks_->should_stop &&
-        running_hooks_->should_stop()) {
+bool Solver::StopRequested(const SearchHooks& hooks) {
+    if (!interrupted_ && hooks.should_stop && hooks.should_stop()) {
         interrupted_ = true;
     }
     return interrupted_;
 }
 
-void Solver::HandleSolution(const SearchNode& goal) {
+void Solver::HandleSolution(const SearchNode& goal, const SearchHooks& hooks, double time_limit) {
     solution_found_ = 1;
     ExtractSolution(goal.id);
     const double found_at = Elapsed();
-    Record(found_at);
+    Record(found_at, hooks);
     last_solution_time_ = found_at;
 
+    // Improving a large solution can take seconds: the optimizers stop between moves once
+    // this search's budget is spent or the caller asks to stop. The check is set before
+    // every use, so it never outlives the hooks it reads.
+    post_optimizer_->SetStopCheck(
+        [this, &hooks, time_limit] { return Elapsed() > time_limit || StopRequested(hooks); });
     post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
     const double improved_at = Elapsed();
-    Record(improved_at);
+    Record(improved_at, hooks);
     last_solution_time_ = improved_at;
 
     // The incumbent is the largest route cost whichever objective is in use.
@@ -287,7 +271,7 @@ void Solver::HandleSolution(const SearchNode& goal) {
     SetIncumbent(largest);
 }
 
-void Solver::Record(double time) {
+void Solver::Record(double time, const SearchHooks& hooks) {
     anytime_records_.push_back(AnytimeRecord{time, result_});
     double largest = 0.0;
     double sum = 0.0;
@@ -299,9 +283,7 @@ void Solver::Record(double time) {
     if (reported_any_ && !(score < reported_best_ - 1e-9)) return;
     reported_any_ = true;
     reported_best_ = score;
-    if (running_hooks_ != nullptr && running_hooks_->on_solution) {
-        running_hooks_->on_solution(time, largest, sum);
-    }
+    if (hooks.on_solution) hooks.on_solution(time, largest, sum);
 }
 
 void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
