@@ -6,12 +6,21 @@ from __future__ import annotations
 import json
 import math
 import random
+from typing import Any
 
 import _zelk_core
 import pytest
-from test_fleet import random_fleet_instance
+from test_fleet import random_fleet_instance as _random_fleet_instance
 from zelk.check import route_duration
 from zelk.solution import schedule
+
+
+def random_fleet_instance(rng: random.Random, n: int, m: int) -> dict[str, Any]:
+    """The fleet tests' random instance with the coordinates the core's reader needs."""
+    instance = _random_fleet_instance(rng, n, m)
+    for node in instance["nodes"]:
+        node.setdefault("z", 0.0)
+    return instance
 
 
 def test_walk_route_agrees_with_the_checker_and_the_schedule_on_random_routes() -> None:
