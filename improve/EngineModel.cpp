@@ -66,6 +66,7 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
       return_to_end_(options.return_to_end),
       objective_(options.objective) {
     const InstanceModel& model = *instance_;
+    positions_ = model.Positions().data();
     // One cost slot per type index in use; the agent's type is the one recorded under its
     // id (a later agent with the same id takes it over, as in the Solver).
     std::unordered_map<std::int64_t, std::size_t> slot_of_type;

@@ -132,9 +132,7 @@ public:
         if (u == v) return 0.0;
         const Table& table = tables_[table_of_slot_[agents_[a].slot]];
         if (table.data != nullptr) return table.data[static_cast<std::size_t>(u) * n_ + v];
-        return table.no_arc ? kNoArc
-                            : PositionDistance(table.rule, instance_->NodePosition(u),
-                                               instance_->NodePosition(v));
+        return table.no_arc ? kNoArc : PositionDistance(table.rule, positions_[u], positions_[v]);
     }
     /// Cost of the leg onto the agent's end vertex that closes its route.
     double ClosingCost(std::size_t a, std::uint32_t u) const {
@@ -161,6 +159,7 @@ private:
     };
     std::shared_ptr<const InstanceModel> instance_;  // shared with the focal search
     std::vector<Table> tables_;
+    const Position* positions_ = nullptr;  // the instance model's, by vertex
     std::vector<std::size_t> table_of_slot_;
     std::size_t no_arc_table_ = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> allowed_;  ///< slot * n + vertex
