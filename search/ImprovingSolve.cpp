@@ -56,7 +56,13 @@ double BudgetNow(bool wall_clock) {
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings,
                              const CostTables& tables) {
-    // The Solver, when there is one, read the same problem: its model serves both.
+    // The Solver, when there is one, read the same problem: its model serves both, and it
+    // holds matrices only.
+    if (solver != nullptr && !tables.Empty()) {
+        throw std::invalid_argument(
+            "SolveImproving takes cost tables only without a Solver: the Solver's instance "
+            "model holds its costs");
+    }
     std::shared_ptr<const InstanceModel> instance =
         solver != nullptr ? solver->Model()
                           : std::make_shared<const InstanceModel>(problem, tables);

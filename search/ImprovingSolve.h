@@ -83,7 +83,9 @@ using ImproveHooks = SearchHooks;
 /// first post-optimized solution or a small share of the budget, its search memory is
 /// released, and the improvement engine works on the best solution for the rest.
 /// Throws std::invalid_argument when the instance has negative costs and no Solver.
-/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the call).
+/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the
+/// call); with a Solver its instance model serves the engine too, and `tables` must be
+/// empty (std::invalid_argument otherwise).
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings,
                              const CostTables& tables = {});
