@@ -22,13 +22,14 @@ namespace vornik {
 /// The planner: reads a Problem into the instance model, and from it the focal search's
 /// instance (FocalIntake: tables, graph, plug-ins); runs the anytime focal search
 /// (FocalSearch) with the hooks and budget of each call, and the improvement path on the
-/// same model. The Solver itself is the solve pipeline over those parts.
+/// same model. The Solver itself is the solve pipeline over those parts; their public
+/// operations (the tables' setters, Prepare, the search's steps and accessors) are its.
 ///
 /// Construction reads the Problem once and keeps no copy of it: the improvement path
 /// reads the instance model, which the Solver shares. Solve may be called again; every
 /// call starts from a clean search state and repeats the same search.
 /// Owns its graph, plug-ins, node pool, lists, frontiers, result and anytime records.
-class Solver : protected FocalSearch {
+class Solver : public FocalSearch {
 public:
     /// Builds the tables, the graph and the plug-ins, then runs Prepare. Throws
     /// std::invalid_argument for instances it cannot represent (more than 256 nodes, a
@@ -50,11 +51,6 @@ public:
     Solver(const Solver&) = delete;
     Solver& operator=(const Solver&) = delete;
 
-    using FocalIntake::SetAgents;
-    using FocalIntake::SetGraph;
-    /// Replaces the node table; every entry's allowed types must be [0] or [0, 1]
-    /// (prints "Wrong Point type" and throws std::invalid_argument otherwise).
-    using FocalIntake::SetNodes;
     /// Solves an instance given as tables (closing moves free), recording the routes in
     /// the path record file under `name`.
     bool SolveInstance(const PlannerGraph* graph, const std::vector<NodeEntry>& nodes,
@@ -62,9 +58,6 @@ public:
                        const std::vector<std::uint64_t>& starts,
                        const std::vector<std::uint64_t>& goals, double time_limit,
                        const std::string& name);
-    using FocalSearch::GetResult;
-    using FocalSearch::GetResultProcess;
-    using FocalSearch::GetStatistics;
     /// Runs the anytime focal search; true when it found at least one solution.
     ///
     /// The search's structures (pool, lists, frontiers) stop growing where they would
@@ -79,27 +72,6 @@ public:
     /// given; all are used during this call only.
     bool Solve(const SearchHooks& hooks);
     bool Solve(const SearchHooks& hooks, const SearchBudget& budget);
-    using FocalIntake::BuildEdgeList;
-    using FocalIntake::FindUnreachablePoints;
-    using FocalIntake::Prepare;
-    using FocalIntake::SetPostOptimizer;
-    using FocalSearch::AddToFrontier;
-    using FocalSearch::CountVisited;
-    using FocalSearch::ExtractSolution;
-    using FocalSearch::Interrupted;
-    using FocalSearch::IsDominated;
-    using FocalSearch::IsGoal;
-    using FocalSearch::MemoryEnded;
-    using FocalSearch::MemoryLimit;
-    using FocalSearch::NewNode;
-    using FocalSearch::Refocus;
-    using FocalSearch::ReleaseSearchMemory;
-    using FocalSearch::ResetFrontiers;
-    using FocalSearch::SetIncumbent;
-    using FocalSearch::SetMemoryLimit;
-    using FocalSearch::SetProbe;
-    using FocalSearch::SumCost;
-    using FocalSearch::UpdateStatistics;
 
     /// The stop request of the searches that Solve() runs (see SearchHooks): once it
     /// answers true the answer is latched and Interrupted() reports it. Empty by default.
