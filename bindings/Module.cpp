@@ -12,5 +12,6 @@ PYBIND11_MODULE(_zelk_core, m) {
     vornik::BindEntryPoints(m);
     vornik::BindEngineParams(m);
     vornik::BindCostCheck(m);
+    vornik::BindArrays(m);
     vornik::ShortenArgumentErrors(m);
 }

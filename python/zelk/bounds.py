@@ -64,8 +64,10 @@ def lower_bound(instance: Mapping[str, Any], objective: str) -> float | None:
     "min_sum"); None when some target can be served by no agent (nothing to bound).
 
     ``instance`` must be checked and complete (as :func:`zelk.schema.prepare_instance`
-    returns it): one n x n matrix per agent type, costs >= 0.
+    returns it): one n x n matrix per agent type, costs >= 0; or a :class:`zelk.Instance`.
     """
+    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
+        instance = instance.to_dict()
     nodes = instance["nodes"]
     agents = instance["agents"]
     vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}

@@ -1,0 +1,848 @@
+"""A typed, immutable instance: what the solve, the checker, the bound and the command
+line share, read once.
+
+An :class:`Instance` holds the nodes, agents and constraints of an instance as read-only
+NumPy arrays in vertex and agent order, and the travel costs of each agent type as a
+matrix (read in place, never copied into Python lists) or a distance rule (the core
+computes those distances itself). It reaches the core as arrays: no node object and no
+line of JSON text per node on the way, which is what lets 10,000 nodes start solving in
+a few milliseconds.
+
+:meth:`Instance.from_dict` and :meth:`Instance.from_file` check the instance as
+:func:`zelk.schema.prepare_instance` does (the same refusals, the same messages);
+:meth:`Instance.from_arrays` checks arrays the same way, with NumPy, and names each fault
+by the place the JSON form would have (``nodes[3].x``).
+"""
+
+from __future__ import annotations
+
+import json
+import math
+import os
+import warnings
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any
+
+import numpy as np
+
+from zelk.distances import DISTANCE_RULES, PositionDistances
+from zelk.formats import check_node_count, objective_name
+from zelk.schema import InstanceError, InstanceWarning, named_matrices
+
+__all__ = ["Instance"]
+
+# What a type travels at: an (n, n) array of costs, or the name of a distance rule.
+Cost = Any
+
+
+def _frozen(array: Any, dtype: Any, shape: tuple[int, ...] | None = None) -> np.ndarray:
+    """``array`` as a C-ordered read-only array of ``dtype``, copied only when its type or
+    layout differs."""
+    out = np.ascontiguousarray(array, dtype=dtype)
+    if shape is not None:
+        out = out.reshape(shape)
+    if out.flags.writeable:
+        # A read-only view: the caller's own array is neither copied nor made read-only.
+        out = out.view()
+        out.flags.writeable = False
+    return out
+
+
+def _csr(lists: Sequence[Sequence[Any]], dtype: Any, width: int = 0) -> tuple[np.ndarray, np.ndarray]:
+    """Per-node lists as (offsets, flat values)."""
+    counts = np.fromiter((len(entry) for entry in lists), dtype=np.int64, count=len(lists))
+    offsets = np.zeros(len(lists) + 1, dtype=np.int64)
+    np.cumsum(counts, out=offsets[1:])
+    flat = [value for entry in lists for value in entry]
+    shape = (len(flat), width) if width else (len(flat),)
+    values = np.array(flat, dtype=dtype).reshape(shape) if flat else np.zeros(shape, dtype=dtype)
+    return _frozen(offsets, np.int64), _frozen(values, dtype)
+
+
+@dataclass(frozen=True, eq=False, repr=False)
+class Instance:
+    """One routing instance as read-only arrays. Build it with :meth:`from_dict`,
+    :meth:`from_file` or :meth:`from_arrays`; :meth:`to_dict` gives its JSON form.
+
+    Nodes (``n``, in vertex order): ``ids``, ``positions`` (n x 3), ``depots`` (typed
+    "DEPOT"), ``demands`` (n x d, d load dimensions), ``service``, ``required``,
+    ``penalty``; windows of node ``v`` are rows ``window_offsets[v]`` up to
+    ``window_offsets[v + 1]`` of ``windows`` (start, end), in the order given; the agent
+    types allowed at ``v`` are ``allowed[allowed_offsets[v]:allowed_offsets[v + 1]]``
+    (indices into ``types``). Agents (``m``): ``agent_ids``, ``agent_types`` (indices
+    into ``types``), ``start_nodes`` and ``end_nodes`` (node ids), ``capacities``
+    (m x d, 0: no limit) and ``max_length`` (0: no limit). ``costs`` maps every type to
+    its (n, n) array or to a distance rule ("exact", "nint", "ceil").
+    """
+
+    ids: np.ndarray
+    positions: np.ndarray
+    depots: np.ndarray
+    demands: np.ndarray
+    service: np.ndarray
+    required: np.ndarray
+    penalty: np.ndarray
+    window_offsets: np.ndarray
+    windows: np.ndarray
+    allowed_offsets: np.ndarray
+    allowed: np.ndarray
+    types: tuple[str, ...]
+    agent_ids: np.ndarray
+    agent_types: np.ndarray
+    start_nodes: np.ndarray
+    end_nodes: np.ndarray
+    capacities: np.ndarray
+    max_length: np.ndarray
+    costs: Mapping[str, Cost]
+    objective: str = "min_sum"
+    return_to_end: bool = True
+    time_limit: float | None = None
+    name: str = ""
+    #: Loads given as single numbers (a 0 is then no load at all, as JSON reads it).
+    scalar_loads: bool = True
+    _dict: dict[str, Any] | None = field(default=None, compare=False)
+
+    # ----------------------------------------------------------------- sizes
+
+    @property
+    def n(self) -> int:
+        """The number of nodes."""
+        return len(self.ids)
+
+    @property
+    def m(self) -> int:
+        """The number of agents."""
+        return len(self.agent_ids)
+
+    @property
+    def dimensions(self) -> int:
+        """The number of load dimensions."""
+        return int(self.demands.shape[1])
+
+    def __repr__(self) -> str:
+        label = f"{self.name!r}, " if self.name else ""
+        return (
+            f"Instance({label}{self.n} nodes, {self.m} agents, {len(self.types)} types, "
+            f"{self.objective})"
+        )
+
+    # ----------------------------------------------------------------- building
+
+    @classmethod
+    def from_dict(
+        cls, instance: Mapping[str, Any], *, source: str | None = None, stacklevel: int = 2
+    ) -> Instance:
+        """The Instance of a JSON instance dict, checked as :func:`zelk.check_instance`
+        checks it and completed as :func:`zelk.schema.prepare_instance` completes it
+        (warnings included, ``stacklevel`` frames up from the caller's call).
+
+        Raises
+        ------
+        InstanceError
+            When the instance is not valid (a ValueError naming each place).
+        """
+        from zelk.schema import prepare_instance
+
+        nodes = instance.get("nodes") if isinstance(instance, Mapping) else None
+        if isinstance(nodes, Sequence) and not isinstance(nodes, str):
+            # Before anything grows with the node count.
+            check_node_count(len(nodes), "nodes")
+        if isinstance(instance, Mapping):
+            # The caller's dict stays the caller's: a later change to it changes no Instance.
+            instance = _plain(instance)
+        prepared = prepare_instance(
+            instance, source=source, stacklevel=stacklevel + 1, computed_distances=True
+        )
+        return cls._from_prepared(prepared)
+
+    @classmethod
+    def from_file(cls, path: str | os.PathLike[str], **options: Any) -> Instance:
+        """The Instance of a file of any format :func:`zelk.load_instance` reads (JSON,
+        TSPLIB, VRPLIB, Solomon); ``options`` are its keywords."""
+        from zelk.formats import load_instance
+
+        options.setdefault("computed_distances", True)
+        return cls._from_prepared(load_instance(Path(path), **options))
+
+    @classmethod
+    def _from_prepared(cls, data: dict[str, Any]) -> Instance:
+        """From a dict that prepare_instance gave: checked, every type with a matrix and
+        every node with an assignment item."""
+        nodes, agents = data["nodes"], data["agents"]
+        n = len(nodes)
+        ids = np.fromiter((node["id"] for node in nodes), dtype=np.uint64, count=n)
+        positions = np.array(
+            [(node["x"], node["y"], node.get("z", 0.0)) for node in nodes], dtype=float
+        ).reshape(n, 3)
+        depots = np.fromiter((node.get("type") == "DEPOT" for node in nodes), dtype=bool, count=n)
+        fleet = any(not node.keys() <= _PLAIN_NODE for node in nodes) or any(
+            not agent.keys() <= _PLAIN_AGENT for agent in agents
+        )
+        demands, capacities, scalar = _loads(nodes, agents) if fleet else (None, None, True)
+        service = _column(nodes, "service", 0.0) if fleet else np.zeros(n)
+        penalty = _column(nodes, "penalty", 0.0) if fleet else np.zeros(n)
+        required = (
+            np.fromiter((node.get("required", True) for node in nodes), dtype=bool, count=n)
+            if fleet
+            else np.ones(n, dtype=bool)
+        )
+        types = tuple(dict.fromkeys(str(agent["type"]) for agent in agents))
+        type_index = {name: k for k, name in enumerate(types)}
+        vertex = {int(node_id): v for v, node_id in enumerate(ids.tolist())}
+        # The last item of a node gives its types (the core replaces a node's list); every
+        # timewindow item adds a window, in the order given.
+        allowed_lists: list[Sequence[int]] = [()] * n
+        window_lists: list[list[tuple[float, float]]] = [[] for _ in range(n)]
+        lists_seen: dict[tuple[str, ...], list[int]] = {}
+        for constraint in data.get("constraints") or []:
+            if constraint["kind"] == "assignment":
+                for item in constraint["items"]:
+                    names = tuple(item["types"])
+                    indices = lists_seen.get(names)
+                    if indices is None:
+                        indices = lists_seen[names] = [type_index[t] for t in names]
+                    allowed_lists[vertex[int(item["node"])]] = indices
+            elif constraint["kind"] == "timewindow":
+                for item in constraint["items"]:
+                    window = (float(item["start"]), float(item["end"]))
+                    window_lists[vertex[int(item["node"])]].append(window)
+        allowed_offsets, allowed = _csr(allowed_lists, np.int32)
+        window_offsets, windows = _csr(window_lists, float, 2)
+        options = data.get("options") or {}
+        limit = options.get("time_limit")
+        return cls(
+            ids=_frozen(ids, np.uint64),
+            positions=_frozen(positions, float),
+            depots=_frozen(depots, bool),
+            demands=_frozen(np.zeros((n, 0)) if demands is None else demands, float),
+            service=_frozen(service, float),
+            required=_frozen(required, bool),
+            penalty=_frozen(penalty, float),
+            window_offsets=window_offsets,
+            windows=windows,
+            allowed_offsets=allowed_offsets,
+            allowed=allowed,
+            types=types,
+            agent_ids=_frozen([a["id"] for a in agents], np.uint64),
+            agent_types=_frozen([type_index[str(a["type"])] for a in agents], np.int32),
+            start_nodes=_frozen([a["start_node"] for a in agents], np.uint64),
+            end_nodes=_frozen([a["end_node"] for a in agents], np.uint64),
+            capacities=_frozen(
+                np.zeros((len(agents), 0)) if capacities is None else capacities, float
+            ),
+            max_length=_frozen([float(a.get("max_length", 0)) for a in agents], float),
+            costs=_costs(data, types),
+            objective="min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum",
+            return_to_end=bool(options.get("return_to_end", True)),
+            time_limit=None if limit is None else float(limit),
+            name=str(data.get("name", "")),
+            scalar_loads=scalar,
+            _dict=data,
+        )
+
+    @classmethod
+    def from_arrays(
+        cls,
+        positions: Any,
+        *,
+        agents: int | Mapping[str, Any] = 1,
+        costs: Mapping[str, Any] | None = None,
+        ids: Any = None,
+        depots: Any = None,
+        demands: Any = None,
+        capacities: Any = None,
+        service: Any = None,
+        required: Any = None,
+        penalty: Any = None,
+        windows: Any = None,
+        window_offsets: Any = None,
+        allowed: Any = None,
+        objective: str = "min_sum",
+        return_to_end: bool = True,
+        time_limit: float | None = None,
+        name: str = "",
+    ) -> Instance:
+        """An Instance from NumPy arrays (or anything ``numpy.asarray`` reads), without a
+        Python object per node: the fast way in for large instances. Arrays that already
+        have the stored type and layout and are read-only are kept, not copied.
+
+        Parameters
+        ----------
+        positions
+            ``(n, 2)`` or ``(n, 3)`` coordinates in vertex order.
+        agents
+            A count (ids 0, 1, ...; type ``"agent"``; start and end at the first node), or
+            a mapping of per-agent arrays: ``"type"`` (names), ``"start_node"``,
+            ``"end_node"`` (node ids; end defaults to start), ``"id"``, ``"capacity"``
+            (``(m,)`` or ``(m, d)``) and ``"max_length"``.
+        costs
+            Type name to an ``(n, n)`` matrix or a distance rule ("exact", "nint",
+            "ceil"); a type left out travels at the exact distance (with a warning).
+        ids, depots
+            Node ids (default ``0 .. n-1``); a boolean mask of the nodes typed "DEPOT"
+            (default: the agents' start and end nodes).
+        demands, capacities
+            ``(n,)`` or ``(n, d)`` demands, ``(m,)`` or ``(m, d)`` capacities.
+        service, required, penalty
+            Per node: service duration, False for optional targets, their penalty.
+        windows, window_offsets
+            ``(n, 2)`` one window per node (rows of NaN for none), or ``(w, 2)`` windows
+            with ``(n + 1,)`` offsets: node ``v`` has rows ``offsets[v]`` to
+            ``offsets[v + 1] - 1``.
+        allowed
+            ``(n, t)`` booleans, column ``k`` for the ``k``-th type in order of first
+            appearance among the agents; default every type everywhere.
+        objective, return_to_end, time_limit, name
+            As the instance's options and name.
+
+        Raises
+        ------
+        InstanceError
+            Naming each fault as the JSON form would place it, for what the JSON path
+            refuses: repeated ids, unknown node ids, costs that are negative, not finite
+            or of the wrong shape, windows that close before they open, negative or
+            non-finite amounts, service at a start or end node, a type no agent has.
+        """
+        return _from_arrays(
+            cls, positions, agents, costs, ids, depots, demands, capacities, service,
+            required, penalty, windows, window_offsets, allowed, objective, return_to_end,
+            time_limit, name,
+        )  # fmt: skip
+
+    # ----------------------------------------------------------------- reading
+
+    def cost_of(self, agent_type: str) -> Any:
+        """The matrix of ``agent_type``: its array, or a
+        :class:`~zelk.distances.PositionDistances` computing its entries when read."""
+        cost = self.costs[agent_type]
+        if isinstance(cost, str):
+            return _distances(self, cost)
+        return cost
+
+    def to_dict(self) -> dict[str, Any]:
+        """The JSON instance dict of this Instance (for writing it, and for the readers of
+        dicts: :func:`zelk.check_solution`, :func:`zelk.bounds.lower_bound`). Matrices stay
+        arrays and distance rules :class:`~zelk.distances.PositionDistances`; the dict is
+        built once and shared, so treat it as read-only."""
+        if self._dict is None:
+            object.__setattr__(self, "_dict", _as_dict(self))
+        assert self._dict is not None
+        return self._dict
+
+    def core_arrays(self) -> tuple[dict[str, np.ndarray], list[str], dict[str, Any], dict[str, str]]:
+        """What the core's array intake reads: (arrays, type names, cost_matrices,
+        distances). Types that only their names tell apart (the same cost object, listed
+        together everywhere) go as one, as :func:`zelk.tables.merge_equivalent_types` has
+        it for dicts."""
+        names, agent_types, allowed_offsets, allowed = _merged_types(self)
+        arrays: dict[str, np.ndarray] = {
+            "ids": self.ids,
+            "positions": self.positions,
+            "depots": self.depots.view(np.uint8),
+            "demands": self.demands,
+            "capacities": self.capacities,
+            "service": self.service,
+            "required": self.required.view(np.uint8),
+            "penalty": self.penalty,
+            "windows": self.windows,
+            "window_offsets": self.window_offsets,
+            "allowed": allowed,
+            "allowed_offsets": allowed_offsets,
+            "agent_ids": self.agent_ids,
+            "agent_types": agent_types,
+            "start_nodes": self.start_nodes,
+            "end_nodes": self.end_nodes,
+            "max_length": self.max_length,
+        }
+        matrices: dict[str, Any] = {}
+        distances: dict[str, str] = {}
+        for name in names:
+            cost = self.costs[name]
+            if isinstance(cost, str):
+                distances[name] = cost
+            else:
+                matrices[name] = cost
+        return arrays, names, matrices, distances
+
+
+# --------------------------------------------------------------------------- from dicts
+
+
+_SCALARS = frozenset({int, float, str, bool, type(None)})
+
+
+def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
+    """``value`` in the shape JSON would give it back: dicts with string keys, lists for
+    tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
+    lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
+    nothing in a solve writes to them, and copying a large matrix costs seconds. A
+    list met twice (one matrix for many types) is copied once and stays shared. Two-
+    dimensional arrays stay arrays."""
+    copies = {} if copies is None else copies
+    # A node or an agent, the bulk of a large instance: one shallow copy.
+    if (
+        type(value) is dict
+        and set(map(type, value.values())) <= _SCALARS
+        and all(type(key) is str for key in value)
+    ):
+        return dict(value)
+    if isinstance(value, Mapping):
+        return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
+    if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
+        return value
+    if isinstance(value, PositionDistances) or getattr(value, "ndim", 0) == 2:
+        # A matrix: read in place by the core (an array through the buffer protocol),
+        # never written; a list of lists of it would cost seconds and gigabytes.
+        return value
+    if isinstance(value, (list, tuple)):
+        if id(value) not in copies:
+            copies[id(value)] = [_plain(item, copies) for item in value]
+        return copies[id(value)]
+    if type(value) in _SCALARS:
+        return value
+    if hasattr(value, "tolist"):  # NumPy arrays and numbers
+        return _plain(value.tolist())  # a fresh list: its id says nothing
+    raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
+
+
+def _plain_key(key: Any) -> str:
+    # As json.dumps writes keys.
+    if isinstance(key, str):
+        return key
+    if key is None or isinstance(key, (bool, int, float)):
+        return json.dumps(key)
+    raise TypeError(f"keys must be str, int, float, bool or None, not {type(key).__name__}")
+
+
+
+
+_PLAIN_NODE = frozenset({"id", "x", "y", "z", "type"})
+_PLAIN_AGENT = frozenset({"id", "type", "start_node", "end_node"})
+
+
+def _column(items: Sequence[Mapping[str, Any]], key: str, default: float) -> np.ndarray:
+    return np.fromiter((float(item.get(key, default)) for item in items), dtype=float, count=len(items))
+
+
+def _amounts(value: Any, width: int) -> list[float]:
+    if value is None or isinstance(value, bool) and width == 0:
+        return [0.0] * width
+    row = [float(v) for v in value] if isinstance(value, (list, tuple)) else [float(value)]
+    return (row + [0.0] * width)[:width] if row else [0.0] * width
+
+
+def _loads(nodes: Sequence[Any], agents: Sequence[Any]) -> tuple[Any, Any, bool]:
+    from zelk.fleet import dimensions
+
+    width = dimensions({"nodes": nodes, "agents": agents})
+    scalar = not any(isinstance(n.get("demand"), list) for n in nodes) and not any(
+        isinstance(a.get("capacity"), list) for a in agents
+    )
+    demands = np.array([_amounts(n.get("demand"), width) for n in nodes], dtype=float)
+    capacities = np.array([_amounts(a.get("capacity"), width) for a in agents], dtype=float)
+    return demands.reshape(len(nodes), width), capacities.reshape(len(agents), width), scalar
+
+
+def _costs(data: Mapping[str, Any], types: Sequence[str]) -> dict[str, Cost]:
+    # One array per matrix object: types that shared a matrix keep sharing it.
+    converted: dict[int, Cost] = {}
+    costs: dict[str, Cost] = {}
+    for name, matrix in named_matrices(data.get("costs")).items():
+        if name not in types:
+            continue
+        if id(matrix) not in converted:
+            if isinstance(matrix, PositionDistances):
+                converted[id(matrix)] = matrix.rule
+            else:
+                converted[id(matrix)] = _frozen(matrix, float)
+        costs[name] = converted[id(matrix)]
+    return costs
+
+
+# --------------------------------------------------------------------------- from arrays
+
+
+def _from_arrays(
+    cls: type[Instance],
+    positions: Any,
+    agents: int | Mapping[str, Any],
+    costs: Mapping[str, Any] | None,
+    ids: Any,
+    depots: Any,
+    demands: Any,
+    capacities: Any,
+    service: Any,
+    required: Any,
+    penalty: Any,
+    windows: Any,
+    window_offsets: Any,
+    allowed: Any,
+    objective: str,
+    return_to_end: bool,
+    time_limit: float | None,
+    name: str,
+) -> Instance:
+    problems: list[str] = []
+    points = np.asarray(positions, dtype=float)
+    if points.ndim != 2 or points.shape[1] not in (2, 3) or len(points) == 0:
+        raise InstanceError([f"positions: must have shape (n, 2) or (n, 3) with n >= 1, got {points.shape}"])
+    n = len(points)
+    check_node_count(n, "positions")
+    if points.shape[1] == 2:
+        points = np.column_stack([points, np.zeros(n)])
+    _finite_rows(problems, points, "nodes[{}].{}", ("x", "y", "z"))
+    node_ids = np.arange(n, dtype=np.uint64) if ids is None else _ids(problems, ids, n, "ids")
+    _unique(problems, node_ids, "nodes[{}]: id {} repeats the id of nodes[{}]; node ids must be unique")
+
+    if isinstance(agents, (int, np.integer)) and not isinstance(agents, bool):
+        if agents < 1:
+            raise InstanceError([f"agents: {agents} agents; an instance needs at least one"])
+        spec: Mapping[str, Any] = {"start_node": np.full(int(agents), node_ids[0])}
+    elif isinstance(agents, Mapping):
+        spec = agents
+    else:
+        raise InstanceError([f"agents: a count or a mapping of arrays, not {type(agents).__name__}"])
+    starts = np.asarray(spec.get("start_node", np.full(1, node_ids[0]))).astype(np.uint64)
+    m = len(starts)
+    if m == 0:
+        raise InstanceError(["agents: an instance needs at least one agent"])
+    ends = _ids(problems, spec.get("end_node", starts), m, "end_node")
+    agent_ids = _ids(problems, spec.get("id", np.arange(m)), m, "agents.id")
+    _unique(problems, agent_ids, "agents[{}]: id {} repeats the id of agents[{}]; agent ids must be unique")
+    known = np.isin(starts, node_ids) & np.isin(ends, node_ids)
+    for k in np.flatnonzero(~known)[:5]:
+        key, value = ("start_node", starts[k]) if starts[k] not in node_ids else ("end_node", ends[k])
+        problems.append(f"agents[{k}].{key}: {value} is not the id of a node")
+    type_names = [str(t) for t in np.asarray(spec.get("type", ["agent"] * m), dtype=object).tolist()]
+    if len(type_names) != m:
+        problems.append(f"agents.type: {len(type_names)} names for {m} agents")
+        type_names = (type_names + ["agent"] * m)[:m]
+    types = tuple(dict.fromkeys(type_names))
+    index = {t: k for k, t in enumerate(types)}
+    agent_types = np.array([index[t] for t in type_names], dtype=np.int32)
+    limits = _amount_column(problems, spec.get("max_length"), m, "agents[{}].max_length")
+
+    if capacities is None:
+        capacities = spec.get("capacity")
+    width = _width(demands, capacities)
+    scalar = all(value is None or np.ndim(value) <= 1 for value in (demands, capacities))
+    demand_rows = _load_rows(problems, demands, n, width, "nodes[{}].demand")
+    capacity_rows = _load_rows(problems, capacities, m, width, "agents[{}].capacity")
+    service_column = _amount_column(problems, service, n, "nodes[{}].service")
+    penalty_column = _amount_column(problems, penalty, n, "nodes[{}].penalty")
+    required_column = np.ones(n, dtype=bool) if required is None else np.asarray(required, dtype=bool)
+    if required_column.shape != (n,):
+        problems.append(f"required: shape {required_column.shape} for {n} nodes")
+    at_ends = np.isin(node_ids, np.concatenate([starts, ends]))
+    for v in np.flatnonzero(at_ends & (service_column != 0))[:5]:
+        problems.append(
+            f"nodes[{v}].service: {service_column[v]:g} at node {node_ids[v]}, an agent's start or "
+            "end node; service durations apply at targets only"
+        )
+    depot_mask = at_ends if depots is None else np.asarray(depots, dtype=bool)
+    if depot_mask.shape != (n,):
+        problems.append(f"depots: shape {depot_mask.shape} for {n} nodes")
+
+    offsets, window_rows = _windows(problems, windows, window_offsets, n)
+    allowed_offsets, allowed_flat = _allowed(problems, allowed, n, len(types))
+    cost_map = _array_costs(problems, costs, types, n)
+    try:
+        objective = objective_name(objective)
+    except ValueError as error:
+        problems.append(str(error))
+    if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
+        problems.append(f"options.time_limit: {time_limit} must be a positive finite number of seconds")
+    if problems:
+        raise InstanceError(problems)
+    return cls(
+        ids=_frozen(node_ids, np.uint64),
+        positions=_frozen(points, float),
+        depots=_frozen(depot_mask, bool),
+        demands=_frozen(demand_rows, float),
+        service=_frozen(service_column, float),
+        required=_frozen(required_column, bool),
+        penalty=_frozen(penalty_column, float),
+        window_offsets=offsets,
+        windows=window_rows,
+        allowed_offsets=allowed_offsets,
+        allowed=allowed_flat,
+        types=types,
+        agent_ids=_frozen(agent_ids, np.uint64),
+        agent_types=_frozen(agent_types, np.int32),
+        start_nodes=_frozen(starts, np.uint64),
+        end_nodes=_frozen(ends, np.uint64),
+        capacities=_frozen(capacity_rows, float),
+        max_length=_frozen(limits, float),
+        costs=cost_map,
+        objective=objective,
+        return_to_end=bool(return_to_end),
+        time_limit=None if time_limit is None else float(time_limit),
+        name=name,
+        scalar_loads=scalar,
+    )
+
+
+def _finite_rows(problems: list[str], values: np.ndarray, place: str, columns: Sequence[str]) -> None:
+    bad = ~np.isfinite(values)
+    for v, c in np.argwhere(bad)[:5]:
+        problems.append(f"{place.format(v, columns[c])}: {values[v, c]} is not a finite number")
+
+
+def _ids(problems: list[str], values: Any, count: int, what: str) -> np.ndarray:
+    raw = np.asarray(values)
+    if raw.shape != (count,):
+        problems.append(f"{what}: shape {raw.shape}, one id per entry ({count}) expected")
+        return np.zeros(count, dtype=np.uint64)
+    if raw.dtype.kind == "f" and not np.all(np.isfinite(raw) & (raw == np.floor(raw))):
+        problems.append(f"{what}: ids must be whole numbers >= 0")
+    if raw.dtype.kind not in "iuf" or (raw.dtype.kind != "u" and np.any(raw < 0)):
+        problems.append(f"{what}: ids must be whole numbers >= 0")
+        return np.zeros(count, dtype=np.uint64)
+    return raw.astype(np.uint64)
+
+
+def _unique(problems: list[str], ids: np.ndarray, message: str) -> None:
+    counts = np.unique(ids, return_counts=True)[1]
+    if np.all(counts == 1):
+        return
+    seen: dict[int, int] = {}
+    for k, value in enumerate(ids.tolist()):
+        if value in seen:
+            problems.append(message.format(k, value, seen[value]))
+            return
+        seen[value] = k
+
+
+def _amount_column(problems: list[str], values: Any, count: int, place: str) -> np.ndarray:
+    if values is None:
+        return np.zeros(count)
+    column = np.asarray(values, dtype=float)
+    if column.shape != (count,):
+        problems.append(f"{place.format('')}: shape {column.shape}, one number per entry ({count})")
+        return np.zeros(count)
+    for k in np.flatnonzero(~(np.isfinite(column) & (column >= 0)))[:5]:
+        problems.append(f"{place.format(k)}: {column[k]} must be a finite number >= 0")
+    return column
+
+
+def _width(demands: Any, capacities: Any) -> int:
+    widths = [np.shape(value)[1] if np.ndim(value) == 2 else 1 for value in (demands, capacities) if value is not None]
+    return max(widths, default=0)
+
+
+def _load_rows(problems: list[str], values: Any, count: int, width: int, place: str) -> np.ndarray:
+    if values is None:
+        return np.zeros((count, width))
+    rows = np.asarray(values, dtype=float)
+    rows = rows.reshape(-1, 1) if rows.ndim == 1 else rows
+    if rows.shape != (count, width):
+        problems.append(
+            f"{place.format('')}: shape {rows.shape}; every demand and capacity array of an "
+            f"instance has the same length ({width}) and one row per entry ({count})"
+        )
+        return np.zeros((count, width))
+    for k, d in np.argwhere(~(np.isfinite(rows) & (rows >= 0)))[:5]:
+        problems.append(f"{place.format(k)}[{d}]: {rows[k, d]} must be a finite number >= 0")
+    return rows
+
+
+def _windows(problems: list[str], windows: Any, offsets: Any, n: int) -> tuple[np.ndarray, np.ndarray]:
+    if windows is None:
+        return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
+    rows = np.asarray(windows, dtype=float)
+    if rows.ndim != 2 or rows.shape[1] != 2:
+        problems.append(f"windows: shape {rows.shape}, (start, end) rows expected")
+        return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
+    if offsets is None:
+        if len(rows) != n:
+            problems.append(f"windows: {len(rows)} rows for {n} nodes (give window_offsets for several per node)")
+            return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
+        given = ~np.isnan(rows).all(axis=1)
+        rows = rows[given]
+        starts = np.zeros(n + 1, dtype=np.int64)
+        np.cumsum(given, out=starts[1:])
+    else:
+        starts = np.asarray(offsets, dtype=np.int64)
+        if starts.shape != (n + 1,) or starts[0] != 0 or starts[-1] != len(rows) or np.any(np.diff(starts) < 0):
+            problems.append(f"window_offsets: must rise from 0 to {len(rows)} with n + 1 = {n + 1} entries")
+    for w in np.flatnonzero(~np.isfinite(rows).all(axis=1))[:5]:
+        problems.append(f"windows[{w}]: the window [{rows[w, 0]}, {rows[w, 1]}] is not finite")
+    for w in np.flatnonzero(rows[:, 1] < rows[:, 0])[:5]:
+        problems.append(f"windows[{w}]: the window closes at {rows[w, 1]:g}, before it opens at {rows[w, 0]:g}")
+    return _frozen(starts, np.int64), _frozen(rows, float)
+
+
+def _allowed(problems: list[str], allowed: Any, n: int, types: int) -> tuple[np.ndarray, np.ndarray]:
+    if allowed is None:
+        mask = np.ones((n, types), dtype=bool)
+    else:
+        mask = np.asarray(allowed, dtype=bool)
+        if mask.shape != (n, types):
+            problems.append(
+                f"allowed: shape {mask.shape}; one row per node and one column per agent type ({n}, {types}); "
+                "a column for a type no agent has is not the type of any agent"
+            )
+            mask = np.ones((n, types), dtype=bool)
+    rows, columns = np.nonzero(mask)
+    offsets = np.zeros(n + 1, dtype=np.int64)
+    np.cumsum(np.bincount(rows, minlength=n), out=offsets[1:])
+    return _frozen(offsets, np.int64), _frozen(columns.astype(np.int32), np.int32)
+
+
+def _array_costs(problems: list[str], costs: Mapping[str, Any] | None, types: Sequence[str], n: int) -> dict[str, Cost]:
+    from zelk.schema import _array_problems
+
+    given = dict(costs or {})
+    for name in given:
+        if name not in types:
+            problems.append(
+                f"costs.{name}: no agent has the type {name!r} "
+                f"(the agents' types: {', '.join(map(repr, sorted(types)))})"
+            )
+    out: dict[str, Cost] = {}
+    converted: dict[int, Cost] = {}
+    for name in types:
+        cost = given.get(name)
+        if cost is None:
+            warnings.warn(
+                f"agent type {name!r} has no cost matrix: it travels at the exact Euclidean "
+                "distance between node coordinates",
+                InstanceWarning,
+                stacklevel=4,
+            )
+            cost = "exact"
+        if isinstance(cost, str):
+            if cost not in DISTANCE_RULES:
+                problems.append(f"costs.{name}: {cost!r} is not a distance rule {DISTANCE_RULES}")
+            out[name] = cost
+            continue
+        if id(cost) not in converted:
+            array = np.asarray(cost)
+            found = _array_problems(name, f"costs.{name}", array, n)
+            problems.extend(found)
+            converted[id(cost)] = None if found else _frozen(array, float)
+        out[name] = converted[id(cost)]
+    return out
+
+
+# --------------------------------------------------------------------------- readers
+
+
+_DISTANCE_CACHE: dict[tuple[int, str], PositionDistances] = {}
+
+
+def _distances(instance: Instance, rule: str) -> PositionDistances:
+    key = (id(instance.positions), rule)
+    table = _DISTANCE_CACHE.get(key)
+    if table is None or len(table) != instance.n:
+        table = PositionDistances(instance.positions.tolist(), rule)
+        _DISTANCE_CACHE.clear()  # one instance at a time is enough
+        _DISTANCE_CACHE[key] = table
+    return table
+
+
+def _as_dict(instance: Instance) -> dict[str, Any]:
+    ids = instance.ids.tolist()
+    x, y, z = (instance.positions[:, k].tolist() for k in range(3))
+    nodes: list[dict[str, Any]] = [
+        {"id": i, "x": a, "y": b, "z": c} for i, a, b, c in zip(ids, x, y, z)
+    ]
+    for v in np.flatnonzero(instance.depots).tolist():
+        nodes[v]["type"] = "DEPOT"
+    width = instance.dimensions
+    if width:
+        rows = instance.demands.tolist()
+        for node, row in zip(nodes, rows):
+            if any(row):
+                node["demand"] = row[0] if instance.scalar_loads and width == 1 else row
+    for key, column, default in (("service", instance.service, 0.0), ("penalty", instance.penalty, 0.0)):
+        for v in np.flatnonzero(column != default).tolist():
+            nodes[v][key] = float(column[v])
+    for v in np.flatnonzero(~instance.required).tolist():
+        nodes[v]["required"] = False
+    agents: list[dict[str, Any]] = []
+    capacity_rows = instance.capacities.tolist()
+    for k in range(instance.m):
+        agent: dict[str, Any] = {
+            "id": int(instance.agent_ids[k]),
+            "type": instance.types[int(instance.agent_types[k])],
+            "start_node": int(instance.start_nodes[k]),
+            "end_node": int(instance.end_nodes[k]),
+        }
+        if width and any(capacity_rows[k]):
+            row = capacity_rows[k]
+            agent["capacity"] = row[0] if instance.scalar_loads and width == 1 else row
+        if instance.max_length[k]:
+            agent["max_length"] = float(instance.max_length[k])
+        agents.append(agent)
+    offsets = instance.allowed_offsets.tolist()
+    flat = instance.allowed.tolist()
+    names = instance.types
+    lists: dict[tuple[int, ...], list[str]] = {}
+    items = []
+    for v, node_id in enumerate(ids):
+        listed = tuple(flat[offsets[v] : offsets[v + 1]])
+        if listed not in lists:
+            lists[listed] = [names[t] for t in listed]
+        items.append({"node": node_id, "types": lists[listed]})
+    constraints: list[dict[str, Any]] = [{"kind": "assignment", "items": items}]
+    if len(instance.windows):
+        starts = instance.window_offsets.tolist()
+        rows = instance.windows.tolist()
+        constraints.append(
+            {
+                "kind": "timewindow",
+                "items": [
+                    {"node": ids[v], "start": s, "end": e}
+                    for v in range(instance.n)
+                    for s, e in rows[starts[v] : starts[v + 1]]
+                ],
+            }
+        )
+    costs = {name: instance.cost_of(name) for name in instance.types}
+    options: dict[str, Any] = {"objective": instance.objective, "return_to_end": instance.return_to_end}
+    if instance.time_limit is not None:
+        options["time_limit"] = instance.time_limit
+    data = {"nodes": nodes, "agents": agents, "costs": costs, "constraints": constraints, "options": options}
+    if instance.name:
+        data["name"] = instance.name
+    return data
+
+
+def _merged_types(instance: Instance) -> tuple[list[str], np.ndarray, np.ndarray, np.ndarray]:
+    """(type names, agent type indices, allowed offsets, allowed indices) with
+    interchangeable types as their first member: the same cost object, listed at the
+    same nodes. The Instance itself stays as given."""
+    types = instance.types
+    unchanged = (list(types), instance.agent_types, instance.allowed_offsets, instance.allowed)
+    if len(types) < 2:
+        return unchanged
+    # Where each type is listed, by the distinct lists of the nodes.
+    groups: dict[tuple[int, ...], int] = {}
+    listed: list[list[int]] = [[] for _ in types]
+    flat = instance.allowed.tolist()
+    bounds = instance.allowed_offsets.tolist()
+    keys = [tuple(flat[bounds[v] : bounds[v + 1]]) for v in range(instance.n)]
+    for key in keys:
+        if key not in groups:
+            groups[key] = len(groups)
+            for t in set(key):
+                listed[t].append(groups[key])
+    first_of: dict[tuple[Any, ...], int] = {}
+    representative = []
+    for t, name in enumerate(types):
+        cost = instance.costs[name]
+        key = (cost if isinstance(cost, str) else id(cost), tuple(listed[t]))
+        representative.append(first_of.setdefault(key, t))
+    if representative == list(range(len(types))):
+        return unchanged
+    kept = sorted(set(representative))
+    renumber = {t: k for k, t in enumerate(kept)}
+    mapping = [renumber[r] for r in representative]
+    # A node that lists two merged types lists their representative once.
+    renamed = {key: list(dict.fromkeys(mapping[t] for t in key)) for key in groups}
+    offsets, allowed = _csr([renamed[key] for key in keys], np.int32)
+    agent_types = np.array(mapping, dtype=np.int32)[instance.agent_types]
+    return [types[t] for t in kept], agent_types, offsets, allowed
