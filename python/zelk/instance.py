@@ -103,6 +103,7 @@ class Instance:
     #: Loads given as single numbers (a 0 is then no load at all, as JSON reads it).
     scalar_loads: bool = True
     _dict: dict[str, Any] | None = field(default=None, compare=False)
+    _distance_tables: dict[str, PositionDistances] = field(default_factory=dict, compare=False)
 
     # ----------------------------------------------------------------- sizes
 
@@ -730,16 +731,11 @@ def _array_costs(problems: list[str], costs: Mapping[str, Any] | None, types: Se
 # --------------------------------------------------------------------------- readers
 
 
-_DISTANCE_CACHE: dict[tuple[int, str], PositionDistances] = {}
-
-
 def _distances(instance: Instance, rule: str) -> PositionDistances:
-    key = (id(instance.positions), rule)
-    table = _DISTANCE_CACHE.get(key)
-    if table is None or len(table) != instance.n:
-        table = PositionDistances(instance.positions.tolist(), rule)
-        _DISTANCE_CACHE.clear()  # one instance at a time is enough
-        _DISTANCE_CACHE[key] = table
+    # Built once per Instance and rule: the checker and the schedule read it per leg.
+    table = instance._distance_tables.get(rule)
+    if table is None:
+        table = instance._distance_tables[rule] = PositionDistances(instance.positions.tolist(), rule)
     return table
 
 
