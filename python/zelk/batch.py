@@ -68,11 +68,13 @@ def _objective(instance: Any, options: Mapping[str, Any]) -> str:
     named = options.get("objective")
     if named in ("min_max", "min-max", "min_sum", "min-sum"):
         return str(named).replace("-", "_")
-    return objective_of(instance) if isinstance(instance, Mapping) else "min_sum"
+    if isinstance(instance, Mapping):
+        return objective_of(instance)
+    return str(getattr(instance, "objective", "min_sum"))  # a zelk.Instance, or a path
 
 
 def solve_instance(
-    instance: Mapping[str, Any] | str,
+    instance: Any,
     options: Mapping[str, Any],
     load: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
@@ -85,9 +87,12 @@ def solve_instance(
     try:
         if isinstance(instance, str) and (settings or open_routes):
             from zelk.formats import apply_options, load_instance
+            from zelk.instance import Instance
 
-            instance = load_instance(instance, **settings)
-            apply_options(instance, open_routes=open_routes)
+            # Checked by load_instance: read once, not checked again by the solve.
+            instance = Instance.from_prepared(
+                apply_options(load_instance(instance, **settings), open_routes=open_routes)
+            )
         elif open_routes and isinstance(instance, Mapping):
             instance = {**instance, "options": {**(instance.get("options") or {}),
                                                 "return_to_end": False}}  # fmt: skip

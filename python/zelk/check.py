@@ -233,7 +233,7 @@ def _objective(instance: Mapping[str, Any], result: Mapping[str, Any]) -> str:
 
 
 def check_solution(
-    instance: Mapping[str, Any],
+    instance: Any,
     result: Any,
     *,
     focal_search: bool | None = None,

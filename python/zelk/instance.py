@@ -156,7 +156,7 @@ class Instance:
         prepared = prepare_instance(
             instance, source=source, stacklevel=stacklevel + 1, computed_distances=True
         )
-        return cls._from_prepared(prepared)
+        return cls.from_prepared(prepared)
 
     @classmethod
     def from_file(cls, path: str | os.PathLike[str], **options: Any) -> Instance:
@@ -165,12 +165,14 @@ class Instance:
         from zelk.formats import load_instance
 
         options.setdefault("computed_distances", True)
-        return cls._from_prepared(load_instance(Path(path), **options))
+        return cls.from_prepared(load_instance(Path(path), **options))
 
     @classmethod
-    def _from_prepared(cls, data: dict[str, Any]) -> Instance:
-        """From a dict that prepare_instance gave: checked, every type with a matrix and
-        every node with an assignment item."""
+    def from_prepared(cls, data: dict[str, Any]) -> Instance:
+        """The Instance of a dict that is checked and complete already, as
+        :func:`zelk.load_instance` and :func:`zelk.schema.prepare_instance` return it
+        (options set by :func:`zelk.formats.apply_options` afterwards included): read
+        without checking it again. The dict is kept as :meth:`to_dict`'s answer."""
         nodes, agents = data["nodes"], data["agents"]
         n = len(nodes)
         ids = np.fromiter((node["id"] for node in nodes), dtype=np.uint64, count=n)

@@ -269,3 +269,30 @@ def test_a_numpy_matrix_is_never_copied_into_lists() -> None:
     status, peak_mb = run.stdout.split()
     assert status == "solved"
     assert int(peak_mb) < 450, peak_mb
+
+
+def _corrupt(arrays: dict[str, Any], key: str, value: Any) -> dict[str, Any]:
+    return {**arrays, key: np.asarray(value, dtype=arrays[key].dtype)}
+
+
+@pytest.mark.parametrize(
+    ("key", "value"),
+    [
+        ("window_offsets", [0, 5, 1, 1, 1]),  # past the end of the windows
+        ("window_offsets", [0, 1, 0, 1, 1]),  # falling
+        ("allowed", [0, 7, 0, 0]),  # a type index beyond the types
+        ("allowed_offsets", [0, 1, 2, 3]),  # one entry short
+        ("positions", np.zeros((3, 3))),  # a row short
+        ("agent_types", [-1]),
+    ],
+)
+def test_the_array_intake_refuses_arrays_that_would_read_out_of_bounds(key: str, value: Any) -> None:
+    """The core's array intake is public: offsets and indices that would read outside
+    their arrays are a ValueError, never a read out of bounds."""
+    instance = zelk.Instance.from_arrays(
+        np.arange(8.0).reshape(4, 2), agents={"type": ["car"], "start_node": [0]},
+        costs={"car": "exact"}, windows=[[0, 9], [0, 9], [0, 9], [0, 9]],
+    )  # fmt: skip
+    arrays, types, matrices, distances = instance.core_arrays()
+    with pytest.raises(ValueError, match=key.split("_")[0]):
+        _zelk_core.solve_arrays(_corrupt(arrays, key, value), types, 1.0, distances=distances)
