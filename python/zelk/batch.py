@@ -96,6 +96,8 @@ def solve_instance(
         elif open_routes and isinstance(instance, Mapping):
             instance = {**instance, "options": {**(instance.get("options") or {}),
                                                 "return_to_end": False}}  # fmt: skip
+        elif open_routes and hasattr(instance, "return_to_end"):  # a zelk.Instance
+            instance = instance.with_options(return_to_end=False)
         solution = solve(instance, **options)
     except Exception as error:  # noqa: BLE001 - reported in the instance's entry; the batch goes on
         text = f"{type(error).__name__}: {error}"
@@ -221,7 +223,7 @@ def _on_local_pools(
                 pool.shutdown(wait=finished, cancel_futures=True)
 
 
-def _job(instance: Any) -> Mapping[str, Any] | str:
+def _job(instance: Any) -> Any:
     if isinstance(instance, Problem):
         raise TypeError(
             "solve_many takes JSON instance dicts or paths, not zelk.Problem: "
@@ -232,8 +234,13 @@ def _job(instance: Any) -> Mapping[str, Any] | str:
         return str(Path(instance).absolute())
     if isinstance(instance, Mapping):
         return instance
+    from zelk.instance import Instance
+
+    if isinstance(instance, Instance):
+        return instance  # arrays pickle as they are
     raise TypeError(
-        f"solve_many takes JSON instance dicts or paths (got {type(instance).__name__})"
+        "solve_many takes zelk.Instance objects, JSON instance dicts or paths "
+        f"(got {type(instance).__name__})"
     )
 
 
@@ -286,8 +293,9 @@ def solve_many(
     Parameters
     ----------
     instances
-        JSON instance dicts, or paths of JSON, TSPLIB or Solomon files (the worker
-        reads the file). A :class:`~zelk.Problem` cannot travel to another process.
+        :class:`~zelk.Instance` objects, JSON instance dicts, or paths of JSON, TSPLIB
+        or Solomon files (the worker reads the file). A :class:`~zelk.Problem` cannot
+        travel to another process.
     executor
         Any :class:`concurrent.futures.Executor`; with Dask,
         ``distributed.Client(address).get_executor()`` runs the solves on that

@@ -16,6 +16,7 @@ by the place the JSON form would have (``nodes[3].x``).
 
 from __future__ import annotations
 
+import dataclasses
 import json
 import math
 import os
@@ -323,6 +324,19 @@ class Instance:
         if isinstance(cost, str):
             return _distances(self, cost)
         return cost
+
+    def with_options(self, **options: Any) -> Instance:
+        """This Instance with other ``objective``, ``return_to_end``, ``time_limit`` or
+        ``name`` (the arrays are shared, not copied)."""
+        unknown = set(options) - {"objective", "return_to_end", "time_limit", "name"}
+        if unknown:
+            raise TypeError(f"with_options() takes objective, return_to_end, time_limit, name (got {sorted(unknown)})")
+        if "objective" in options:
+            options["objective"] = objective_name(options["objective"])
+        limit = options.get("time_limit")
+        if limit is not None and not (isinstance(limit, (int, float)) and math.isfinite(limit) and limit > 0):
+            raise ValueError(f"time_limit must be a positive finite number of seconds (got {limit!r})")
+        return dataclasses.replace(self, _dict=None, **options)
 
     def to_dict(self) -> dict[str, Any]:
         """The JSON instance dict of this Instance (for writing it, and for the readers of

@@ -132,6 +132,9 @@ def test_a_dict_a_file_and_arrays_solve_alike(tmp_path: Path) -> None:
         assert zelk.check_solution(data, solution) == [], how
         routes[how] = [route.path for route in solution.routes]
     assert routes["dict"] == routes["file"] == routes["arrays"]
+    # An Instance travels to a worker process as it is.
+    batch = zelk.solve_many([given["arrays"]], workers=1, time_limit=30, iteration_limit=300, seed=2)
+    assert [route.path for route in batch[0].routes] == routes["arrays"]
     # A dict goes the same way inside zelk.solve.
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
@@ -229,6 +232,8 @@ REFUSALS = {
                                   _set("costs", {"car": np.array(_matrix(1)), "bus": np.array(_matrix(1))}),
                                   "no agent has the type"),  # fmt: skip
     "time limit of 0": (_set("options", {"time_limit": 0}), _set("time_limit", 0), "time_limit"),
+    "above the node limit": (_set("nodes", [{"id": v, "x": 0.0, "y": 0.0} for v in range(10001)]),
+                             _set("positions", np.zeros((10001, 2))), "limit"),  # fmt: skip
     "unknown objective": (_set("options", {"objective": "fastest"}), _set("objective", "fastest"), "objective|fastest"),
 }
 
