@@ -62,6 +62,14 @@ def _csr(lists: Sequence[Sequence[Any]], dtype: Any, width: int = 0) -> tuple[np
     return _frozen(offsets, np.int64), _frozen(values, dtype)
 
 
+def _csr_arrays(lists: Sequence[np.ndarray], dtype: Any) -> tuple[np.ndarray, np.ndarray]:
+    """Per-node arrays (often one shared by many nodes) as (offsets, flat values)."""
+    offsets = np.zeros(len(lists) + 1, dtype=np.int64)
+    np.cumsum([len(entry) for entry in lists], out=offsets[1:])
+    values = np.concatenate(lists).astype(dtype, copy=False) if lists else np.zeros(0, dtype=dtype)
+    return _frozen(offsets, np.int64), _frozen(values, dtype)
+
+
 @dataclass(frozen=True, eq=False, repr=False)
 class Instance:
     """One routing instance as read-only arrays. Build it with :meth:`from_dict`,
@@ -105,6 +113,7 @@ class Instance:
     scalar_loads: bool = True
     _dict: dict[str, Any] | None = field(default=None, compare=False)
     _distance_tables: dict[str, PositionDistances] = field(default_factory=dict, compare=False)
+    _core: tuple[Any, ...] | None = field(default=None, compare=False)
 
     # ----------------------------------------------------------------- sizes
 
@@ -197,22 +206,24 @@ class Instance:
         vertex = {int(node_id): v for v, node_id in enumerate(ids.tolist())}
         # The last item of a node gives its types (the core replaces a node's list); every
         # timewindow item adds a window, in the order given.
-        allowed_lists: list[Sequence[int]] = [()] * n
+        none = np.zeros(0, dtype=np.int32)
+        allowed_lists: list[np.ndarray] = [none] * n
         window_lists: list[list[tuple[float, float]]] = [[] for _ in range(n)]
-        lists_seen: dict[tuple[str, ...], list[int]] = {}
+        lists_seen: dict[tuple[str, ...], np.ndarray] = {}
         for constraint in data.get("constraints") or []:
             if constraint["kind"] == "assignment":
                 for item in constraint["items"]:
                     names = tuple(item["types"])
                     indices = lists_seen.get(names)
                     if indices is None:
-                        indices = lists_seen[names] = [type_index[t] for t in names]
+                        indices = np.array([type_index[t] for t in names], dtype=np.int32)
+                        lists_seen[names] = indices
                     allowed_lists[vertex[int(item["node"])]] = indices
             elif constraint["kind"] == "timewindow":
                 for item in constraint["items"]:
                     window = (float(item["start"]), float(item["end"]))
                     window_lists[vertex[int(item["node"])]].append(window)
-        allowed_offsets, allowed = _csr(allowed_lists, np.int32)
+        allowed_offsets, allowed = _csr_arrays(allowed_lists, np.int32)
         window_offsets, windows = _csr(window_lists, float, 2)
         options = data.get("options") or {}
         limit = options.get("time_limit")
@@ -336,7 +347,7 @@ class Instance:
         limit = options.get("time_limit")
         if limit is not None and not (isinstance(limit, (int, float)) and math.isfinite(limit) and limit > 0):
             raise ValueError(f"time_limit must be a positive finite number of seconds (got {limit!r})")
-        return dataclasses.replace(self, _dict=None, **options)
+        return dataclasses.replace(self, _dict=None, _core=None, **options)
 
     def to_dict(self) -> dict[str, Any]:
         """The JSON instance dict of this Instance (for writing it, and for the readers of
@@ -353,6 +364,8 @@ class Instance:
         distances). Types that only their names tell apart (the same cost object, listed
         together everywhere) go as one, as :func:`zelk.tables.merge_equivalent_types` has
         it for dicts."""
+        if self._core is not None:
+            return self._core  # type: ignore[return-value]
         names, agent_types, allowed_offsets, allowed = _merged_types(self)
         arrays: dict[str, np.ndarray] = {
             "ids": self.ids,
@@ -381,6 +394,7 @@ class Instance:
                 distances[name] = cost
             else:
                 matrices[name] = cost
+        object.__setattr__(self, "_core", (arrays, names, matrices, distances))
         return arrays, names, matrices, distances
 
 
@@ -466,8 +480,9 @@ def _costs(data: Mapping[str, Any], types: Sequence[str]) -> dict[str, Cost]:
     # One array per matrix object: types that shared a matrix keep sharing it.
     converted: dict[int, Cost] = {}
     costs: dict[str, Cost] = {}
+    known = set(types)
     for name, matrix in named_matrices(data.get("costs")).items():
-        if name not in types:
+        if name not in known:
             continue
         if id(matrix) not in converted:
             if isinstance(matrix, PositionDistances):
@@ -825,36 +840,50 @@ def _as_dict(instance: Instance) -> dict[str, Any]:
 
 def _merged_types(instance: Instance) -> tuple[list[str], np.ndarray, np.ndarray, np.ndarray]:
     """(type names, agent type indices, allowed offsets, allowed indices) with
-    interchangeable types as their first member: the same cost object, listed at the
+    interchangeable types as their first member: the same cost object, allowed at the
     same nodes. The Instance itself stays as given."""
     types = instance.types
     unchanged = (list(types), instance.agent_types, instance.allowed_offsets, instance.allowed)
     if len(types) < 2:
         return unchanged
-    # Where each type is listed, by the distinct lists of the nodes.
-    groups: dict[tuple[int, ...], int] = {}
-    listed: list[list[int]] = [[] for _ in types]
-    flat = instance.allowed.tolist()
-    bounds = instance.allowed_offsets.tolist()
-    keys = [tuple(flat[bounds[v] : bounds[v + 1]]) for v in range(instance.n)]
-    for key in keys:
-        if key not in groups:
-            groups[key] = len(groups)
-            for t in set(key):
-                listed[t].append(groups[key])
-    first_of: dict[tuple[Any, ...], int] = {}
-    representative = []
-    for t, name in enumerate(types):
-        cost = instance.costs[name]
-        key = (cost if isinstance(cost, str) else id(cost), tuple(listed[t]))
-        representative.append(first_of.setdefault(key, t))
-    if representative == list(range(len(types))):
+    # The distinct lists of the nodes (most nodes of a large instance share one).
+    flat, bounds = instance.allowed, instance.allowed_offsets.tolist()
+    groups: dict[bytes, int] = {}
+    pieces: list[np.ndarray] = []
+    group_of = []
+    for v in range(instance.n):
+        piece = flat[bounds[v] : bounds[v + 1]]
+        group = groups.setdefault(piece.tobytes(), len(pieces))
+        if group == len(pieces):
+            pieces.append(piece)
+        group_of.append(group)
+    # Each type's row: its cost as a number, then the lists it is in as bits. Equal rows
+    # are interchangeable types.
+    listed = np.zeros((len(types), len(pieces)), dtype=bool)
+    for group, piece in enumerate(pieces):
+        listed[piece, group] = True
+    cost_codes: dict[Any, int] = {}
+    codes = np.array(
+        [cost_codes.setdefault(cost if isinstance(cost, str) else id(cost), len(cost_codes))
+         for cost in (instance.costs[name] for name in types)],
+        dtype=np.int64,
+    )  # fmt: skip
+    rows = np.column_stack([codes[:, None].view(np.uint8), np.packbits(listed, axis=1)])
+    first: dict[bytes, int] = {}
+    representative = np.array(
+        [first.setdefault(row.tobytes(), t) for t, row in enumerate(rows)], dtype=np.int64
+    )
+    if np.array_equal(representative, np.arange(len(types))):
         return unchanged
-    kept = sorted(set(representative))
-    renumber = {t: k for k, t in enumerate(kept)}
-    mapping = [renumber[r] for r in representative]
-    # A node that lists two merged types lists their representative once.
-    renamed = {key: list(dict.fromkeys(mapping[t] for t in key)) for key in groups}
-    offsets, allowed = _csr([renamed[key] for key in keys], np.int32)
-    agent_types = np.array(mapping, dtype=np.int32)[instance.agent_types]
-    return [types[t] for t in kept], agent_types, offsets, allowed
+    kept = np.unique(representative)
+    renumber = np.zeros(len(types), dtype=np.int32)
+    renumber[kept] = np.arange(len(kept), dtype=np.int32)
+    mapping = renumber[representative]
+    # A list that names two merged types names their representative once, where the
+    # first of them stood.
+    renamed = [
+        np.array(list(dict.fromkeys(mapping[piece].tolist())), dtype=np.int32) for piece in pieces
+    ]
+    offsets, allowed = _csr_arrays([renamed[group] for group in group_of], np.int32)
+    names = [types[t] for t in kept.tolist()]
+    return names, _frozen(mapping[instance.agent_types], np.int32), offsets, allowed

@@ -27,7 +27,7 @@ from zelk.fleet import focal_search_refusal, precheck_reasons
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
 from zelk.solution import Route, Solution, from_result
-from zelk.tables import default_memory_limit_mb, table_megabytes
+from zelk.tables import default_memory_limit_mb, merge_equivalent_types, table_megabytes
 
 if TYPE_CHECKING:
     from zelk.instance import Instance
@@ -378,7 +378,9 @@ def solve(
         # Above this size the bound costs a second of the budget and is never met.
         bound = None
         if typed.n <= _BOUND_NODES:
-            data = typed.to_dict()
+            # Interchangeable types as one, as the core reads them: 2,000 types that
+            # travel alike cost the bound and the pre-check one table, not 2,000.
+            data = merge_equivalent_types(typed.to_dict())
             if objective is not None:
                 data = {**data, "options": {**data["options"], "objective": objective}}
             bound = lower_bound(data, name)

@@ -43,8 +43,11 @@ def fleet_instance(rng: random.Random) -> dict[str, Any]:
     for agent in agents:
         if width and rng.random() < 0.7:
             agent["capacity"] = rng.randint(2, 8) if width == 1 else [rng.randint(2, 8)] * 2
+    costs = instance["costs"]
     if rng.random() < 0.3:
-        del instance["costs"][rng.choice(sorted(instance["costs"]))]
+        del costs[rng.choice(sorted(costs))]
+    elif len(costs) == 2 and rng.random() < 0.5:
+        costs["b"] = costs["a"]  # one matrix: interchangeable where listed alike
     windows = [c for c in instance["constraints"] if c["kind"] == "timewindow"]
     if windows and rng.random() < 0.5:
         item = rng.choice(windows[0]["items"])
