@@ -536,10 +536,12 @@ def _from_arrays(
         spec = agents
     else:
         raise InstanceError([f"agents: a count or a mapping of arrays, not {type(agents).__name__}"])
-    starts = np.asarray(spec.get("start_node", np.full(1, node_ids[0]))).astype(np.uint64)
-    m = len(starts)
+    # The number of agents: the length of the first per-agent array given.
+    given = [spec[key] for key in ("start_node", "type", "id", "end_node") if spec.get(key) is not None]
+    m = len(given[0]) if given else 1
     if m == 0:
         raise InstanceError(["agents: an instance needs at least one agent"])
+    starts = _ids(problems, spec.get("start_node", np.full(m, node_ids[0])), m, "start_node")
     ends = _ids(problems, spec.get("end_node", starts), m, "end_node")
     agent_ids = _ids(problems, spec.get("id", np.arange(m)), m, "agents.id")
     _unique(problems, agent_ids, "agents[{}]: id {} repeats the id of agents[{}]; agent ids must be unique")
@@ -627,9 +629,10 @@ def _ids(problems: list[str], values: Any, count: int, what: str) -> np.ndarray:
     if raw.shape != (count,):
         problems.append(f"{what}: shape {raw.shape}, one id per entry ({count}) expected")
         return np.zeros(count, dtype=np.uint64)
-    if raw.dtype.kind == "f" and not np.all(np.isfinite(raw) & (raw == np.floor(raw))):
-        problems.append(f"{what}: ids must be whole numbers >= 0")
-    if raw.dtype.kind not in "iuf" or (raw.dtype.kind != "u" and np.any(raw < 0)):
+    whole = raw.dtype.kind in "iu" or (
+        raw.dtype.kind == "f" and bool(np.all(np.isfinite(raw) & (raw == np.floor(raw)) & (raw < 2.0**64)))
+    )
+    if not whole or (raw.dtype.kind != "u" and np.any(raw < 0)):
         problems.append(f"{what}: ids must be whole numbers >= 0")
         return np.zeros(count, dtype=np.uint64)
     return raw.astype(np.uint64)

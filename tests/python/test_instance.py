@@ -123,7 +123,7 @@ def test_a_dict_a_file_and_arrays_solve_alike(tmp_path: Path) -> None:
         given = {
             "dict": zelk.Instance.from_dict(data),
             "file": zelk.Instance.from_file(path),
-            "arrays": zelk.Instance.from_arrays(points, agents={"type": ["car"] * 3, "start_node": [0] * 3},
+            "arrays": zelk.Instance.from_arrays(points, agents={"type": ["car"] * 3},
                                                 objective="min_max"),  # fmt: skip
         }
     routes = {}
@@ -216,6 +216,7 @@ REFUSALS = {
     "repeated node id": (_node(2, "id", 1), _set("ids", [0, 1, 1, 3]), "repeats"),
     "position not finite": (_node(1, "x", float("nan")), _set("positions", [[0, 0], [np.nan, 0], [2, 0], [3, 0]]),
                             "finite"),  # fmt: skip
+    "start node not an id": (_agent("start_node", -1), _agent_array("start_node", [-1.0]), "start_node"),
     "unknown start node": (_agent("start_node", 9), _agent_array("start_node", [9]), "not the id of a node"),
     "negative demand": (_node(1, "demand", -1), _set("demands", [0, -1, 0, 0]), "demand"),
     "negative service": (_node(1, "service", -1), _set("service", [0, -1, 0, 0]), "service"),
