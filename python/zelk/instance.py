@@ -20,7 +20,6 @@ import dataclasses
 import json
 import math
 import os
-import warnings
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -28,9 +27,9 @@ from typing import Any
 
 import numpy as np
 
-from zelk.distances import DISTANCE_RULES, PositionDistances
+from zelk.distances import PositionDistances
 from zelk.formats import check_node_count, objective_name
-from zelk.schema import InstanceError, InstanceWarning, named_matrices
+from zelk.schema import named_matrices
 
 __all__ = ["Instance"]
 
@@ -320,7 +319,9 @@ class Instance:
             or of the wrong shape, windows that close before they open, negative or
             non-finite amounts, service at a start or end node, a type no agent has.
         """
-        return _from_arrays(
+        from zelk.instance_arrays import from_arrays
+
+        return from_arrays(
             cls, positions, agents, costs, ids, depots, demands, capacities, service,
             required, penalty, windows, window_offsets, allowed, objective, return_to_end,
             time_limit, name,
@@ -333,7 +334,9 @@ class Instance:
         :class:`~zelk.distances.PositionDistances` computing its entries when read."""
         cost = self.costs[agent_type]
         if isinstance(cost, str):
-            return _distances(self, cost)
+            from zelk.instance_forms import distances_of
+
+            return distances_of(self, cost)
         return cost
 
     def with_options(self, **options: Any) -> Instance:
@@ -355,7 +358,9 @@ class Instance:
         arrays and distance rules :class:`~zelk.distances.PositionDistances`; the dict is
         built once and shared, so treat it as read-only."""
         if self._dict is None:
-            object.__setattr__(self, "_dict", _as_dict(self))
+            from zelk.instance_forms import as_dict
+
+            object.__setattr__(self, "_dict", as_dict(self))
         assert self._dict is not None
         return self._dict
 
@@ -366,7 +371,9 @@ class Instance:
         it for dicts."""
         if self._core is not None:
             return self._core  # type: ignore[return-value]
-        names, agent_types, allowed_offsets, allowed = _merged_types(self)
+        from zelk.instance_forms import merged_types
+
+        names, agent_types, allowed_offsets, allowed = merged_types(self)
         arrays: dict[str, np.ndarray] = {
             "ids": self.ids,
             "positions": self.positions,
@@ -491,402 +498,3 @@ def _costs(data: Mapping[str, Any], types: Sequence[str]) -> dict[str, Cost]:
                 converted[id(matrix)] = _frozen(matrix, float)
         costs[name] = converted[id(matrix)]
     return costs
-
-
-# --------------------------------------------------------------------------- from arrays
-
-
-def _from_arrays(
-    cls: type[Instance],
-    positions: Any,
-    agents: int | Mapping[str, Any],
-    costs: Mapping[str, Any] | None,
-    ids: Any,
-    depots: Any,
-    demands: Any,
-    capacities: Any,
-    service: Any,
-    required: Any,
-    penalty: Any,
-    windows: Any,
-    window_offsets: Any,
-    allowed: Any,
-    objective: str,
-    return_to_end: bool,
-    time_limit: float | None,
-    name: str,
-) -> Instance:
-    problems: list[str] = []
-    points = np.asarray(positions, dtype=float)
-    if points.ndim != 2 or points.shape[1] not in (2, 3) or len(points) == 0:
-        raise InstanceError([f"positions: must have shape (n, 2) or (n, 3) with n >= 1, got {points.shape}"])
-    n = len(points)
-    check_node_count(n, "positions")
-    if points.shape[1] == 2:
-        points = np.column_stack([points, np.zeros(n)])
-    _finite_rows(problems, points, "nodes[{}].{}", ("x", "y", "z"))
-    node_ids = np.arange(n, dtype=np.uint64) if ids is None else _ids(problems, ids, n, "ids")
-    _unique(problems, node_ids, "nodes[{}]: id {} repeats the id of nodes[{}]; node ids must be unique")
-
-    if isinstance(agents, (int, np.integer)) and not isinstance(agents, bool):
-        if agents < 1:
-            raise InstanceError([f"agents: {agents} agents; an instance needs at least one"])
-        spec: Mapping[str, Any] = {"start_node": np.full(int(agents), node_ids[0])}
-    elif isinstance(agents, Mapping):
-        spec = agents
-    else:
-        raise InstanceError([f"agents: a count or a mapping of arrays, not {type(agents).__name__}"])
-    # The number of agents: the length of the first per-agent array given.
-    given = [spec[key] for key in ("start_node", "type", "id", "end_node") if spec.get(key) is not None]
-    m = len(given[0]) if given else 1
-    if m == 0:
-        raise InstanceError(["agents: an instance needs at least one agent"])
-    starts = _ids(problems, spec.get("start_node", np.full(m, node_ids[0])), m, "start_node")
-    ends = _ids(problems, spec.get("end_node", starts), m, "end_node")
-    agent_ids = _ids(problems, spec.get("id", np.arange(m)), m, "agents.id")
-    _unique(problems, agent_ids, "agents[{}]: id {} repeats the id of agents[{}]; agent ids must be unique")
-    known = np.isin(starts, node_ids) & np.isin(ends, node_ids)
-    for k in np.flatnonzero(~known)[:5]:
-        key, value = ("start_node", starts[k]) if starts[k] not in node_ids else ("end_node", ends[k])
-        problems.append(f"agents[{k}].{key}: {value} is not the id of a node")
-    type_names = [str(t) for t in np.asarray(spec.get("type", ["agent"] * m), dtype=object).tolist()]
-    if len(type_names) != m:
-        problems.append(f"agents.type: {len(type_names)} names for {m} agents")
-        type_names = (type_names + ["agent"] * m)[:m]
-    types = tuple(dict.fromkeys(type_names))
-    index = {t: k for k, t in enumerate(types)}
-    agent_types = np.array([index[t] for t in type_names], dtype=np.int32)
-    limits = _amount_column(problems, spec.get("max_length"), m, "agents[{}].max_length")
-
-    if capacities is None:
-        capacities = spec.get("capacity")
-    width = _width(demands, capacities)
-    scalar = all(value is None or np.ndim(value) <= 1 for value in (demands, capacities))
-    demand_rows = _load_rows(problems, demands, n, width, "nodes[{}].demand")
-    capacity_rows = _load_rows(problems, capacities, m, width, "agents[{}].capacity")
-    service_column = _amount_column(problems, service, n, "nodes[{}].service")
-    penalty_column = _amount_column(problems, penalty, n, "nodes[{}].penalty")
-    required_column = np.ones(n, dtype=bool) if required is None else np.asarray(required, dtype=bool)
-    if required_column.shape != (n,):
-        problems.append(f"required: shape {required_column.shape} for {n} nodes")
-    at_ends = np.isin(node_ids, np.concatenate([starts, ends]))
-    for v in np.flatnonzero(at_ends & (service_column != 0))[:5]:
-        problems.append(
-            f"nodes[{v}].service: {service_column[v]:g} at node {node_ids[v]}, an agent's start or "
-            "end node; service durations apply at targets only"
-        )
-    depot_mask = at_ends if depots is None else np.asarray(depots, dtype=bool)
-    if depot_mask.shape != (n,):
-        problems.append(f"depots: shape {depot_mask.shape} for {n} nodes")
-
-    offsets, window_rows = _windows(problems, windows, window_offsets, n)
-    allowed_offsets, allowed_flat = _allowed(problems, allowed, n, len(types))
-    cost_map = _array_costs(problems, costs, types, n)
-    try:
-        objective = objective_name(objective)
-    except ValueError as error:
-        problems.append(str(error))
-    if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
-        problems.append(f"options.time_limit: {time_limit} must be a positive finite number of seconds")
-    if problems:
-        raise InstanceError(problems)
-    return cls(
-        ids=_frozen(node_ids, np.uint64),
-        positions=_frozen(points, float),
-        depots=_frozen(depot_mask, bool),
-        demands=_frozen(demand_rows, float),
-        service=_frozen(service_column, float),
-        required=_frozen(required_column, bool),
-        penalty=_frozen(penalty_column, float),
-        window_offsets=offsets,
-        windows=window_rows,
-        allowed_offsets=allowed_offsets,
-        allowed=allowed_flat,
-        types=types,
-        agent_ids=_frozen(agent_ids, np.uint64),
-        agent_types=_frozen(agent_types, np.int32),
-        start_nodes=_frozen(starts, np.uint64),
-        end_nodes=_frozen(ends, np.uint64),
-        capacities=_frozen(capacity_rows, float),
-        max_length=_frozen(limits, float),
-        costs=cost_map,
-        objective=objective,
-        return_to_end=bool(return_to_end),
-        time_limit=None if time_limit is None else float(time_limit),
-        name=name,
-        scalar_loads=scalar,
-    )
-
-
-def _finite_rows(problems: list[str], values: np.ndarray, place: str, columns: Sequence[str]) -> None:
-    bad = ~np.isfinite(values)
-    for v, c in np.argwhere(bad)[:5]:
-        problems.append(f"{place.format(v, columns[c])}: {values[v, c]} is not a finite number")
-
-
-def _ids(problems: list[str], values: Any, count: int, what: str) -> np.ndarray:
-    raw = np.asarray(values)
-    if raw.shape != (count,):
-        problems.append(f"{what}: shape {raw.shape}, one id per entry ({count}) expected")
-        return np.zeros(count, dtype=np.uint64)
-    whole = raw.dtype.kind in "iu" or (
-        raw.dtype.kind == "f" and bool(np.all(np.isfinite(raw) & (raw == np.floor(raw)) & (raw < 2.0**64)))
-    )
-    if not whole or (raw.dtype.kind != "u" and np.any(raw < 0)):
-        problems.append(f"{what}: ids must be whole numbers >= 0")
-        return np.zeros(count, dtype=np.uint64)
-    return raw.astype(np.uint64)
-
-
-def _unique(problems: list[str], ids: np.ndarray, message: str) -> None:
-    counts = np.unique(ids, return_counts=True)[1]
-    if np.all(counts == 1):
-        return
-    seen: dict[int, int] = {}
-    for k, value in enumerate(ids.tolist()):
-        if value in seen:
-            problems.append(message.format(k, value, seen[value]))
-            return
-        seen[value] = k
-
-
-def _amount_column(problems: list[str], values: Any, count: int, place: str) -> np.ndarray:
-    if values is None:
-        return np.zeros(count)
-    column = np.asarray(values, dtype=float)
-    if column.shape != (count,):
-        problems.append(f"{place.format('')}: shape {column.shape}, one number per entry ({count})")
-        return np.zeros(count)
-    for k in np.flatnonzero(~(np.isfinite(column) & (column >= 0)))[:5]:
-        problems.append(f"{place.format(k)}: {column[k]} must be a finite number >= 0")
-    return column
-
-
-def _width(demands: Any, capacities: Any) -> int:
-    widths = [np.shape(value)[1] if np.ndim(value) == 2 else 1 for value in (demands, capacities) if value is not None]
-    return max(widths, default=0)
-
-
-def _load_rows(problems: list[str], values: Any, count: int, width: int, place: str) -> np.ndarray:
-    if values is None:
-        return np.zeros((count, width))
-    rows = np.asarray(values, dtype=float)
-    rows = rows.reshape(-1, 1) if rows.ndim == 1 else rows
-    if rows.shape != (count, width):
-        problems.append(
-            f"{place.format('')}: shape {rows.shape}; every demand and capacity array of an "
-            f"instance has the same length ({width}) and one row per entry ({count})"
-        )
-        return np.zeros((count, width))
-    for k, d in np.argwhere(~(np.isfinite(rows) & (rows >= 0)))[:5]:
-        problems.append(f"{place.format(k)}[{d}]: {rows[k, d]} must be a finite number >= 0")
-    return rows
-
-
-def _windows(problems: list[str], windows: Any, offsets: Any, n: int) -> tuple[np.ndarray, np.ndarray]:
-    if windows is None:
-        return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
-    rows = np.asarray(windows, dtype=float)
-    if rows.ndim != 2 or rows.shape[1] != 2:
-        problems.append(f"windows: shape {rows.shape}, (start, end) rows expected")
-        return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
-    if offsets is None:
-        if len(rows) != n:
-            problems.append(f"windows: {len(rows)} rows for {n} nodes (give window_offsets for several per node)")
-            return _frozen(np.zeros(n + 1, dtype=np.int64), np.int64), _frozen(np.zeros((0, 2)), float)
-        given = ~np.isnan(rows).all(axis=1)
-        rows = rows[given]
-        starts = np.zeros(n + 1, dtype=np.int64)
-        np.cumsum(given, out=starts[1:])
-    else:
-        starts = np.asarray(offsets, dtype=np.int64)
-        if starts.shape != (n + 1,) or starts[0] != 0 or starts[-1] != len(rows) or np.any(np.diff(starts) < 0):
-            problems.append(f"window_offsets: must rise from 0 to {len(rows)} with n + 1 = {n + 1} entries")
-    for w in np.flatnonzero(~np.isfinite(rows).all(axis=1))[:5]:
-        problems.append(f"windows[{w}]: the window [{rows[w, 0]}, {rows[w, 1]}] is not finite")
-    for w in np.flatnonzero(rows[:, 1] < rows[:, 0])[:5]:
-        problems.append(f"windows[{w}]: the window closes at {rows[w, 1]:g}, before it opens at {rows[w, 0]:g}")
-    return _frozen(starts, np.int64), _frozen(rows, float)
-
-
-def _allowed(problems: list[str], allowed: Any, n: int, types: int) -> tuple[np.ndarray, np.ndarray]:
-    if allowed is None:
-        mask = np.ones((n, types), dtype=bool)
-    else:
-        mask = np.asarray(allowed, dtype=bool)
-        if mask.shape != (n, types):
-            problems.append(
-                f"allowed: shape {mask.shape}; one row per node and one column per agent type ({n}, {types}); "
-                "a column for a type no agent has is not the type of any agent"
-            )
-            mask = np.ones((n, types), dtype=bool)
-    rows, columns = np.nonzero(mask)
-    offsets = np.zeros(n + 1, dtype=np.int64)
-    np.cumsum(np.bincount(rows, minlength=n), out=offsets[1:])
-    return _frozen(offsets, np.int64), _frozen(columns.astype(np.int32), np.int32)
-
-
-def _array_costs(problems: list[str], costs: Mapping[str, Any] | None, types: Sequence[str], n: int) -> dict[str, Cost]:
-    from zelk.schema import _array_problems
-
-    given = dict(costs or {})
-    for name in given:
-        if name not in types:
-            problems.append(
-                f"costs.{name}: no agent has the type {name!r} "
-                f"(the agents' types: {', '.join(map(repr, sorted(types)))})"
-            )
-    out: dict[str, Cost] = {}
-    converted: dict[int, Cost] = {}
-    for name in types:
-        cost = given.get(name)
-        if cost is None:
-            warnings.warn(
-                f"agent type {name!r} has no cost matrix: it travels at the exact Euclidean "
-                "distance between node coordinates",
-                InstanceWarning,
-                stacklevel=4,
-            )
-            cost = "exact"
-        if isinstance(cost, str):
-            if cost not in DISTANCE_RULES:
-                problems.append(f"costs.{name}: {cost!r} is not a distance rule {DISTANCE_RULES}")
-            out[name] = cost
-            continue
-        if id(cost) not in converted:
-            array = np.asarray(cost)
-            found = _array_problems(name, f"costs.{name}", array, n)
-            problems.extend(found)
-            converted[id(cost)] = None if found else _frozen(array, float)
-        out[name] = converted[id(cost)]
-    return out
-
-
-# --------------------------------------------------------------------------- readers
-
-
-def _distances(instance: Instance, rule: str) -> PositionDistances:
-    # Built once per Instance and rule: the checker and the schedule read it per leg.
-    table = instance._distance_tables.get(rule)
-    if table is None:
-        table = instance._distance_tables[rule] = PositionDistances(instance.positions.tolist(), rule)
-    return table
-
-
-def _as_dict(instance: Instance) -> dict[str, Any]:
-    ids = instance.ids.tolist()
-    x, y, z = (instance.positions[:, k].tolist() for k in range(3))
-    nodes: list[dict[str, Any]] = [
-        {"id": i, "x": a, "y": b, "z": c} for i, a, b, c in zip(ids, x, y, z)
-    ]
-    for v in np.flatnonzero(instance.depots).tolist():
-        nodes[v]["type"] = "DEPOT"
-    width = instance.dimensions
-    if width:
-        rows = instance.demands.tolist()
-        for node, row in zip(nodes, rows):
-            if any(row):
-                node["demand"] = row[0] if instance.scalar_loads and width == 1 else row
-    for key, column, default in (("service", instance.service, 0.0), ("penalty", instance.penalty, 0.0)):
-        for v in np.flatnonzero(column != default).tolist():
-            nodes[v][key] = float(column[v])
-    for v in np.flatnonzero(~instance.required).tolist():
-        nodes[v]["required"] = False
-    agents: list[dict[str, Any]] = []
-    capacity_rows = instance.capacities.tolist()
-    for k in range(instance.m):
-        agent: dict[str, Any] = {
-            "id": int(instance.agent_ids[k]),
-            "type": instance.types[int(instance.agent_types[k])],
-            "start_node": int(instance.start_nodes[k]),
-            "end_node": int(instance.end_nodes[k]),
-        }
-        if width and any(capacity_rows[k]):
-            row = capacity_rows[k]
-            agent["capacity"] = row[0] if instance.scalar_loads and width == 1 else row
-        if instance.max_length[k]:
-            agent["max_length"] = float(instance.max_length[k])
-        agents.append(agent)
-    offsets = instance.allowed_offsets.tolist()
-    flat = instance.allowed.tolist()
-    names = instance.types
-    lists: dict[tuple[int, ...], list[str]] = {}
-    items = []
-    for v, node_id in enumerate(ids):
-        listed = tuple(flat[offsets[v] : offsets[v + 1]])
-        if listed not in lists:
-            lists[listed] = [names[t] for t in listed]
-        items.append({"node": node_id, "types": lists[listed]})
-    constraints: list[dict[str, Any]] = [{"kind": "assignment", "items": items}]
-    if len(instance.windows):
-        starts = instance.window_offsets.tolist()
-        rows = instance.windows.tolist()
-        constraints.append(
-            {
-                "kind": "timewindow",
-                "items": [
-                    {"node": ids[v], "start": s, "end": e}
-                    for v in range(instance.n)
-                    for s, e in rows[starts[v] : starts[v + 1]]
-                ],
-            }
-        )
-    costs = {name: instance.cost_of(name) for name in instance.types}
-    options: dict[str, Any] = {"objective": instance.objective, "return_to_end": instance.return_to_end}
-    if instance.time_limit is not None:
-        options["time_limit"] = instance.time_limit
-    data = {"nodes": nodes, "agents": agents, "costs": costs, "constraints": constraints, "options": options}
-    if instance.name:
-        data["name"] = instance.name
-    return data
-
-
-def _merged_types(instance: Instance) -> tuple[list[str], np.ndarray, np.ndarray, np.ndarray]:
-    """(type names, agent type indices, allowed offsets, allowed indices) with
-    interchangeable types as their first member: the same cost object, allowed at the
-    same nodes. The Instance itself stays as given."""
-    types = instance.types
-    unchanged = (list(types), instance.agent_types, instance.allowed_offsets, instance.allowed)
-    if len(types) < 2:
-        return unchanged
-    # The distinct lists of the nodes (most nodes of a large instance share one).
-    flat, bounds = instance.allowed, instance.allowed_offsets.tolist()
-    groups: dict[bytes, int] = {}
-    pieces: list[np.ndarray] = []
-    group_of = []
-    for v in range(instance.n):
-        piece = flat[bounds[v] : bounds[v + 1]]
-        group = groups.setdefault(piece.tobytes(), len(pieces))
-        if group == len(pieces):
-            pieces.append(piece)
-        group_of.append(group)
-    # Each type's row: its cost as a number, then the lists it is in as bits. Equal rows
-    # are interchangeable types.
-    listed = np.zeros((len(types), len(pieces)), dtype=bool)
-    for group, piece in enumerate(pieces):
-        listed[piece, group] = True
-    cost_codes: dict[Any, int] = {}
-    codes = np.array(
-        [cost_codes.setdefault(cost if isinstance(cost, str) else id(cost), len(cost_codes))
-         for cost in (instance.costs[name] for name in types)],
-        dtype=np.int64,
-    )  # fmt: skip
-    rows = np.column_stack([codes[:, None].view(np.uint8), np.packbits(listed, axis=1)])
-    first: dict[bytes, int] = {}
-    representative = np.array(
-        [first.setdefault(row.tobytes(), t) for t, row in enumerate(rows)], dtype=np.int64
-    )
-    if np.array_equal(representative, np.arange(len(types))):
-        return unchanged
-    kept = np.unique(representative)
-    renumber = np.zeros(len(types), dtype=np.int32)
-    renumber[kept] = np.arange(len(kept), dtype=np.int32)
-    mapping = renumber[representative]
-    # A list that names two merged types names their representative once, where the
-    # first of them stood.
-    renamed = [
-        np.array(list(dict.fromkeys(mapping[piece].tolist())), dtype=np.int32) for piece in pieces
-    ]
-    offsets, allowed = _csr_arrays([renamed[group] for group in group_of], np.int32)
-    names = [types[t] for t in kept.tolist()]
-    return names, _frozen(mapping[instance.agent_types], np.int32), offsets, allowed
