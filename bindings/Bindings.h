@@ -25,6 +25,9 @@ void BindSearch(pybind11::module_& m);
 /// Registers solve_json_file and solve_json_str. Needs the records of BindCore.
 void BindEntryPoints(pybind11::module_& m);
 
+/// Registers solve_arrays, the solve of an instance given as arrays. After BindEntryPoints.
+void BindArrays(pybind11::module_& m);
+
 /// Registers engine_param_defaults().
 void BindEngineParams(pybind11::module_& m);
 

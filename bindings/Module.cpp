@@ -13,5 +13,6 @@ PYBIND11_MODULE(_zelk_core, m) {
     vornik::BindEngineParams(m);
     vornik::BindCostCheck(m);
     vornik::BindSchedule(m);
+    vornik::BindArrays(m);
     vornik::ShortenArgumentErrors(m);
 }
