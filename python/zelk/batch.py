@@ -18,7 +18,7 @@ import inspect
 import os
 import signal
 from collections import Counter
-from collections.abc import Iterable, Iterator, Mapping
+from collections.abc import Generator, Iterable, Iterator, Mapping
 from pathlib import Path
 from typing import Any
 
@@ -73,36 +73,51 @@ def _objective(instance: Any, options: Mapping[str, Any]) -> str:
     return str(getattr(instance, "objective", "min_sum"))  # a zelk.Instance, or a path
 
 
+def _read(instance: Any, load: Mapping[str, Any] | None) -> Any:
+    """The one Instance the worker's solve and check read: a path or a dict read and
+    checked here once, ``load`` applied (the keywords of :func:`zelk.load_instance`
+    for a path, and ``open`` for open routes)."""
+    from zelk.instance import Instance
+
+    settings = dict(load or {})
+    open_routes = bool(settings.pop("open", False))
+    if isinstance(instance, str):
+        from zelk.formats import apply_options, load_instance
+
+        settings.setdefault("computed_distances", True)
+        # Checked by load_instance: read once, not checked again by the solve.
+        return Instance.from_prepared(
+            apply_options(load_instance(instance, **settings), open_routes=open_routes)
+        )
+    if isinstance(instance, Mapping):
+        instance = Instance.from_dict(instance, stacklevel=3)
+    return instance.with_options(return_to_end=False) if open_routes else instance
+
+
 def solve_instance(
     instance: Any,
     options: Mapping[str, Any],
     load: Mapping[str, Any] | None = None,
+    check: bool = False,
 ) -> dict[str, Any]:
     """Runs in a worker: solves one instance and returns the Solution's dictionary,
     that of a failed Solution when the solve raised. ``load`` holds the keywords of
     :func:`zelk.load_instance` for a path (format, TSPLIB and Solomon files' agents,
-    depot, distances), and may add ``open`` (open routes)."""
-    settings = dict(load or {})
-    open_routes = bool(settings.pop("open", False))
+    depot, distances), and may add ``open`` (open routes). With ``check``, a solution
+    found is checked by :func:`zelk.check_solution` against the same Instance, its
+    problems under ``"check"``."""
     try:
-        if isinstance(instance, str) and (settings or open_routes):
-            from zelk.formats import apply_options, load_instance
-            from zelk.instance import Instance
-
-            # Checked by load_instance: read once, not checked again by the solve.
-            instance = Instance.from_prepared(
-                apply_options(load_instance(instance, **settings), open_routes=open_routes)
-            )
-        elif open_routes and isinstance(instance, Mapping):
-            instance = {**instance, "options": {**(instance.get("options") or {}),
-                                                "return_to_end": False}}  # fmt: skip
-        elif open_routes and hasattr(instance, "return_to_end"):  # a zelk.Instance
-            instance = instance.with_options(return_to_end=False)
-        solution = solve(instance, **options)
+        typed = _read(instance, load)
+        solution = solve(typed, **options)
     except Exception as error:  # noqa: BLE001 - reported in the instance's entry; the batch goes on
         text = f"{type(error).__name__}: {error}"
         return failed_solution(text, _objective(instance, options)).to_dict()
-    return solution.to_dict()
+    data = solution.to_dict()
+    if check and solution.found:
+        from zelk.check import check_solution
+
+        data["check"] = check_solution(typed, solution)
+    return data
 
 
 _worker_interrupts = contextlib.ExitStack()  # a pool worker's lifelong Ctrl-C handling
@@ -159,15 +174,16 @@ class _Lost:
 _LOST = _Lost()
 
 
-def _outcome(future: cf.Future, objective: str) -> Solution | _Lost:
+def _outcome(future: cf.Future, objective: str) -> tuple[Solution, list[str] | None] | _Lost:
     try:
-        return Solution.from_dict(future.result())
+        data = future.result()
+        return Solution.from_dict(data), data.get("check")
     except cf.BrokenExecutor:
         return _LOST
     except cf.CancelledError:
-        return failed_solution("cancelled before it ran", objective)
+        return failed_solution("cancelled before it ran", objective), None
     except Exception as error:  # noqa: BLE001 - the executor's own failure (a lost Dask worker, ...)
-        return failed_solution(f"{type(error).__name__}: {error}", objective)
+        return failed_solution(f"{type(error).__name__}: {error}", objective), None
 
 
 def _run(
@@ -176,8 +192,9 @@ def _run(
     options: Mapping[str, Any],
     load: Mapping[str, Any] | None,
     objectives: Mapping[int, str],
-) -> Iterator[tuple[int, Solution | _Lost]]:
-    futures = {executor.submit(solve_instance, jobs[i], options, load): i for i in jobs}
+    check: bool,
+) -> Iterator[tuple[int, tuple[Solution, list[str] | None] | _Lost]]:
+    futures = {executor.submit(solve_instance, jobs[i], options, load, check): i for i in jobs}
     try:
         for future in cf.as_completed(futures):
             index = futures[future]
@@ -193,7 +210,8 @@ def _on_local_pools(
     load: Mapping[str, Any] | None,
     objectives: Mapping[int, str],
     workers: int,
-) -> Iterator[tuple[int, Solution]]:
+    check: bool,
+) -> Iterator[tuple[int, tuple[Solution, list[str] | None]]]:
     # A dead worker breaks the whole pool and fails every solve it had. Those are run
     # again in a fresh pool; one that was in two broken pools runs alone, and only an
     # instance that kills a pool of its own is reported as the culprit.
@@ -206,12 +224,12 @@ def _on_local_pools(
             pool = _local_pool(min(workers, len(group)))
             finished = False
             try:
-                for index, outcome in _run(pool, group, options, load, objectives):
+                for index, outcome in _run(pool, group, options, load, objectives, check):
                     if isinstance(outcome, _Lost):
                         losses[index] += 1
                         if len(group) == 1:
                             del jobs[index]
-                            yield index, failed_solution(WORKER_DIED, objectives[index])
+                            yield index, (failed_solution(WORKER_DIED, objectives[index]), None)
                         continue
                     del jobs[index]
                     yield index, outcome
@@ -258,6 +276,28 @@ def solve_each(
 
     Closing the generator early cancels the solves that have not started.
     """
+    solves = solve_and_check_each(
+        instances, executor=executor, workers=workers, load=load, **solve_options
+    )
+    try:
+        for index, solution, _ in solves:
+            yield index, solution
+    finally:
+        solves.close()
+
+
+def solve_and_check_each(
+    instances: Iterable[Mapping[str, Any] | str | os.PathLike[str]],
+    *,
+    executor: cf.Executor | None = None,
+    workers: int | None = None,
+    load: Mapping[str, Any] | None = None,
+    check: bool = False,
+    **solve_options: Any,
+) -> Generator[tuple[int, Solution, list[str] | None], None, None]:
+    """:func:`solve_each`, yielding ``(index, Solution, problems)``: with ``check``, the
+    problems :func:`zelk.check_solution` finds with a solution found, checked in the
+    worker against the Instance it solved (the file is read once); else None."""
     unknown = sorted(set(solve_options) - _SOLVE_KEYWORDS)
     if unknown:
         raise TypeError(f"solve_many got unknown solve options: {', '.join(unknown)}")
@@ -271,13 +311,16 @@ def solve_each(
     objectives = {index: _objective(job, solve_options) for index, job in jobs.items()}
     if executor is None:
         size = workers or default_workers()
-        yield from _on_local_pools(jobs, solve_options, load, objectives, size)
+        for index, (solution, problems) in _on_local_pools(
+            jobs, solve_options, load, objectives, size, check
+        ):
+            yield index, solution, problems
         return
-    for index, outcome in _run(executor, jobs, solve_options, load, objectives):
+    for index, outcome in _run(executor, jobs, solve_options, load, objectives, check):
         # A broken pool of the caller's own cannot be replaced here.
         if isinstance(outcome, _Lost):
-            outcome = failed_solution(WORKER_DIED, objectives[index])
-        yield index, outcome
+            outcome = (failed_solution(WORKER_DIED, objectives[index]), None)
+        yield index, *outcome
 
 
 def solve_many(

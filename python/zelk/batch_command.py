@@ -34,7 +34,7 @@ from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import Any, TextIO
 
-from zelk.batch import solve_each
+from zelk.batch import solve_and_check_each
 from zelk.formats import DISTANCE_MODES, INPUT_FORMATS
 from zelk.solution import Solution
 
@@ -330,15 +330,17 @@ def run(args: argparse.Namespace) -> int:
     try:
         with _terminate_as_interrupt(), _executor(args.scheduler, args.scheduler_timeout) as executor:
             progress.start()
-            solves = solve_each([inputs[i] for i in todo], executor=executor,
-                                workers=args.workers, load=load, **options)  # fmt: skip
-            for position, solution in solves:
+            solves = solve_and_check_each([inputs[i] for i in todo], executor=executor,
+                                          workers=args.workers, load=load, check=args.check,
+                                          **options)  # fmt: skip
+            for position, solution, problems in solves:
                 index = todo[position]
                 target = out / (names[index] + RESULT_SUFFIX)
                 data = solution.to_dict()
                 data[RECORD_KEY] = records[index]
                 if args.check and solution.found:
-                    data["check"] = _check(inputs[index], load, solution)
+                    # Checked in the worker, on the Instance it read from the file.
+                    data["check"] = ["the worker reported no check"] if problems is None else problems
                     if data["check"]:
                         failed_checks += 1
                         for problem in data["check"]:
@@ -374,21 +376,6 @@ def run(args: argparse.Namespace) -> int:
         results[i].found and results[i].status != "infeasible" for i in range(len(inputs))
     )
     return EXIT_OK if complete else EXIT_UNSOLVED
-
-
-def _check(path: str, load: dict[str, Any], solution: Solution) -> list[str]:
-    """The checker's problems with ``solution`` of the instance file at ``path``, read
-    as the worker read it."""
-    from zelk.check import check_solution
-    from zelk.formats import apply_options, load_instance
-
-    settings = dict(load)
-    open_routes = bool(settings.pop("open", False))
-    try:
-        instance = apply_options(load_instance(path, **settings), open_routes=open_routes)
-    except (OSError, ValueError) as error:
-        return [f"cannot read the instance again: {error}"]
-    return check_solution(instance, solution)
 
 
 @contextlib.contextmanager

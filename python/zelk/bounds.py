@@ -20,90 +20,78 @@ several windows opens with its earliest.
 
 from __future__ import annotations
 
-import heapq
-from collections.abc import Sequence
-from types import ModuleType
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from zelk.distances import PositionDistances
-from zelk.schema import named_matrices
+
+if TYPE_CHECKING:
+    import numpy as np
 
 __all__ = ["lower_bound"]
 
 
-def _entry_exit_minima(matrix: Sequence[Sequence[float]]) -> tuple[list[float], list[float]]:
+def _entry_exit_minima(cost: Any) -> tuple[np.ndarray, np.ndarray]:
     """Per vertex, the cheapest arc into it and out of it from or to another vertex."""
-    n = len(matrix)
-    if isinstance(matrix, PositionDistances) and n > 1:
-        nearest = matrix.nearest_other()
+    import numpy as np
+
+    n = len(cost)
+    if n < 2:
+        return np.full(n, np.inf), np.full(n, np.inf)
+    if isinstance(cost, PositionDistances):
+        nearest = np.asarray(cost.nearest_other(), dtype=float)
         return nearest, nearest
-    numpy: ModuleType | None
-    try:
-        import numpy
-    except ImportError:
-        numpy = None
-    if numpy is not None and n > 1:
-        array = numpy.array(matrix, dtype=float)
-        numpy.fill_diagonal(array, numpy.inf)
-        return array.min(axis=0).tolist(), array.min(axis=1).tolist()
-
-    def cheapest_off_diagonal(values: Sequence[float], v: int) -> float:
-        best = heapq.nsmallest(2, ((float(c), u) for u, c in enumerate(values)))
-        for cost, u in best:
-            if u != v:
-                return cost
-        return float("inf")
-
-    entries = [cheapest_off_diagonal([matrix[u][v] for u in range(n)], v) for v in range(n)]
-    exits = [cheapest_off_diagonal(matrix[v], v) for v in range(n)]
-    return entries, exits
+    # The diagonal masked in a copy: the Instance's arrays are read-only and shared.
+    off_diagonal = np.where(np.eye(n, dtype=bool), np.inf, np.asarray(cost, dtype=float))
+    return off_diagonal.min(axis=0), off_diagonal.min(axis=1)
 
 
 def lower_bound(instance: Any, objective: str) -> float | None:
     """A lower bound on the optimum of ``instance`` under ``objective`` ("min_max" or
     "min_sum"); None when some target can be served by no agent (nothing to bound).
 
-    ``instance`` must be checked and complete (as :func:`zelk.schema.prepare_instance`
-    returns it): one n x n matrix per agent type, costs >= 0; or a :class:`zelk.Instance`.
+    ``instance`` is a :class:`zelk.Instance`, or a dict checked and complete as
+    :func:`zelk.schema.prepare_instance` returns it (one n x n matrix per agent type,
+    costs >= 0), read into one.
     """
-    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
-        instance = instance.to_dict()
-    nodes = instance["nodes"]
-    agents = instance["agents"]
-    vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}
-    ends = {vertex_of[int(a[key])] for a in agents for key in ("start_node", "end_node")}
-    agent_types = {str(a["type"]) for a in agents}
-    costs = named_matrices(instance["costs"])
-    minima = {t: _entry_exit_minima(costs[t]) for t in agent_types}
-    allowed: dict[int, set[str]] = {}
-    opens: dict[int, float] = {}
-    for constraint in instance.get("constraints") or []:
-        if constraint["kind"] == "assignment":
-            for item in constraint["items"]:
-                allowed[int(item["node"])] = {str(t) for t in item["types"]}
-        elif constraint["kind"] == "timewindow":
-            for item in constraint["items"]:
-                node_id = int(item["node"])
-                opens[node_id] = min(float(item["start"]), opens.get(node_id, float("inf")))
-    returns = bool((instance.get("options") or {}).get("return_to_end", True))
+    import numpy as np
+
+    from zelk.instance import Instance
+
+    if not isinstance(instance, Instance):
+        instance = Instance.from_prepared(instance)
+    n = instance.n
+    vertex_of = {node_id: v for v, node_id in enumerate(instance.ids.tolist())}
+    ends = np.zeros(n, dtype=bool)
+    for node_id in (*instance.start_nodes.tolist(), *instance.end_nodes.tolist()):
+        ends[vertex_of[node_id]] = True
+    targets = ~ends & instance.required
+    used = sorted(set(instance.agent_types.tolist()))
+    minima = {t: _entry_exit_minima(instance.cost_of(instance.types[t])) for t in used}
+    # The earliest opening over a node's windows; 0 for a node without any.
+    counts = np.diff(instance.window_offsets)
+    opens = np.full(n, np.inf)
+    np.minimum.at(opens, np.repeat(np.arange(n), counts), instance.windows[:, 0])
+    opens[counts == 0] = 0.0
+    offsets = instance.allowed_offsets.tolist()
+    allowed = instance.allowed.tolist()
+    used_set = set(used)
+    exits = instance.return_to_end
 
     total = 0.0
     single = 0.0
-    for v, node in enumerate(nodes):
-        if v in ends or node.get("required", True) is False:
-            continue
-        node_id = int(node["id"])
-        types = allowed.get(node_id, agent_types) & agent_types
+    for v in np.flatnonzero(targets).tolist():
+        types = set(allowed[offsets[v] : offsets[v + 1]]) & used_set
         if not types:
             return None
-        total += min(minima[t][0][v] for t in types)
+        total += min(float(minima[t][0][v]) for t in types)
         single = max(
             single,
             min(
-                max(minima[t][0][v], opens.get(node_id, 0.0)) + (minima[t][1][v] if returns else 0.0)
+                max(float(minima[t][0][v]), float(opens[v]))
+                + (float(minima[t][1][v]) if exits else 0.0)
                 for t in types
             ),
         )
     if objective == "min_max":
-        return max(single, total / len(agents))
+        return max(single, total / instance.m)
     return max(single, total)

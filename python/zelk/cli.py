@@ -645,18 +645,6 @@ def _write_out(path: str, instance: dict[str, Any], solution: Solution) -> None:
         Path(path).write_text(solution.to_json(indent=2) + "\n", encoding="utf-8")
 
 
-def _report_check(instance: dict[str, Any], solution: Solution) -> bool:
-    """Prints the checker's verdict on stderr; True when the solution is valid."""
-    problems = check_solution(instance, solution)
-    for problem in problems:
-        print(f"check: {problem}", file=sys.stderr)
-    if problems:
-        print(f"check: FAILED ({len(problems)} problems)", file=sys.stderr)
-    else:
-        print("check: solution is valid", file=sys.stderr)
-    return not problems
-
-
 def _terminal_stderr() -> TextIO | None:
     # The solve keeps the core's lines off descriptor 2 while it runs; the progress line
     # goes to a descriptor of its own on the same terminal.

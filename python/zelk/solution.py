@@ -373,6 +373,71 @@ def _schedule(
     return tuple(stops)
 
 
+#: Table entries the walker may build per Solution (about 50 ms of processor time).
+_WALKER_ENTRIES = 1_000_000
+
+
+class _Walker:
+    """Schedules from the core's route walker, on the instance's JSON text made once per
+    Solution (matrices passed beside it, one type at a time). None from :meth:`stops`
+    where the walker cannot give today's schedule, and the Python walk gives it: a type
+    whose distances are computed from positions (the walker reads matrices only), an
+    agent id given twice (the walker's agent indices would shift), or a move the
+    instance has no cost for (the walker ends the route there; the schedule counts
+    9999 and goes on). And a Solution too large for it: the walker reads the instance
+    text and builds its tables (n x n per agent type) anew for every route, about
+    5e-8 s per entry, so above ``_WALKER_ENTRIES`` entries per Solution the Python walk,
+    linear in the route, is the faster one by far."""
+
+    def __init__(self, instance: Mapping[str, Any], routes: int) -> None:
+        import _zelk_core
+
+        self._walk = _zelk_core._walk_route
+        self._matrices = named_matrices(instance.get("costs"))
+        agents = instance["agents"]
+        n, types = len(instance["nodes"]), len({str(agent["type"]) for agent in agents})
+        self._usable = (
+            len({int(agent["id"]) for agent in agents}) == len(agents)
+            and n * n * types * routes <= _WALKER_ENTRIES
+        )
+        self._instance = instance
+        self._text: str | None = None
+
+    def stops(
+        self, a: int, agent_type: str, path: Sequence[int], node_ids: Sequence[int]
+    ) -> tuple[Stop, ...] | None:
+        matrix = self._matrices.get(agent_type)
+        if not self._usable or matrix is None or isinstance(matrix, PositionDistances):
+            return None
+        if self._text is None:
+            # The costs go beside the text: a NumPy matrix is no JSON, and only the
+            # route's own type need be read.
+            plain = {key: value for key, value in self._instance.items() if key != "costs"}
+            # The core's reader wants every coordinate; a dict read by hand may leave z out.
+            plain["nodes"] = [node if "z" in node else {**node, "z": 0.0} for node in plain["nodes"]]
+            self._text = json.dumps(plain, default=_plain_json)
+        try:
+            walked = self._walk(self._text, a, list(path), cost_matrices={agent_type: matrix})
+        except (RuntimeError, ValueError):
+            # A dict the core's reader refuses (not checked by zelk): the Python walk
+            # reads what it can, as it always has.
+            self._usable = False
+            return None
+        if walked["broken"] == "arc" or len(walked["stops"]) != len(path):
+            return None
+        return tuple(
+            Stop(node, t["arrival"], t["waiting"], t["start"], t["departure"])
+            for node, t in zip(node_ids, walked["stops"])
+        )
+
+
+def _plain_json(value: Any) -> Any:
+    # NumPy numbers and arrays that reach the instance's text.
+    if hasattr(value, "tolist"):
+        return value.tolist()
+    raise TypeError(f"{type(value).__name__} is not JSON")
+
+
 def route_load(instance: Mapping[str, Any], path: Sequence[int]) -> tuple[float, ...]:
     """The sum of the demands of the targets on ``path``, per dimension; empty when the
     instance has no demands."""
@@ -458,21 +523,27 @@ def from_result(
     # Agents that share an id share one type, the last one's, as in the solver.
     type_of = {int(agent["id"]): agent["type"] for agent in agents}
     context = _ScheduleContext.of(instance)
+    walker = _Walker(instance, sum(1 for route in routes_in if route.get("path")))
     routes = []
-    for agent, route in zip(agents, routes_in):
+    for a, (agent, route) in enumerate(zip(agents, routes_in)):
         agent = {**agent, "type": type_of[int(agent["id"])]}
         path = tuple(int(v) for v in route["path"])
         if any(not 0 <= v < len(nodes) for v in path):
             raise ValueError(f"agent {route['agent_id']}: path {list(path)} leaves the instance")
+        node_ids = tuple(int(nodes[v]["id"]) for v in path)
+        stops: tuple[Stop, ...] = ()
+        if path:
+            walked = walker.stops(a, str(agent["type"]), path, node_ids)
+            stops = _schedule(instance, context, agent, path) if walked is None else walked
         routes.append(
             Route(
                 agent_id=int(route["agent_id"]),
                 agent_type=str(agent["type"]),
                 path=path,
-                nodes=tuple(int(nodes[v]["id"]) for v in path),
+                nodes=node_ids,
                 cost=float(route["cost"]),
                 returns=returns,
-                stops=_schedule(instance, context, agent, path) if path else (),
+                stops=stops,
                 load=tuple(map(float, route["load"])) if "load" in route
                 else route_load(instance, path),
             )

@@ -96,11 +96,11 @@ def test_local_pool_replaces_a_killed_worker() -> None:
     _assert_solves(instances, [seen[k] for k in range(len(instances))])
 
 
-def _die_on_poison(instance, options, load=None):
+def _die_on_poison(instance, options, load=None, check=False):
     """solve_instance, except that the worker dies on the instance named "poison"."""
     if isinstance(instance, dict) and instance.get("name") == "poison":
         os.kill(os.getpid(), signal.SIGKILL)
-    return zelk.batch.solve_instance.__wrapped__(instance, options, load)
+    return zelk.batch.solve_instance.__wrapped__(instance, options, load, check)
 
 
 @pytest.mark.skipif(

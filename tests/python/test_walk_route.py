@@ -91,3 +91,43 @@ def test_walk_route_names_the_rule_a_route_breaks_first() -> None:
     clean = _zelk_core._walk_route(text, 0, [0, 1, 2, 0])
     assert clean["feasible"] and clean["cost"] == 8.0
     assert [s["departure"] for s in clean["stops"]] == [0.0, 3.0, 6.0, 8.0]
+
+
+@pytest.mark.filterwarnings("ignore:agent type")  # types without a matrix, on purpose
+def test_solution_schedules_equal_the_checkers_walk_on_random_instances(monkeypatch) -> None:
+    """Every stop of every route of a Solution read from a result (the core's walker
+    where it serves, the Python walk where it does not) equals zelk.check's own walk, on
+    random instances of every kind and random routes through them."""
+    from test_instance import fleet_instance
+    from zelk import check, solution
+    from zelk.schema import prepare_instance
+
+    walked = []
+    real_stops = solution._Walker.stops
+
+    def counted(self, *args):
+        stops = real_stops(self, *args)
+        walked.append(stops is not None)
+        return stops
+
+    monkeypatch.setattr(solution._Walker, "stops", counted)
+    rng = random.Random(11)
+    for _ in range(150):
+        instance = prepare_instance(fleet_instance(rng), computed_distances=True)
+        agents, nodes = instance["agents"], instance["nodes"]
+        vertex = {node["id"]: v for v, node in enumerate(nodes)}
+        targets = [v for v in range(len(nodes)) if nodes[v].get("type") != "DEPOT"]
+        paths = []
+        for agent in agents:
+            close = vertex[agent["end_node"] if rng.random() < 0.8 else agent["start_node"]]
+            middle = rng.sample(targets, rng.randint(0, len(targets)))
+            paths.append([vertex[agent["start_node"]], *middle, close] if rng.random() < 0.9 else [])
+        result = {"status": "success", "routes": [
+            {"agent_id": a["id"], "path": p, "cost": 0.0} for a, p in zip(agents, paths)]}  # fmt: skip
+        model = check._Model.read(instance, euclidean=True)
+        for route, agent, path in zip(solution.from_result(result, instance).routes, agents, paths):
+            want = check._walk(model, agent, path).stops if path else []
+            got = [(s.arrival, s.waiting, s.start, s.departure) for s in route.stops]
+            assert got == pytest.approx(want), (instance, path)
+    # Most routes came from the walker; the rest (types without a matrix) from Python.
+    assert sum(walked) > len(walked) / 2 and not all(walked)
