@@ -5,14 +5,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/InstanceModel.h"
 #include "improve/EngineModel.h"
 #include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace vornik {
 
-// The pipeline of SolveJsonText after its reading, for a Problem built from arrays. Kept
-// step for step with search/JsonSolve.cpp: the tests hold both to the same outcomes.
+// The pipeline after an instance is read, whether from text (SolveJsonText) or arrays.
 namespace {
 
 constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
