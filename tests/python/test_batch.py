@@ -153,6 +153,24 @@ def test_batch_writes_results_and_resumes(tmp_path: Path, capfd) -> None:
     ]  # fmt: skip
 
 
+@pytest.mark.skipif(
+    multiprocessing.get_start_method() != "fork", reason="the patch reaches forked workers only"
+)
+@pytest.mark.parametrize(("planted", "status"), [(False, 0), (True, 3)])
+def test_batch_check_is_the_workers_verdict(tmp_path: Path, monkeypatch, planted, status) -> None:
+    """--check writes the checker's problems, found in the worker on the Instance it
+    solved, into each result, and a problem anywhere makes the exit status 3."""
+    if planted:
+        monkeypatch.setattr("zelk.check.check_solution", lambda instance, solution: ["planted"])
+    paths = _write(tmp_path / "in", _instances(SIZES[:2]))
+    out = tmp_path / "out"
+    command = ["batch", *paths, "--out", str(out), "--time-limit", str(BUDGET), "--check"]
+    assert main([*command, "--workers", "2", "--quiet"]) == status
+    for k in range(2):
+        result = json.loads((out / f"i{k}.result.json").read_text())
+        assert result["check"] == (["planted"] if planted else [])
+
+
 # --------------------------------------------------------------------------- Dask
 
 
