@@ -15,6 +15,10 @@ Scenarios and their targets:
   solve in the process; ``-2s``: a 2 s budget).
 * ``random5k``: 5,000 random nodes, 5 s processor-time budget: processor time of the call
   <= 1.05 x 5 + 0.2 s (``random10k-1s``, ``random10k-0.5s``: the same rule on 10,000).
+* ``arrays10k-0.1s`` ... ``matrix3000-0.5s``: 10,000 random nodes from NumPy arrays (a
+  ``zelk.Instance`` built inside the measured call) or from a dict, and 3,000 nodes with a
+  NumPy matrix, at 0.1 and 0.5 s: the short-budget targets. Run with ``--python`` of a
+  build without ``zelk.Instance`` to compare: it takes the dict, its only way in.
 * ``computed1000`` ... ``array5000``: distances computed from coordinates against the same
   distances as a dense NumPy array: engine steps in 5 s, and memory.
 * ``short1000-m3-0.1s`` ... ``short10000-m1000-0.5s``: random nodes with 3, 100 or 1,000
@@ -50,11 +54,14 @@ instance = {
                for a in range(agents)],
     "options": {"objective": "min_max"},
 }
+import numpy as np
+xy = np.array([(node["x"], node["y"]) for node in nodes])
 if spec.get("costs") == "array":
-    import numpy as np
-    xy = np.array([(node["x"], node["y"]) for node in nodes])
     instance["costs"] = {f"t{k}": np.sqrt(((xy[:, None, :] - xy[None, :, :]) ** 2).sum(axis=2))
                          for k in range(types)}
+# Arrays in: the Instance is built inside the measured call. A build without zelk.Instance
+# takes the same instance as a dict, its only way in.
+from_arrays = spec.get("input") == "arrays" and hasattr(zelk, "Instance")
 if spec.get("warm"):
     # One small solve first: what a process loads once (the schema checker) stays out.
     zelk.solve({"nodes": [{"id": 0, "x": 0, "y": 0}, {"id": 1, "x": 1, "y": 0}],
@@ -67,7 +74,12 @@ def on_solution(t, max_cost, sum_cost):
     if not first:
         first.append((time.process_time() - cpu0, time.perf_counter() - wall0))
 cpu0, wall0 = time.process_time(), time.perf_counter()
-solution = zelk.solve(instance, time_limit=budget, clock=clock, on_solution=on_solution)
+given = instance
+if from_arrays:
+    given = zelk.Instance.from_arrays(
+        xy, agents={"type": [a["type"] for a in instance["agents"]], "start_node": np.zeros(agents)},
+        costs=instance.get("costs"), objective="min_max")
+solution = zelk.solve(given, time_limit=budget, clock=clock, on_solution=on_solution)
 cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
 usage = resource.getrusage(resource.RUSAGE_SELF)
 print(json.dumps({
@@ -76,6 +88,7 @@ print(json.dumps({
     "objective": solution.objective_value, "status": solution.status,
     "iterations": solution.statistics.improve_iterations,
     "checked": zelk.check_solution(instance, solution) == [] if n <= 5000 else None,
+    "arrays": from_arrays,
 }))
 """
 
@@ -97,6 +110,15 @@ for _n in (1000, 5000, 10000):
         for _b in (0.1, 0.5):
             SCENARIOS[f"short{_n}-m{_m}-{_b}s"] = {"n": _n, "types": 1, "agents": _m, "budget": _b,
                                                    "clock": "process", "warm": True}
+# 10,000 nodes from NumPy arrays (a zelk.Instance built in the call) and from a dict, and
+# 3,000 nodes with a NumPy matrix: processor time of the call and of its first solution.
+for _b in (0.1, 0.5):
+    for _input in ("arrays", "dict"):
+        SCENARIOS[f"{_input}10k-{_b}s"] = {"n": 10000, "types": 1, "agents": 10, "budget": _b,
+                                           "clock": "process", "warm": True, "input": _input}
+    SCENARIOS[f"matrix3000-{_b}s"] = {"n": 3000, "types": 1, "agents": 10, "budget": _b,
+                                      "clock": "process", "warm": True, "input": "arrays",
+                                      "costs": "array"}
 # The same instances with the distances as a dense NumPy array (read in place) and as
 # distances the engine computes: engine steps in the same processor time, and memory.
 for _n in (1000, 5000):
@@ -118,7 +140,7 @@ def run_api(python: str, name: str) -> dict:
     elif name.startswith("types2000"):
         result["target"] = f"wall <= {1.2 * budget:.2f} s, peak < 100 MB"
         result["met"] = result["wall"] <= 1.2 * budget and result["peak_mb"] < 100
-    elif name.startswith("short"):
+    elif name.startswith(("short", "arrays", "dict", "matrix")):
         result["target"] = f"cpu <= {1.05 * budget + 0.2:.3f} s, first solution <= {budget} s"
         result["met"] = (result["cpu"] <= 1.05 * budget + 0.2 and result["first_cpu"] is not None
                          and result["first_cpu"] <= budget)  # fmt: skip

@@ -9,6 +9,7 @@
 
 #include "bindings/Bindings.h"
 #include "bindings/SolveCallbacks.h"
+#include "bindings/SolveEntry.h"
 #include "search/JsonSolve.h"
 #include "search/MemoryBudget.h"
 
@@ -18,19 +19,12 @@ namespace vornik {
 
 namespace {
 
-// What the cost_matrices and distances keywords hold: lists of rows become matrices;
-// anything with the buffer protocol (NumPy arrays) is read in place, as doubles in C order
-// (a copy is made only of arrays of another type or layout, and kept in `keep`).
-struct CostInputs {
-    CostMatrices matrices;
-    CostTables tables;
-    std::vector<py::object> keep;
-};
-
 std::string ShortRepr(const py::handle& value) {
     std::string text = py::repr(value).cast<std::string>();
     return text.size() <= 60 ? text : text.substr(0, 60) + "...";
 }
+
+}  // namespace
 
 CostInputs ReadCostInputs(const py::object& cost_matrices, const py::object& distances) {
     CostInputs inputs;
@@ -93,6 +87,8 @@ CostInputs ReadCostInputs(const py::object& cost_matrices, const py::object& dis
     }
     return inputs;
 }
+
+namespace {
 
 py::list ReasonsList(const std::vector<ReasonOutcome>& reasons) {
     py::list list;
@@ -162,12 +158,13 @@ py::dict ToDict(const JsonSolveOutcome& outcome) {
     return result;
 }
 
-py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
-               std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
-               std::optional<py::function> should_stop, const std::string& clock,
-               std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
-               const py::object& engine_params, std::int64_t threads,
-               CostMatrices cost_matrices = {}, CostTables tables = {}) {
+}  // namespace
+
+py::dict SolveWith(const SolveRun& run, std::optional<py::function> on_solution, bool improve,
+                   std::uint64_t seed, std::optional<py::function> should_stop,
+                   const std::string& clock, std::int64_t iteration_limit,
+                   std::optional<double> memory_limit_mb, const py::object& engine_params,
+                   std::int64_t threads) {
     const std::size_t memory_limit_bytes =
         memory_limit_mb ? MemoryLimitFromMb(*memory_limit_mb) : DefaultMemoryLimitBytes();
     SolveSettings settings;
@@ -189,7 +186,6 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     if (improve) {
         settings.improve_settings.started = BudgetNow(settings.improve_settings.wall_clock);
     }
-    const std::string text = read_text();
     // The improvement path lets other Python threads run; the focal search alone keeps
     // the interpreter lock for its whole duration.
     const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop), improve);
@@ -197,15 +193,32 @@ py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
     JsonSolveOutcome outcome;
     if (improve) {
         py::gil_scoped_release release;
-        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices),
-                                std::move(tables));
+        outcome = run(hooks, settings);
     } else {
-        outcome = SolveJsonText(text, time_limit, hooks, settings, std::move(cost_matrices),
-                                std::move(tables));
+        outcome = run(hooks, settings);
     }
     hooks = SolveHooks{};
     callbacks.Finish();
     return ToDict(outcome);
+}
+
+namespace {
+
+py::dict Solve(const std::function<std::string()>& read_text, double time_limit,
+               std::optional<py::function> on_solution, bool improve, std::uint64_t seed,
+               std::optional<py::function> should_stop, const std::string& clock,
+               std::int64_t iteration_limit, std::optional<double> memory_limit_mb,
+               const py::object& engine_params, std::int64_t threads,
+               CostMatrices cost_matrices = {}, CostTables tables = {}) {
+    std::optional<std::string> text;
+    const SolveRun run = [&](const SolveHooks& hooks, const SolveSettings& settings) {
+        // Read once the budget's clock runs, as it always was.
+        if (!text) text = read_text();
+        return SolveJsonText(*text, time_limit, hooks, settings, std::move(cost_matrices),
+                             std::move(tables));
+    };
+    return SolveWith(run, std::move(on_solution), improve, seed, std::move(should_stop), clock,
+                     iteration_limit, memory_limit_mb, engine_params, threads);
 }
 
 constexpr const char* kSolveDoc =

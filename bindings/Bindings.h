@@ -25,12 +25,18 @@ void BindSearch(pybind11::module_& m);
 /// Registers solve_json_file and solve_json_str. Needs the records of BindCore.
 void BindEntryPoints(pybind11::module_& m);
 
+/// Registers solve_arrays, the solve of an instance given as arrays. After BindEntryPoints.
+void BindArrays(pybind11::module_& m);
+
 /// Registers engine_param_defaults().
 void BindEngineParams(pybind11::module_& m);
 
 /// Registers check_costs(problem), the travel-cost rule of the JSON layer for a Problem.
 void BindCostCheck(pybind11::module_& m);
 
+/// Registers _walk_route(json_str, agent, path), the route walker on instance text; private
+/// until the Python schedule reads it.
+void BindSchedule(pybind11::module_& m);
 /// Rewraps every function of the module and every method of its classes (constructors
 /// included) so that an argument error shows only a short prefix of the arguments; runs
 /// last, after every name is registered. Names, docstrings and results are unchanged.

@@ -12,5 +12,7 @@ PYBIND11_MODULE(_zelk_core, m) {
     vornik::BindEntryPoints(m);
     vornik::BindEngineParams(m);
     vornik::BindCostCheck(m);
+    vornik::BindSchedule(m);
+    vornik::BindArrays(m);
     vornik::ShortenArgumentErrors(m);
 }

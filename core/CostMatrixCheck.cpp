@@ -44,4 +44,26 @@ void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix) {
     }
 }
 
+void CheckCostArray(const CostTables::Array& array, std::size_t num_nodes) {
+    const std::size_t n = num_nodes;
+    const std::string name = "cost_matrices['" + array.type + "']";
+    if (array.rows != n || array.columns != n) {
+        throw std::invalid_argument(
+            name + " must be a " + std::to_string(n) + " x " + std::to_string(n) +
+            " array, one row and column per node (got " + std::to_string(array.rows) + " x " +
+            std::to_string(array.columns) + ")");
+    }
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t c = 0; c < n; ++c) {
+            const double cost = array.data[r * n + c];
+            // NaN is refused on the diagonal too, as CheckCostMatrix does for lists.
+            if (r == c && std::isnan(cost)) {
+                throw std::invalid_argument(name + ": entry [" + std::to_string(r) + "][" +
+                                            std::to_string(c) + "] is NaN");
+            }
+            CheckTravelCost(array.type, r, c, cost);
+        }
+    }
+}
+
 }  // namespace vornik

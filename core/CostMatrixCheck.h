@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "core/CostTables.h"
 #include "core/Problem.h"
 
 namespace vornik {
@@ -23,6 +24,10 @@ void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix);
 /// The same rule for one entry, row `row` and column `column` of the type's costs.
 void CheckTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
                      double cost);
+
+/// Refuses a caller's array of costs that is not `num_nodes` x `num_nodes`, holds NaN, or
+/// breaks CheckTravelCost off the diagonal (std::invalid_argument naming the entry).
+void CheckCostArray(const CostTables::Array& array, std::size_t num_nodes);
 
 }  // namespace vornik
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/InstanceModel.h"
@@ -69,6 +70,79 @@ struct RouteWalk {
     double cost = 0.0;
     std::size_t failed_at = 0;
 };
+
+/// When an agent reaches one stop of its route and leaves it.
+struct StopTimes {
+    double arrival = 0.0;
+    double waiting = 0.0;    ///< until the window opens
+    double start = 0.0;      ///< start of service: arrival + waiting
+    double departure = 0.0;  ///< start + service
+};
+
+/// The first rule a walked route breaks.
+enum class WalkBreak : std::uint8_t {
+    kNone = 0,
+    kArc,     ///< a leg the instance does not give
+    kWindow,  ///< every window of a stop closed before the agent arrived
+    kLimit,   ///< the clock passed the agent's limit
+};
+
+/// Where a walk of stops ended: the clock after the last stop it reached, and the first
+/// rule broken with the position of the stop that broke it (the last stop for the limit).
+struct StopsWalk {
+    WalkBreak broken = WalkBreak::kNone;
+    std::size_t failed_at = 0;
+    double clock = 0.0;
+};
+
+/// Walks `count` stops on one clock, the rules of core/RouteRules.h in order: the clock
+/// starts at 0 on stop 0; each later stop k is reached over a leg of `travel(k)` (+inf for
+/// no arc), then `arrive(k, t)` waits for the stop's window (false when all have closed)
+/// and `service(k)` is added. `visit(k, times)` sees every stop reached. The limit bounds
+/// the final clock: costs are never negative on the walks that use this, so a clock
+/// within the limit at the end was within it everywhere. With `keep_going`, a closed
+/// window is recorded and the walk goes on from the late arrival without waiting.
+template <typename Travel, typename Arrive, typename Service, typename Visit>
+StopsWalk WalkStops(std::size_t count, Travel&& travel, Arrive&& arrive, Service&& service,
+                    double limit, Visit&& visit, bool keep_going = false) {
+    StopsWalk walk;
+    double t = 0.0;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k > 0) {
+            t += travel(k);
+            if (!(t < std::numeric_limits<double>::infinity())) {
+                walk.broken = WalkBreak::kArc;
+                walk.failed_at = k;
+                walk.clock = t;
+                return walk;
+            }
+        }
+        StopTimes times;
+        times.arrival = t;
+        if (!arrive(k, t)) {
+            if (walk.broken == WalkBreak::kNone) {
+                walk.broken = WalkBreak::kWindow;
+                walk.failed_at = k;
+            }
+            if (!keep_going) {
+                walk.clock = t;
+                return walk;
+            }
+            t = times.arrival;
+        }
+        times.start = t;
+        times.waiting = t - times.arrival;
+        t += service(k);
+        times.departure = t;
+        visit(k, times);
+    }
+    walk.clock = t;
+    if (walk.broken == WalkBreak::kNone && count > 0 && !WithinLimit(t, limit)) {
+        walk.broken = WalkBreak::kLimit;
+        walk.failed_at = count - 1;
+    }
+    return walk;
+}
 
 /// Walks `route` (vertices of `model`) for agent `a`: it must start on the agent's start
 /// and close where RouteWalker::ClosesOn allows, each vertex in between must admit the

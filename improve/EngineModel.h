@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/CostTables.h"
+#include "core/InstanceModel.h"
 #include "core/Problem.h"
 #include "core/RouteRules.h"
 #include "improve/WarpSegment.h"
@@ -31,13 +33,15 @@ struct TargetReason {
     std::string message;
 };
 
-/// The improvement engine's read-only view of an instance, built once from a Problem.
+/// The improvement engine's read-only view of an instance model.
 ///
 /// Vertices are positions in Problem::nodes, as everywhere else. Every agent's start and
 /// end vertex is a depot; every other vertex is a target that exactly one route serves.
-/// Each agent type in use has a cost table: a dense matrix in which an entry the instance
+/// Costs are read from the instance model's tables, never copied: an entry the instance
 /// does not give is no arc (+infinity) and every given cost is a real one, whatever its
-/// size, or distances computed from node positions. Not limited to 256 vertices.
+/// size, or distances computed from node positions. The engine's own tables hold what
+/// only it needs: targets, merged windows, loads in dimensions, neighbour lists and the
+/// pre-check's findings. Not limited to 256 vertices.
 class EngineModel {
 public:
     static constexpr double kNoArc = std::numeric_limits<double>::infinity();
@@ -52,6 +56,12 @@ public:
     /// arrays are read in place, never copied, and must outlive the model; computed types
     /// cost nothing to keep, whatever the node count.
     explicit EngineModel(const Problem& problem, const CostTables& tables = {});
+    /// The same, reading `instance` (shared with whoever else reads it, such as the focal
+    /// search) under `options`' return_to_end and objective.
+    EngineModel(std::shared_ptr<const InstanceModel> instance, const Options& options);
+
+    /// The instance model the costs are read from.
+    const InstanceModel& Instance() const { return *instance_; }
 
     std::size_t NumVertices() const { return n_; }
     std::size_t NumAgents() const { return agents_.size(); }
@@ -139,17 +149,17 @@ private:
     std::vector<EngineAgent> agents_;
     std::vector<std::uint32_t> targets_;
     std::vector<std::uint8_t> is_target_;
-    /// One cost table per type with costs: a row-major n x n array (the model's own copy
-    /// of a Problem matrix, or the caller's array), or distances computed from positions.
-    /// All types without costs share one table that has no arcs and no storage.
+    /// One cost table per type with costs, a view of the instance model's: a row-major
+    /// n x n array, or distances computed from positions. All types without costs share
+    /// one table that has no arcs and no storage.
     struct Table {
         const double* data = nullptr;
         DistanceRule rule = DistanceRule::kExact;
         bool no_arc = false;
     };
-    std::vector<std::vector<double>> owned_;
+    std::shared_ptr<const InstanceModel> instance_;  // shared with the focal search
     std::vector<Table> tables_;
-    std::vector<Position> positions_;
+    const Position* positions_ = nullptr;  // the instance model's, by vertex
     std::vector<std::size_t> table_of_slot_;
     std::size_t no_arc_table_ = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> allowed_;  ///< slot * n + vertex

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <iterator>
 
+#include "core/RouteWalker.h"
+
 namespace vornik {
 
 bool Better(ObjectiveType objective, const EngineScore& a, const EngineScore& b) {
@@ -571,57 +573,76 @@ bool EngineSolution::AllRoutesFeasible() const {
                        [](const EngineRoute& route) { return route.cost != kInfeasible; });
 }
 
+namespace {
+
+// Agent a's route [start, visits..., end] walked by the engine's rules through the one
+// walker: legs at the agent's costs (the closing one free on open routes), the windows of
+// each stop, service; `arrive(v, t)` is the arrival rule (waiting, or waiting and warping).
+// Null when a visit is not a target agent a may serve.
+template <typename Arrive>
+bool WalkEngineRoute(const EngineModel& model, std::size_t a,
+                     const std::vector<std::uint32_t>& visits, Arrive&& arrive, StopsWalk& walk) {
+    for (const std::uint32_t v : visits) {
+        if (!model.IsTarget(v) || !model.CanServe(a, v)) return false;
+    }
+    const EngineAgent& agent = model.Agent(a);
+    const std::size_t count = visits.size() + 2;
+    const auto stop = [&](std::size_t k) {
+        return k == 0 ? agent.start : k + 1 == count ? agent.end : visits[k - 1];
+    };
+    walk = WalkStops(
+        count,
+        [&](std::size_t k) {
+            return k + 1 == count ? model.ClosingCost(a, stop(k - 1))
+                                  : model.Cost(a, stop(k - 1), stop(k));
+        },
+        [&](std::size_t k, double& t) { return arrive(stop(k), t); },
+        [&](std::size_t k) { return model.Service(stop(k)); }, agent.limit,
+        [](std::size_t, const StopTimes&) {});
+    return true;
+}
+
+}  // namespace
+
 double EngineSolution::WalkRoute(const EngineModel& model, std::size_t a,
                                  const std::vector<std::uint32_t>& visits) {
-    const EngineAgent& agent = model.Agent(a);
-    double t = 0.0;
-    if (!model.Arrive(agent.start, t)) return kInfeasible;
-    std::uint32_t u = agent.start;
+    StopsWalk walk;
+    const auto arrive = [&](std::uint32_t v, double& t) { return model.Arrive(v, t); };
+    if (!WalkEngineRoute(model, a, visits, arrive, walk) || walk.broken != WalkBreak::kNone) {
+        return kInfeasible;
+    }
     std::vector<double> load(model.Dimensions(), 0.0);
     for (const std::uint32_t v : visits) {
-        if (!model.IsTarget(v) || !model.CanServe(a, v)) return kInfeasible;
-        t += model.Cost(a, u, v);
-        if (t == kInfeasible || !model.Arrive(v, t)) return kInfeasible;
-        t += model.Service(v);
         for (std::size_t d = 0; d < load.size(); ++d) load[d] += model.Demand(v, d);
-        u = v;
     }
     for (std::size_t d = 0; d < load.size(); ++d) {
         if (!WithinCapacity(load[d], model.Capacity(a, d))) return kInfeasible;
     }
-    t += model.ClosingCost(a, u);
-    if (t == kInfeasible || !model.Arrive(agent.end, t)) return kInfeasible;
-    return WithinLimit(t, agent.limit) ? t : kInfeasible;
+    return walk.clock;
 }
 
 double EngineSolution::WalkPenalized(const EngineModel& model, std::size_t a,
                                      const std::vector<std::uint32_t>& visits,
                                      const PenaltyWeights& penalties) {
-    const EngineAgent& agent = model.Agent(a);
-    double t = 0.0;
+    StopsWalk walk;
     double warp = 0.0;
-    model.ArriveWarping(agent.start, t, warp);
-    std::uint32_t u = agent.start;
+    const auto arrive = [&](std::uint32_t v, double& t) {
+        model.ArriveWarping(v, t, warp);
+        return true;
+    };
+    if (!WalkEngineRoute(model, a, visits, arrive, walk) || walk.broken != WalkBreak::kNone) {
+        return kInfeasible;
+    }
     std::vector<double> load(model.Dimensions(), 0.0);
     for (const std::uint32_t v : visits) {
-        if (!model.IsTarget(v) || !model.CanServe(a, v)) return kInfeasible;
-        t += model.Cost(a, u, v);
-        if (t == kInfeasible) return kInfeasible;
-        model.ArriveWarping(v, t, warp);
-        t += model.Service(v);
         for (std::size_t d = 0; d < load.size(); ++d) load[d] += model.Demand(v, d);
-        u = v;
     }
-    t += model.ClosingCost(a, u);
-    if (t == kInfeasible) return kInfeasible;
-    model.ArriveWarping(agent.end, t, warp);
-    if (!WithinLimit(t, agent.limit)) return kInfeasible;
     double excess = 0.0;
     for (std::size_t d = 0; d < load.size(); ++d) {
         if (!WithinCapacity(load[d], model.Capacity(a, d)))
             excess += load[d] - model.Capacity(a, d);
     }
-    return t + penalties.time_warp * warp + penalties.excess_load * excess;
+    return walk.clock + penalties.time_warp * warp + penalties.excess_load * excess;
 }
 
 }  // namespace vornik

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include "core/RouteWalker.h"
 #include "improve/EngineSolution.h"
 
 namespace vornik {
@@ -152,28 +153,34 @@ Stage WalkInsertion(const EngineSolution& solution, std::size_t a, std::uint32_t
     const EngineModel& model = solution.Model();
     const EngineAgent& agent = model.Agent(a);
     const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
-    double t = 0.0;
-    if (!model.Arrive(agent.start, t)) return kWindow;
-    std::uint32_t u = agent.start;
-    for (std::size_t p = 0; p <= visits.size(); ++p) {
-        if (p == i) {
-            t += model.Cost(a, u, v);
-            if (!(t < kInfinity)) return kArc;
-            if (!model.Arrive(v, t)) return kWindow;
-            t += model.Service(v);
-            u = v;
-        }
-        if (p == visits.size()) break;
-        t += model.Cost(a, u, visits[p]);
-        if (!(t < kInfinity)) return kArc;
-        if (!model.Arrive(visits[p], t)) return kWindow;
-        t += model.Service(visits[p]);
-        u = visits[p];
+    // Stops: the start, the visits with v at position i + 1, the end.
+    const std::size_t count = visits.size() + 3;
+    const auto stop = [&](std::size_t k) {
+        if (k == 0) return agent.start;
+        if (k + 1 == count) return agent.end;
+        if (k == i + 1) return v;
+        return visits[k <= i ? k - 1 : k - 2];
+    };
+    const StopsWalk walk = WalkStops(
+        count,
+        [&](std::size_t k) {
+            return k + 1 == count ? model.ClosingCost(a, stop(k - 1))
+                                  : model.Cost(a, stop(k - 1), stop(k));
+        },
+        [&](std::size_t k, double& t) { return model.Arrive(stop(k), t); },
+        [&](std::size_t k) { return model.Service(stop(k)); }, agent.limit,
+        [](std::size_t, const StopTimes&) {});
+    switch (walk.broken) {
+        case WalkBreak::kArc:
+            return kArc;
+        case WalkBreak::kWindow:
+            return kWindow;
+        case WalkBreak::kLimit:
+            return kLimit;
+        case WalkBreak::kNone:
+            break;
     }
-    t += model.ClosingCost(a, u);
-    if (!(t < kInfinity)) return kArc;
-    if (!model.Arrive(agent.end, t)) return kWindow;
-    return WithinLimit(t, agent.limit) ? kPasses : kLimit;
+    return kPasses;
 }
 
 }  // namespace

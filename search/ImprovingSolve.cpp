@@ -5,6 +5,7 @@
 #include <ctime>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "improve/EngineModel.h"
 #include "improve/EngineSolution.h"
@@ -55,10 +56,27 @@ double BudgetNow(bool wall_clock) {
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings,
                              const CostTables& tables) {
+    // The Solver, when there is one, read the same problem: its model serves both, and it
+    // holds matrices only.
+    if (solver != nullptr && !tables.Empty()) {
+        throw std::invalid_argument(
+            "SolveImproving takes cost tables only without a Solver: the Solver's instance "
+            "model holds its costs");
+    }
+    std::shared_ptr<const InstanceModel> instance =
+        solver != nullptr ? solver->Model()
+                          : std::make_shared<const InstanceModel>(problem, tables);
+    return SolveImproving(std::move(instance), problem.options, solver, time_limit, hooks,
+                          settings);
+}
+
+ImproveReport SolveImproving(std::shared_ptr<const InstanceModel> instance, const Options& options,
+                             Solver* solver, double time_limit, const ImproveHooks& hooks,
+                             const ImproveSettings& settings) {
     settings.engine_params.Validate();
     const BudgetClock clock(settings.wall_clock, settings.started);
-    const EngineModel model(problem, tables);
-    const ObjectiveType objective = problem.options.objective;
+    const EngineModel model(std::move(instance), options);
+    const ObjectiveType objective = options.objective;
     ImproveReport report;
     bool user_stop = false;
     const auto stop_requested = [&] {

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/CostTables.h"
+#include "core/InstanceModel.h"
 #include "core/Problem.h"
 #include "improve/EngineModel.h"
 #include "improve/EngineParams.h"
@@ -81,10 +83,17 @@ using ImproveHooks = SearchHooks;
 /// first post-optimized solution or a small share of the budget, its search memory is
 /// released, and the improvement engine works on the best solution for the rest.
 /// Throws std::invalid_argument when the instance has negative costs and no Solver.
-/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the call).
+/// `tables` adds costs to the problem's as EngineModel reads them (they must outlive the
+/// call); with a Solver its instance model serves the engine too, and `tables` must be
+/// empty (std::invalid_argument otherwise).
 ImproveReport SolveImproving(const Problem& problem, Solver* solver, double time_limit,
                              const ImproveHooks& hooks, const ImproveSettings& settings,
                              const CostTables& tables = {});
+/// The same on an instance model under `options` (return_to_end and objective), shared
+/// with `solver` when there is one, so that the costs are held once.
+ImproveReport SolveImproving(std::shared_ptr<const InstanceModel> instance, const Options& options,
+                             Solver* solver, double time_limit, const ImproveHooks& hooks,
+                             const ImproveSettings& settings);
 
 }  // namespace vornik
 

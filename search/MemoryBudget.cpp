@@ -52,20 +52,29 @@ std::size_t MemoryLimitFromMb(double memory_limit_mb) {
 }
 
 MemoryEstimate EstimateMemory(const Problem& problem) {
-    MemoryEstimate estimate;
-    estimate.nodes = problem.nodes.size();
-    estimate.agents = problem.agents_ordered.size();
-    estimate.agent_types = problem.type_index_of.size();
-    const std::size_t n = estimate.nodes;
-    const std::size_t types = estimate.agent_types;
-    const std::size_t agents = estimate.agents;
+    return EstimateMemory(problem.nodes.size(), problem.agents_ordered.size(),
+                          problem.type_index_of.size(), problem.cost_matrices.size());
+}
 
-    // The search's graph keeps one cost per type for every ordered pair, in one block.
-    // While it is built, the instance model holds an n x n table for every type that
-    // has a matrix.
+MemoryEstimate EstimateMemory(const InstanceModel& model) {
+    return EstimateMemory(model.NumVertices(), model.NumAgents(), model.NumTypes(),
+                          model.NumMatrixTables());
+}
+
+MemoryEstimate EstimateMemory(std::size_t nodes, std::size_t agents, std::size_t agent_types,
+                              std::size_t matrices) {
+    MemoryEstimate estimate;
+    estimate.nodes = nodes;
+    estimate.agents = agents;
+    estimate.agent_types = agent_types;
+    const std::size_t n = nodes;
+    const std::size_t types = agent_types;
+
+    // The search's graph keeps one cost per type for every ordered pair, in one block,
+    // and the instance model an n x n table for every type that has a matrix.
     const std::size_t arcs = Times(n, n == 0 ? 0 : n - 1);
     std::size_t tables = Times(Times(Times(n, n), types), 8);
-    tables = Plus(tables, Times(Times(Times(n, n), problem.cost_matrices.size()), 8));
+    tables = Plus(tables, Times(Times(Times(n, n), matrices), 8));
     // The edge list of the bound, twice (the heuristic keeps a copy), and the per-agent,
     // per-vertex tables of the checkers and the route evaluator.
     tables = Plus(tables, Times(arcs, 24));

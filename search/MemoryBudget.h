@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/InstanceModel.h"
 #include "core/Problem.h"
 
 namespace vornik {
@@ -85,6 +86,11 @@ inline constexpr std::size_t kMinSearchNodes = 1024;
 
 /// Estimates the memory of solving `problem` from its sizes alone, without allocating.
 [[nodiscard]] MemoryEstimate EstimateMemory(const Problem& problem);
+/// The same for an instance already read into a model.
+[[nodiscard]] MemoryEstimate EstimateMemory(const InstanceModel& model);
+/// The same from the counts: vertices, agents, agent types, and types with a matrix.
+[[nodiscard]] MemoryEstimate EstimateMemory(std::size_t nodes, std::size_t agents,
+                                            std::size_t agent_types, std::size_t matrices);
 
 /// True when the tables and the smallest search of `estimate` fit in `limit_bytes`.
 [[nodiscard]] bool Fits(const MemoryEstimate& estimate, std::size_t limit_bytes);

@@ -7,7 +7,8 @@ namespace vornik {
 
 bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* report) {
     // The caller's hooks serve the whole solve; the search runs with hooks of its own.
-    ImproveReport outcome = vornik::SolveImproving(*problem_, this, time_limit_, hooks_, settings);
+    ImproveReport outcome =
+        vornik::SolveImproving(model_, options_, this, time_limit_, hooks_, settings);
 
     // The engine's best solution follows the search's records as one full result.
     Result best = result_;

@@ -1,8 +1,10 @@
 #ifndef VORNIK_SEARCH_SOLVERRECORDS_H
 #define VORNIK_SEARCH_SOLVERRECORDS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 
 #include "core/Problem.h"
 
@@ -30,6 +32,13 @@ struct SolverStatistics {
 struct SearchHooks {
     std::function<bool()> should_stop;
     std::function<void(double, double, double)> on_solution;
+};
+
+/// What one search may spend: processor seconds, and bytes for the whole solve (the
+/// tables included; the largest size_t for no limit).
+struct SearchBudget {
+    double time_limit = 60.0;
+    std::size_t memory_limit = std::numeric_limits<std::size_t>::max();
 };
 
 /// One solution as the search saw it: processor seconds since the search started and a

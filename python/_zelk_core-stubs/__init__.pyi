@@ -183,6 +183,16 @@ def precheck_json_str(
     """The targets no plan can serve: [{node, reason, message}], reason one of
     "type", "arc", "window", "capacity", "limit"."""
 
+def _walk_route(
+    json_str: str,
+    agent: int,
+    path: list[int],
+    *,
+    cost_matrices: dict[str, list[list[float]]] | None = None,
+) -> dict[str, Any]:
+    """The stops of agent index ``agent`` driving ``path`` (vertices) on the improvement
+    path's rules: {feasible, cost, broken, failed_at, stops, load}."""
+
 def solve_json_str(
     json_str: str,
     time_limit: float = -1.0,
@@ -209,3 +219,27 @@ def engine_param_defaults() -> dict[str, float | str]:
 def check_costs(problem: Problem) -> None:
     """Raises ValueError naming the first cost of the problem's matrices, off the
     diagonal, that is negative or not finite."""
+
+def solve_arrays(
+    arrays: dict[str, Any],
+    type_names: list[str],
+    time_limit: float,
+    *,
+    objective: str = "min_sum",
+    return_to_end: bool = True,
+    dimensions: int = 0,
+    scalar_loads: bool = False,
+    cost_matrices: dict[str, Any] | None = None,
+    distances: dict[str, str] | None = None,
+    on_solution: _OnSolution | None = None,
+    improve: bool = False,
+    seed: int = 0,
+    should_stop: _ShouldStop | None = None,
+    clock: str = "process",
+    iteration_limit: int = -1,
+    memory_limit_mb: float | None = None,
+    engine_params: dict[str, float | str] | None = None,
+    threads: int = 1,
+) -> dict[str, Any]:
+    """Solve an instance given as arrays (a zelk.Instance's core_arrays()), read in
+    place; the keywords and the result are those of solve_json_str."""

@@ -7,8 +7,9 @@ The package re-exports the compiled module ``_zelk_core``: the enumerations
 :class:`Result`; the :class:`Solver`; and the one-call JSON entry points
 :func:`solve_json_str` and :func:`solve_json_file`.
 
-On top of these it adds :func:`solve`, the one call that solves an instance (a dict, a
-file or a Problem) with the improvement engine and returns a :class:`Solution` (routes
+On top of these it adds :class:`Instance` (an instance as read-only NumPy arrays, built
+from a dict, a file or arrays, checked once), :func:`solve`, the one call that solves an
+instance (an Instance, a dict, a file or a Problem) with the improvement engine and returns a :class:`Solution` (routes
 with node ids and per-stop schedules, statistics, the anytime list);
 :func:`solve_many` (many instances over local processes or a Dask cluster, one
 Solution each); :func:`stop_on_interrupt` (Ctrl-C stops solves in worker threads with their best
@@ -37,6 +38,7 @@ from _zelk_core import (
     check_costs,
     engine_param_defaults,
     precheck_json_str,
+    solve_arrays,
     solve_json_file,
     solve_json_str,
 )
@@ -49,6 +51,16 @@ from zelk.interrupt import stop_on_interrupt
 from zelk.plot import plot_anytime, plot_solution
 from zelk.solution import AnytimeEntry, Reason, Route, Solution, Statistics, Stop
 from zelk.solving import solve
+
+
+def __getattr__(name: str) -> object:
+    # NumPy loads with the first Instance, not with zelk.
+    if name == "Instance":
+        from zelk.instance import Instance
+
+        return Instance
+    raise AttributeError(f"module 'zelk' has no attribute {name!r}")
+
 
 try:
     __version__: str = version("zelk")
@@ -73,6 +85,7 @@ __all__ = [
     "precheck_json_str",
     "engine_param_defaults",
     "check_costs",
+    "solve_arrays",
     # The package's own helpers.
     "load_instance",
     "check_solution",
@@ -87,4 +100,5 @@ __all__ = [
     "stop_on_interrupt",
     "solve_many",
     "Reason",
+    "Instance",
 ]

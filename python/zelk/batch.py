@@ -68,11 +68,13 @@ def _objective(instance: Any, options: Mapping[str, Any]) -> str:
     named = options.get("objective")
     if named in ("min_max", "min-max", "min_sum", "min-sum"):
         return str(named).replace("-", "_")
-    return objective_of(instance) if isinstance(instance, Mapping) else "min_sum"
+    if isinstance(instance, Mapping):
+        return objective_of(instance)
+    return str(getattr(instance, "objective", "min_sum"))  # a zelk.Instance, or a path
 
 
 def solve_instance(
-    instance: Mapping[str, Any] | str,
+    instance: Any,
     options: Mapping[str, Any],
     load: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
@@ -85,12 +87,17 @@ def solve_instance(
     try:
         if isinstance(instance, str) and (settings or open_routes):
             from zelk.formats import apply_options, load_instance
+            from zelk.instance import Instance
 
-            instance = load_instance(instance, **settings)
-            apply_options(instance, open_routes=open_routes)
+            # Checked by load_instance: read once, not checked again by the solve.
+            instance = Instance.from_prepared(
+                apply_options(load_instance(instance, **settings), open_routes=open_routes)
+            )
         elif open_routes and isinstance(instance, Mapping):
             instance = {**instance, "options": {**(instance.get("options") or {}),
                                                 "return_to_end": False}}  # fmt: skip
+        elif open_routes and hasattr(instance, "return_to_end"):  # a zelk.Instance
+            instance = instance.with_options(return_to_end=False)
         solution = solve(instance, **options)
     except Exception as error:  # noqa: BLE001 - reported in the instance's entry; the batch goes on
         text = f"{type(error).__name__}: {error}"
@@ -216,7 +223,7 @@ def _on_local_pools(
                 pool.shutdown(wait=finished, cancel_futures=True)
 
 
-def _job(instance: Any) -> Mapping[str, Any] | str:
+def _job(instance: Any) -> Any:
     if isinstance(instance, Problem):
         raise TypeError(
             "solve_many takes JSON instance dicts or paths, not zelk.Problem: "
@@ -227,8 +234,13 @@ def _job(instance: Any) -> Mapping[str, Any] | str:
         return str(Path(instance).absolute())
     if isinstance(instance, Mapping):
         return instance
+    from zelk.instance import Instance
+
+    if isinstance(instance, Instance):
+        return instance  # arrays pickle as they are
     raise TypeError(
-        f"solve_many takes JSON instance dicts or paths (got {type(instance).__name__})"
+        "solve_many takes zelk.Instance objects, JSON instance dicts or paths "
+        f"(got {type(instance).__name__})"
     )
 
 
@@ -281,8 +293,9 @@ def solve_many(
     Parameters
     ----------
     instances
-        JSON instance dicts, or paths of JSON, TSPLIB or Solomon files (the worker
-        reads the file). A :class:`~zelk.Problem` cannot travel to another process.
+        :class:`~zelk.Instance` objects, JSON instance dicts, or paths of JSON, TSPLIB
+        or Solomon files (the worker reads the file). A :class:`~zelk.Problem` cannot
+        travel to another process.
     executor
         Any :class:`concurrent.futures.Executor`; with Dask,
         ``distributed.Client(address).get_executor()`` runs the solves on that

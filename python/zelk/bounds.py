@@ -21,7 +21,7 @@ several windows opens with its earliest.
 from __future__ import annotations
 
 import heapq
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from types import ModuleType
 from typing import Any
 
@@ -59,13 +59,15 @@ def _entry_exit_minima(matrix: Sequence[Sequence[float]]) -> tuple[list[float], 
     return entries, exits
 
 
-def lower_bound(instance: Mapping[str, Any], objective: str) -> float | None:
+def lower_bound(instance: Any, objective: str) -> float | None:
     """A lower bound on the optimum of ``instance`` under ``objective`` ("min_max" or
     "min_sum"); None when some target can be served by no agent (nothing to bound).
 
     ``instance`` must be checked and complete (as :func:`zelk.schema.prepare_instance`
-    returns it): one n x n matrix per agent type, costs >= 0.
+    returns it): one n x n matrix per agent type, costs >= 0; or a :class:`zelk.Instance`.
     """
+    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
+        instance = instance.to_dict()
     nodes = instance["nodes"]
     agents = instance["agents"]
     vertex_of = {int(node["id"]): v for v, node in enumerate(nodes)}

@@ -233,7 +233,7 @@ def _objective(instance: Mapping[str, Any], result: Mapping[str, Any]) -> str:
 
 
 def check_solution(
-    instance: Mapping[str, Any],
+    instance: Any,
     result: Any,
     *,
     focal_search: bool | None = None,
@@ -266,11 +266,14 @@ def check_solution(
     Parameters
     ----------
     instance
-        The instance as a JSON-format dict (as :func:`zelk.formats.load_instance` gives).
+        The instance as a JSON-format dict (as :func:`zelk.formats.load_instance` gives)
+        or a :class:`zelk.Instance`.
     result
         The dict returned by :func:`zelk.solve_json_str` or :func:`zelk.solve_json_file`,
         or a :class:`zelk.Solution` (or its :meth:`~zelk.Solution.to_dict`).
     """
+    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
+        instance = instance.to_dict()
     if hasattr(result, "to_dict"):
         result = result.to_dict()
     status = result.get("status")

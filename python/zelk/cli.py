@@ -545,6 +545,10 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
             _vrplib()  # refused before solving when the package is missing
     if args.plot:
         _check_plot(args.plot)
+    from zelk.instance import Instance
+
+    # Loaded and checked once: the solve and the checker read this Instance.
+    typed = Instance.from_prepared(instance)
     objective = objective_of(instance)
     limit = instance["options"].get("time_limit")
     budget = float(limit) if isinstance(limit, (int, float)) and limit > 0 else 60.0
@@ -554,9 +558,9 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
         if progress_stream is not None:
             clock = keywords["clock"]
             with progress_stream, Progress(progress_stream, objective, budget, clock) as progress:
-                solution = solve(instance, on_solution=progress.on_solution, **keywords)
+                solution = solve(typed, on_solution=progress.on_solution, **keywords)
         else:
-            solution = solve(instance, **keywords)
+            solution = solve(typed, **keywords)
 
     # What happened to the solve decides the status; the writes below cannot change it.
     lines: list[str] = []
@@ -572,7 +576,7 @@ def _solve(args: argparse.Namespace, instance: dict[str, Any]) -> int:
     else:
         status = EXIT_OK
     if args.check and solution.found and solution.status != "interrupted":
-        problems = check_solution(instance, solution)
+        problems = check_solution(typed, solution)
         lines += [f"check: {problem}" for problem in problems]
         if problems:
             lines.append(f"check: FAILED ({len(problems)} problems)")

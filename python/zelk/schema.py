@@ -239,6 +239,9 @@ def _array_problems(name: str, where: str, array: Any, n: int) -> list[str]:
         return [f"{where}: the matrix of type {name!r} has shape {shape} for {n} nodes (it must be {n} x {n})"]
     if array.dtype.kind not in "iuf":
         return [f"{where}: the matrix of type {name!r} holds {array.dtype} values, not numbers"]
+    # Two passes without temporaries for the common, valid case (NaN fails both tests).
+    if array.size == 0 or (array.min() >= 0 and array.max() < math.inf):
+        return []
     bad = ~numpy.isfinite(array) | (array < 0)
     if not bad.any():
         return []

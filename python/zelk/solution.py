@@ -434,15 +434,19 @@ def _status(found: bool, interrupted: bool, infeasible: bool = False) -> Status:
 
 def from_result(
     result: Mapping[str, Any],
-    instance: Mapping[str, Any],
+    instance: Any,
     *,
     interrupted: bool | None = None,
     timeout: bool | None = None,
+    objective: str | None = None,
 ) -> Solution:
     """The Solution of a result dictionary of :func:`zelk.solve_json_str` on
-    ``instance``. ``interrupted`` and ``timeout`` override what the result says (a stop
-    check that ended the solve at a wall-clock budget is a time-out, not an interrupt).
+    ``instance`` (a dict or a :class:`~zelk.Instance`). ``interrupted`` and ``timeout``
+    override what the result says (a stop check that ended the solve at a wall-clock
+    budget is a time-out, not an interrupt); ``objective`` the instance's objective.
     """
+    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
+        instance = instance.to_dict()
     agents = instance["agents"]
     routes_in = result.get("routes", [])
     if len(routes_in) != len(agents):
@@ -473,7 +477,8 @@ def from_result(
                 else route_load(instance, path),
             )
         )
-    return _assemble(result, tuple(routes), objective_of(instance), interrupted, timeout)
+    objective = objective_of(instance) if objective is None else objective
+    return _assemble(result, tuple(routes), objective, interrupted, timeout)
 
 
 def _assemble(

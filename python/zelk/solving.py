@@ -8,7 +8,6 @@ import contextlib
 import ctypes
 import dataclasses
 import gc
-import json
 import math
 import numbers
 import os
@@ -17,21 +16,21 @@ import tempfile
 import threading
 import time
 import warnings
-from collections.abc import Callable, Iterator, Mapping, Sequence
-from pathlib import Path
-from typing import Any
+from collections.abc import Callable, Iterator, Mapping
+from typing import TYPE_CHECKING, Any
 
 import _zelk_core
 from _zelk_core import ObjectiveType, Options, Problem, Solver
 
 from zelk.bounds import lower_bound
-from zelk.distances import PositionDistances
-from zelk.fleet import focal_search_refusal, precheck_reasons, scalar_fields
+from zelk.fleet import focal_search_refusal, precheck_reasons
 from zelk.formats import objective_name, positive_seconds
 from zelk.interrupt import StopFlag, running, stop_on_interrupt
-from zelk.schema import prepare_instance
 from zelk.solution import Route, Solution, from_result
-from zelk.tables import core_costs, default_memory_limit_mb, merge_equivalent_types, table_megabytes
+from zelk.tables import default_memory_limit_mb, merge_equivalent_types, table_megabytes
+
+if TYPE_CHECKING:
+    from zelk.instance import Instance
 
 __all__ = ["quiet_output", "solve"]
 
@@ -172,70 +171,20 @@ def quiet_output() -> Iterator[None]:
 # --------------------------------------------------------------------------- instance
 
 
-def _instance_dict(instance: Mapping[str, Any] | str | os.PathLike[str]) -> dict[str, Any]:
-    from zelk.formats import load_instance
+def _instance_of(instance: Any) -> Instance:
+    from zelk.instance import Instance
 
+    if isinstance(instance, Instance):
+        return instance
     if isinstance(instance, (str, os.PathLike)):
-        return load_instance(Path(instance), computed_distances=True)
+        return Instance.from_file(instance)
     if isinstance(instance, Mapping):
-        from zelk.formats import check_node_count
-
-        nodes = instance.get("nodes")
-        if isinstance(nodes, Sequence) and not isinstance(nodes, str):
-            # Before anything grows with the node count.
-            check_node_count(len(nodes), "nodes")
-        # The options set for this call stay out of the caller's dict.
-        return _plain(instance)
+        # The warnings of reading it point at the caller of zelk.solve.
+        return Instance.from_dict(instance, stacklevel=4)
     raise TypeError(
-        "instance must be a JSON instance dict, a path or a zelk.Problem "
+        "instance must be a zelk.Instance, a JSON instance dict, a path or a zelk.Problem "
         f"(got {type(instance).__name__})"
     )
-
-
-_SCALARS = frozenset({int, float, str, bool, type(None)})
-
-
-def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
-    """``value`` in the shape JSON would give it back: dicts with string keys, lists for
-    tuples, NumPy arrays and numbers as lists and numbers. Containers are copied, except
-    lists of plain numbers and strings (a matrix's rows), which are shared unchanged:
-    nothing in a solve writes to them, and copying a large matrix costs seconds. A
-    list met twice (one matrix for many types) is copied once and stays shared. Two-
-    dimensional arrays stay arrays."""
-    copies = {} if copies is None else copies
-    # A node or an agent, the bulk of a large instance: one shallow copy.
-    if (
-        type(value) is dict
-        and set(map(type, value.values())) <= _SCALARS
-        and all(type(key) is str for key in value)
-    ):
-        return dict(value)
-    if isinstance(value, Mapping):
-        return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
-    if isinstance(value, list) and set(map(type, value)) <= _SCALARS:
-        return value
-    if isinstance(value, PositionDistances) or getattr(value, "ndim", 0) == 2:
-        # A matrix: read in place by the core (an array through the buffer protocol),
-        # never written; a list of lists of it would cost seconds and gigabytes.
-        return value
-    if isinstance(value, (list, tuple)):
-        if id(value) not in copies:
-            copies[id(value)] = [_plain(item, copies) for item in value]
-        return copies[id(value)]
-    if type(value) in _SCALARS:
-        return value
-    if hasattr(value, "tolist"):  # NumPy arrays and numbers
-        return _plain(value.tolist())  # a fresh list: its id says nothing
-    raise TypeError(f"{type(value).__name__} has no JSON form in an instance")
-
-
-def _plain_key(key: Any) -> str:
-    # As json.dumps writes keys.
-    if isinstance(key, str):
-        return key
-    if key is None or isinstance(key, (bool, int, float)):
-        return json.dumps(key)
-    raise TypeError(f"keys must be str, int, float, bool or None, not {type(key).__name__}")
 
 
 def _budget(time_limit: float | None, instance_limit: Any) -> float:
@@ -312,7 +261,7 @@ class _Stop:
 
 
 def solve(
-    instance: Mapping[str, Any] | str | os.PathLike[str] | Problem,
+    instance: Instance | Mapping[str, Any] | str | os.PathLike[str] | Problem,
     *,
     time_limit: float | None = None,
     objective: str | None = None,
@@ -333,8 +282,10 @@ def solve(
     Parameters
     ----------
     instance
-        A JSON instance dict (as :func:`zelk.load_instance` gives), the path of a JSON
-        instance, TSPLIB or Solomon file, or a :class:`~zelk.Problem`.
+        A :class:`~zelk.Instance` (read as it is: the fast way for large instances), a
+        JSON instance dict (as :func:`zelk.load_instance` gives), the path of a JSON
+        instance, TSPLIB or Solomon file (each read into an Instance once), or a
+        :class:`~zelk.Problem`.
     time_limit
         The budget in seconds; default the instance's ``"time_limit"``, else 60.
     objective
@@ -414,43 +365,44 @@ def solve(
         return _solve_problem(instance, time_limit, objective, settings)
 
     with _collector_paused():
-        data = _instance_dict(instance)
-        if isinstance(instance, Mapping):
-            # A file was checked and completed by load_instance.
-            data = prepare_instance(data, stacklevel=3, computed_distances=True)
+        typed = _instance_of(instance)
         if not improve:
-            data = _for_focal_search(data)
-        options = data.setdefault("options", {})
-        if objective is not None:
-            options["objective"] = objective
-        budget = _budget(time_limit, options.get("time_limit"))
-        # Types that only their names tell apart reach the core as one: one table for them
-        # all. The Solution is read against the instance as given.
-        core_data = merge_equivalent_types(data)
-        _check_tables(core_data, memory_limit_mb)
-        # The matrices go to the core as lists or arrays, not as text (writing and parsing a
-        # 2,000-node matrix as JSON takes seconds), and distances between nodes as a rule.
-        matrices, distances = core_costs(core_data)
-        text = json.dumps({key: value for key, value in core_data.items() if key != "costs"})
-        min_max = options.get("objective") in ("min_max", "MIN_MAX")
+            refusal = focal_search_refusal(typed.to_dict())
+            if refusal is not None:
+                raise ValueError(refusal)
+        name = objective or typed.objective
+        budget = _budget(time_limit, typed.time_limit)
+        _check_tables(typed, memory_limit_mb)
+        arrays, types, matrices, distances = typed.core_arrays()
+        min_max = name == "min_max"
         # Above this size the bound costs a second of the budget and is never met.
-        large = len(core_data["nodes"]) > _BOUND_NODES
-        bound = None if large else lower_bound(core_data, "min_max" if min_max else "min_sum")
-        if improve and bound is not None and precheck_reasons(core_data, prepared=True):
-            # Targets no plan can serve count in the bound but not in any plan: the bound
-            # would end the solve as soon as a plan for the others undercuts it.
-            bound = None
+        bound = None
+        if typed.n <= _BOUND_NODES:
+            # Interchangeable types as one, as the core reads them: 2,000 types that
+            # travel alike cost the bound and the pre-check one table, not 2,000.
+            data = merge_equivalent_types(typed.to_dict())
+            if objective is not None:
+                data = {**data, "options": {**data["options"], "objective": objective}}
+            bound = lower_bound(data, name)
+            if improve and bound is not None and precheck_reasons(data, prepared=True):
+                # Targets no plan can serve count in the bound but not in any plan: the
+                # bound would end the solve as soon as a plan for the others undercuts it.
+                bound = None
 
     def run(keywords: dict[str, Any], core_budget: float) -> dict[str, Any]:
-        return _zelk_core.solve_json_str(
-            text, core_budget, cost_matrices=matrices, distances=distances, **keywords
-        )
+        # The arrays go to the core as they are: no node object and no JSON text.
+        return _zelk_core.solve_arrays(
+            arrays, types, core_budget, objective=name, return_to_end=typed.return_to_end,
+            dimensions=typed.dimensions, scalar_loads=typed.scalar_loads,
+            cost_matrices=matrices, distances=distances, **keywords,
+        )  # fmt: skip
 
     result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
     with _collector_paused():
         solution = from_result(
             result,
-            data,
+            typed,
+            objective=name,
             interrupted=stop.interrupted,
             timeout=(bool(result.get("timeout")) or stop.deadline_passed) and not stop.proven,
         )
@@ -472,29 +424,20 @@ def _collector_paused() -> Iterator[None]:
             gc.enable()
 
 
-def _check_tables(instance: Mapping[str, Any], memory_limit_mb: float | None) -> None:
+def _check_tables(instance: Instance, memory_limit_mb: float | None) -> None:
     """Refuses an instance whose cost tables alone would pass the memory limit, before
     anything is built."""
     limit = default_memory_limit_mb() if memory_limit_mb is None else memory_limit_mb
     # The core counts a megabyte as 2**20 bytes.
     needed = table_megabytes(instance) / 1.048576
     if needed > limit:
-        types = len({str(agent["type"]) for agent in instance["agents"]})
+        types = len(instance.core_arrays()[1])
         raise ValueError(
-            f"the instance ({len(instance['nodes'])} nodes, {types} agent types with "
+            f"the instance ({instance.n} nodes, {types} agent types with "
             f"matrices of their own) needs about {needed:.0f} MB for its cost tables, more "
             f"than the memory limit of {limit:.0f} MB; raise memory_limit_mb or use fewer "
             "agent types"
         )
-def _for_focal_search(data: dict[str, Any]) -> dict[str, Any]:
-    """The instance for the focal search alone; refused when it holds a field the focal
-    search would not honour (a silent wrong answer otherwise)."""
-    refusal = focal_search_refusal(data)
-    if refusal is not None:
-        raise ValueError(refusal)
-    return scalar_fields(data)
-
-
 def _with_bound(solution: Solution, bound: float | None) -> Solution:
     """The Solution with its lower bound; "optimal" when the bound meets its value."""
     if bound is None:

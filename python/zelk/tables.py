@@ -116,19 +116,26 @@ def merge_equivalent_types(instance: Mapping[str, Any]) -> dict[str, Any]:
     return merged
 
 
-def table_megabytes(instance: Mapping[str, Any]) -> float:
+def table_megabytes(instance: Any) -> float:
     """About how many MB the core's cost tables take for ``instance`` (as the core
     receives it): the focal search's graph, the instance's matrices and the improvement
     engine's tables, n x n entries per agent type each. Arrays are read in place and
     distances between positions are computed when needed: neither costs a table in the
     engine."""
-    n = len(instance["nodes"])
-    types = len({str(agent["type"]) for agent in instance["agents"]})
-    listed = sum(
+    from zelk.instance import Instance
+
+    if isinstance(instance, Instance):
+        # Its matrices are arrays, read in place; its distances are computed.
+        n, types, listed = instance.n, len(instance.core_arrays()[1]), 0
+    else:
+        n = len(instance["nodes"])
+        types = len({str(agent["type"]) for agent in instance["agents"]})
+        listed = sum(
         1
-        for matrix in named_matrices(instance.get("costs")).values()
-        if not isinstance(matrix, PositionDistances) and not hasattr(matrix, "__array_interface__")
-    )
+            for matrix in named_matrices(instance.get("costs")).values()
+            if not isinstance(matrix, PositionDistances)
+            and not hasattr(matrix, "__array_interface__")
+        )
     arcs = n * n
     # A double per arc in the core's copy of each list matrix and in the engine's table.
     total = arcs * 16 * listed

@@ -256,14 +256,14 @@ def test_memory_limit_reaches_the_core_only_when_given(monkeypatch) -> None:
     import zelk.solving
 
     seen: list[dict[str, Any]] = []
-    real = zelk.solving._zelk_core.solve_json_str
+    real = zelk.solving._zelk_core.solve_arrays
 
-    def spy(text: str, budget: float, **keywords: Any) -> dict[str, Any]:
+    def spy(arrays: Any, types: Any, budget: float, **keywords: Any) -> dict[str, Any]:
         seen.append(dict(keywords))
         keywords.pop("memory_limit_mb", None)
-        return real(text, budget, **keywords)
+        return real(arrays, types, budget, **keywords)
 
-    monkeypatch.setattr(zelk.solving._zelk_core, "solve_json_str", spy)
+    monkeypatch.setattr(zelk.solving._zelk_core, "solve_arrays", spy)
     zelk.solve(waiting_instance(), improve=False)
     zelk.solve(waiting_instance(), improve=False, memory_limit_mb=512)
     assert "memory_limit_mb" not in seen[0] and seen[1]["memory_limit_mb"] == 512

@@ -28,6 +28,7 @@ REGISTRATION_ORDER = [
     "precheck_json_str",
     "engine_param_defaults",
     "check_costs",
+    "solve_arrays",
 ]
 
 
@@ -90,6 +91,7 @@ def test_zelk_reexports_every_public_name() -> None:
         "stop_on_interrupt",
         "solve_many",
         "Reason",
+        "Instance",
     ]
     for name in REGISTRATION_ORDER:
         assert getattr(zelk, name) is getattr(_zelk_core, name)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 
 #include "core/InstanceModel.h"
 #include "graph/DenseGraph.h"
+#include "improve/EngineModel.h"
 #include "search/FocalTables.h"
 #include "tests/cpp/core/RandomProblems.h"
 
@@ -24,7 +26,8 @@ TEST(InstanceModelTest, ReadsEveryPartOfRandomProblemsAsGiven) {
     std::mt19937_64 rng(22);
     for (int round = 0; round < 300; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const Problem problem = RandomProblem(rng);
+        Problem problem = RandomProblem(rng);
+        if (round % 2 == 1) AddFleetFields(problem, rng);
         const std::size_t n = problem.nodes.size();
         const InstanceModel model(problem);
 
@@ -53,6 +56,8 @@ TEST(InstanceModelTest, ReadsEveryPartOfRandomProblemsAsGiven) {
             EXPECT_EQ(read.end, LastVertexOf(problem, agent.end_node));
             EXPECT_EQ(read.time_limit, agent.time_limit);
             EXPECT_EQ(read.capacity_limit, agent.capacity_limit);
+            const ListView<double> capacities = model.Capacities(a);
+            EXPECT_EQ(std::vector<double>(capacities.begin(), capacities.end()), agent.capacities);
         }
 
         for (std::size_t v = 0; v < n; ++v) {
@@ -77,6 +82,21 @@ TEST(InstanceModelTest, ReadsEveryPartOfRandomProblemsAsGiven) {
                 EXPECT_EQ(model.Window(v).start, window->second.first);
                 EXPECT_EQ(model.Window(v).end, window->second.second);
             }
+            // Several windows only where a node has more than one, as given.
+            const auto& lists = problem.timewindow_constraint.windows_by_node;
+            const auto list = lists.find(problem.nodes[v].id);
+            using Windows = std::vector<std::pair<double, double>>;
+            const ListView<std::pair<double, double>> read = model.WindowList(v);
+            const Windows expected =
+                has && list != lists.end() && list->second.size() >= 2 ? list->second : Windows{};
+            EXPECT_EQ(Windows(read.begin(), read.end()), expected);
+
+            const Node& node = problem.nodes[v];
+            const ListView<double> demands = model.Demands(v);
+            EXPECT_EQ(std::vector<double>(demands.begin(), demands.end()), node.demands);
+            EXPECT_EQ(model.Service(v), node.service);
+            EXPECT_EQ(model.Required(v), node.required);
+            EXPECT_EQ(model.Penalty(v), node.penalty);
         }
 
         // Costs: the given ones bit for bit, the rest no arc; the focal search's graph
@@ -102,6 +122,84 @@ TEST(InstanceModelTest, ReadsEveryPartOfRandomProblemsAsGiven) {
             }
         }
     }
+}
+
+// Costs from arrays (read in place) and computed distances replace a type's matrix; the
+// improvement engine built on the model prices every leg as the model does.
+TEST(InstanceModelTest, ReadsCostTablesInPlaceAndTheEngineReadsTheModel) {
+    std::mt19937_64 rng(7);
+    int engine_rounds = 0;
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Problem problem = RandomProblem(rng);
+        const std::size_t n = problem.nodes.size();
+        CostTables tables;
+        std::vector<std::vector<double>> arrays;
+        arrays.reserve(problem.type_index_of.size());
+        std::vector<int> kind(problem.type_index_of.size(), 0);  // 0 as given, 1 array, 2 computed
+        for (const auto& [name, t] : problem.type_index_of) {
+            kind[t] = static_cast<int>(rng() % 3);
+            if (kind[t] == 1) {
+                std::vector<double>& array = arrays.emplace_back(n * n);
+                for (double& cost : array) cost = static_cast<double>(rng() % 50);
+                tables.arrays.push_back(CostTables::Array{name, array.data(), n, n});
+            } else if (kind[t] == 2) {
+                tables.computed.emplace_back(name, static_cast<DistanceRule>(rng() % 3));
+            }
+        }
+        // The engine refuses matrices with costs a clock cannot run on; those are the
+        // focal search's alone.
+        bool engine_reads = true;
+        for (const auto& [name, matrix] : problem.cost_matrices) {
+            if (kind[problem.type_index_of.at(name)] != 0) continue;
+            for (const auto& row : matrix) {
+                for (const double cost : row) engine_reads = engine_reads && cost < 1e300;
+            }
+        }
+        const auto model = std::make_shared<const InstanceModel>(problem, tables);
+        // The cost the tables give, found literally.
+        const auto table_cost = [&](const std::string& name, std::size_t u, std::size_t v) {
+            for (const CostTables::Array& array : tables.arrays) {
+                if (array.type == name) return array.data[u * n + v];
+            }
+            for (const auto& [type, rule] : tables.computed) {
+                if (type == name) {
+                    return u == v ? 0.0
+                                  : PositionDistance(rule, problem.nodes[u].position,
+                                                     problem.nodes[v].position);
+                }
+            }
+            return std::nan("");
+        };
+        std::size_t matrices = 0;
+        for (const auto& [name, t] : problem.type_index_of) {
+            if (kind[t] == 0) {  // read as the previous test reads them
+                matrices += problem.cost_matrices.count(name);
+                continue;
+            }
+            for (std::size_t u = 0; u < n; ++u) {
+                for (std::size_t v = 0; v < n; ++v) {
+                    EXPECT_TRUE(model->Given(t, u, v));
+                    EXPECT_TRUE(SameBits(model->Cost(t, u, v), table_cost(name, u, v)));
+                }
+            }
+        }
+        EXPECT_EQ(model->NumMatrixTables(), matrices);
+        if (!engine_reads) continue;
+        ++engine_rounds;
+        const EngineModel engine(model, problem.options);
+        for (std::size_t a = 0; a < engine.NumAgents(); ++a) {
+            const std::int64_t type = model->Agent(a).type;
+            for (std::uint32_t u = 0; u < n; ++u) {
+                for (std::uint32_t v = 0; v < n; ++v) {
+                    if (u == v) continue;
+                    const double cost = model->Cost(static_cast<std::size_t>(type), u, v);
+                    EXPECT_TRUE(SameBits(engine.Cost(a, u, v), cost));
+                }
+            }
+        }
+    }
+    EXPECT_GT(engine_rounds, 40);
 }
 
 TEST(InstanceModelTest, RefusesWhatTheSolverRefusesAndWarnsInItsOrder) {

@@ -72,6 +72,28 @@ inline Problem RandomProblem(std::mt19937_64& rng) {
     return problem;
 }
 
+// The improvement path's fields at random: demands and capacities of differing lengths,
+// service, optional nodes with penalties, and second windows (some of unknown ids).
+inline void AddFleetFields(Problem& problem, std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (Node& node : problem.nodes) {
+        node.demands.resize(rng() % 3);
+        for (double& amount : node.demands) amount = std::floor(10.0 * unit(rng));
+        node.service = rng() % 2 == 0 ? 0.0 : 5.0 * unit(rng);
+        node.required = rng() % 3 != 0;
+        node.penalty = 100.0 * unit(rng);
+    }
+    for (Agent& agent : problem.agents_ordered) {
+        agent.capacities.resize(rng() % 3);
+        for (double& amount : agent.capacities) amount = std::floor(30.0 * unit(rng));
+    }
+    for (std::size_t k = rng() % 4; k > 0; --k) {
+        const std::uint64_t id = rng() % (problem.nodes.size() + 2);
+        const double start = 100.0 * unit(rng);
+        problem.timewindow_constraint.AddTimewindow(id, start, start + 10.0 * unit(rng));
+    }
+}
+
 // The vertex of node `id` read literally: the last node that has it.
 inline std::int64_t LastVertexOf(const Problem& problem, std::uint64_t id) {
     std::int64_t vertex = -1;

@@ -324,6 +324,86 @@ TEST(EngineSolutionTest, RouteCostsAgreeWithThePostOptimizersWalk) {
     }
 }
 
+// The engine's rules read literally from the Problem (vertex = node id here): every
+// window given, service, loads against capacities (0 is no limit), the closing leg free
+// on open routes, the limit on the final clock.
+double ReferenceWalk(const Problem& problem, const EngineModel& model, std::size_t a,
+                     const std::vector<std::uint32_t>& visits) {
+    constexpr double kInf = EngineSolution::kInfeasible;
+    const Agent& agent = problem.agents_ordered[a];
+    const CostMatrix& matrix = problem.cost_matrices.at(agent.type);
+    const auto arrive = [&](std::uint32_t v, double& t) {
+        const auto& tw = problem.timewindow_constraint;
+        std::vector<std::pair<double, double>> windows;
+        const auto several = tw.windows_by_node.find(v);
+        if (several != tw.windows_by_node.end() && several->second.size() >= 2) {
+            windows = several->second;
+        } else if (tw.window_by_node.count(v) != 0) {
+            windows = {tw.window_by_node.at(v)};
+        } else {
+            return true;
+        }
+        // Inside a window: no wait; otherwise wait for the earliest opening still ahead.
+        double opening = kInf;
+        for (const auto& [open, close] : windows) {
+            if (open > close || close < t) continue;
+            if (open <= t) return true;
+            opening = std::min(opening, open);
+        }
+        if (opening == kInf) return false;
+        t = opening;
+        return true;
+    };
+    const std::uint32_t start = model.Agent(a).start;
+    const std::uint32_t end = model.Agent(a).end;
+    double t = 0.0;
+    if (!arrive(start, t)) return kInf;
+    std::vector<double> load(agent.capacities.size(), 0.0);
+    std::uint32_t u = start;
+    for (const std::uint32_t v : visits) {
+        t += u == v ? 0.0 : matrix[u][v];
+        if (!arrive(v, t)) return kInf;
+        t += problem.nodes[v].service;
+        const std::vector<double>& demands = problem.nodes[v].demands;
+        for (std::size_t d = 0; d < demands.size(); ++d) load[d] += demands[d];
+        u = v;
+    }
+    if (problem.options.return_to_end && u != end) t += matrix[u][end];
+    if (!arrive(end, t)) return kInf;
+    for (std::size_t d = 0; d < load.size(); ++d) {
+        const double capacity = agent.capacities[d];
+        if (capacity > 0 && load[d] > capacity + 1e-9 * std::max(1.0, capacity)) return kInf;
+    }
+    return agent.time_limit > 0 && t > agent.time_limit ? kInf : t;
+}
+
+// The walker behind WalkRoute, and the cached route costs, against the literal walk.
+TEST(EngineSolutionTest, WalkedAndCachedCostsEqualTheReferenceWalk) {
+    std::mt19937_64 rng(31);
+    std::size_t feasible = 0;
+    std::size_t routes = 0;
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const Problem problem = RandomProblem(rng, kind, 12, 3);
+        const EngineModel model(problem);
+        for (int round = 0; round < 100; ++round) {
+            const EngineSolution solution = RandomSolution(model, rng);
+            for (std::size_t a = 0; a < model.NumAgents(); ++a) {
+                const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
+                const double expected = ReferenceWalk(problem, model, a, visits);
+                EXPECT_EQ(EngineSolution::WalkRoute(model, a, visits), expected)
+                    << "agent " << a << " route " << ::testing::PrintToString(visits);
+                EXPECT_EQ(solution.Route(a).cost, expected);
+                feasible += expected != EngineSolution::kInfeasible ? 1 : 0;
+                ++routes;
+            }
+        }
+    }
+    // Both outcomes must be common for the comparison to mean much.
+    EXPECT_GT(feasible, routes / 10);
+    EXPECT_LT(feasible, routes);
+}
+
 // A change refreshes only the positions it touched; rebuilding the routes from nothing is
 // the oracle for every cache, after every kind of change.
 TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {

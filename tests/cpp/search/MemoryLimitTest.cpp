@@ -110,17 +110,22 @@ TEST(MemoryLimitTest, LimitBeforeAnySolutionEndsWithoutOne) {
 }
 
 // Runs out of memory at the `fail_at`-th new node, as the system would.
-class FailingSolver : public Solver {
+class FailingProbe final : public SearchProbe {
 public:
-    FailingSolver(const Problem& problem, std::int64_t fail_at)
-        : Solver(problem, problem.options), fail_at_(fail_at) {}
-    std::int64_t NewNode() override {
-        if (node_count_ == fail_at_) throw std::bad_alloc();
-        return Solver::NewNode();
+    explicit FailingProbe(std::int64_t fail_at) : fail_at_(fail_at) {}
+    void BeforeNewNode(std::int64_t id) override {
+        if (id == fail_at_) throw std::bad_alloc();
     }
 
 private:
     std::int64_t fail_at_;
+};
+
+class FailingSolver : public Solver {
+public:
+    FailingSolver(const Problem& problem, std::int64_t fail_at) : Solver(problem, problem.options) {
+        SetProbe(std::make_unique<FailingProbe>(fail_at));
+    }
 };
 
 TEST(MemoryLimitTest, OutOfMemoryAfterASolutionKeepsIt) {
@@ -172,7 +177,7 @@ public:
 class PostOptimizerFailingSolver : public Solver {
 public:
     explicit PostOptimizerFailingSolver(const Problem& problem) : Solver(problem, problem.options) {
-        post_optimizer_ = std::make_unique<FailingPostOptimizer>();
+        SetPostOptimizer(std::make_unique<FailingPostOptimizer>());
     }
 };
 

@@ -1,11 +1,13 @@
+#include "search/FocalSearch.h"
+
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "core/Diagnostics.h"
 #include "core/RouteWalker.h"
-#include "search/PathRecordFile.h"
-#include "search/Solver.h"
 
 namespace vornik {
 
@@ -17,14 +19,14 @@ constexpr std::uint64_t kStopPollInterval = 64;
 
 }  // namespace
 
-void Solver::ResetSearchState() {
+void FocalSearch::ResetSearchState() {
     // Everything is freed first, so the budget starts from what the empty structures hold.
     budget_.SetLimit(MemoryBudget::kUnlimited);
     ReleaseSearchMemory();
     frontier_by_key_.Reset(start_vertices_.size());
     budget_.Clear();
     budget_.Take(frontier_by_key_.CapacityBytes());
-    budget_.SetLimit(SearchLimit());
+    budget_.SetLimit(SearchLimit(memory_limit_));
     pool_growth_step_ = 1024;
     pool_max_growth_step_ = 4096;
     ResetFrontiers();
@@ -42,7 +44,7 @@ void Solver::ResetSearchState() {
     memory_ended_ = false;
 }
 
-void Solver::ReleaseSearchMemory() {
+void FocalSearch::ReleaseSearchMemory() {
     pool_.Reset(start_vertices_.size());
     pool_capacity_ = 0;
     node_count_ = 0;
@@ -66,48 +68,22 @@ void Solver::ReleaseSearchMemory() {
     frontiers_.SetBudget(&budget_);
 }
 
-std::size_t Solver::SearchLimit() const {
-    if (memory_limit_ == MemoryBudget::kUnlimited) return MemoryBudget::kUnlimited;
-    // The constructor and SetMemoryLimit made sure that the tables leave room.
-    return memory_limit_ > estimate_.table_bytes ? memory_limit_ - estimate_.table_bytes : 0;
+std::size_t FocalSearch::SearchLimit(std::size_t memory_limit) const {
+    if (memory_limit == MemoryBudget::kUnlimited) return MemoryBudget::kUnlimited;
+    // The constructor and SetMemoryLimit made sure that the tables leave room; a budget
+    // given to one search that leaves none ends that search at once.
+    return memory_limit > estimate_.table_bytes ? memory_limit - estimate_.table_bytes : 0;
 }
 
-void Solver::SetMemoryLimit(std::size_t bytes) {
+void FocalSearch::SetMemoryLimit(std::size_t bytes) {
     CheckFits(estimate_, bytes);
     memory_limit_ = bytes;
 }
 
-bool Solver::Solve() {
-    // Called by Solve(hooks), it runs with those; called alone, with the hooks set on the
-    // Solver. Either way they are read only while the search runs, however it ends.
-    const bool outermost = running_hooks_ == nullptr;
-    if (outermost) running_hooks_ = &hooks_;
-    try {
-        const bool found = RunSearch();
-        if (outermost) running_hooks_ = nullptr;
-        return found;
-    } catch (...) {
-        if (outermost) running_hooks_ = nullptr;
-        throw;
-    }
-}
-
-bool Solver::Solve(const SearchHooks& hooks) {
-    // Through the virtual Solve, so that a derived solver's replacement runs here too.
-    running_hooks_ = &hooks;
-    try {
-        const bool found = Solve();
-        running_hooks_ = nullptr;
-        return found;
-    } catch (...) {
-        running_hooks_ = nullptr;
-        throw;
-    }
-}
-
-bool Solver::RunSearch() {
+bool FocalSearch::Run(const SearchHooks& hooks, const SearchBudget& budget) {
     // Every call starts from a clean state, so a second Solve repeats the first.
     ResetSearchState();
+    budget_.SetLimit(SearchLimit(budget.memory_limit));
     timer_.Start();
 
     const std::uint64_t c = graph_->NumVertex();
@@ -116,7 +92,7 @@ bool Solver::RunSearch() {
                                     std::to_string(kMaxVertices) + " are supported");
     }
     try {
-        Search(c);
+        Search(c, hooks, budget.time_limit);
     } catch (const MemoryLimitReached&) {
         EndOnMemory(kMemoryLimitLine);
     } catch (const std::bad_alloc&) {
@@ -137,15 +113,10 @@ bool Solver::RunSearch() {
     }
 
     result_.search_time = Elapsed();
-    if (anytime_records_.empty()) return false;
-    if (!instance_name_.empty()) {
-        WritePathRecordFile(instance_name_, start_vertices_, end_vertices_, best_max_cost_,
-                            num_agents_, result_);
-    }
-    return true;
+    return !anytime_records_.empty();
 }
 
-void Solver::EndOnMemory(const char* line) {
+void FocalSearch::EndOnMemory(const char* line) {
     result_.timeout = true;
     memory_ended_ = true;
     // Freeing the structures first gives the lines below room even after a bad_alloc.
@@ -165,7 +136,7 @@ void Solver::EndOnMemory(const char* line) {
     WarnLine(line);
 }
 
-void Solver::Search(std::uint64_t c) {
+void FocalSearch::Search(std::uint64_t c, const SearchHooks& hooks, double time_limit) {
     // Root: every agent on its start vertex, nothing served.
     SearchNode root;
     root.current_vertex.assign(start_vertices_.begin(), start_vertices_.end());
@@ -204,12 +175,12 @@ void Solver::Search(std::uint64_t c) {
     SearchNode& parent = parent_scratch_;
     for (std::int32_t i = 0; i < max_iterations_ && !result_.timeout; ++i) {
         while (!focal_list_.empty()) {
-            if (Elapsed() > time_limit_) {
+            if (Elapsed() > time_limit) {
                 result_.timeout = true;
                 break;
             }
             // A caller's stop request ends the search as a time-out would.
-            if (interrupted_ || (++pops % kStopPollInterval == 0 && StopRequested())) {
+            if (interrupted_ || (++pops % kStopPollInterval == 0 && StopRequested(hooks))) {
                 result_.timeout = true;
                 break;
             }
@@ -227,7 +198,7 @@ void Solver::Search(std::uint64_t c) {
             }
             AddToFrontier(parent);
             if (IsGoal(parent)) {
-                HandleSolution(parent);
+                HandleSolution(parent, hooks, time_limit);
                 break;
             }
             result_.n_expanded += 1;
@@ -259,24 +230,29 @@ void Solver::Search(std::uint64_t c) {
     }
 }
 
-bool Solver::StopRequested() {
-    if (!interrupted_ && running_hooks_ != nullptr && running_hooks_->should_stop &&
-        running_hooks_->should_stop()) {
+bool FocalSearch::StopRequested(const SearchHooks& hooks) {
+    if (!interrupted_ && hooks.should_stop && hooks.should_stop()) {
         interrupted_ = true;
     }
     return interrupted_;
 }
 
-void Solver::HandleSolution(const SearchNode& goal) {
+void FocalSearch::HandleSolution(const SearchNode& goal, const SearchHooks& hooks,
+                                 double time_limit) {
     solution_found_ = 1;
     ExtractSolution(goal.id);
     const double found_at = Elapsed();
-    Record(found_at);
+    Record(found_at, hooks);
     last_solution_time_ = found_at;
 
+    // Improving a large solution can take seconds: the optimizers stop between moves once
+    // this search's budget is spent or the caller asks to stop. The check is set before
+    // every use, so it never outlives the hooks it reads.
+    post_optimizer_->SetStopCheck(
+        [this, &hooks, time_limit] { return Elapsed() > time_limit || StopRequested(hooks); });
     post_optimizer_->Optimize(graph_, nodes_, agents_, result_);
     const double improved_at = Elapsed();
-    Record(improved_at);
+    Record(improved_at, hooks);
     last_solution_time_ = improved_at;
 
     // The incumbent is the largest route cost whichever objective is in use.
@@ -287,7 +263,7 @@ void Solver::HandleSolution(const SearchNode& goal) {
     SetIncumbent(largest);
 }
 
-void Solver::Record(double time) {
+void FocalSearch::Record(double time, const SearchHooks& hooks) {
     anytime_records_.push_back(AnytimeRecord{time, result_});
     double largest = 0.0;
     double sum = 0.0;
@@ -299,12 +275,10 @@ void Solver::Record(double time) {
     if (reported_any_ && !(score < reported_best_ - 1e-9)) return;
     reported_any_ = true;
     reported_best_ = score;
-    if (running_hooks_ != nullptr && running_hooks_->on_solution) {
-        running_hooks_->on_solution(time, largest, sum);
-    }
+    if (hooks.on_solution) hooks.on_solution(time, largest, sum);
 }
 
-void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
+void FocalSearch::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
     const std::uint64_t start = start_vertices_[agent];
     const std::uint64_t end = end_vertices_[agent];
     const auto type = static_cast<std::size_t>(agents_[agent].type);
@@ -379,7 +353,7 @@ void Solver::GenerateSuccessors(const SearchNode& parent, std::uint64_t agent) {
     }
 }
 
-void Solver::ExtractSolution(std::int64_t goal_id) {
+void FocalSearch::ExtractSolution(std::int64_t goal_id) {
     // Walk back to the root collecting (agent, vertex) moves, latest first.
     std::vector<std::pair<std::int64_t, std::uint64_t>> moves;
     for (std::int64_t id = goal_id; id >= 1; id = pool_.Parent(id)) {
@@ -401,11 +375,11 @@ void Solver::ExtractSolution(std::int64_t goal_id) {
     }
 }
 
-bool Solver::IsGoal(const SearchNode& node) const {
+bool FocalSearch::IsGoal(const SearchNode& node) const {
     return node.visited.AllSetBelow(node.num_vertices) && node.open_agents == 0;
 }
 
-double Solver::SumCost(const SearchNode& node) const {
+double FocalSearch::SumCost(const SearchNode& node) const {
     double sum = 0.0;
     for (std::int32_t a = 0; a < num_agents_ && static_cast<std::size_t>(a) < node.cost.size();
          ++a) {
@@ -414,8 +388,164 @@ double Solver::SumCost(const SearchNode& node) const {
     return sum;
 }
 
-std::int64_t Solver::CountVisited(const SearchNode& node) const {
+std::int64_t FocalSearch::CountVisited(const SearchNode& node) const {
     return node.visited.CountBelow(node.num_vertices);
+}
+
+namespace {
+
+constexpr std::int64_t kLastId = std::numeric_limits<std::int64_t>::max();
+
+}  // namespace
+
+std::int64_t FocalSearch::NewNode() {
+    const std::int64_t id = node_count_;
+    if (probe_ != nullptr) probe_->BeforeNewNode(id);
+    // The pool keeps ids in 32 bits: a search that large is out of room as well.
+    if (id > NodePool::kMaxId) throw MemoryLimitReached();
+    if (pool_capacity_ < static_cast<std::uint64_t>(id) + 1) {
+        // Capacity runs 1024, 3072, 7168, 11264, ...: the step doubles up to its maximum.
+        // The pool grows first, so that a refusal leaves the counters as they were.
+        const std::uint64_t capacity = pool_capacity_ + pool_growth_step_;
+        pool_.Grow(capacity);
+        pool_capacity_ = capacity;
+        if (pool_growth_step_ < pool_max_growth_step_) pool_growth_step_ *= 2;
+    }
+    node_count_ += 1;
+    return id;
+}
+
+void FocalSearch::InsertFocal(const FocalKey& key) {
+    // A key equivalent to one already present leaves FOCAL unchanged.
+    const PackedFocalKey packed{key.f, key.sum_cost, static_cast<std::uint32_t>(key.id),
+                                static_cast<std::int32_t>(key.num_visited),
+                                static_cast<std::int32_t>(key.open_agents)};
+    const auto [it, inserted] = focal_list_.insert(packed);
+    if (!inserted) return;
+    try {
+        focal_by_f_.insert(it);
+    } catch (...) {
+        focal_list_.erase(it);  // both lists or neither
+        throw;
+    }
+}
+
+void FocalSearch::EraseFocal(FocalList::iterator it) {
+    auto range = focal_by_f_.equal_range(ByFocalF::Of(it));
+    for (auto entry = range.first; entry != range.second; ++entry) {
+        if (*entry == it) {
+            focal_by_f_.erase(entry);
+            break;
+        }
+    }
+    focal_list_.erase(it);
+}
+
+void FocalSearch::Refocus(double old_bound, double new_bound) {
+    if (old_bound < new_bound) {
+        // Admit the OPEN entries the wider bound now covers.
+        for (auto it = open_list_.upper_bound({old_bound, kLastId});
+             it != open_list_.end() && it->first <= new_bound; ++it) {
+            pool_.Load(it->second, refocus_scratch_);
+            InsertFocal(FocalKey{it->second, CountVisited(refocus_scratch_),
+                                 refocus_scratch_.open_agents, it->first, 0.0});
+        }
+    } else if (!std::isnan(new_bound)) {
+        // Drop every key above the narrower bound: a suffix of FOCAL's f index.
+        auto it = focal_by_f_.upper_bound(OpenEntry{new_bound, kLastId});
+        while (it != focal_by_f_.end()) {
+            focal_list_.erase(*it);
+            it = focal_by_f_.erase(it);
+        }
+    }
+    focal_bound_ = new_bound;
+}
+
+void FocalSearch::SetIncumbent(double cost) {
+    for (auto it = focal_by_f_.upper_bound(OpenEntry{cost, kLastId}); it != focal_by_f_.end();) {
+        focal_list_.erase(*it);
+        it = focal_by_f_.erase(it);
+    }
+    // OPEN keeps entries up to 0.2 above the incumbent; the search drops them on sight.
+    open_list_.erase(open_list_.upper_bound({cost + 0.2, kLastId}), open_list_.end());
+    incumbent_ = cost;
+}
+
+std::int64_t FocalSearch::FindFrontier(const SearchNode& node) const {
+    // The key is the agents' vertex bytes themselves: equal exactly when all agents
+    // stand on the same vertices. Every node of a search has one entry per agent.
+    if (node.current_vertex.size() != frontier_by_key_.Width()) {
+        throw std::invalid_argument("search node has " +
+                                    std::to_string(node.current_vertex.size()) +
+                                    " agent positions; the search has " +
+                                    std::to_string(frontier_by_key_.Width()) + " agents");
+    }
+    return frontier_by_key_.Find(node.current_vertex.data());
+}
+
+bool FocalSearch::IsDominated(const SearchNode& node) {
+    const std::int64_t found = FindFrontier(node);
+    if (found >= 0) return frontiers_[static_cast<std::size_t>(found)].IsDominated(node);
+    // A new state key: its frontier is added first, so that a refusal by the budget
+    // leaves the key unknown (at worst with an empty frontier to spare, which the next
+    // new key takes).
+    frontiers_.Add();
+    frontier_by_key_.Insert(node.current_vertex.data());
+    num_frontiers_ += 1;
+    return false;
+}
+
+void FocalSearch::AddToFrontier(const SearchNode& node) {
+    const std::int64_t found = FindFrontier(node);
+    // The search asks IsDominated for the same node first, which creates the frontier.
+    if (found < 0) throw std::out_of_range("no frontier for the node's state key");
+    Frontier& frontier = frontiers_[static_cast<std::size_t>(found)];
+    // Take what the insert may allocate (a new block while the old one is held), then
+    // keep only what it added.
+    const std::size_t taken = frontier.InsertGrowthBytes(node.cost.size());
+    const std::size_t before = frontier.CapacityBytes();
+    budget_.Take(taken);
+    frontier.Insert(node);
+    budget_.Give(taken + before - frontier.CapacityBytes());
+}
+
+void FocalSearch::ResetFrontiers() { num_frontiers_ = 0; }
+
+Result FocalSearch::GetResult() {
+    result_.last_update_time = last_solution_time_;
+    return result_;
+}
+
+SolverStatistics FocalSearch::GetStatistics() const { return statistics_; }
+
+std::vector<AnytimeRecord> FocalSearch::GetResultProcess() const { return anytime_records_; }
+
+void FocalSearch::UpdateStatistics() {
+    if (solution_found_ == 0) return;
+    statistics_.solved = 1;
+    statistics_.num_nodes = static_cast<std::int32_t>(nodes_.size());
+    statistics_.num_agents = num_agents_;
+    statistics_.num_type0_agents = 0;
+    statistics_.num_type1_agents = 0;
+    for (const AgentEntry& agent : agents_) {
+        if (agent.type == 0) ++statistics_.num_type0_agents;
+        if (agent.type == 1) ++statistics_.num_type1_agents;
+    }
+    statistics_.num_type0_nodes = 0;
+    statistics_.num_shared_nodes = 0;
+    for (const NodeEntry& entry : nodes_) {
+        if (entry.allowed_types == std::vector<std::int64_t>{0}) ++statistics_.num_type0_nodes;
+        if (entry.allowed_types == std::vector<std::int64_t>{0, 1}) {
+            ++statistics_.num_shared_nodes;
+        }
+    }
+    // Keys 0 .. K-1 of the route costs; a missing key counts (and is entered) as 0.0.
+    const auto count = static_cast<std::int64_t>(result_.times.size());
+    double sum = 0.0;
+    for (std::int64_t k = 0; k < count; ++k) sum += result_.times[k];
+    statistics_.sum_cost = sum;
+    statistics_.max_cost = best_max_cost_;
+    statistics_.last_update_time = last_solution_time_;
 }
 
 }  // namespace vornik
