@@ -108,13 +108,15 @@ struct EngineParams {
     /// best, and below it the walk shortens routes as a min-sum search does: with few
     /// agents every route ends near the longest, and the longest-route score sees no gain
     /// until all of them are shorter at once (rat783 with 3 agents stalled at 1.1 % above
-    /// LKH-3's value from 5 s on). Measured at 10 s on lin318, rat783 and pcb1173 with 3,
-    /// 5 and 10 agents (benchmarks/strength_bench.py): better on every case from 106
-    /// targets per agent on, 3 % to 4 % worse at 64 and 78, where the summed cost pulls
-    /// targets off the short routes. 0 for `cap_share` turns it off.
+    /// LKH-3's value from 5 s on). Measured on lin318, rat783 and pcb1173 with 3, 5 and 10
+    /// agents (benchmarks/strength_bench.py, one seed): at 10 s better on every case from
+    /// 106 targets per agent on, 3 % to 4 % worse at 64 and 78, where the summed cost pulls
+    /// targets off the short routes; at 60 s better from 157 on (rat783 with 3 agents
+    /// 1.0110 -> 1.0017 of LKH-3, pcb1173 with 3 agents 1.0110 -> 1.0071), 0.3 % and
+    /// 0.5 % worse at 106 and 117. 0 for `cap_share` turns it off.
     double cap_share = 0.005;
     double cap_weight = 2.0;
-    std::size_t cap_targets = 100;
+    std::size_t cap_targets = 150;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.
