@@ -249,7 +249,10 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         double best = kNoArc;
         for (std::size_t t = 0; t < tables_.size(); ++t) {
             const std::size_t a = agent_of_table[t];
-            best = std::min(best, Cost(a, v, w) + Cost(a, w, v));
+            // A computed distance is the same both ways, bit for bit: one root, not two
+            // (this key is most of the first solution's time on 10,000 nodes).
+            const bool computed = tables_[t].data == nullptr && !tables_[t].no_arc;
+            best = std::min(best, computed ? 2.0 * Cost(a, v, w) : Cost(a, v, w) + Cost(a, w, v));
         }
         return best;
     };

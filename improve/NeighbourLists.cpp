@@ -62,22 +62,44 @@ std::vector<std::vector<std::uint32_t>> NearestOnGrid(std::size_t n,
         return static_cast<std::ptrdiff_t>(std::clamp(index, 0.0, static_cast<double>(side - 1)));
     };
     const auto s = static_cast<std::ptrdiff_t>(side);
-    std::vector<std::vector<std::uint32_t>> cells(side * side);
-    for (const std::uint32_t v : targets) {
-        cells[static_cast<std::size_t>(cell_of(positions[v].y, y0) * s +
-                                       cell_of(positions[v].x, x0))]
-            .push_back(v);
+    // The targets by cell, each with its point: a cell's targets lie side by side in
+    // memory, and the targets are visited cell by cell, so that neighbouring cells stay in
+    // the cache (read through the vertex, the points were the search's cache misses).
+    struct Member {
+        std::uint32_t vertex;
+        double x, y;
+    };
+    std::vector<std::size_t> first(side * side + 1, 0);
+    std::vector<std::size_t> cell_of_target(targets.size());
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+        const Position& p = positions[targets[k]];
+        cell_of_target[k] = static_cast<std::size_t>(cell_of(p.y, y0) * s + cell_of(p.x, x0));
+        ++first[cell_of_target[k] + 1];
+    }
+    for (std::size_t c = 0; c < side * side; ++c) first[c + 1] += first[c];
+    std::vector<Member> members(targets.size());
+    {
+        std::vector<std::size_t> next(first.begin(), first.end() - 1);
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            const Position& p = positions[targets[k]];
+            members[next[cell_of_target[k]]++] = Member{targets[k], p.x, p.y};
+        }
     }
 
     std::vector<Candidate> order;
     std::vector<double> keys;
-    for (const std::uint32_t v : targets) {
+    for (const Member& self : members) {
+        const std::uint32_t v = self.vertex;
         order.clear();
-        const std::ptrdiff_t cx = cell_of(positions[v].x, x0);
-        const std::ptrdiff_t cy = cell_of(positions[v].y, y0);
+        const std::ptrdiff_t cx = cell_of(self.x, x0);
+        const std::ptrdiff_t cy = cell_of(self.y, y0);
         // After ring r every target within r cells in x and in y has been seen, so every
         // target closer than r * cell in the plane (and so in space).
         double needed = std::numeric_limits<double>::infinity();
+        // Once `keep` keys are known, a target farther than `needed` in the plane has a key
+        // above the keep-th one seen, so above the final one: it is passed over without
+        // its key, which is most of the outer rings' targets.
+        double passed_over = std::numeric_limits<double>::infinity();
         for (std::ptrdiff_t r = 0;; ++r) {
             if (cx - r < 0 && cy - r < 0 && cx + r >= s && cy + r >= s) break;
             for (std::ptrdiff_t gy = cy - r; gy <= cy + r; ++gy) {
@@ -85,8 +107,14 @@ std::vector<std::vector<std::uint32_t>> NearestOnGrid(std::size_t n,
                 const bool edge = gy == cy - r || gy == cy + r;
                 for (std::ptrdiff_t gx = cx - r; gx <= cx + r; gx += edge ? 1 : 2 * r) {
                     if (gx >= 0 && gx < s) {
-                        for (const std::uint32_t w : cells[static_cast<std::size_t>(gy * s + gx)]) {
-                            if (w != v) order.emplace_back(key(v, w), w);
+                        const auto c = static_cast<std::size_t>(gy * s + gx);
+                        for (std::size_t k = first[c]; k < first[c + 1]; ++k) {
+                            const Member& other = members[k];
+                            const double dx = other.x - self.x;
+                            const double dy = other.y - self.y;
+                            if (other.vertex != v && dx * dx + dy * dy <= passed_over) {
+                                order.emplace_back(key(v, other.vertex), other.vertex);
+                            }
                         }
                     }
                     if (r == 0) break;
@@ -103,6 +131,7 @@ std::vector<std::vector<std::uint32_t>> NearestOnGrid(std::size_t n,
                 const double bound = keys[keep - 1];
                 needed = (bound + slack) / 2.0 * (1.0 + 1e-9) + 1e-300;
                 if (!std::isfinite(needed)) needed = std::numeric_limits<double>::infinity();
+                passed_over = needed * needed * (1.0 + 1e-9);
             }
             // One ring more than the distance asks for: cells are found by rounding.
             if (static_cast<double>(r - 1) * cell >= needed) break;

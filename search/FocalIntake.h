@@ -46,6 +46,8 @@ public:
     void SetPostOptimizer(std::unique_ptr<PostOptimizerPlugin> post_optimizer);
 
 protected:
+    /// A part of the Solver, never destroyed on its own.
+    ~FocalIntake() = default;
     /// Reads `model` under `options`: the default plug-ins, the tables, the objective, the
     /// checkers and the post-optimizers the instance calls for, then Prepare.
     void Read(const InstanceModel& model, const Options& options);

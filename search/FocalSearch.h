@@ -65,6 +65,9 @@ public:
     void ReleaseSearchMemory();
 
 protected:
+    /// A part of the Solver, never destroyed on its own.
+    ~FocalSearch() = default;
+
     /// FOCAL's entry: a FocalKey in 32 bytes. Node ids stay below 2^32 (the pool's
     /// limit), and visited and open-agent counts below 2^31.
     struct PackedFocalKey {

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 
+#include "core/InstanceModel.h"
 #include "improve/EngineModel.h"
 #include "search/MemoryBudget.h"
 #include "search/Solver.h"
 
 namespace vornik {
 
-// The pipeline of SolveJsonText after its reading, for a Problem built from arrays. Kept
-// step for step with search/JsonSolve.cpp: the tests hold both to the same outcomes.
+// The pipeline after an instance is read, whether from text (SolveJsonText) or arrays.
 namespace {
 
 constexpr double kWarmStartGraphBytes = 256.0 * 1024 * 1024;
@@ -55,7 +56,7 @@ std::size_t MemoryLimitOf(const SolveHooks& hooks) {
     return hooks.memory_limit_bytes > 0 ? hooks.memory_limit_bytes : DefaultMemoryLimitBytes();
 }
 
-JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks& hooks,
+JsonSolveOutcome SolveImprovingProblem(Problem& problem, const SolveHooks& hooks,
                                        const ImproveSettings& settings, const CostTables& tables) {
     const auto t0 = std::chrono::steady_clock::now();
     ImproveHooks improve_hooks{hooks.should_stop, hooks.on_solution};
@@ -68,8 +69,9 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
         n * n * (48.0 + 8.0 * static_cast<double>(problem.type_index_of.size()));
     // Nor does it run where its tables would not fit in the memory limit.
     const std::size_t memory_limit = MemoryLimitOf(hooks);
-    // The engine copies each matrix of the Problem into a dense table (arrays and computed
-    // distances cost it nothing): the memory limit covers those too, before they are built.
+    // The instance model copies each matrix of the Problem into a dense table (arrays and
+    // computed distances cost it nothing): the memory limit covers those too, before they
+    // are built.
     std::size_t copied = 0;
     for (const auto& entry : problem.cost_matrices) {
         bool replaced = false;
@@ -89,15 +91,23 @@ JsonSolveOutcome SolveImprovingProblem(const Problem& problem, const SolveHooks&
             "; raise memory_limit_mb or use fewer agent types");
     }
     // Tables still apart from the Problem (above 256 nodes) are for the engine alone.
-    if (tables.Empty() && problem.nodes.size() <= kMaxVertices &&
-        problem.agents_ordered.size() <= kWarmStartAgents && graph_bytes <= kWarmStartGraphBytes &&
-        Fits(EstimateMemory(problem), memory_limit)) {
-        Solver solver(problem, problem.options, memory_limit);
-        report =
-            SolveImproving(problem, &solver, problem.options.time_limit, improve_hooks, settings);
+    const bool warm_start = tables.Empty() && problem.nodes.size() <= kMaxVertices &&
+                            problem.agents_ordered.size() <= kWarmStartAgents &&
+                            graph_bytes <= kWarmStartGraphBytes &&
+                            Fits(EstimateMemory(problem), memory_limit);
+    // One instance model for the search and the engine. It reports what the focal search
+    // reports about an instance only when the search runs.
+    auto model = std::make_shared<const InstanceModel>(problem, tables, warm_start);
+    // The model holds the costs now: the Problem's rows go, so that the matrix is held once
+    // while the engine runs.
+    decltype(problem.cost_matrices)().swap(problem.cost_matrices);
+    if (warm_start) {
+        Solver solver(model, problem.options, memory_limit);
+        report = SolveImproving(model, problem.options, &solver, problem.options.time_limit,
+                                improve_hooks, settings);
     } else {
-        report = SolveImproving(problem, nullptr, problem.options.time_limit, improve_hooks,
-                                settings, tables);
+        report = SolveImproving(model, problem.options, nullptr, problem.options.time_limit,
+                                improve_hooks, settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);

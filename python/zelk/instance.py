@@ -409,6 +409,7 @@ class Instance:
 
 
 _SCALARS = frozenset({int, float, str, bool, type(None)})
+_SCALARS_AND_LIST = _SCALARS | {list}
 
 
 def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
@@ -419,13 +420,16 @@ def _plain(value: Any, copies: dict[int, Any] | None = None) -> Any:
     list met twice (one matrix for many types) is copied once and stays shared. Two-
     dimensional arrays stay arrays."""
     copies = {} if copies is None else copies
-    # A node or an agent, the bulk of a large instance: one shallow copy.
-    if (
-        type(value) is dict
-        and set(map(type, value.values())) <= _SCALARS
-        and all(type(key) is str for key in value)
-    ):
-        return dict(value)
+    # A node, an agent or an assignment item, the bulk of a large instance: one shallow
+    # copy (lists of plain values are shared below anyway).
+    if type(value) is dict and all(type(key) is str for key in value):
+        kinds = set(map(type, value.values()))
+        if kinds <= _SCALARS:
+            return dict(value)
+        if kinds <= _SCALARS_AND_LIST and all(
+            type(item) is not list or set(map(type, item)) <= _SCALARS for item in value.values()
+        ):
+            return dict(value)
     if isinstance(value, Mapping):
         return {_plain_key(key): _plain(item, copies) for key, item in value.items()}
     if isinstance(value, list) and set(map(type, value)) <= _SCALARS:

@@ -205,6 +205,10 @@ def _assignment_skeleton(constraint: Any) -> Any:
     items = constraint.get("items")
     if not isinstance(items, list):
         return constraint
+    # As with nodes: when every item is a node id and a list of names, the first stands
+    # for all (10,000 items took the validator 1.3 s).
+    if len(items) > 1 and all(map(_plain_assignment_item, items)):
+        return {**constraint, "items": [{**items[0], "types": []}]}
     plain = [
         {**item, "types": []}
         if isinstance(item, Mapping)
@@ -214,6 +218,18 @@ def _assignment_skeleton(constraint: Any) -> Any:
         for item in items
     ]
     return {**constraint, "items": plain}
+
+
+def _plain_assignment_item(item: Any) -> bool:
+    """True for an assignment item of only a node id and a list of type names."""
+    if type(item) is not dict or item.keys() != _ASSIGNMENT_ITEM_KEYS:
+        return False
+    node, types = item["node"], item["types"]
+    return type(node) is int and node >= 0 and type(types) is list and set(map(type, types)) <= _STR
+
+
+_ASSIGNMENT_ITEM_KEYS = frozenset({"node", "types"})
+_STR = frozenset({str})
 
 
 def _plain_costs(row: list[Any]) -> bool:
@@ -469,8 +485,17 @@ def _unknown_keys(instance: Mapping[str, Any]) -> dict[str, int]:
     visit(instance, "")
     visit(instance.get("options"), "options")
     for kind in ("nodes", "agents"):
-        for item in instance.get(kind) or []:
-            visit(item, f"{kind}[]")
+        items = instance.get(kind) or []
+        known = _KNOWN_KEYS[f"{kind}[]"]
+        # Nearly always every item is all known keys: found at C speed, item by item
+        # only otherwise.
+        try:
+            plain = all(map(known.issuperset, items))
+        except TypeError:  # an item that is not a mapping has no keys to name
+            plain = False
+        if not plain:
+            for item in items:
+                visit(item, f"{kind}[]")
     for constraint in instance.get("constraints") or []:
         visit(constraint, "constraints[]")
         for key in ("items", "precedence"):

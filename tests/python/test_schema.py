@@ -30,6 +30,7 @@ def base() -> dict[str, Any]:
         "costs": {"t": [[float(abs(i - j)) for j in range(3)] for i in range(3)]},
         "constraints": [
             {"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 50}]},
+            {"kind": "assignment", "items": [{"node": i, "types": ["t"]} for i in range(3)]},
         ],
         "options": {"objective": "min_max", "time_limit": 2},
     }
@@ -74,6 +75,11 @@ def damaged(path: str, value: Any) -> dict[str, Any]:
         ("nodes.2.id", 1, "nodes[2]: id 1 repeats the id of nodes[1]"),
         ("agents.0.end_node", 9, "agents[0].end_node: 9 is not the id of a node"),
         ("constraints.0.items.0.node", 5, "constraints[0].items[0].node: 5 is not the id"),
+        # One item unlike the others among many plain ones is still found and named.
+        ("constraints.1.items.2.types", ["t", 3], "constraints[1].items[2].types[1]: 3 is not "
+         "of type 'string'"),  # fmt: skip
+        ("constraints.1.items.1.node", -2, "constraints[1].items[1].node: -2 is less than"),
+        ("constraints.1.items.1.node", 7, "constraints[1].items[1].node: 7 is not the id"),
         ("constraints.0.items.0.start", 60, "constraints[0].items[0]: the window of node 1 "
          "closes at 50, before it opens at 60"),  # fmt: skip
         ("costs.t.1.2", -1.5, "costs.t[1][2]: the cost -1.5 of type 't' from vertex 1 to "
