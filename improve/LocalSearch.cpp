@@ -117,6 +117,11 @@ double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double 
     if (!Finite(cost_a) || (b != kNone && !Finite(cost_b))) return EngineSolution::kInfeasible;
     double delta = weights_->sum_weight * (cost_a - solution.PricedCost(a));
     if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.PricedCost(b));
+    if (weights_->over_weight > 0) {
+        delta += weights_->Excess(cost_a) - weights_->Excess(solution.PricedCost(a));
+        if (b != kNone)
+            delta += weights_->Excess(cost_b) - weights_->Excess(solution.PricedCost(b));
+    }
     if (weights_->max_weight > 0) {
         double others = 0.0;
         for (const Ranked& entry : largest_) {
