@@ -14,15 +14,26 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
     : model_(model),
       params_(params),
       plan_(plan),
+      weights_(*plan.weights),
+      descent_(*plan.descent),
+      capped_(params.cap_share > 0 && plan.weights->max_weight > 0 &&
+              model->Targets().size() >= params.cap_targets * model->NumAgents()),
       hub_(hub),
       index_(index),
       rng_(std::move(rng)),
-      ruin_recreate_(model, plan.weights, params),
-      local_search_(model, plan.descent, params),
+      ruin_recreate_(model, &weights_, params),
+      local_search_(model, &descent_, params),
       tour_search_(model, params),
       current_(start) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
     hub_->Register(index_, &best_);
+    if (capped_) {
+        weights_.sum_weight = 1.0;
+        weights_.max_weight = 0.0;
+        weights_.over_weight = params.cap_weight;
+        descent_ = weights_;
+        if (best_) FollowBest(*best_);
+    }
     // A long tour search must not outlast the budget (never cut under an iteration
     // bound, so that such runs repeat).
     tour_search_.SetStop([this] {
@@ -43,6 +54,9 @@ bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
     for (std::size_t r = 0; r < candidate.NumRoutes(); ++r) {
         const std::vector<std::uint32_t>& visits = candidate.Route(r).visits;
         if (visits == searched_tours_[r]) continue;
+        // Under a bound, only routes above it decide the longest route: the others' tours
+        // change the sum alone, and searching them costs as much.
+        if (capped_ && candidate.Route(r).cost < weights_.cap) continue;
         const double kicks = params_.tour_kicks * static_cast<double>(visits.size());
         changed =
             tour_search_.Improve(candidate, r, static_cast<std::size_t>(kicks), rng_) || changed;
@@ -51,15 +65,23 @@ bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
     return changed;
 }
 
-void AnnealingWalk::Offer(const EngineSolution& candidate) {
-    if (!candidate.AllRoutesFeasible()) return;
-    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return;
+void AnnealingWalk::FollowBest(const EngineSolution& best) {
+    if (!capped_ || best.MissingRequired() != 0 || !best.AllRoutesFeasible()) return;
+    const double cap = std::min(weights_.cap, (1.0 - params_.cap_share) * best.Score().max_cost);
+    weights_.cap = cap;
+    descent_.cap = cap;
+}
+
+bool AnnealingWalk::Offer(const EngineSolution& candidate) {
+    if (!candidate.AllRoutesFeasible()) return false;
+    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return false;
     if (best_) {
         *best_ = candidate;
     } else {
         best_ = std::make_unique<EngineSolution>(candidate);
     }
     hub_->Offer(*best_, EnginePhase::kImprove, index_);
+    return true;
 }
 
 double AnnealingWalk::Progress(std::int64_t epoch_start, double epoch_length) {
@@ -77,7 +99,7 @@ double AnnealingWalk::Progress(std::int64_t epoch_start, double epoch_length) {
 
 void AnnealingWalk::Run() {
     const WalkPlan& plan = plan_;
-    const ScoreWeights& weights = *plan.weights;
+    const ScoreWeights& weights = weights_;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     double current_score = weights.Of(current_);
     std::int64_t epoch_start = 0;
@@ -92,6 +114,7 @@ void AnnealingWalk::Run() {
             // The next, longer epoch starts warm again from the best of all walks.
             if (const EngineSolution* restart = hub_->Meet()) {
                 current_ = *restart;
+                FollowBest(*restart);
                 current_score = weights.Of(current_);
             }
             epoch_start = iteration_;
@@ -125,7 +148,12 @@ void AnnealingWalk::Run() {
             }
         }
         if (PolishTours(candidate)) candidate_score = weights.Of(candidate);
-        Offer(candidate);
+        if (Offer(candidate) && capped_) {
+            // A lower bound: the scores change.
+            FollowBest(*best_);
+            candidate_score = weights.Of(candidate);
+            current_score = weights.Of(current_);
+        }
         if (candidate_score < current_score - temperature * std::log(unit(rng_))) {
             current_ = std::move(candidate);
             current_score = candidate_score;

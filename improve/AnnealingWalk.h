@@ -46,15 +46,23 @@ public:
     std::int64_t Iterations() const override { return iteration_; }
 
 private:
-    void Offer(const EngineSolution& candidate);
+    /// True when `candidate` became the walk's best.
+    bool Offer(const EngineSolution& candidate);
     /// Runs the tour search on every route of `candidate` that changed since the search
     /// last saw it, when the candidate beats the walk's best.
     bool PolishTours(EngineSolution& candidate);
     double Progress(std::int64_t epoch_start, double epoch_length);
 
+    /// Under a route bound (EngineParams::cap_share), lowers it to follow `best`.
+    void FollowBest(const EngineSolution& best);
+
     const EngineModel* model_;
     const EngineParams& params_;
     WalkPlan plan_;
+    /// The walk's own scores (the plan's, or a route bound's that follows its best).
+    ScoreWeights weights_;
+    ScoreWeights descent_;
+    bool capped_ = false;
     WalkHub* hub_;
     std::size_t index_;
     std::mt19937_64 rng_;

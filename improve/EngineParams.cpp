@@ -48,6 +48,9 @@ const Field kFields[] = {
     {"infeasible_search", nullptr, &EngineParams::infeasible_search, 0.0, 2.0},
     {"feasible_share", &EngineParams::feasible_share, nullptr, 0.0, 1.0},
     {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
+    {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
+    {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
+    {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},
 };
 
 std::string Quoted(const std::string& name) { return "engine_params[\"" + name + "\"]"; }

@@ -101,6 +101,23 @@ struct EngineParams {
     /// Kicks per visit of the route; 0 leaves tours to the local search alone.
     double tour_kicks = 1.0;
 
+    /// Under min-max with at least `cap_targets` targets per agent, the annealing scores
+    /// plans by their summed cost, each route's cost above a bound counting `cap_weight`
+    /// times more on top, the bound `cap_share` below the walk's best longest route (and
+    /// following it down). Any plan within the bound has a shorter longest route than the
+    /// best, and below it the walk shortens routes as a min-sum search does: with few
+    /// agents every route ends near the longest, and the longest-route score sees no gain
+    /// until all of them are shorter at once (rat783 with 3 agents stalled at 1.1 % above
+    /// LKH-3's value from 5 s on). Measured on lin318, rat783 and pcb1173 with 3, 5 and 10
+    /// agents (benchmarks/strength_bench.py, one seed): at 10 s better on every case from
+    /// 106 targets per agent on, 3 % to 4 % worse at 64 and 78, where the summed cost pulls
+    /// targets off the short routes; at 60 s better from 157 on (rat783 with 3 agents
+    /// 1.0110 -> 1.0017 of LKH-3, pcb1173 with 3 agents 1.0110 -> 1.0071), 0.3 % and
+    /// 0.5 % worse at 106 and 117. 0 for `cap_share` turns it off.
+    double cap_share = 0.005;
+    double cap_weight = 2.0;
+    std::size_t cap_targets = 150;
+
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.
     void Validate() const;

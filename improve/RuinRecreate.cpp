@@ -9,7 +9,13 @@ double ScoreWeights::Of(const EngineSolution& solution) const {
     const EngineScore score = solution.Score();
     // Penalties of optional targets count at full weight under both objectives: the
     // objective is the routes' one plus the penalties.
-    return max_weight * score.max_cost + sum_weight * score.sum_cost +
+    double excess = 0.0;
+    if (over_weight > 0) {
+        for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
+            excess += Excess(solution.Route(a).cost);
+        }
+    }
+    return max_weight * score.max_cost + sum_weight * score.sum_cost + excess +
            unassigned_penalty * static_cast<double>(score.missing) + score.penalty;
 }
 
@@ -152,6 +158,7 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
             if (cost == EngineSolution::kInfeasible) return;
             double delta = weights_->sum_weight * (cost - route.cost);
             if (min_max) delta += weights_->max_weight * (std::max(cost, largest) - largest);
+            delta += weights_->Excess(cost) - weights_->Excess(route.cost);
             if (delta < best_delta) {
                 best_delta = delta;
                 best_route = a;

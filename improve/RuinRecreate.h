@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -21,8 +22,14 @@ struct ScoreWeights {
     double sum_weight = 1.0;  ///< weight of the summed cost (1 under min-sum)
     double max_weight = 0.0;  ///< weight of the largest route (1 under min-max)
     double unassigned_penalty = 0.0;
+    /// Each route's cost above `cap` counts `over_weight` times more (a route bound that
+    /// the search may cross at a price).
+    double cap = std::numeric_limits<double>::infinity();
+    double over_weight = 0.0;
 
     double Of(const EngineSolution& solution) const;
+    /// What a route of cost `cost` adds for being above the cap.
+    double Excess(double cost) const { return cost > cap ? over_weight * (cost - cap) : 0.0; }
 };
 
 /// The diversification step: removes strings of neighbouring targets from a few nearby

@@ -76,6 +76,8 @@ void TourSearch::Load(const EngineSolution& solution, std::size_t a) {
 }
 
 void TourSearch::Renumber(std::size_t first, std::size_t last) {
+    dirty_first_ = std::min(dirty_first_, first);
+    dirty_last_ = std::max(dirty_last_, last);
     for (std::size_t p = first; p <= last; ++p) position_[tour_[p]] = static_cast<std::uint32_t>(p);
 }
 
@@ -266,15 +268,24 @@ bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t ki
     if (k >= kKickVisits) {
         for (std::size_t kick = 0; kick < kicks; ++kick) {
             if (stop_ && kick % 64 == 63 && stop_()) break;
+            dirty_first_ = tour_.size();
+            dirty_last_ = 0;
             Kick(rng);
             Descend();
+            if (dirty_first_ > dirty_last_) continue;  // the kick did not move anything
+            // Only the stretch that the kick and its descent renumbered differs between
+            // the two tours: copied either way, a kick costs what it moved, not the tour.
+            const auto first = static_cast<std::ptrdiff_t>(dirty_first_);
+            const auto end = static_cast<std::ptrdiff_t>(dirty_last_) + 1;
             if (length_ <= best_length_) {
                 // Equal tours are taken too: they let the search drift across plateaus.
-                best_tour_ = tour_;
+                std::copy(tour_.begin() + first, tour_.begin() + end, best_tour_.begin() + first);
                 best_length_ = length_;
             } else {
-                tour_ = best_tour_;
-                Renumber(1, k);
+                const std::size_t last = dirty_last_;
+                std::copy(best_tour_.begin() + first, best_tour_.begin() + end,
+                          tour_.begin() + first);
+                Renumber(dirty_first_, last);
                 length_ = best_length_;
             }
         }

@@ -80,6 +80,10 @@ private:
     std::size_t queue_head_ = 0;
     std::vector<std::uint8_t> queued_;  ///< by vertex
     std::vector<std::uint32_t> string_;
+    /// Positions renumbered since the last kick began: where tour_ may differ from
+    /// best_tour_.
+    std::size_t dirty_first_ = 0;
+    std::size_t dirty_last_ = 0;
     double length_ = 0.0;
     double best_length_ = 0.0;
     std::size_t moves_left_ = 0;

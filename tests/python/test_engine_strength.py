@@ -80,6 +80,10 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "infeasible_search": trial % 2,
             "feasible_share": 0.08 * trial,
             "tour_kicks": (0.5, 20, 0)[trial // 3 % 3],
+            # The route bound of min-max on half the trials, whatever the size.
+            "cap_targets": (0, 100)[trial % 2],
+            "cap_share": 0.002 * (trial % 4),
+            "cap_weight": 0.5 * trial,
         }
         assert set(params) <= set(defaults)
         kind = [{"objective": "min_max"}, {"objective": "min_sum", "windows": True},

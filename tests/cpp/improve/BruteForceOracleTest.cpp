@@ -181,7 +181,18 @@ Optimum BruteForce(const Small& s) {
 // instance; its routes pass the walk above. Some of these tightly windowed instances
 // hold a local optimum that short runs do not leave (seen on 1 of 40 at 6 x 2000 steps).
 // Both strategies start from nothing, so the population's cut and crossover are reached.
-class BruteForceOracleTest : public ::testing::TestWithParam<SearchStrategy> {};
+// The annealing runs also with its route bound under min-max on every instance (by
+// default only from 100 targets per agent on): led by the summed cost, it balances two
+// routes above the bound only where that shortens them both, and misses the optimum of
+// a few of these instances (3 of the 20 min-max ones, one by 11 %).
+struct Variant {
+    const char* name;
+    SearchStrategy strategy;
+    std::size_t cap_targets;
+    int misses;    // instances allowed to end above the optimum
+    double slack;  // how far above it
+};
+class BruteForceOracleTest : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
     std::mt19937_64 rng(2026);
@@ -201,7 +212,8 @@ TEST_P(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
             EngineSettings settings;
             settings.seed = seed;
             settings.iteration_limit = 600;
-            settings.params.strategy = GetParam();
+            settings.params.strategy = GetParam().strategy;
+            settings.params.cap_targets = GetParam().cap_targets;
             settings.clock = [] { return 0.0; };
             EngineOutcome run = ImprovementEngine(&model, settings).Run({});
             if (seed == 0 || Better(s.objective, run.score, outcome.score)) outcome = run;
@@ -222,16 +234,19 @@ TEST_P(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
         for (std::size_t v = 1; v < s.n; ++v) EXPECT_EQ(served[v], 1) << "vertex " << v;
         const double value = objective + outcome.score.penalty;
         EXPECT_GE(value, optimum.value - 1e-6);
-        EXPECT_LE(value, optimum.value * 1.1 + 1e-6);
+        EXPECT_LE(value, optimum.value * GetParam().slack + 1e-6);
         if (value <= optimum.value + 1e-6) ++reached;
         EXPECT_EQ(outcome.reasons.size(), optimum.missing);
     }
-    EXPECT_GE(reached, kRounds - 2);
+    EXPECT_GE(reached, kRounds - GetParam().misses);
 }
 
 INSTANTIATE_TEST_SUITE_P(Strategies, BruteForceOracleTest,
-                         ::testing::Values(SearchStrategy::kAnneal, SearchStrategy::kPopulation),
-                         [](const auto& param) { return std::string(StrategyName(param.param)); });
+                         ::testing::Values(Variant{"anneal", SearchStrategy::kAnneal, 100, 2, 1.1},
+                                           Variant{"population", SearchStrategy::kPopulation, 100,
+                                                   2, 1.1},
+                                           Variant{"bounded", SearchStrategy::kAnneal, 0, 4, 1.15}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace vornik

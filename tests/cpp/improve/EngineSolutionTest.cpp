@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -464,24 +465,34 @@ TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {
 
 TEST(EngineSolutionTest, LocalSearchKeepsEveryTargetAndExactCachesAndNeverWorsens) {
     std::mt19937_64 rng(13);
-    for (const auto& [objective, infeasible] :
-         {std::pair{ObjectiveType::MinMax, 0}, std::pair{ObjectiveType::MinSum, 0},
-          std::pair{ObjectiveType::MinMax, 1}, std::pair{ObjectiveType::MinSum, 1}}) {
+    // The third column: routes above a bound (the median route) cost 5 times more.
+    for (const auto& [objective, infeasible, capped] :
+         {std::tuple{ObjectiveType::MinMax, 0, false}, std::tuple{ObjectiveType::MinSum, 0, false},
+          std::tuple{ObjectiveType::MinMax, 1, false}, std::tuple{ObjectiveType::MinSum, 1, false},
+          std::tuple{ObjectiveType::MinMax, 0, true}, std::tuple{ObjectiveType::MinSum, 1, true}}) {
         for (const Kind& kind : kKinds) {
-            SCOPED_TRACE(std::string(kind.name) + (infeasible == 1 ? ", infeasible space" : ""));
+            SCOPED_TRACE(std::string(kind.name) + (infeasible == 1 ? ", infeasible space" : "") +
+                         (capped ? ", capped" : ""));
             Problem problem = RandomProblem(rng, kind, 25, 4);
             problem.options.objective = objective;
             const EngineModel model(problem);
             ScoreWeights weights;
-            weights.max_weight = objective == ObjectiveType::MinMax ? 1.0 : 0.0;
-            weights.sum_weight = objective == ObjectiveType::MinMax ? 1e-6 : 1.0;
+            weights.max_weight = objective == ObjectiveType::MinMax && !capped ? 1.0 : 0.0;
+            weights.sum_weight = objective == ObjectiveType::MinMax && !capped ? 1e-6 : 1.0;
             weights.unassigned_penalty = 1e9;
             // Start from an all-feasible solution: targets whose route breaks go unserved.
             EngineSolution solution = RandomSolution(model, rng);
+            std::vector<double> costs;
             for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
                 if (solution.Route(a).cost == EngineSolution::kInfeasible) {
                     solution.RemoveVisits(a, 1, solution.Route(a).visits.size());
                 }
+                costs.push_back(solution.Route(a).cost);
+            }
+            if (capped) {
+                std::sort(costs.begin(), costs.end());
+                weights.cap = costs[costs.size() / 2];
+                weights.over_weight = 5.0;
             }
             const double before = weights.Of(solution);
             std::vector<bool> feasible;
