@@ -6,7 +6,8 @@ kept in a set or compared. :meth:`Solution.to_dict` gives the result dictionary 
 :func:`zelk.solve_json_str` (every key it has, with the same meaning and values) plus
 the keys only the Solution knows; :meth:`Solution.from_dict` reads either back.
 
-Schedules are computed here from the instance, by the rules the solver applies: a
+Schedules come from the core's route walker where it serves (see ``_Walker``), else from
+the walk here, which follows the same rules as the solver: a
 route's clock starts at 0 at its start node; each move adds its cost from the agent
 type's matrix (the closing move of an open route is free); at a node with time windows
 service starts no earlier than the first window still open at the arrival, so an early
