@@ -182,7 +182,7 @@ Optimum BruteForce(const Small& s) {
 // hold a local optimum that short runs do not leave (seen on 1 of 40 at 6 x 2000 steps).
 // Both strategies start from nothing, so the population's cut and crossover are reached.
 // The annealing runs also with its route bound under min-max on every instance (by
-// default only from 100 targets per agent on): led by the summed cost, it balances two
+// default only from 150 targets per agent on): led by the summed cost, it balances two
 // routes above the bound only where that shortens them both, and misses the optimum of
 // a few of these instances (3 of the 20 min-max ones, one by 11 %).
 struct Variant {
