@@ -27,9 +27,8 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix,
     }
 }
 
-void CheckTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
-                     double cost) {
-    if (row == column || (std::isfinite(cost) && cost >= 0)) return;
+void RefuseTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
+                      double cost) {
     throw std::invalid_argument("cost_matrices['" + agent_type + "'][" + std::to_string(row) +
                                 "][" + std::to_string(column) + "]: " + std::to_string(cost) +
                                 " is not a finite cost >= 0; travel costs must be finite and "

@@ -1,6 +1,7 @@
 #ifndef VORNIK_CORE_COSTMATRIXCHECK_H
 #define VORNIK_CORE_COSTMATRIXCHECK_H
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 
@@ -21,9 +22,18 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix,
 /// focal search, given a Problem directly, reads them as they are.
 void CheckTravelCosts(const std::string& agent_type, const CostMatrix& matrix);
 
-/// The same rule for one entry, row `row` and column `column` of the type's costs.
-void CheckTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
-                     double cost);
+/// Throws what CheckTravelCost throws for a cost that breaks its rule.
+[[noreturn]] void RefuseTravelCost(const std::string& agent_type, std::size_t row,
+                                   std::size_t column, double cost);
+
+/// The same rule for one entry, row `row` and column `column` of the type's costs. Inline:
+/// it runs once per entry of every matrix (9 million on 3,000 nodes), and only a refusal
+/// leaves the loop.
+inline void CheckTravelCost(const std::string& agent_type, std::size_t row, std::size_t column,
+                            double cost) {
+    if (row == column || (std::isfinite(cost) && cost >= 0)) return;
+    RefuseTravelCost(agent_type, row, column, cost);
+}
 
 /// Refuses a caller's array of costs that is not `num_nodes` x `num_nodes`, holds NaN, or
 /// breaks CheckTravelCost off the diagonal (std::invalid_argument naming the entry).
