@@ -8,11 +8,14 @@ from __future__ import annotations
 
 import json
 import math
+import os
 import random
 import subprocess
 import sys
 import textwrap
 from typing import Any
+
+import pytest
 
 from zelk.check import NO_ARC, NO_ARC_PROBLEMS, route_duration
 from zelk.check import check_solution as _problems
@@ -107,3 +110,10 @@ def run_capped(code: str, *, extra_mb: int = 100, timeout: float = 60.0) -> Any:
         text=True,
         timeout=timeout,
     )
+
+
+# The sanitizer runtime reserves terabytes of address space: a capped child cannot start.
+needs_address_cap = pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="an address-space cap cannot be combined with AddressSanitizer",
+)

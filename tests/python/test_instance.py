@@ -16,6 +16,7 @@ import _zelk_core
 import numpy as np
 import pytest
 import zelk
+from checks import needs_address_cap
 from test_differential import random_instance
 from zelk.fleet import scalar_fields
 from zelk.schema import prepare_instance
@@ -256,6 +257,7 @@ def test_arrays_refuse_what_dicts_refuse(fault: str) -> None:
             zelk.Instance.from_arrays(arrays.pop("positions"), **arrays)
 
 
+@needs_address_cap
 def test_a_numpy_matrix_is_never_copied_into_lists() -> None:
     """3,000 nodes with a NumPy matrix (72 MB) solve from arrays well within a memory cap
     that one list-of-lists copy (over 250 MB of Python floats) would break."""

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import json
 import math
-import os
 import random
 import subprocess
 import sys
@@ -17,16 +16,13 @@ import _zelk_core
 import pytest
 
 import zelk
+from checks import needs_address_cap
 from checks import check_solution, random_instance
 
 LIMIT_LINE = "[warning] memory limit reached: the search ended early and keeps its best solution"
 OUT_OF_MEMORY_LINE = "[warning] out of memory: the search ended early and keeps its best solution"
 
 # The sanitizer runtime reserves terabytes of address space: a capped child cannot start.
-needs_address_cap = pytest.mark.skipif(
-    "libasan" in os.environ.get("LD_PRELOAD", ""),
-    reason="an address-space cap cannot be combined with AddressSanitizer",
-)
 
 # Caps the child's address space at what it maps now plus `extra_mb`, then solves the
 # instance on standard input and prints the outcome (or the exception) as one JSON line.

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import json
 import math
-import os
 import random
 import subprocess
 import sys
@@ -15,14 +14,10 @@ from pathlib import Path
 import numpy as np
 import pytest
 import zelk
-from checks import random_instance
+from checks import needs_address_cap, random_instance
 from zelk.distances import PositionDistances
 from zelk.formats import NODE_LIMIT
 
-needs_address_cap = pytest.mark.skipif(
-    "libasan" in os.environ.get("LD_PRELOAD", ""),
-    reason="an address-space cap cannot be combined with AddressSanitizer",
-)
 
 
 def _outcome(solution: zelk.Solution) -> tuple:
