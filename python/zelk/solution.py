@@ -24,8 +24,6 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Literal
 
-import numpy as np
-
 if TYPE_CHECKING:
     from zelk.instance import Instance
 
@@ -303,6 +301,8 @@ def _typed(instance: Any) -> Instance:
     Agents that share an id are the one refusal of that check that the JSON entry points
     accept (they give such agents the last one's type): a result of theirs reads back
     with the ids as given, so that the core's model types them as the solve did."""
+    import numpy as np
+
     from zelk.instance import Instance, _frozen
     from zelk.schema import InstanceWarning
 
@@ -332,6 +332,7 @@ def _walked(
     core's route walker on the instance's arrays: its model is built once for every
     route, and the arrays are read in place."""
     import _zelk_core
+    import numpy as np  # not on import: zelk's list paths run without NumPy
 
     if not paths:
         return [], []
