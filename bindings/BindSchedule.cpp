@@ -24,12 +24,18 @@ namespace {
 
 using IndexArray = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 
+// `given` as whole numbers: an array of fractions is refused, not truncated.
 IndexArray ReadIndices(const py::object& given, const char* name) {
-    auto array = IndexArray::ensure(given);
-    if (!array) {
+    const auto refuse = [&]() {
         PyErr_Clear();
-        throw py::value_error(std::string(name) + " is not an array of whole numbers");
-    }
+        return py::value_error(std::string(name) + " is not an array of whole numbers");
+    };
+    const py::array raw = py::array::ensure(given);
+    if (!raw) throw refuse();
+    const char kind = raw.dtype().kind();
+    if (kind != 'i' && kind != 'u' && raw.size() != 0) throw refuse();
+    auto array = IndexArray::ensure(raw);
+    if (!array) throw refuse();
     if (array.ndim() != 1) throw py::value_error(std::string(name) + " must be one-dimensional");
     return array;
 }
