@@ -218,6 +218,15 @@ def test_plain_dicts_read_straight_into_arrays_as_the_full_reading_reads_them() 
         assert (fast.types, fast.costs, fast.objective, fast.return_to_end, fast.time_limit, fast.name) == (
             slow.types, slow.costs, slow.objective, slow.return_to_end, slow.time_limit, slow.name)  # fmt: skip
         assert zelk.Instance.from_dict(fast.to_dict()).positions.tolist() == slow.positions.tolist()
+    # Anything else goes the full way, which names the fault or reads what this cannot.
+    others = [_node(1, "x", True), _node(1, "id", 1.0), _node(1, "x", 1e400), _node(1, "type", "HUB"),
+              _node(1, "colour", "red"), _agent("type", 3), _agent("id", True), _set("options", {"objective": ["x"]}),
+              _set("options", {"time_limit": True}), _set("options", {"seed": 1}), _set("name", 5),
+              _set("nodes", [{"id": 0, "x": 0.0, "y": 0.0}]), _set("costs", {})]  # fmt: skip
+    for change in others:
+        data = _base()
+        change(data)
+        assert read_plain(data, source=None, stacklevel=1) is None, data
 
 
 # Each fault once as a dict and once as arrays: both ways refuse it.
