@@ -15,27 +15,6 @@ namespace vornik {
 
 namespace {
 
-// A node's windows sorted by opening, overlapping or touching ones merged, empty ones
-// (closing before they open) dropped. A node whose windows are all empty keeps one
-// window that nothing can meet.
-std::vector<TimeWindow> MergeWindows(std::vector<std::pair<double, double>> given) {
-    std::sort(given.begin(), given.end());
-    std::vector<TimeWindow> merged;
-    for (const auto& [start, end] : given) {
-        if (!(start <= end)) continue;
-        if (!merged.empty() && !(start > merged.back().end)) {
-            merged.back().end = std::max(merged.back().end, end);
-        } else {
-            merged.push_back(TimeWindow{true, start, end});
-        }
-    }
-    if (merged.empty()) {
-        merged.push_back(TimeWindow{true, std::numeric_limits<double>::infinity(),
-                                    -std::numeric_limits<double>::infinity()});
-    }
-    return merged;
-}
-
 // Amounts of one kind in `dims` dimensions: an empty list is zeros, anything else must
 // have exactly `dims` finite entries >= 0.
 void CheckAmounts(const ListView<double>& amounts, std::size_t dims, const std::string& what) {
@@ -145,7 +124,7 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         const ListView<std::pair<double, double>> given = model.WindowList(v);
         if (given.size() < 2) continue;
         std::vector<TimeWindow> merged =
-            MergeWindows(std::vector<std::pair<double, double>>(given.begin(), given.end()));
+            MergedWindows(std::vector<std::pair<double, double>>(given.begin(), given.end()));
         windows_[v] = TimeWindow{true, merged.front().start, merged.back().end};
         if (merged.size() > 1) lists[v] = std::move(merged);
     }
