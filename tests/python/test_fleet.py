@@ -156,8 +156,8 @@ def random_fleet_instance(rng: random.Random, n: int, m: int) -> dict[str, Any]:
         if rng.random() < 0.5:
             first = rng.uniform(0, 60)
             windows.append({"node": i, "start": first, "end": first + rng.uniform(5, 30)})
-            if rng.random() < 0.5:
-                later = first + rng.uniform(40, 100)
+            if rng.random() < 0.5:  # sometimes overlapping the first: joined into one
+                later = first + rng.uniform(10, 100)
                 windows.append({"node": i, "start": later, "end": later + 40})
     agents = [
         {"id": a, "type": "t", "start_node": 0, "end_node": 0,
@@ -440,6 +440,12 @@ def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
     assert run.returncode == 3, run.stderr
     row = next(line for line in run.stdout.splitlines() if line.split()[:2] == [str(node), reason])
     assert len(row.split()) > 2  # the message follows
+    # validate names it too, before any solving, and the instance itself stays valid.
+    run = subprocess.run([sys.executable, "-m", "zelk", "validate", str(path)],
+                         capture_output=True, text=True, timeout=120, check=False)  # fmt: skip
+    assert run.returncode == 0, run.stderr
+    assert "1 required targets no plan can serve" in run.stdout
+    assert [line.split()[:2] for line in run.stdout.splitlines()].count([str(node), reason]) == 1
 
 
 def test_a_solve_from_coordinates_alone_checks_with_the_distances_it_used() -> None:
