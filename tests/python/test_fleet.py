@@ -157,7 +157,7 @@ def random_fleet_instance(rng: random.Random, n: int, m: int) -> dict[str, Any]:
             first = rng.uniform(0, 60)
             windows.append({"node": i, "start": first, "end": first + rng.uniform(5, 30)})
             if rng.random() < 0.5:  # sometimes overlapping the first: joined into one
-                later = first + rng.uniform(10, 100)
+                later = first + rng.uniform(0, 60)
                 windows.append({"node": i, "start": later, "end": later + 40})
     agents = [
         {"id": a, "type": "t", "start_node": 0, "end_node": 0,
