@@ -329,6 +329,23 @@ def test_vrptw_sections_become_windows_and_service(tmp_path: Path) -> None:
     assert (items[1]["start"], items[1]["end"], items[4]["start"]) == (5, 9, 20)
 
 
+def test_explicit_weights_and_vehicles_read_and_solve(tmp_path: Path) -> None:
+    path = tmp_path / "explicit.vrp"
+    path.write_text(
+        "NAME : explicit\nTYPE : CVRP\nDIMENSION : 3\nVEHICLES : 3\nCAPACITY : 5\n"
+        "EDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : LOWER_ROW\n"
+        "EDGE_WEIGHT_SECTION\n4\n7 2\nDEMAND_SECTION\n1 0\n2 3\n3 4\n"
+        "DEPOT_SECTION\n1\n-1\nEOF\n"
+    )
+    instance = zelk.load_instance(path)
+    assert instance["costs"][zelk.formats.AGENT_TYPE] == [[0, 4, 7], [4, 0, 2], [7, 2, 0]]
+    assert len(instance["agents"]) == 3
+    # 3 + 4 > 5: one route each, 8 + 14, not 0-2-3-0 (13).
+    solution = zelk.solve(instance, time_limit=1)
+    assert zelk.check_solution(instance, solution) == []
+    assert solution.objective_value == pytest.approx(22)
+
+
 def test_sol_file_round_trips_through_vrplib(tmp_path: Path) -> None:
     vrplib = pytest.importorskip("vrplib")
     instance = copy.deepcopy(FLEET)
