@@ -52,34 +52,36 @@ std::vector<std::vector<std::uint32_t>> NearestInTables(std::size_t n,
     // Two tiles of 64 x 64 entries stay in the cache while both ways of a pair are read.
     constexpr std::size_t kTile = 64;
     std::vector<double> key(kTile * kTile);
-    std::vector<double> sum(kTile * kTile);
+    std::vector<double> there(kTile * kTile);  // row i of the tile: table[i][j]
+    std::vector<double> back(kTile * kTile);   // row j of the tile: table[j][i]
+    // Copies the entries of rows [r0, r1) at columns [c0, c1) into `out`, one row of the
+    // tile after another: every read and write runs along memory.
+    const auto copy = [&](const double* table, std::size_t r0, std::size_t r1, std::size_t c0,
+                          std::size_t c1, std::vector<double>& out) {
+        for (std::size_t r = r0; r < r1; ++r) {
+            const double* row = table + static_cast<std::size_t>(targets[r]) * n;
+            double* to = &out[(r - r0) * kTile];
+            if (run) {
+                std::copy(row + targets[c0], row + targets[c0] + (c1 - c0), to);
+            } else {
+                for (std::size_t c = c0; c < c1; ++c) to[c - c0] = row[targets[c]];
+            }
+        }
+    };
     for (std::size_t i0 = 0; i0 < m; i0 += kTile) {
         const std::size_t i1 = std::min(m, i0 + kTile);
         for (std::size_t j0 = i0; j0 < m; j0 += kTile) {
             const std::size_t j1 = std::min(m, j0 + kTile);
-            std::fill(key.begin(), key.end(), std::numeric_limits<double>::infinity());
-            for (const double* table : tables) {
-                for (std::size_t i = i0; i < i1; ++i) {
-                    const double* row = table + static_cast<std::size_t>(targets[i]) * n;
-                    double* out = &sum[(i - i0) * kTile];
-                    if (run) {
-                        std::copy(row + targets[j0], row + targets[j0] + (j1 - j0), out);
-                    } else {
-                        for (std::size_t j = j0; j < j1; ++j) out[j - j0] = row[targets[j]];
+            for (std::size_t t = 0; t < tables.size(); ++t) {
+                copy(tables[t], i0, i1, j0, j1, there);
+                copy(tables[t], j0, j1, i0, i1, back);
+                for (std::size_t i = 0; i < i1 - i0; ++i) {
+                    for (std::size_t j = 0; j < j1 - j0; ++j) {
+                        const double round_trip = there[i * kTile + j] + back[j * kTile + i];
+                        double& entry = key[i * kTile + j];
+                        entry = t == 0 ? round_trip : std::min(entry, round_trip);
                     }
                 }
-                for (std::size_t j = j0; j < j1; ++j) {
-                    const double* row = table + static_cast<std::size_t>(targets[j]) * n;
-                    double* out = &sum[j - j0];
-                    if (run) {
-                        const double* back = row + targets[i0];
-                        for (std::size_t i = 0; i < i1 - i0; ++i) out[i * kTile] += back[i];
-                    } else {
-                        for (std::size_t i = i0; i < i1; ++i)
-                            out[(i - i0) * kTile] += row[targets[i]];
-                    }
-                }
-                for (std::size_t k = 0; k < key.size(); ++k) key[k] = std::min(key[k], sum[k]);
             }
             // A key above a target's keep-th is refused by one comparison.
             const auto offer = [&](std::size_t t, double k, std::uint32_t w) {
