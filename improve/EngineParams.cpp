@@ -47,6 +47,8 @@ const Field kFields[] = {
     {"population_focus", nullptr, &EngineParams::population_focus, 0.0, 1.0},
     {"infeasible_search", nullptr, &EngineParams::infeasible_search, 0.0, 2.0},
     {"feasible_share", &EngineParams::feasible_share, nullptr, 0.0, 1.0},
+    {"take_up", &EngineParams::take_up, nullptr, 0.0, 1000.0},
+    {"infeasible_targets", nullptr, &EngineParams::infeasible_targets, 0.0, 1e9},
     {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
     {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},

@@ -26,12 +26,15 @@ void PrepareRuns(EngineSolution& solution, std::size_t a) {
 bool Finite(double cost) { return cost != EngineSolution::kInfeasible; }
 
 // EngineParams::infeasible_search: 0 never, 1 wherever a window or a capacity can be
-// broken, 2 where that measured better (min-sum with capacities, without windows).
-bool CrossesInfeasibleSpace(const EngineModel& model, std::size_t setting) {
-    if (setting == 1) return model.HasWindows() || model.Dimensions() > 0;
-    if (setting == 2) {
+// broken, 2 where that measured better (min-sum with capacities, without windows, below
+// EngineParams::infeasible_targets targets when that is set).
+bool CrossesInfeasibleSpace(const EngineModel& model, const EngineParams& params) {
+    if (params.infeasible_search == 1) return model.HasWindows() || model.Dimensions() > 0;
+    if (params.infeasible_search == 2) {
         return model.Objective() == ObjectiveType::MinSum && model.Dimensions() > 0 &&
-               !model.HasWindows();
+               !model.HasWindows() &&
+               (params.infeasible_targets == 0 ||
+                model.Targets().size() < params.infeasible_targets);
     }
     return false;
 }
@@ -44,8 +47,9 @@ LocalSearch::LocalSearch(const EngineModel* model, const ScoreWeights* weights,
       weights_(weights),
       granularity_(params.granularity),
       longest_string_(params.longest_string),
-      infeasible_search_(CrossesInfeasibleSpace(*model, params.infeasible_search)),
-      feasible_share_(params.feasible_share) {
+      infeasible_search_(CrossesInfeasibleSpace(*model, params)),
+      feasible_share_(params.feasible_share),
+      take_up_(params.take_up) {
     // Lateness starts at the price of travel; excess load at the longest leg from a depot
     // per largest demand, so that one unit over capacity costs about one detour.
     double longest_leg = 0.0;
@@ -218,9 +222,9 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
         }
         for (const std::uint32_t v : order) listed_[v] = stamp_;
     }
-    // At most as many again as the focus: on 500 targets an unbounded take-up made
-    // descents nearly global and cut the steps per second fivefold.
-    const std::size_t widest = 2 * order.size();
+    // Bounded (EngineParams::take_up): unbounded, descents become nearly global.
+    const auto widest =
+        static_cast<std::size_t>(static_cast<double>(order.size()) * (1.0 + take_up_));
     const auto take_up = [&](std::int64_t route) {
         if (!widen || route < 0 || order.size() >= widest) return;
         const auto r = static_cast<std::size_t>(route);

@@ -94,6 +94,7 @@ private:
 
     bool infeasible_search_ = false;
     double feasible_share_ = 0.4;
+    double take_up_ = 1.0;
     PenaltyWeights penalties_;
     PenaltyWeights initial_;
     PenaltyWeights repair_;  ///< the heavier weights of a repair

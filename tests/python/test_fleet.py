@@ -156,8 +156,8 @@ def random_fleet_instance(rng: random.Random, n: int, m: int) -> dict[str, Any]:
         if rng.random() < 0.5:
             first = rng.uniform(0, 60)
             windows.append({"node": i, "start": first, "end": first + rng.uniform(5, 30)})
-            if rng.random() < 0.5:
-                later = first + rng.uniform(40, 100)
+            if rng.random() < 0.5:  # sometimes overlapping the first: joined into one
+                later = first + rng.uniform(0, 60)
                 windows.append({"node": i, "start": later, "end": later + 40})
     agents = [
         {"id": a, "type": "t", "start_node": 0, "end_node": 0,
@@ -329,6 +329,23 @@ def test_vrptw_sections_become_windows_and_service(tmp_path: Path) -> None:
     assert (items[1]["start"], items[1]["end"], items[4]["start"]) == (5, 9, 20)
 
 
+def test_explicit_weights_and_vehicles_read_and_solve(tmp_path: Path) -> None:
+    path = tmp_path / "explicit.vrp"
+    path.write_text(
+        "NAME : explicit\nTYPE : CVRP\nDIMENSION : 3\nVEHICLES : 3\nCAPACITY : 5\n"
+        "EDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : LOWER_ROW\n"
+        "EDGE_WEIGHT_SECTION\n4\n7 2\nDEMAND_SECTION\n1 0\n2 3\n3 4\n"
+        "DEPOT_SECTION\n1\n-1\nEOF\n"
+    )
+    instance = zelk.load_instance(path)
+    assert instance["costs"][zelk.formats.AGENT_TYPE] == [[0, 4, 7], [4, 0, 2], [7, 2, 0]]
+    assert len(instance["agents"]) == 3
+    # 3 + 4 > 5: one route each, 8 + 14, not 0-2-3-0 (13).
+    solution = zelk.solve(instance, time_limit=1)
+    assert zelk.check_solution(instance, solution) == []
+    assert solution.objective_value == pytest.approx(22)
+
+
 def test_sol_file_round_trips_through_vrplib(tmp_path: Path) -> None:
     vrplib = pytest.importorskip("vrplib")
     instance = copy.deepcopy(FLEET)
@@ -440,6 +457,12 @@ def test_a_target_no_plan_can_serve_is_named_and_the_rest_is_planned(
     assert run.returncode == 3, run.stderr
     row = next(line for line in run.stdout.splitlines() if line.split()[:2] == [str(node), reason])
     assert len(row.split()) > 2  # the message follows
+    # validate names it too, before any solving, and the instance itself stays valid.
+    run = subprocess.run([sys.executable, "-m", "zelk", "validate", str(path)],
+                         capture_output=True, text=True, timeout=120, check=False)  # fmt: skip
+    assert run.returncode == 0, run.stderr
+    assert "1 required targets no plan can serve" in run.stdout
+    assert [line.split()[:2] for line in run.stdout.splitlines()].count([str(node), reason]) == 1
 
 
 def test_a_solve_from_coordinates_alone_checks_with_the_distances_it_used() -> None:

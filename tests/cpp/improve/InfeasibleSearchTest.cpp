@@ -17,13 +17,13 @@ struct Answer {
     std::vector<EngineScore> reported;
 };
 
-Answer Solve(const EngineModel& model, SearchStrategy strategy) {
+Answer Solve(const EngineModel& model, SearchStrategy strategy, EngineParams params = {}) {
     Answer run;
     EngineSettings settings;
     settings.seed = 3;
     settings.iteration_limit = 150;
+    settings.params = params;
     settings.params.strategy = strategy;
-    settings.params.infeasible_search = 1;
     settings.clock = [] { return 0.0; };
     settings.on_best = [&](const EngineSolution& best, EnginePhase, double) {
         run.reported.push_back(best.Score());
@@ -52,8 +52,11 @@ TEST(InfeasibleSearchTest, AnswersKeepTheRulesAndRepeat) {
             problem.options.objective =
                 rng() % 2 == 0 ? ObjectiveType::MinSum : ObjectiveType::MinMax;
             const EngineModel model(problem);
-            const Answer first = Solve(model, strategy);
-            EXPECT_EQ(Solve(model, strategy).outcome.routes, first.outcome.routes);
+            EngineParams params;
+            params.infeasible_search = 1;
+            params.take_up = static_cast<double>(rng() % 3);  // none, as many again, twice
+            const Answer first = Solve(model, strategy, params);
+            EXPECT_EQ(Solve(model, strategy, params).outcome.routes, first.outcome.routes);
             if (!first.outcome.found) continue;
             ++found;
             std::vector<int> seen(model.NumVertices(), 0);
@@ -71,6 +74,33 @@ TEST(InfeasibleSearchTest, AnswersKeepTheRulesAndRepeat) {
         }
     }
     EXPECT_GE(found, 8);
+}
+
+// Under auto, capacities without windows cross infeasible space below
+// `infeasible_targets` targets and keep the rules from there on: the answers repeat those
+// of the switch set by hand (and the two differ, or the comparison would prove nothing).
+TEST(InfeasibleSearchTest, AutoStaysWithinTheRulesFromTheGivenSize) {
+    std::mt19937_64 rng(31);
+    Problem problem = RandomProblem(rng, kKinds[6], 40, 4);
+    ASSERT_STREQ(kKinds[6].name, "fleet_open");
+    for (Agent& agent : problem.agents_ordered) {
+        for (double& capacity : agent.capacities) capacity *= 0.5;
+    }
+    problem.options.objective = ObjectiveType::MinSum;
+    const EngineModel model(problem);
+    const auto routes = [&](std::size_t setting, std::size_t size) {
+        EngineParams params;
+        params.infeasible_search = setting;
+        params.infeasible_targets = size;
+        return Solve(model, SearchStrategy::kAnneal, params).outcome.routes;
+    };
+    const std::size_t targets = model.Targets().size();
+    const auto off = routes(0, 0);
+    const auto on = routes(1, 0);
+    EXPECT_NE(off, on);
+    EXPECT_EQ(routes(2, 0), on);
+    EXPECT_EQ(routes(2, targets + 1), on);
+    EXPECT_EQ(routes(2, targets), off);
 }
 
 }  // namespace
