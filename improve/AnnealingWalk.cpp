@@ -24,6 +24,7 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
       ruin_recreate_(model, &weights_, params),
       local_search_(model, &descent_, params),
       tour_search_(model, params),
+      balance_(model, params),
       current_(start) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
     hub_->Register(index_, &best_);
@@ -63,6 +64,22 @@ bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
         searched_tours_[r] = candidate.Route(r).visits;
     }
     return changed;
+}
+
+bool AnnealingWalk::Balance(EngineSolution& candidate) {
+    if (plan_.weights->max_weight <= 0 || params_.balance_rounds == 0 || !best_ ||
+        best_->MissingRequired() != 0 || candidate.MissingRequired() != 0 ||
+        !candidate.AllRoutesFeasible()) {
+        return false;
+    }
+    const EngineScore before = candidate.Score();
+    if (!(before.sum_cost < best_->Score().sum_cost)) return false;
+    EngineSolution balanced = candidate;
+    TourSearch* tours = params_.tour_kicks > 0 ? &tour_search_ : nullptr;
+    if (!balance_.Run(balanced, params_.balance_rounds, tours, rng_)) return false;
+    if (!(balanced.Score().max_cost < before.max_cost)) return false;
+    candidate = std::move(balanced);
+    return true;
 }
 
 void AnnealingWalk::FollowBest(const EngineSolution& best) {
@@ -147,6 +164,7 @@ void AnnealingWalk::Run() {
                 candidate_score = weights.Of(candidate);
             }
         }
+        if (Balance(candidate)) candidate_score = weights.Of(candidate);
         if (PolishTours(candidate)) candidate_score = weights.Of(candidate);
         if (Offer(candidate) && capped_) {
             // A lower bound: the scores change.

@@ -117,6 +117,10 @@ struct EngineParams {
     double cap_share = 0.005;
     double cap_weight = 2.0;
     std::size_t cap_targets = 150;
+    /// Under that bound, a candidate whose routes sum to less than the best's gets up to
+    /// this many moves of a string from its longest route to another route, each lowering
+    /// the longest route (improve/RouteBalance.h); 0 turns them off.
+    std::size_t balance_rounds = 30;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
     /// value is out of its range.
