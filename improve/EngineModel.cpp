@@ -258,10 +258,26 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
     };
     // Rounded distances stay within half a unit of the straight line.
     constexpr double kRoundingSlack = 2.0;
-    neighbours_ = computed_only && any_arc && targets_.size() > kGridTargets
-                      ? NearestOnGrid(n_, targets_, kNeighbours, round_trip, model.Positions(),
-                                      kRoundingSlack)
-                      : NearestByKey(n_, targets_, kNeighbours, round_trip);
+    // Dense tables only (those of the types in use; a type without arcs adds nothing).
+    std::vector<const double*> dense;
+    bool dense_only = true;
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        const Table& table = tables_[table_of_slot_[agents_[a].slot]];
+        if (table.data != nullptr) {
+            if (std::find(dense.begin(), dense.end(), table.data) == dense.end())
+                dense.push_back(table.data);
+        } else if (!table.no_arc) {
+            dense_only = false;
+        }
+    }
+    if (computed_only && any_arc && targets_.size() > kGridTargets) {
+        neighbours_ =
+            NearestOnGrid(n_, targets_, kNeighbours, round_trip, model.Positions(), kRoundingSlack);
+    } else if (dense_only && !dense.empty()) {
+        neighbours_ = NearestInTables(n_, targets_, kNeighbours, dense);
+    } else {
+        neighbours_ = NearestByKey(n_, targets_, kNeighbours, round_trip);
+    }
 
     // Targets that no route can serve are found once and left out of the search.
     servable_.assign(n_, 1);

@@ -20,7 +20,91 @@ void KeepNearest(std::vector<Candidate>& order, std::size_t keep,
     for (std::size_t k = 0; k < keep; ++k) list.push_back(order[k].second);
 }
 
+/// Candidates of one target that may still be among its `keep` nearest: taken without
+/// order, and cut back to the `keep` smallest once twice as many have come, so that most
+/// offers are one comparison with the bound and a taken one costs no reordering.
+struct Nearest {
+    std::vector<Candidate> kept;
+    double bound = std::numeric_limits<double>::infinity();  ///< the keep-th key once known
+
+    void Cut(std::size_t keep) {
+        std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keep - 1),
+                         kept.end());
+        kept.resize(keep);
+        bound = kept[keep - 1].first;  // no kept key is above it
+    }
+};
+
 }  // namespace
+
+std::vector<std::vector<std::uint32_t>> NearestInTables(std::size_t n,
+                                                        const std::vector<std::uint32_t>& targets,
+                                                        std::size_t keep,
+                                                        const std::vector<const double*>& tables) {
+    std::vector<std::vector<std::uint32_t>> lists(n);
+    const std::size_t m = targets.size();
+    if (keep == 0 || m < 2) return lists;
+    std::vector<Nearest> nearest(m);
+    // Targets that are one run of vertices (all but the depots at the front, mostly) are
+    // read as runs of memory.
+    const bool run =
+        std::is_sorted(targets.begin(), targets.end()) && targets.back() - targets.front() + 1 == m;
+    // Two tiles of 64 x 64 entries stay in the cache while both ways of a pair are read.
+    constexpr std::size_t kTile = 64;
+    std::vector<double> key(kTile * kTile);
+    std::vector<double> there(kTile * kTile);  // row i of the tile: table[i][j]
+    std::vector<double> back(kTile * kTile);   // row j of the tile: table[j][i]
+    // Copies the entries of rows [r0, r1) at columns [c0, c1) into `out`, one row of the
+    // tile after another: every read and write runs along memory.
+    const auto copy = [&](const double* table, std::size_t r0, std::size_t r1, std::size_t c0,
+                          std::size_t c1, std::vector<double>& out) {
+        for (std::size_t r = r0; r < r1; ++r) {
+            const double* row = table + static_cast<std::size_t>(targets[r]) * n;
+            double* to = &out[(r - r0) * kTile];
+            if (run) {
+                std::copy(row + targets[c0], row + targets[c0] + (c1 - c0), to);
+            } else {
+                for (std::size_t c = c0; c < c1; ++c) to[c - c0] = row[targets[c]];
+            }
+        }
+    };
+    for (std::size_t i0 = 0; i0 < m; i0 += kTile) {
+        const std::size_t i1 = std::min(m, i0 + kTile);
+        for (std::size_t j0 = i0; j0 < m; j0 += kTile) {
+            const std::size_t j1 = std::min(m, j0 + kTile);
+            for (std::size_t t = 0; t < tables.size(); ++t) {
+                copy(tables[t], i0, i1, j0, j1, there);
+                copy(tables[t], j0, j1, i0, i1, back);
+                for (std::size_t i = 0; i < i1 - i0; ++i) {
+                    for (std::size_t j = 0; j < j1 - j0; ++j) {
+                        const double round_trip = there[i * kTile + j] + back[j * kTile + i];
+                        double& entry = key[i * kTile + j];
+                        entry = t == 0 ? round_trip : std::min(entry, round_trip);
+                    }
+                }
+            }
+            // A key above a target's keep-th is refused by one comparison.
+            const auto offer = [&](std::size_t t, double k, std::uint32_t w) {
+                Nearest& near = nearest[t];
+                if (k > near.bound) return;
+                near.kept.emplace_back(k, w);
+                if (near.kept.size() == 2 * keep) near.Cut(keep);
+            };
+            for (std::size_t i = i0; i < i1; ++i) {
+                for (std::size_t j = std::max(j0, i + 1); j < j1; ++j) {
+                    const double k = key[(i - i0) * kTile + (j - j0)];
+                    offer(i, k, targets[j]);
+                    offer(j, k, targets[i]);
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0; i < m; ++i) {
+        std::vector<Candidate>& kept = nearest[i].kept;
+        KeepNearest(kept, keep, lists[targets[i]]);
+    }
+    return lists;
+}
 
 std::vector<std::vector<std::uint32_t>> NearestByKey(std::size_t n,
                                                      const std::vector<std::uint32_t>& targets,

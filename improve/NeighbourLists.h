@@ -30,6 +30,16 @@ std::vector<std::vector<std::uint32_t>> NearestOnGrid(std::size_t n,
                                                       const std::vector<Position>& positions,
                                                       double slack);
 
+/// The same lists as NearestByKey for the key min over `tables` of
+/// (table[v * n + w] + table[w * n + v]): round trips over dense n x n tables, missing
+/// entries +infinity. The key is the same both ways, so each pair is priced once, and the
+/// tables are read tile by tile: a matrix's column is not read across its rows, one cache
+/// miss per entry.
+std::vector<std::vector<std::uint32_t>> NearestInTables(std::size_t n,
+                                                        const std::vector<std::uint32_t>& targets,
+                                                        std::size_t keep,
+                                                        const std::vector<const double*>& tables);
+
 }  // namespace vornik
 
 #endif  // VORNIK_IMPROVE_NEIGHBOURLISTS_H

@@ -159,6 +159,11 @@ class Instance:
         if isinstance(nodes, Sequence) and not isinstance(nodes, str):
             # Before anything grows with the node count.
             check_node_count(len(nodes), "nodes")
+        from zelk.instance_plain import read_plain
+
+        typed = read_plain(instance, source=source, stacklevel=stacklevel + 1)
+        if typed is not None:
+            return typed
         if isinstance(instance, Mapping):
             # The caller's dict stays the caller's: a later change to it changes no Instance.
             instance = _plain(instance)

@@ -508,6 +508,21 @@ def _warn(message: str, stacklevel: int) -> None:
     warnings.warn(message, InstanceWarning, stacklevel=stacklevel + 1)
 
 
+def warn_no_matrix(missing: Sequence[str], source: str | None, stacklevel: int) -> None:
+    """The warning for agent types that travel at the distance between coordinates."""
+    prefix = f"{source}: " if source else ""
+    # One line for them all: an instance of many types would otherwise bury the rest.
+    shown = ", ".join(map(repr, missing[:3])) + (", ..." if len(missing) > 3 else "")
+    _warn(
+        f"{prefix}agent type {shown} has no cost matrix: it travels at the exact "
+        "Euclidean distance between node coordinates"
+        if len(missing) == 1
+        else f"{prefix}{len(missing)} agent types ({shown}) have no cost matrix: they "
+        "travel at the exact Euclidean distance between node coordinates",
+        stacklevel + 1,
+    )
+
+
 def _canonical_objective(instance: Any) -> Any:
     """``instance`` with its objective in the spelling the core reads, when it is one of
     the others zelk accepts (``min-max``, ``Min_Sum``, ...)."""
@@ -570,16 +585,7 @@ def prepare_instance(
             distances = [[math.dist(p, q) for q in points] for p in points]
         # An array of matrices names its types by index; a name needs the object form.
         prepared["costs"] = {**named_matrices(costs), **{name: distances for name in missing}}
-        # One line for them all: an instance of many types would otherwise bury the rest.
-        shown = ", ".join(map(repr, missing[:3])) + (", ..." if len(missing) > 3 else "")
-        _warn(
-            f"{prefix}agent type {shown} has no cost matrix: it travels at the exact "
-            "Euclidean distance between node coordinates"
-            if len(missing) == 1
-            else f"{prefix}{len(missing)} agent types ({shown}) have no cost matrix: they "
-            "travel at the exact Euclidean distance between node coordinates",
-            stacklevel + 1,
-        )
+        warn_no_matrix(missing, source, stacklevel + 1)
     # The core allows every type on a node without an assignment item, with a warning
     # per node; saying so in the instance keeps the warnings out.
     assigned = {

@@ -173,6 +173,62 @@ def test_to_dict_round_trips() -> None:
     assert np.array_equal(second.costs["a"], matrix) and second.costs["b"] == "nint"
 
 
+def test_plain_dicts_read_straight_into_arrays_as_the_full_reading_reads_them() -> None:
+    """Nodes of only ids, coordinates and roles with plain agents take the short way in:
+    the same Instance as checking, completing and reading the dict, the same warning."""
+    from zelk.instance_plain import read_plain
+
+    fields = ("ids", "positions", "depots", "allowed_offsets", "agent_ids", "agent_types",
+              "start_nodes", "end_nodes", "max_length", "demands", "capacities", "service", "required")  # fmt: skip
+    rng = random.Random(5)
+    for case in range(40):
+        n = rng.randint(2, 30)
+        ids = rng.sample(range(3 * n), n)
+        nodes: list[dict[str, Any]] = []
+        for node_id in ids:
+            node: dict[str, Any] = {"id": node_id, "x": rng.choice([rng.randint(-9, 9), rng.uniform(-9, 9)]),
+                                    "y": rng.uniform(0, 5)}  # fmt: skip
+            if rng.random() < 0.3:
+                node["z"] = rng.randint(0, 3)
+            if rng.random() < 0.3:
+                node["type"] = rng.choice(["DEPOT", "TARGET"])
+            nodes.append(node)
+        agents = [{"id": k, "type": rng.choice("pq"), "start_node": rng.choice(ids), "end_node": rng.choice(ids)}
+                  for k in rng.sample(range(9), rng.randint(1, 4))]  # fmt: skip
+        data: dict[str, Any] = {"nodes": nodes, "agents": agents}
+        if case % 2:
+            data["options"] = {"objective": rng.choice(["min-max", "MIN_SUM", "min_max"]),
+                               "return_to_end": rng.random() < 0.5, "time_limit": rng.choice([1, 2.5])}  # fmt: skip
+            data["name"] = f"case {case}"
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            assert read_plain(data, source="x.json", stacklevel=1) is not None, data
+        with warnings.catch_warnings(record=True) as short:
+            warnings.simplefilter("always")
+            fast = zelk.Instance.from_dict(data, source="x.json")
+        with warnings.catch_warnings(record=True) as full:
+            warnings.simplefilter("always")
+            slow = zelk.Instance.from_prepared(prepare_instance(data, source="x.json", computed_distances=True))
+        assert [str(w.message) for w in short] == [str(w.message) for w in full]
+        for field in fields:
+            assert np.array_equal(getattr(fast, field), getattr(slow, field)), (field, data)
+        # The types a node allows are a set; the full reading lists them by name.
+        bounds = fast.allowed_offsets.tolist()
+        assert all(sorted(fast.allowed[a:b]) == sorted(slow.allowed[a:b]) for a, b in zip(bounds, bounds[1:]))
+        assert (fast.types, fast.costs, fast.objective, fast.return_to_end, fast.time_limit, fast.name) == (
+            slow.types, slow.costs, slow.objective, slow.return_to_end, slow.time_limit, slow.name)  # fmt: skip
+        assert zelk.Instance.from_dict(fast.to_dict()).positions.tolist() == slow.positions.tolist()
+    # Anything else goes the full way, which names the fault or reads what this cannot.
+    others = [_node(1, "x", True), _node(1, "id", 1.0), _node(1, "x", 1e400), _node(1, "type", "HUB"),
+              _node(1, "colour", "red"), _agent("type", 3), _agent("id", True), _set("options", {"objective": ["x"]}),
+              _set("options", {"time_limit": True}), _set("options", {"seed": 1}), _set("name", 5),
+              _set("nodes", [{"id": 0, "x": 0.0, "y": 0.0}]), _set("costs", {})]  # fmt: skip
+    for change in others:
+        data = _base()
+        change(data)
+        assert read_plain(data, source=None, stacklevel=1) is None, data
+
+
 # Each fault once as a dict and once as arrays: both ways refuse it.
 def _base() -> dict[str, Any]:
     nodes = [{"id": v, "x": float(v), "y": 0.0} for v in range(4)]

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -61,6 +63,43 @@ TEST(NeighbourLists, GridFindsWhatComparingEveryPairFinds) {
             const auto grid = NearestOnGrid(n, targets, 40, key, points, 2.0);
             const auto brute = NearestByKey(n, targets, 40, key);
             ASSERT_EQ(grid, brute) << "shape " << shape << " rule " << static_cast<int>(rule);
+        }
+    }
+}
+
+TEST(NeighbourLists, TablesTileByTileFindWhatComparingEveryPairFinds) {
+    // Asymmetric tables with ties (small whole costs), missing entries, one or two
+    // tables, targets in one run or with gaps, sizes off the tile and lists longer than there
+    // are targets.
+    std::mt19937_64 rng(11);
+    for (const std::size_t n : {std::size_t{2}, std::size_t{70}, std::size_t{200}}) {
+        for (const std::size_t count : {std::size_t{1}, std::size_t{2}}) {
+            std::vector<std::vector<double>> tables(count, std::vector<double>(n * n));
+            for (auto& table : tables) {
+                for (double& entry : table) {
+                    const auto draw = rng() % 40;
+                    entry = draw == 0 ? std::numeric_limits<double>::infinity()
+                                      : static_cast<double>(draw % 9);
+                }
+            }
+            // Every vertex but the first (one run of memory), or gaps.
+            std::vector<std::uint32_t> targets;
+            for (std::uint32_t v = 0; v < n; ++v) {
+                if (count == 1 ? v > 0 || n == 2 : v % 5 != 1) targets.push_back(v);
+            }
+            std::vector<const double*> data;
+            for (const auto& table : tables) data.push_back(table.data());
+            const NearnessKey key = [&](std::uint32_t v, std::uint32_t w) {
+                double best = std::numeric_limits<double>::infinity();
+                for (const auto& table : tables)
+                    best = std::min(best, table[v * n + w] + table[w * n + v]);
+                return best;
+            };
+            for (const std::size_t keep : {std::size_t{1}, std::size_t{40}, n}) {
+                ASSERT_EQ(NearestInTables(n, targets, keep, data),
+                          NearestByKey(n, targets, keep, key))
+                    << n << " nodes, " << count << " tables, keep " << keep;
+            }
         }
     }
 }
