@@ -91,31 +91,38 @@ bool RouteBalance::BestMove(const EngineSolution& solution, BalanceMove& move) c
     return found;
 }
 
-void RouteBalance::Apply(EngineSolution& solution, const BalanceMove& move, TourSearch* tours,
-                         std::mt19937_64& rng) const {
+void RouteBalance::Apply(EngineSolution& solution, const BalanceMove& move,
+                         TourSearch* tours) const {
     const std::vector<std::uint32_t>& visits = solution.Route(move.from).visits;
     std::vector<std::uint32_t> string(visits.begin() + static_cast<std::ptrdiff_t>(move.first - 1),
                                       visits.begin() + static_cast<std::ptrdiff_t>(move.last));
     if (move.reversed) std::reverse(string.begin(), string.end());
     std::vector<std::uint32_t> taker =
         solution.Spliced(move.to, move.after, string.begin(), string.end(), move.after + 1);
+    std::vector<std::uint32_t> around(string);
+    if (move.first > 1) around.push_back(visits[move.first - 2]);
+    if (move.last < visits.size()) around.push_back(visits[move.last]);
+    const std::vector<std::uint32_t>& into = solution.Route(move.to).visits;
+    if (move.after > 0) around.push_back(into[move.after - 1]);
+    if (move.after < into.size()) around.push_back(into[move.after]);
     std::vector<std::uint32_t> giver(visits);
     giver.erase(giver.begin() + static_cast<std::ptrdiff_t>(move.first - 1),
                 giver.begin() + static_cast<std::ptrdiff_t>(move.last));
     solution.SetVisits(move.from, std::move(giver));
     solution.SetVisits(move.to, std::move(taker));
+    // A descent from the ends of the string and the places it left and joined: a full
+    // descent of both routes gave the same plans in about twice the steps.
     if (tours != nullptr) {
-        tours->Improve(solution, move.from, 0, rng);
-        tours->Improve(solution, move.to, 0, rng);
+        tours->Repair(solution, move.from, around);
+        tours->Repair(solution, move.to, around);
     }
 }
 
-bool RouteBalance::Run(EngineSolution& solution, std::size_t rounds, TourSearch* tours,
-                       std::mt19937_64& rng) const {
+bool RouteBalance::Run(EngineSolution& solution, std::size_t rounds, TourSearch* tours) const {
     bool moved = false;
     BalanceMove move;
     for (std::size_t round = 0; round < rounds && BestMove(solution, move); ++round) {
-        Apply(solution, move, tours, rng);
+        Apply(solution, move, tours);
         moved = true;
     }
     return moved;

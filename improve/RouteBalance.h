@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "improve/EngineParams.h"
@@ -44,14 +43,13 @@ public:
     /// longest now by more than rounding; false when there is none.
     bool BestMove(const EngineSolution& solution, BalanceMove& move) const;
 
-    /// Makes `move`, then the tour search's descent (no kicks) on both routes.
-    void Apply(EngineSolution& solution, const BalanceMove& move, TourSearch* tours,
-               std::mt19937_64& rng) const;
+    /// Makes `move`, then (with `tours`) the tour search's descent on both routes from
+    /// the places that changed.
+    void Apply(EngineSolution& solution, const BalanceMove& move, TourSearch* tours) const;
 
     /// Up to `rounds` moves, each while one lowers the longest route; returns true when
     /// any was made. `tours` may be null.
-    bool Run(EngineSolution& solution, std::size_t rounds, TourSearch* tours,
-             std::mt19937_64& rng) const;
+    bool Run(EngineSolution& solution, std::size_t rounds, TourSearch* tours) const;
 
 private:
     const EngineModel* model_;

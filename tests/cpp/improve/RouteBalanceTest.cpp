@@ -101,7 +101,7 @@ TEST(RouteBalanceTest, BestMoveIsTheBruteForceBestAndPricedExactly) {
             }
             ++moves;
             EngineSolution after = solution;
-            balance.Apply(after, move, nullptr, rng);
+            balance.Apply(after, move, nullptr);
             EXPECT_DOUBLE_EQ(move.from_cost, EngineSolution::WalkRoute(
                                                  model, move.from, after.Route(move.from).visits));
             EXPECT_DOUBLE_EQ(move.to_cost, EngineSolution::WalkRoute(model, move.to,
@@ -111,7 +111,7 @@ TEST(RouteBalanceTest, BestMoveIsTheBruteForceBestAndPricedExactly) {
 
             TourSearch tours(&model, params);
             EngineSolution run = solution;
-            EXPECT_TRUE(balance.Run(run, 50, &tours, rng));
+            EXPECT_TRUE(balance.Run(run, 50, &tours));
             EXPECT_LE(run.Score().max_cost, after.Score().max_cost);
             EXPECT_EQ(Served(run), Served(solution));
             for (std::size_t r = 0; r < run.NumRoutes(); ++r) {
