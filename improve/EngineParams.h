@@ -120,10 +120,10 @@ struct EngineParams {
     /// Under that bound, a polished candidate whose routes sum to less than the best's
     /// gets up to this many moves of a string from its longest route to another route,
     /// each lowering the longest route (improve/RouteBalance.h); 0 turns them off.
-    /// Measured at 10 s on rat783 and pcb1173 with 3 and 5 agents, seeds 0 to 2 (one
-    /// run each): rat783 with 3 agents 0.7 % to 0.9 % better on every seed, the others
-    /// mixed (pcb1173 with 3 agents from 0.1 % better to 1.6 % worse); on the cases
-    /// without the bound (up to 117 targets per agent) 0.2 % worse, hence only under it.
+    /// Measured at 10 s on rat783 and pcb1173 with 3 and 5 agents, seeds 0 to 2 (ten
+    /// runs): 0.9954 of the walk without them on the geometric mean, from 1.6 % better
+    /// to 1.6 % worse (pcb1173 with 3 agents, seed 2). On the min-max cases without the
+    /// bound (up to 117 targets per agent) they were 0.2 % worse: only under it.
     std::size_t balance_rounds = 30;
 
     /// Throws std::invalid_argument naming the field (as engine_params["name"]) when a
