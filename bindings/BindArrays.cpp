@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/ArrayIntake.h"
 #include "bindings/Bindings.h"
 #include "bindings/SolveEntry.h"
 #include "core/ProblemArrays.h"
@@ -15,96 +16,6 @@
 namespace py = pybind11;
 
 namespace vornik {
-
-namespace {
-
-// The arrays of one instance, each kept alive (and read in place when it already has
-// the expected type and layout) for as long as the solve reads it.
-class ArrayReader {
-public:
-    explicit ArrayReader(py::dict arrays) : arrays_(std::move(arrays)) {}
-
-    // arrays[key] as a C-ordered array of T with `rows` rows of `columns` entries (a
-    // column count of 0: one dimension); null when absent and not `needed`.
-    template <typename T>
-    const T* Read(const char* key, std::size_t rows, std::size_t columns, bool needed) {
-        if (!arrays_.contains(key) || arrays_[key].is_none()) {
-            if (needed) throw py::value_error(std::string("arrays['") + key + "'] is missing");
-            return nullptr;
-        }
-        auto array =
-            py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(arrays_[key]);
-        if (!array) {
-            PyErr_Clear();
-            throw py::value_error(std::string("arrays['") + key + "'] is not an array of numbers");
-        }
-        const bool shaped =
-            columns == 0 ? array.ndim() == 1 && Dim(array, 0) == rows
-                         : array.ndim() == 2 && Dim(array, 0) == rows && Dim(array, 1) == columns;
-        if (!shaped) {
-            throw py::value_error(std::string("arrays['") + key + "'] must have " +
-                                  std::to_string(rows) + " rows" +
-                                  (columns == 0 ? "" : " of " + std::to_string(columns)));
-        }
-        keep_.push_back(array);
-        return array.data();
-    }
-
-    // The length of arrays[key] (its first dimension).
-    std::size_t Length(const char* key) {
-        if (!arrays_.contains(key) || arrays_[key].is_none()) return 0;
-        return py::len(arrays_[key]);
-    }
-
-private:
-    template <typename Array>
-    static std::size_t Dim(const Array& array, int axis) {
-        return static_cast<std::size_t>(array.shape(axis));
-    }
-
-    py::dict arrays_;
-    std::vector<py::object> keep_;
-};
-
-ProblemArrays ReadArrays(ArrayReader& reader, std::vector<std::string> type_names,
-                         std::size_t dimensions, bool scalar_loads) {
-    ProblemArrays a;
-    a.nodes = reader.Length("ids");
-    a.agents = reader.Length("agent_ids");
-    const std::size_t n = a.nodes;
-    const std::size_t m = a.agents;
-    a.ids = reader.Read<std::uint64_t>("ids", n, 0, true);
-    a.positions = reader.Read<double>("positions", n, 3, true);
-    a.depots = reader.Read<std::uint8_t>("depots", n, 0, false);
-    a.dimensions = dimensions;
-    a.scalar_loads = scalar_loads;
-    if (dimensions > 0) {
-        a.demands = reader.Read<double>("demands", n, dimensions, false);
-        a.capacities = reader.Read<double>("capacities", m, dimensions, false);
-    }
-    a.service = reader.Read<double>("service", n, 0, false);
-    a.required = reader.Read<std::uint8_t>("required", n, 0, false);
-    a.penalty = reader.Read<double>("penalty", n, 0, false);
-    a.window_rows = reader.Length("windows");
-    a.windows = reader.Read<double>("windows", a.window_rows, 2, false);
-    if (a.windows != nullptr) {
-        a.window_offsets = reader.Read<std::int64_t>("window_offsets", n + 1, 0, true);
-    }
-    a.allowed_count = reader.Length("allowed");
-    a.allowed = reader.Read<std::int32_t>("allowed", a.allowed_count, 0, false);
-    if (a.allowed != nullptr) {
-        a.allowed_offsets = reader.Read<std::int64_t>("allowed_offsets", n + 1, 0, true);
-    }
-    a.agent_ids = reader.Read<std::uint64_t>("agent_ids", m, 0, true);
-    a.agent_types = reader.Read<std::int32_t>("agent_types", m, 0, true);
-    a.start_nodes = reader.Read<std::uint64_t>("start_nodes", m, 0, true);
-    a.end_nodes = reader.Read<std::uint64_t>("end_nodes", m, 0, true);
-    a.max_length = reader.Read<double>("max_length", m, 0, false);
-    a.type_names = std::move(type_names);
-    return a;
-}
-
-}  // namespace
 
 void BindArrays(py::module_& m) {
     m.def(

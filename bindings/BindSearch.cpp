@@ -43,22 +43,16 @@ void BindSearch(py::module_& m) {
                 settings.threads = ThreadsFromPython(threads, improve);
                 const SolveCallbacks callbacks(std::move(on_solution), std::move(should_stop),
                                                improve);
-                solver.SetShouldStop(callbacks.StopHook());
-                solver.SetOnSolution(callbacks.SolutionHook());
-                // The Solver outlives this call; it must not keep the callables alive.
-                struct ClearOnExit {
-                    Solver& solver;
-                    ~ClearOnExit() {
-                        solver.SetOnSolution({});
-                        solver.SetShouldStop({});
-                    }
-                } clear_on_exit{solver};
+                // The hooks serve this call only: the Solver keeps no callable of it.
+                SearchHooks hooks;
+                hooks.should_stop = callbacks.StopHook();
+                hooks.on_solution = callbacks.SolutionHook();
                 bool found = false;
                 if (improve) {
                     py::gil_scoped_release release;
-                    found = solver.SolveImproving(settings);
+                    found = solver.SolveImproving(settings, hooks);
                 } else {
-                    found = solver.Solve();
+                    found = solver.Solve(hooks);
                 }
                 callbacks.Finish();
                 return found ? 1 : 0;

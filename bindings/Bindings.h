@@ -34,8 +34,8 @@ void BindEngineParams(pybind11::module_& m);
 /// Registers check_costs(problem), the travel-cost rule of the JSON layer for a Problem.
 void BindCostCheck(pybind11::module_& m);
 
-/// Registers _walk_route(json_str, agent, path), the route walker on instance text; private
-/// until the Python schedule reads it.
+/// Registers _schedules, the schedules of a solution's routes on an instance given as
+/// arrays; private to zelk.Solution.
 void BindSchedule(pybind11::module_& m);
 /// Rewraps every function of the module and every method of its classes (constructors
 /// included) so that an argument error shows only a short prefix of the arguments; runs

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace vornik {
 
@@ -45,6 +47,27 @@ inline bool ArriveWithinWindows(const TimeWindow* first, const TimeWindow* last,
         }
     }
     return false;
+}
+
+/// The windows given to one vertex as ArriveWithinWindows reads them: sorted by opening,
+/// overlapping or touching ones merged, empty ones (closing before they open) dropped. A
+/// vertex whose windows are all empty keeps one window that no arrival meets.
+inline std::vector<TimeWindow> MergedWindows(std::vector<std::pair<double, double>> given) {
+    std::sort(given.begin(), given.end());
+    std::vector<TimeWindow> merged;
+    for (const auto& [start, end] : given) {
+        if (!(start <= end)) continue;
+        if (!merged.empty() && !(start > merged.back().end)) {
+            merged.back().end = std::max(merged.back().end, end);
+        } else {
+            merged.push_back(TimeWindow{true, start, end});
+        }
+    }
+    if (merged.empty()) {
+        merged.push_back(TimeWindow{true, std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity()});
+    }
+    return merged;
 }
 
 /// A load within a capacity (+infinity for no limit). The tolerance absorbs the rounding

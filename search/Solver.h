@@ -92,6 +92,9 @@ public:
     /// search's records followed by one record of the engine's best, when it improved. The
     /// stop and solution hooks set above are used. True when a solution was found.
     bool SolveImproving(const ImproveSettings& settings, ImproveReport* report = nullptr);
+    /// The same with `hooks` instead of those set above, for this call only.
+    bool SolveImproving(const ImproveSettings& settings, const SearchHooks& hooks,
+                        ImproveReport* report = nullptr);
     /// What the last SolveImproving left unserved and why (unserved, penalty, reasons,
     /// loads of its report); empty before the first.
     [[nodiscard]] const ImproveReport& LastImproveReport() const { return last_improve_; }

@@ -6,9 +6,14 @@
 namespace vornik {
 
 bool Solver::SolveImproving(const ImproveSettings& settings, ImproveReport* report) {
+    return SolveImproving(settings, hooks_, report);
+}
+
+bool Solver::SolveImproving(const ImproveSettings& settings, const SearchHooks& hooks,
+                            ImproveReport* report) {
     // The caller's hooks serve the whole solve; the search runs with hooks of its own.
     ImproveReport outcome =
-        vornik::SolveImproving(model_, options_, this, time_limit_, hooks_, settings);
+        vornik::SolveImproving(model_, options_, this, time_limit_, hooks, settings);
 
     // The engine's best solution follows the search's records as one full result.
     Result best = result_;

@@ -183,15 +183,23 @@ def precheck_json_str(
     """The targets no plan can serve: [{node, reason, message}], reason one of
     "type", "arc", "window", "capacity", "limit"."""
 
-def _walk_route(
-    json_str: str,
-    agent: int,
-    path: list[int],
+def _schedules(
+    arrays: dict[str, Any],
+    type_names: list[str],
+    paths: Any,
+    offsets: Any,
+    agents: Any,
     *,
-    cost_matrices: dict[str, list[list[float]]] | None = None,
+    return_to_end: bool = True,
+    dimensions: int = 0,
+    scalar_loads: bool = False,
+    cost_matrices: dict[str, Any] | None = None,
+    distances: dict[str, str] | None = None,
 ) -> dict[str, Any]:
-    """The stops of agent index ``agent`` driving ``path`` (vertices) on the improvement
-    path's rules: {feasible, cost, broken, failed_at, stops, load}."""
+    """The schedules of routes ``paths[offsets[r]:offsets[r + 1]]`` driven by agent
+    indices ``agents[r]`` on an instance given as arrays, its model built once:
+    {stops: (len(paths), 4) arrival, waiting, start, departure; cost: per route;
+    load: (routes, dimensions)}."""
 
 def solve_json_str(
     json_str: str,

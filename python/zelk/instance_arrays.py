@@ -253,8 +253,9 @@ def _array_costs(problems: list[str], costs: Mapping[str, Any] | None, types: Se
     from zelk.schema import _array_problems
 
     given = dict(costs or {})
+    known = set(types)
     for name in given:
-        if name not in types:
+        if name not in known:
             problems.append(
                 f"costs.{name}: no agent has the type {name!r} "
                 f"(the agents' types: {', '.join(map(repr, sorted(types)))})"

@@ -55,16 +55,25 @@ def as_dict(instance: Instance) -> dict[str, Any]:
         if instance.max_length[k]:
             agent["max_length"] = float(instance.max_length[k])
         agents.append(agent)
-    offsets = instance.allowed_offsets.tolist()
-    flat = instance.allowed.tolist()
     names = instance.types
-    lists: dict[tuple[int, ...], list[str]] = {}
-    items = []
-    for v, node_id in enumerate(ids):
-        listed = tuple(flat[offsets[v] : offsets[v + 1]])
-        if listed not in lists:
-            lists[listed] = [names[t] for t in listed]
-        items.append({"node": node_id, "types": lists[listed]})
+    width = len(names)
+    if len(instance.allowed) == instance.n * width and np.array_equal(
+        instance.allowed.reshape(instance.n, width), np.broadcast_to(np.arange(width), (instance.n, width))
+    ):
+        # Every node lists every type, in order: one list for all, without reading
+        # n x types entries one by one.
+        every = list(names)
+        items = [{"node": node_id, "types": every} for node_id in ids]
+    else:
+        offsets = instance.allowed_offsets.tolist()
+        flat = instance.allowed.tolist()
+        lists: dict[tuple[int, ...], list[str]] = {}
+        items = []
+        for v, node_id in enumerate(ids):
+            listed = tuple(flat[offsets[v] : offsets[v + 1]])
+            if listed not in lists:
+                lists[listed] = [names[t] for t in listed]
+            items.append({"node": node_id, "types": lists[listed]})
     constraints: list[dict[str, Any]] = [{"kind": "assignment", "items": items}]
     if len(instance.windows):
         starts = instance.window_offsets.tolist()

@@ -6,30 +6,28 @@ kept in a set or compared. :meth:`Solution.to_dict` gives the result dictionary 
 :func:`zelk.solve_json_str` (every key it has, with the same meaning and values) plus
 the keys only the Solution knows; :meth:`Solution.from_dict` reads either back.
 
-Schedules come from the core's route walker where it serves (see ``_Walker``), else from
-the walk here, which follows the same rules as the solver: a
-route's clock starts at 0 at its start node; each move adds its cost from the agent
-type's matrix (the closing move of an open route is free); at a node with time windows
-service starts no earlier than the first window still open at the arrival, so an early
-arrival (or one between two windows) waits; the agent departs when the target's
-``service`` duration has passed.
+Schedules come from the core's route walker, on the instance's arrays with its model
+built once per Solution, following the solver's own rules: a route's clock starts at 0
+at its start node; each move adds its cost for the agent's type (the closing move of an
+open route is free); at a node with time windows service starts no earlier than the
+first window still open at the arrival, so an early arrival (or one between two
+windows) waits; the agent departs when the target's ``service`` duration has passed.
 """
 
 from __future__ import annotations
 
+import dataclasses
+import itertools
 import json
+import warnings
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Literal
+from typing import TYPE_CHECKING, Any, Literal
 
-from zelk.distances import PositionDistances
-from zelk.fleet import depot_ids, dimensions, merged_windows, quantity
-from zelk.schema import named_matrices
+if TYPE_CHECKING:
+    from zelk.instance import Instance
 
 __all__ = ["AnytimeEntry", "Reason", "Route", "Solution", "Statistics", "Stop", "schedule"]
-
-#: The cost of a move for which the agent's type has no matrix entry.
-NO_ARC = 9999.0
 
 Status = Literal["solved", "no_solution", "interrupted", "optimal", "infeasible", "error"]
 STATUSES = ("solved", "no_solution", "interrupted", "optimal", "infeasible", "error")
@@ -296,159 +294,78 @@ def objective_of(instance: Mapping[str, Any]) -> str:
     return "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum"
 
 
-def _matrix(instance: Mapping[str, Any], agent_type: str) -> Sequence[Sequence[float]]:
-    # Not `or []`: a NumPy matrix has no truth value.
-    matrix = named_matrices(instance.get("costs")).get(agent_type)
-    return [] if matrix is None else matrix
+def _typed(instance: Any) -> Instance:
+    """``instance`` as a :class:`~zelk.Instance`: a dict is checked and read as
+    :meth:`~zelk.Instance.from_dict` reads it (its warnings were the solve's to give).
+
+    Agents that share an id are the one refusal of that check that the JSON entry points
+    accept (they give such agents the last one's type): a result of theirs reads back
+    with the ids as given, so that the core's model types them as the solve did."""
+    import numpy as np
+
+    from zelk.instance import Instance, _frozen
+    from zelk.schema import InstanceWarning
+
+    if isinstance(instance, Instance):
+        return instance
+    agents = instance.get("agents") if isinstance(instance, Mapping) else None
+    ids: list[int] = []
+    if isinstance(agents, list) and all(isinstance(agent, Mapping) for agent in agents):
+        ids = [agent.get("id") for agent in agents]
+    # Ids the check would take otherwise (whole numbers that fit), one of them repeated.
+    shared = all(type(i) is int and 0 <= i < 2**64 for i in ids) and len(set(ids)) < len(ids)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", InstanceWarning)
+        if not shared:
+            return Instance.from_dict(instance)
+        assert agents is not None
+        distinct = {**instance, "agents": [{**agent, "id": k} for k, agent in enumerate(agents)]}
+        typed = Instance.from_dict(distinct)
+    agent_ids = _frozen(np.asarray(ids, dtype=np.uint64), np.uint64)
+    return dataclasses.replace(typed, agent_ids=agent_ids, _dict=None, _core=None)
 
 
-def schedule(
-    instance: Mapping[str, Any], agent: Mapping[str, Any], path: Sequence[int]
-) -> tuple[Stop, ...]:
-    """The stops of ``agent`` travelling ``path`` (vertices) in ``instance``: arrival,
+def _walked(
+    typed: Instance, paths: Sequence[Sequence[int]], agents: Sequence[int]
+) -> tuple[list[tuple[Stop, ...]], list[tuple[float, ...]]]:
+    """The stops and loads of agent index ``agents[r]`` driving ``paths[r]``, from the
+    core's route walker on the instance's arrays: its model is built once for every
+    route, and the arrays are read in place."""
+    import _zelk_core
+    import numpy as np  # not on import: zelk's list paths run without NumPy
+
+    if not paths:
+        return [], []
+    arrays, types, matrices, distances = typed.core_arrays()
+    offsets = np.zeros(len(paths) + 1, dtype=np.int64)
+    np.cumsum([len(path) for path in paths], out=offsets[1:])
+    flat = np.fromiter(itertools.chain.from_iterable(paths), dtype=np.int64, count=int(offsets[-1]))
+    walked = _zelk_core._schedules(
+        arrays, types, flat, offsets, np.asarray(agents, dtype=np.int64),
+        return_to_end=typed.return_to_end, dimensions=typed.dimensions,
+        scalar_loads=typed.scalar_loads, cost_matrices=matrices, distances=distances,
+    )  # fmt: skip
+    ids = typed.ids.tolist()
+    times = walked["stops"].tolist()
+    stops = []
+    for r, path in enumerate(paths):
+        first = int(offsets[r])
+        stops.append(tuple(map(Stop, [ids[v] for v in path], *zip(*times[first : first + len(path)]))))
+    return stops, [tuple(row) for row in walked["load"].tolist()]
+
+
+def schedule(instance: Any, agent: Mapping[str, Any], path: Sequence[int]) -> tuple[Stop, ...]:
+    """The stops of ``agent`` (one of the instance's agents, found by its id) travelling
+    ``path`` (vertices) in ``instance`` (a dict or a :class:`~zelk.Instance`): arrival,
     waiting, start of service and departure at each, on the agent's clock.
 
-    A move the instance gives no cost for counts as 9999, as in the solver. Windows that
-    all close before the arrival are not checked here (:func:`zelk.check_solution` does
-    that); the stop keeps its late arrival and no waiting.
+    Windows that all close before the arrival are not checked here
+    (:func:`zelk.check_solution` does that); the stop keeps its late arrival and no
+    waiting.
     """
-    return _schedule(instance, _ScheduleContext.of(instance), agent, path)
-
-
-@dataclass(frozen=True)
-class _ScheduleContext:
-    """What every route's schedule reads from the instance, read once per solution: a
-    solution of 2,000 agents would otherwise read every agent 2,000 times."""
-
-    ids: dict[int, int]
-    windows: dict[int, list[tuple[float, float]]]
-    depots: set[int]
-    matrices: dict[str, Any]
-
-    @staticmethod
-    def of(instance: Mapping[str, Any]) -> _ScheduleContext:
-        ids = {int(node["id"]): v for v, node in enumerate(instance["nodes"])}
-        matrices = named_matrices(instance.get("costs"))
-        return _ScheduleContext(ids, merged_windows(instance), depot_ids(instance), matrices)
-
-
-def _schedule(
-    instance: Mapping[str, Any],
-    context: _ScheduleContext,
-    agent: Mapping[str, Any],
-    path: Sequence[int],
-) -> tuple[Stop, ...]:
-    nodes = instance["nodes"]
-    ids, windows, depots = context.ids, context.windows, context.depots
-    # Not `or []`: a NumPy matrix has no truth value.
-    matrix = context.matrices.get(str(agent["type"]))
-    matrix = [] if matrix is None else matrix
-    options = instance.get("options") or {}
-    returns = bool(options.get("return_to_end", True))
-    ends = {ids.get(int(agent["start_node"])), ids.get(int(agent["end_node"]))}
-    # Distances computed from positions are read without building a row per leg.
-    entry = matrix.entry if isinstance(matrix, PositionDistances) else None
-    stops: list[Stop] = []
-    clock = 0.0
-    for k, v in enumerate(path):
-        arrival = clock
-        if k > 0:
-            u = path[k - 1]
-            # The closing move of an agent that does not return is free.
-            if u != v and not (not returns and v in ends):
-                if entry is not None:
-                    arrival += entry(u, v)
-                else:
-                    row = matrix[u] if u < len(matrix) else []
-                    arrival += float(row[v]) if v < len(row) else NO_ARC
-        node_id = int(nodes[v]["id"])
-        start = arrival
-        # Service starts in the first window that has not closed yet.
-        spans = windows.get(node_id)
-        opening = next((s for s, e in spans if arrival <= e), None) if spans else None
-        if opening is not None:
-            start = max(arrival, opening)
-        service = 0.0 if node_id in depots else float(nodes[v].get("service", 0) or 0)
-        stops.append(Stop(node_id, arrival, start - arrival, start, start + service))
-        clock = start + service
-    return tuple(stops)
-
-
-#: Table entries the walker may build per Solution (about 5 ms of processor time).
-_WALKER_ENTRIES = 100_000
-
-
-class _Walker:
-    """Schedules from the core's route walker, on the instance's JSON text made once per
-    Solution (matrices passed beside it, one type at a time). None from :meth:`stops`
-    where the walker cannot give today's schedule, and the Python walk gives it: a type
-    whose distances are computed from positions (the walker reads matrices only), an
-    agent id given twice (the walker's agent indices would shift), or a move the
-    instance has no cost for (the walker ends the route there; the schedule counts
-    9999 and goes on). And a Solution too large for it: the walker reads the instance
-    text and builds its tables (n x n per agent type) anew for every route, about
-    5e-8 s per entry (50 ms for 10 routes on 300 nodes, where the Python walk, linear in
-    the route, takes 0.6 ms): above ``_WALKER_ENTRIES`` entries per Solution the Python
-    walk gives the schedule."""
-
-    def __init__(self, instance: Mapping[str, Any], routes: int) -> None:
-        import _zelk_core
-
-        self._walk = _zelk_core._walk_route
-        self._matrices = named_matrices(instance.get("costs"))
-        agents = instance["agents"]
-        n, types = len(instance["nodes"]), len({str(agent["type"]) for agent in agents})
-        self._usable = (
-            len({int(agent["id"]) for agent in agents}) == len(agents)
-            and n * n * types * routes <= _WALKER_ENTRIES
-        )
-        self._instance = instance
-        self._text: str | None = None
-
-    def stops(
-        self, a: int, agent_type: str, path: Sequence[int], node_ids: Sequence[int]
-    ) -> tuple[Stop, ...] | None:
-        matrix = self._matrices.get(agent_type)
-        if not self._usable or matrix is None or isinstance(matrix, PositionDistances):
-            return None
-        if self._text is None:
-            # The costs go beside the text: a NumPy matrix is no JSON, and only the
-            # route's own type need be read.
-            plain = {key: value for key, value in self._instance.items() if key != "costs"}
-            # The core's reader wants every coordinate; a dict read by hand may leave z out.
-            plain["nodes"] = [node if "z" in node else {**node, "z": 0.0} for node in plain["nodes"]]
-            self._text = json.dumps(plain, default=_plain_json)
-        try:
-            walked = self._walk(self._text, a, list(path), cost_matrices={agent_type: matrix})
-        except (RuntimeError, ValueError):
-            # A dict the core's reader refuses (not checked by zelk): the Python walk
-            # reads what it can, as it always has.
-            self._usable = False
-            return None
-        if walked["broken"] == "arc" or len(walked["stops"]) != len(path):
-            return None
-        return tuple(
-            Stop(node, t["arrival"], t["waiting"], t["start"], t["departure"])
-            for node, t in zip(node_ids, walked["stops"])
-        )
-
-
-def _plain_json(value: Any) -> Any:
-    # NumPy numbers and arrays that reach the instance's text.
-    if hasattr(value, "tolist"):
-        return value.tolist()
-    raise TypeError(f"{type(value).__name__} is not JSON")
-
-
-def route_load(instance: Mapping[str, Any], path: Sequence[int]) -> tuple[float, ...]:
-    """The sum of the demands of the targets on ``path``, per dimension; empty when the
-    instance has no demands."""
-    nodes = instance["nodes"]
-    load = [0.0] * dimensions(instance)
-    for v in path[1:-1]:
-        for d, amount in enumerate(quantity(nodes[v].get("demand"))):
-            load[d] += amount
-    return tuple(load) if any(quantity(n.get("demand")) for n in nodes) else ()
+    typed = _typed(instance)
+    a = typed.agent_ids.tolist().index(int(agent["id"]))
+    return _walked(typed, [path], [a])[0][0]
 
 
 def _anytime(entries: Sequence[Mapping[str, Any]]) -> tuple[AnytimeEntry, ...]:
@@ -512,45 +429,36 @@ def from_result(
     override what the result says (a stop check that ended the solve at a wall-clock
     budget is a time-out, not an interrupt); ``objective`` the instance's objective.
     """
-    if hasattr(instance, "to_dict"):  # a zelk.Instance: its JSON form
-        instance = instance.to_dict()
-    agents = instance["agents"]
+    typed = _typed(instance)
     routes_in = result.get("routes", [])
-    if len(routes_in) != len(agents):
-        raise ValueError(
-            f"the result has {len(routes_in)} routes, the instance {len(agents)} agents"
-        )
-    nodes = instance["nodes"]
-    returns = bool((instance.get("options") or {}).get("return_to_end", True))
-    # Agents that share an id share one type, the last one's, as in the solver.
-    type_of = {int(agent["id"]): agent["type"] for agent in agents}
-    context = _ScheduleContext.of(instance)
-    walker = _Walker(instance, sum(1 for route in routes_in if route.get("path")))
-    routes = []
-    for a, (agent, route) in enumerate(zip(agents, routes_in)):
-        agent = {**agent, "type": type_of[int(agent["id"])]}
-        path = tuple(int(v) for v in route["path"])
-        if any(not 0 <= v < len(nodes) for v in path):
+    if len(routes_in) != typed.m:
+        raise ValueError(f"the result has {len(routes_in)} routes, the instance {typed.m} agents")
+    n, returns = typed.n, typed.return_to_end
+    paths = [tuple(int(v) for v in route["path"]) for route in routes_in]
+    for route, path in zip(routes_in, paths):
+        if any(not 0 <= v < n for v in path):
             raise ValueError(f"agent {route['agent_id']}: path {list(path)} leaves the instance")
-        node_ids = tuple(int(nodes[v]["id"]) for v in path)
-        stops: tuple[Stop, ...] = ()
-        if path:
-            walked = walker.stops(a, str(agent["type"]), path, node_ids)
-            stops = _schedule(instance, context, agent, path) if walked is None else walked
+    # Every route's schedule and load from one walk of the core's model.
+    stops, loads = _walked(typed, paths, range(len(paths)))
+    ids = typed.ids.tolist()
+    # Agents that share an id share one type, the last one's, as in the solver.
+    agent_ids = typed.agent_ids.tolist()
+    type_of = dict(zip(agent_ids, (typed.types[t] for t in typed.agent_types.tolist())))
+    routes = []
+    for a, (route, path) in enumerate(zip(routes_in, paths)):
         routes.append(
             Route(
                 agent_id=int(route["agent_id"]),
-                agent_type=str(agent["type"]),
+                agent_type=type_of[agent_ids[a]],
                 path=path,
-                nodes=node_ids,
+                nodes=tuple(ids[v] for v in path),
                 cost=float(route["cost"]),
                 returns=returns,
-                stops=stops,
-                load=tuple(map(float, route["load"])) if "load" in route
-                else route_load(instance, path),
+                stops=stops[a],
+                load=tuple(map(float, route["load"])) if "load" in route else loads[a],
             )
         )
-    objective = objective_of(instance) if objective is None else objective
+    objective = typed.objective if objective is None else objective
     return _assemble(result, tuple(routes), objective, interrupted, timeout)
 
 

@@ -197,12 +197,13 @@ def test_plot_solution_accepts_a_solution(tmp_path) -> None:
     assert (tmp_path / "routes.png").stat().st_size > 0
 
 
-def test_schedule_counts_a_missing_arc_as_no_arc() -> None:
-    """A move the matrix does not give costs 9999, as in the solver."""
+def test_schedule_of_an_instance_without_every_cost_is_refused() -> None:
+    """A matrix that leaves moves out is refused, as on every path through zelk.Instance:
+    no schedule is made of a move the instance gives no cost for."""
     instance = waiting_instance()
     instance["costs"]["van"] = [[0, 3], [3, 0]]
-    stops = schedule(instance, instance["agents"][0], [0, 2])
-    assert stops[1].arrival == 9999.0
+    with pytest.raises(ValueError, match=r"costs\.van: the matrix of type 'van' has 2 rows"):
+        schedule(instance, instance["agents"][0], [0, 2])
 
 
 @pytest.mark.parametrize("improve", [True, False])
