@@ -108,7 +108,7 @@ KINDS = [
 ]
 EPOCHS = {"first_epoch": 2.0, "epoch_growth": 1.5}
 # Under min-max, the route bound and the moves that even out the routes, whatever the size.
-BOUNDED = {**EPOCHS, "cap_targets": 0}
+BOUNDED = {**EPOCHS, "cap_targets": 0, "balance_rounds": 30}
 
 
 @pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
