@@ -10,6 +10,7 @@
 #include "improve/EngineParams.h"
 #include "improve/EngineSolution.h"
 #include "improve/LocalSearch.h"
+#include "improve/RouteBalance.h"
 #include "improve/RuinRecreate.h"
 #include "improve/SearchWalk.h"
 #include "improve/TourSearch.h"
@@ -51,6 +52,9 @@ private:
     /// Runs the tour search on every route of `candidate` that changed since the search
     /// last saw it, when the candidate beats the walk's best.
     bool PolishTours(EngineSolution& candidate);
+    /// Under a route bound, evens out the routes of a candidate whose routes sum to less
+    /// than the best's; true when its longest route fell.
+    bool Balance(EngineSolution& candidate);
     double Progress(std::int64_t epoch_start, double epoch_length);
 
     /// Under a route bound (EngineParams::cap_share), lowers it to follow `best`.
@@ -69,6 +73,7 @@ private:
     RuinRecreate ruin_recreate_;
     LocalSearch local_search_;
     TourSearch tour_search_;
+    RouteBalance balance_;
     /// Each route as the tour search last left it: a route unchanged since is not
     /// searched again.
     std::vector<std::vector<std::uint32_t>> searched_tours_;

@@ -53,6 +53,7 @@ const Field kFields[] = {
     {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
     {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},
+    {"balance_rounds", nullptr, &EngineParams::balance_rounds, 0.0, 1e9},
 };
 
 std::string Quoted(const std::string& name) { return "engine_params[\"" + name + "\"]"; }

@@ -56,9 +56,12 @@ double TourSearch::Leg(std::uint32_t x, std::uint32_t y) const {
     return model_->Cost(agent_, x, y);
 }
 
-void TourSearch::Load(const EngineSolution& solution, std::size_t a) {
+bool TourSearch::Load(const EngineSolution& solution, std::size_t a) {
+    if (!applies_) return false;
+    const EngineRoute& route = solution.Route(a);
+    const std::vector<std::uint32_t>& visits = route.visits;
+    if (visits.size() < 3 || !std::isfinite(route.cost)) return false;
     agent_ = a;
-    const std::vector<std::uint32_t>& visits = solution.Route(a).visits;
     tour_.clear();
     tour_.push_back(model_->Agent(a).start);
     tour_.insert(tour_.end(), visits.begin(), visits.end());
@@ -73,6 +76,11 @@ void TourSearch::Load(const EngineSolution& solution, std::size_t a) {
     for (std::size_t p = 0; p + 1 < tour_.size(); ++p) length_ += Leg(tour_[p], tour_[p + 1]);
     queue_.clear();
     queue_head_ = 0;
+    const std::uint32_t start = tour_[0];
+    for (const std::uint32_t v : visits) {
+        if (!SameBothWays(model_->Cost(a, start, v), model_->Cost(a, v, start))) return false;
+    }
+    return true;
 }
 
 void TourSearch::Renumber(std::size_t first, std::size_t last) {
@@ -247,19 +255,34 @@ void TourSearch::Kick(std::mt19937_64& rng) {
     length_ += change;
 }
 
+bool TourSearch::Store(EngineSolution& solution, std::size_t a, double original) {
+    if (!(best_length_ < original - kImprovement)) return false;
+    const EngineRoute& route = solution.Route(a);
+    std::vector<std::uint32_t> previous = route.visits;
+    const double previous_cost = route.cost;
+    solution.SetVisits(a, std::vector<std::uint32_t>(best_tour_.begin() + 1, best_tour_.end() - 1));
+    if (solution.Route(a).cost < previous_cost - kImprovement) return true;
+    solution.SetVisits(a, std::move(previous));
+    return false;
+}
+
+bool TourSearch::Repair(EngineSolution& solution, std::size_t a,
+                        const std::vector<std::uint32_t>& around) {
+    if (!Load(solution, a)) return false;
+    const double original = length_;
+    for (const std::uint32_t v : around) {
+        if (stamp_[v] == round_) Push(v);
+    }
+    Descend();
+    best_tour_ = tour_;
+    best_length_ = length_;
+    return Store(solution, a, original);
+}
+
 bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t kicks,
                          std::mt19937_64& rng) {
-    if (!applies_) return false;
-    const EngineRoute& route = solution.Route(a);
-    const std::size_t k = route.visits.size();
-    if (k < 3 || !std::isfinite(route.cost)) return false;
-    Load(solution, a);
-    const std::uint32_t start = tour_[0];
-    for (std::size_t p = 1; p <= k; ++p) {
-        if (!SameBothWays(model_->Cost(a, start, tour_[p]), model_->Cost(a, tour_[p], start))) {
-            return false;
-        }
-    }
+    if (!Load(solution, a)) return false;
+    const std::size_t k = solution.Route(a).visits.size();
     const double original = length_;
     for (std::size_t p = 1; p <= k; ++p) Push(tour_[p]);
     Descend();
@@ -290,13 +313,7 @@ bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t ki
             }
         }
     }
-    if (!(best_length_ < original - kImprovement)) return false;
-    std::vector<std::uint32_t> previous = route.visits;
-    const double previous_cost = route.cost;
-    solution.SetVisits(a, std::vector<std::uint32_t>(best_tour_.begin() + 1, best_tour_.end() - 1));
-    if (solution.Route(a).cost < previous_cost - kImprovement) return true;
-    solution.SetVisits(a, std::move(previous));
-    return false;
+    return Store(solution, a, original);
 }
 
 }  // namespace vornik

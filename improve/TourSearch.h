@@ -40,6 +40,11 @@ public:
     /// route was replaced by a cheaper one.
     bool Improve(EngineSolution& solution, std::size_t a, std::size_t kicks, std::mt19937_64& rng);
 
+    /// Descends on route a of `solution` from the visits in `around` only (those of them
+    /// in the route), without kicks: the repair after a local change. Returns true when
+    /// the route was replaced by a cheaper one.
+    bool Repair(EngineSolution& solution, std::size_t a, const std::vector<std::uint32_t>& around);
+
     /// Ends Improve early, between kicks, once `stop` says so (asked every few kicks).
     void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
@@ -52,7 +57,11 @@ private:
 
     /// Leg from x to y, either of them the route's end (kEnd).
     double Leg(std::uint32_t x, std::uint32_t y) const;
-    void Load(const EngineSolution& solution, std::size_t a);
+    /// Loads route a; false when the search leaves it alone (too short, not costed both
+    /// ways alike).
+    bool Load(const EngineSolution& solution, std::size_t a);
+    /// Puts the best tour into route a when it is cheaper by the route's own walk.
+    bool Store(EngineSolution& solution, std::size_t a, double original);
     void Push(std::uint32_t v);
     void PushPosition(std::size_t p);
     void Descend();

@@ -84,6 +84,8 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "cap_targets": (0, 100)[trial % 2],
             "cap_share": 0.002 * (trial % 4),
             "cap_weight": 0.5 * trial,
+            # Moves that even out the routes, under the bound (trials 2, 6, 10).
+            "balance_rounds": (1, 30)[trial // 4 % 2],
         }
         assert set(params) <= set(defaults)
         kind = [{"objective": "min_max"}, {"objective": "min_sum", "windows": True},
@@ -105,6 +107,8 @@ KINDS = [
     {"objective": "min_sum", "return_to_end": False},
 ]
 EPOCHS = {"first_epoch": 2.0, "epoch_growth": 1.5}
+# Under min-max, the route bound and the moves that even out the routes, whatever the size.
+BOUNDED = {**EPOCHS, "cap_targets": 0, "balance_rounds": 30}
 
 
 @pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
@@ -113,7 +117,7 @@ def test_a_longer_iteration_bound_repeats_the_shorter_run_and_goes_on(kind: dict
     trail is the start of the longer one's, so 6x the steps never ends worse (with the
     default epochs and with short ones that restart several times within the bound)."""
     rng = random.Random(11)
-    for trial, params in enumerate((EPOCHS, None, EPOCHS)):
+    for trial, params in enumerate((EPOCHS, None, EPOCHS, BOUNDED)):
         instance = random_instance(rng, rng.randint(20, 60), rng.randint(2, 5), **kind)
         short = _solve(instance, seed=trial, iteration_limit=150, engine_params=params)
         long = _solve(instance, seed=trial, iteration_limit=900, engine_params=params)
@@ -129,7 +133,7 @@ def test_threads_repeat_with_a_seed_and_an_iteration_bound(kind: dict[str, Any])
     timing; the anytime list strictly improves in order."""
     rng = random.Random(12)
     key = "max_cost" if kind["objective"] == "min_max" else "sum_cost"
-    for threads, params in ((2, EPOCHS), (3, {"first_epoch": 1.0})):
+    for threads, params in ((2, EPOCHS), (3, {"first_epoch": 1.0}), (2, BOUNDED)):
         instance = random_instance(rng, 50, 4, **kind)
         runs = [_solve(instance, seed=s, threads=threads, engine_params=params) for s in (1, 1, 2)]
         for run in runs:

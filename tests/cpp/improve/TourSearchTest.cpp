@@ -51,6 +51,7 @@ double Travel(const EngineModel& model, std::size_t a, const std::vector<std::ui
 TEST(TourSearchTest, ShortensRoutesKeepingTheirTargetsAndPricesEveryMoveExactly) {
     std::mt19937_64 rng(5);
     std::size_t shortened = 0;
+    std::size_t repairs = 0;
     for (const Kind& kind : kKinds) {
         if (kind.windows) continue;
         SCOPED_TRACE(kind.name);
@@ -90,10 +91,27 @@ TEST(TourSearchTest, ShortensRoutesKeepingTheirTargetsAndPricesEveryMoveExactly)
                 EngineSolution again = before;
                 search.Improve(again, a, kicks, twin_rng);
                 EXPECT_EQ(again.Route(a).visits, visits);
+                // A repair from a few visits keeps the same promises.
+                EngineSolution repaired = before;
+                const std::vector<std::uint32_t>& old_visits = before.Route(a).visits;
+                const std::vector<std::uint32_t> around(
+                    old_visits.begin(),
+                    old_visits.begin() +
+                        static_cast<std::ptrdiff_t>(std::min<std::size_t>(3, old_visits.size())));
+                const bool fixed = search.Repair(repaired, a, around);
+                repairs += fixed ? 1 : 0;
+                const std::vector<std::uint32_t>& fixed_visits = repaired.Route(a).visits;
+                EXPECT_DOUBLE_EQ(repaired.Route(a).cost,
+                                 EngineSolution::WalkRoute(model, a, fixed_visits));
+                EXPECT_EQ(fixed, repaired.Route(a).cost < before.Route(a).cost);
+                std::vector<std::uint32_t> kept = fixed_visits;
+                std::sort(kept.begin(), kept.end());
+                EXPECT_EQ(kept, had);
             }
         }
     }
     EXPECT_GT(shortened, 50U);
+    EXPECT_GT(repairs, 20U);
 }
 
 TEST(TourSearchTest, FindsTheBestTourOfSmallRoutes) {
