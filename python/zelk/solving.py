@@ -49,6 +49,11 @@ _BOUND_TOLERANCE = 1e-9
 # A processor-time budget that never ends first, for the focal search run on a
 # wall-clock budget that the stop check enforces.
 _NO_BUDGET = 1e9
+# What assembling the Solution after the core takes, per route and per node (measured
+# 16 ms for 2,000 routes on 256 nodes, 25 ms for 1,000 routes on 10,000 nodes): the
+# core stops that much before the call's deadline, since the budget covers the call.
+_ASSEMBLY_PER_ROUTE = 1e-5
+_ASSEMBLY_PER_NODE = 2e-6
 
 
 # --------------------------------------------------------------------------- quiet
@@ -397,7 +402,8 @@ def solve(
             cost_matrices=matrices, distances=distances, **keywords,
         )  # fmt: skip
 
-    result, stop = _run(run, budget, settings, bound=bound, min_max=min_max)
+    reserve = _ASSEMBLY_PER_ROUTE * typed.m + _ASSEMBLY_PER_NODE * typed.n
+    result, stop = _run(run, budget, settings, bound=bound, min_max=min_max, reserve=reserve)
     with _collector_paused():
         solution = from_result(
             result,
@@ -521,6 +527,7 @@ def _run(
     *,
     bound: float | None = None,
     min_max: bool = False,
+    reserve: float = 0.0,
 ) -> tuple[Any, _Stop]:
     # The budget covers the whole call: what preparing the instance took is gone, and
     # the stop check ends the core at the call's deadline whatever the core's own clock
@@ -529,7 +536,8 @@ def _run(
     # deadline of a wall budget.
     wall_by_check = settings.clock == "wall" and not settings.improve
     clock = _clock_of(settings.clock)
-    deadline = settings.started + budget
+    # `reserve`: what the caller needs after the core to hand its answer back.
+    deadline = settings.started + budget - min(reserve, budget / 2)
     remaining = max(_MIN_CORE_BUDGET, deadline - clock())
     # With a lower bound, the solve ends as soon as a solution meets it.
     best = [math.inf]
