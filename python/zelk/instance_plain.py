@@ -15,6 +15,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from zelk.schema import (
+    _KNOWN_KEYS,
     _PLAIN_NODE_KEYS,
     InstanceError,
     _canonical_objective,
@@ -26,7 +27,7 @@ if TYPE_CHECKING:
     from zelk.instance import Instance
 
 _TOP_KEYS = frozenset({"name", "nodes", "agents", "options"})
-_OPTION_KEYS = frozenset({"return_to_end", "objective", "time_limit"})
+_OPTION_KEYS = frozenset(_KNOWN_KEYS["options"])
 _ROLES = frozenset({"DEPOT", "TARGET"})
 _NUMBERS = frozenset({int, float})
 _OBJECTIVES = frozenset({"min_max", "min_sum", "MIN_MAX", "MIN_SUM"})
@@ -95,7 +96,7 @@ def _node_columns(nodes: list[Any]) -> tuple[np.ndarray, np.ndarray, np.ndarray]
         ys = list(map(itemgetter("y"), nodes))
     except (TypeError, KeyError):  # an item that is not a mapping, or lacks a key
         return None
-    if not all(type(node) is dict for node in nodes):
+    if set(map(type, nodes)) != {dict}:
         return None
     zs = [node.get("z", 0.0) for node in nodes]
     roles = [node.get("type", "TARGET") for node in nodes]
