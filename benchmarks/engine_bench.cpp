@@ -15,12 +15,14 @@
 //   --min-max       balance the longest route instead of the summed cost
 //
 // Prints one line: nodes, agents, steps, processor seconds, steps per second, peak RSS
-// in MB, the largest and summed route costs, and the processor seconds from the call to
-// its first solution.
+// in MB, the largest and summed route costs, the processor seconds from the call to its
+// first solution, and a digest of the routes and of both costs bit for bit, so that two
+// builds that must find the same result are held to it.
 
 #include <sys/resource.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,11 +135,24 @@ int main(int argc, char** argv) {
     const vornik::JsonSolveOutcome outcome =
         vornik::SolveJsonText(json, budget, hooks, settings, std::move(handed));
     const double seconds = ProcessorSeconds() - before;
+    // FNV-1a over every route's vertices, then the exact costs in hexadecimal.
+    std::uint64_t digest = 14695981039346656037ULL;
+    const auto mix = [&](std::uint64_t value) {
+        for (int byte = 0; byte < 8; ++byte) {
+            digest = (digest ^ ((value >> (8 * byte)) & 0xffU)) * 1099511628211ULL;
+        }
+    };
+    for (const vornik::RouteOutcome& route : outcome.routes) {
+        mix(route.agent_id);
+        for (const std::int64_t v : route.path) mix(static_cast<std::uint64_t>(v));
+        mix(~0ULL);
+    }
     std::printf(
         "nodes %zu agents %zu steps %lld cpu_s %.2f steps_per_s %.0f peak_rss_mb %.1f max %.1f "
-        "sum %.1f first_s %.3f\n",
+        "sum %.1f first_s %.3f digest %016llx %a %a\n",
         n, agents, static_cast<long long>(outcome.improve_iterations), seconds,
         static_cast<double>(outcome.improve_iterations) / seconds, PeakMegabytes(),
-        outcome.max_cost, outcome.sum_cost, first);
+        outcome.max_cost, outcome.sum_cost, first, static_cast<unsigned long long>(digest),
+        outcome.max_cost, outcome.sum_cost);
     return outcome.success ? 0 : 1;
 }
