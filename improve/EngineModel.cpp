@@ -34,6 +34,12 @@ void CheckAmounts(const ListView<double>& amounts, std::size_t dims, const std::
 // Above this many targets, neighbour lists of computed distances come from a grid.
 constexpr std::size_t kGridTargets = 1000;
 
+// From kNearTableFewest to kNearTableMost vertices a dense table is also kept renumbered
+// (8 n^2 bytes more: 50 MB at 2,500 vertices). Below, the table stays in cache anyway and
+// the renumbering only adds work (4 % slower at 200 vertices).
+constexpr std::size_t kNearTableFewest = 500;
+constexpr std::size_t kNearTableMost = 2500;
+
 }  // namespace
 
 EngineModel::EngineModel(const Problem& problem, const CostTables& tables)
@@ -256,6 +262,38 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         neighbours_ = NearestInTables(n_, targets_, kNeighbours, dense);
     } else {
         neighbours_ = NearestByKey(n_, targets_, kNeighbours, round_trip);
+    }
+
+    // Near vertices, near numbers: a chain from each vertex to its nearest one not yet
+    // numbered, and on from the lowest vertex not yet numbered where it ends.
+    if (n_ >= kNearTableFewest && n_ <= kNearTableMost && !dense.empty()) {
+        constexpr std::uint32_t kUnranked = static_cast<std::uint32_t>(-1);
+        rank_.assign(n_, kUnranked);
+        std::uint32_t next = 0;
+        std::size_t lowest = 0;
+        while (next < n_) {
+            while (rank_[lowest] != kUnranked) ++lowest;
+            auto v = static_cast<std::uint32_t>(lowest);
+            while (true) {
+                rank_[v] = next++;
+                const std::vector<std::uint32_t>& near = neighbours_[v];
+                const auto unranked = std::find_if(near.begin(), near.end(), [&](std::uint32_t w) {
+                    return rank_[w] == kUnranked;
+                });
+                if (unranked == near.end()) break;
+                v = *unranked;
+            }
+        }
+        for (Table& table : tables_) {
+            if (table.data == nullptr) continue;
+            auto copy = std::make_shared<std::vector<double>>(n_ * n_);
+            for (std::size_t u = 0; u < n_; ++u) {
+                double* row = copy->data() + static_cast<std::size_t>(rank_[u]) * n_;
+                for (std::size_t v = 0; v < n_; ++v) row[rank_[v]] = table.data[u * n_ + v];
+            }
+            table.near = copy->data();
+            near_tables_.push_back(std::move(copy));
+        }
     }
 
     // Targets that no route can serve are found once and left out of the search.
