@@ -293,8 +293,7 @@ double EngineSolution::Penalized(std::size_t a, double t, double warp, double ex
     return t + penalties_->time_warp * warp + penalties_->excess_load * excess;
 }
 
-double EngineSolution::PricedCost(std::size_t a) const {
-    if (penalties_ == nullptr) return routes_[a].cost;
+double EngineSolution::PenalizedCost(std::size_t a) const {
     const EngineRoute& route = routes_[a];
     const std::size_t k = route.visits.size();
     return Penalized(a, route.warp_clock[k + 1], route.warp_total[k + 1], ExcessLoad(a));

@@ -155,7 +155,9 @@ public:
     void SetPenalties(const PenaltyWeights* penalties);
     const PenaltyWeights* Penalties() const { return penalties_; }
     /// Route a's cost as Splice prices it: with penalties while they are set, else its cost.
-    double PricedCost(std::size_t a) const;
+    double PricedCost(std::size_t a) const {
+        return penalties_ == nullptr ? routes_[a].cost : PenalizedCost(a);
+    }
     /// While penalties are set: route a's time warp and its load above capacity, summed
     /// over dimensions.
     double TimeWarp(std::size_t a) const;
@@ -240,6 +242,8 @@ private:
     void BuildRunTables(std::size_t a);
     /// Fills route a's warp_ fields.
     void BuildWarp(std::size_t a);
+    /// PricedCost while penalties are set.
+    double PenalizedCost(std::size_t a) const;
     /// Splice while penalties are set.
     template <typename Iter>
     double PenalizedSplice(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;

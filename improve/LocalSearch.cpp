@@ -119,14 +119,17 @@ void LocalSearch::RefreshLargest(const EngineSolution& solution) {
 double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double cost_a,
                           std::size_t b, double cost_b) const {
     if (!Finite(cost_a) || (b != kNone && !Finite(cost_b))) return EngineSolution::kInfeasible;
-    double delta = weights_->sum_weight * (cost_a - solution.PricedCost(a));
-    if (b != kNone) delta += weights_->sum_weight * (cost_b - solution.PricedCost(b));
-    if (weights_->over_weight > 0) {
-        delta += weights_->Excess(cost_a) - weights_->Excess(solution.PricedCost(a));
-        if (b != kNone)
-            delta += weights_->Excess(cost_b) - weights_->Excess(solution.PricedCost(b));
+    // Each route's present cost read once: this runs for every move tried.
+    const ScoreWeights& weights = *weights_;
+    const double was_a = solution.PricedCost(a);
+    const double was_b = b != kNone ? solution.PricedCost(b) : 0.0;
+    double delta = weights.sum_weight * (cost_a - was_a);
+    if (b != kNone) delta += weights.sum_weight * (cost_b - was_b);
+    if (weights.over_weight > 0) {
+        delta += weights.Excess(cost_a) - weights.Excess(was_a);
+        if (b != kNone) delta += weights.Excess(cost_b) - weights.Excess(was_b);
     }
-    if (weights_->max_weight > 0) {
+    if (weights.max_weight > 0) {
         double others = 0.0;
         for (const Ranked& entry : largest_) {
             if (entry.route != kNone && entry.route != a && entry.route != b) {
@@ -136,7 +139,7 @@ double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double 
         }
         double new_max = std::max(others, cost_a);
         if (b != kNone) new_max = std::max(new_max, cost_b);
-        delta += weights_->max_weight * (new_max - largest_[0].cost);
+        delta += weights.max_weight * (new_max - largest_[0].cost);
     }
     return delta;
 }
