@@ -123,6 +123,9 @@ void AnnealingWalk::Run() {
         std::max(1.0, params_.first_epoch * static_cast<double>(model_->Targets().size()));
     std::vector<std::uint32_t> focus;
     double hot = plan.hot;
+    // One candidate for the whole walk: assigning the current solution to it reuses its
+    // buffers, where a fresh copy allocated every route's anew at every step.
+    EngineSolution candidate = current_;
 
     while (!hub_->OutOfBudget(index_, iteration_)) {
         if (params_.first_epoch > 0 &&
@@ -141,7 +144,7 @@ void AnnealingWalk::Run() {
         const double temperature = hot * std::pow(plan.cold / hot, std::min(1.0, progress));
         ++iteration_;
 
-        EngineSolution candidate = current_;
+        candidate = current_;
         ruin_recreate_.Ruin(candidate, plan.average_removed, params_.longest_bias, rng_);
         // Local search looks only around what moved: the removed targets and their
         // nearest neighbours.
@@ -179,7 +182,7 @@ void AnnealingWalk::Run() {
             current_score = weights.Of(current_);
         }
         if (candidate_score < current_score - temperature * std::log(unit(rng_))) {
-            current_ = std::move(candidate);
+            std::swap(current_, candidate);
             current_score = candidate_score;
         }
     }
