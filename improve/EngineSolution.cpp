@@ -310,13 +310,8 @@ double EngineSolution::ExcessLoad(std::size_t a) const {
     return Excess(a, k, none, none, k + 1);
 }
 
-double EngineSolution::Continue(std::size_t a, std::size_t j, double t) const {
+double EngineSolution::ContinueAcrossBarriers(std::size_t a, std::size_t j, double t) const {
     const EngineRoute& route = routes_[a];
-    if (!model_->AnySeveralWindows()) {
-        const TimeSegment& rest = route.suffix[j];
-        if (!rest.Admits(t) || t == kInfeasible) return kInfeasible;
-        return rest.Exit(t);
-    }
     const std::size_t k = route.visits.size();
     while (true) {
         if (t == kInfeasible) return kInfeasible;

@@ -231,7 +231,14 @@ private:
     /// Finishing clock of route a entered at its position j at clock `t` (before waiting
     /// there), or kInfeasible: closed-form segments between vertices with several
     /// windows, those stepped across one by one.
-    double Continue(std::size_t a, std::size_t j, double t) const;
+    double Continue(std::size_t a, std::size_t j, double t) const {
+        if (model_->AnySeveralWindows()) return ContinueAcrossBarriers(a, j, t);
+        const TimeSegment& rest = routes_[a].suffix[j];
+        if (!rest.Admits(t) || t == kInfeasible) return kInfeasible;
+        return rest.Exit(t);
+    }
+    /// Continue where some vertex has several windows.
+    double ContinueAcrossBarriers(std::size_t a, std::size_t j, double t) const;
     /// With windows: the clock on leaving the last vertex of `run` (of route a) entered at
     /// clock `t` (before waiting at its first vertex), or kInfeasible; from the run tables.
     double PassRun(std::size_t a, const RouteRun& run, double t) const;
@@ -283,11 +290,13 @@ double EngineSolution::Splice(std::size_t a, std::size_t i, Iter begin, Iter end
     double t = route.clock[i];
     if (t == kInfeasible) return kInfeasible;
     std::uint32_t u = At(a, i);
+    // Without windows every arrival is on time and leaves the clock as it is.
+    const bool windows = model_->HasWindows();
     for (Iter it = begin; it != end; ++it) {
         const std::uint32_t w = *it;
         if (!model_->CanServe(a, w)) return kInfeasible;
         t += model_->Cost(a, u, w);
-        if (!model_->Arrive(w, t) || t == kInfeasible) return kInfeasible;
+        if ((windows && !model_->Arrive(w, t)) || t == kInfeasible) return kInfeasible;
         t += model_->Service(w);
         u = w;
     }
