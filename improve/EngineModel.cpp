@@ -109,6 +109,10 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         table = no_arc_table_;
     }
 
+    for (const EngineAgent& agent : agents_) {
+        agent_tables_.push_back(tables_[table_of_slot_[agent.slot]]);
+    }
+
     allowed_.assign(type_of_slot.size() * n_, 0);
     for (std::size_t v = 0; v < n_; ++v) {
         if (is_target_[v] == 0) continue;
@@ -294,6 +298,11 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
             table.near = copy->data();
             near_tables_.push_back(std::move(copy));
         }
+    }
+
+    agent_tables_.clear();  // again, with the renumbered copies
+    for (const EngineAgent& agent : agents_) {
+        agent_tables_.push_back(tables_[table_of_slot_[agent.slot]]);
     }
 
     // Targets that no route can serve are found once and left out of the search.

@@ -130,7 +130,7 @@ public:
     /// Travel cost of agent `a` from `u` to `v` (0 when u == v; kNoArc when not given).
     double Cost(std::size_t a, std::uint32_t u, std::uint32_t v) const {
         if (u == v) return 0.0;
-        const Table& table = tables_[table_of_slot_[agents_[a].slot]];
+        const Table& table = agent_tables_[a];
         if (table.near != nullptr) {
             return table.near[static_cast<std::size_t>(rank_[u]) * n_ + rank_[v]];
         }
@@ -166,6 +166,9 @@ private:
     std::vector<Table> tables_;
     const Position* positions_ = nullptr;  // the instance model's, by vertex
     std::vector<std::size_t> table_of_slot_;
+    /// tables_[table_of_slot_[agents_[a].slot]] by agent: one read instead of three
+    /// chained ones before every cost.
+    std::vector<Table> agent_tables_;
     /// Dense tables of 500 to 2,500 vertices are copied with the vertices
     /// renumbered so that near ones get near numbers (rank_[v]): the legs the search
     /// prices are between near vertices, and they then share cache lines instead of
