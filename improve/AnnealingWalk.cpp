@@ -66,6 +66,23 @@ bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
     return changed;
 }
 
+void AnnealingWalk::DeepenTours() {
+    if (params_.restart_kicks <= 0 || !tour_search_.Applies() || !current_.AllRoutesFeasible()) {
+        return;
+    }
+    deepened_tours_.resize(current_.NumRoutes());
+    bool changed = false;
+    for (std::size_t r = 0; r < current_.NumRoutes(); ++r) {
+        const std::vector<std::uint32_t>& visits = current_.Route(r).visits;
+        if (visits == deepened_tours_[r]) continue;
+        const double kicks = params_.restart_kicks * static_cast<double>(visits.size());
+        changed =
+            tour_search_.Improve(current_, r, static_cast<std::size_t>(kicks), rng_) || changed;
+        deepened_tours_[r] = current_.Route(r).visits;
+    }
+    if (changed && Offer(current_)) FollowBest(*best_);
+}
+
 bool AnnealingWalk::Balance(EngineSolution& candidate) {
     if (!capped_ || params_.balance_rounds == 0 || !best_ || best_->MissingRequired() != 0 ||
         candidate.MissingRequired() != 0 || !candidate.AllRoutesFeasible()) {
@@ -134,6 +151,7 @@ void AnnealingWalk::Run() {
             if (const EngineSolution* restart = hub_->Meet()) {
                 current_ = *restart;
                 FollowBest(*restart);
+                DeepenTours();
                 current_score = weights.Of(current_);
             }
             epoch_start = iteration_;

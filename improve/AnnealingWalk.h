@@ -52,6 +52,9 @@ private:
     /// Runs the tour search on every route of `candidate` that changed since the search
     /// last saw it, when the candidate beats the walk's best.
     bool PolishTours(EngineSolution& candidate);
+    /// Runs the tour search with EngineParams::restart_kicks on every route of the plan a
+    /// cooling epoch starts from, and offers the result when it beats the walk's best.
+    void DeepenTours();
     /// Under a route bound, evens out the routes of a candidate whose routes sum to less
     /// than the best's; true when its longest route fell.
     bool Balance(EngineSolution& candidate);
@@ -77,6 +80,8 @@ private:
     /// Each route as the tour search last left it: a route unchanged since is not
     /// searched again.
     std::vector<std::vector<std::uint32_t>> searched_tours_;
+    /// The same for DeepenTours.
+    std::vector<std::vector<std::uint32_t>> deepened_tours_;
     EngineSolution current_;
     std::unique_ptr<EngineSolution> best_;
     std::int64_t iteration_ = 0;

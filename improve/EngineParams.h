@@ -112,6 +112,10 @@ struct EngineParams {
     // The tour search (improve/TourSearch.h) of each route of a new best solution.
     /// Kicks per visit of the route; 0 leaves tours to the local search alone.
     double tour_kicks = 1.0;
+    /// Kicks per visit for every route of the plan each cooling epoch starts from (the best
+    /// so far), where the walk has stalled long enough for a deeper tour search to pay;
+    /// 0 turns it off.
+    double restart_kicks = 0.0;
 
     /// Under min-max with at least `cap_targets` targets per agent, the annealing scores
     /// plans by their summed cost, each route's cost above a bound counting `cap_weight`

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vornik {
 
@@ -122,68 +123,45 @@ void TourSearch::MoveString(std::size_t s, std::size_t e, std::size_t gap, bool 
     }
 }
 
-bool TourSearch::TryTwoOpt(std::size_t p, std::size_t q) {
+bool TourSearch::TryTwoOpt(std::size_t p, std::size_t q, bool after, double gain_start) {
     const std::uint32_t u = tour_[p];
     const std::uint32_t v = tour_[q];
     if (q == p + 1 || p == q + 1) return false;
     // u and v become neighbours: either each keeps its predecessor and the stretch after
     // the first of them up to the second is reversed, or each keeps its successor.
-    for (int after = 1; after >= 0; --after) {
-        const std::uint32_t x = after != 0 ? tour_[p + 1] : tour_[p - 1];
-        const std::uint32_t y = after != 0 ? tour_[q + 1] : tour_[q - 1];
-        const double gain = Leg(u, x) + Leg(v, y) - Leg(u, v) - Leg(x, y);
-        if (!(gain > kImprovement) || !std::isfinite(gain)) continue;
-        const std::size_t lo = std::min(p, q);
-        const std::size_t hi = std::max(p, q);
-        if (after != 0) {
-            Reverse(lo + 1, hi);
-        } else {
-            Reverse(lo, hi - 1);
-        }
-        length_ -= gain;
-        Push(u);
-        Push(v);
-        if (x != kEnd && x != tour_[0]) Push(x);
-        if (y != kEnd && y != tour_[0]) Push(y);
-        return true;
+    const std::uint32_t x = after ? tour_[p + 1] : tour_[p - 1];
+    const std::uint32_t y = after ? tour_[q + 1] : tour_[q - 1];
+    const double gain = gain_start + Leg(v, y) - Leg(x, y);
+    if (!(gain > kImprovement) || !std::isfinite(gain)) return false;
+    const std::size_t lo = std::min(p, q);
+    const std::size_t hi = std::max(p, q);
+    if (after) {
+        Reverse(lo + 1, hi);
+    } else {
+        Reverse(lo, hi - 1);
     }
-    return false;
+    length_ -= gain;
+    Push(u);
+    Push(v);
+    if (x != kEnd && x != tour_[0]) Push(x);
+    if (y != kEnd && y != tour_[0]) Push(y);
+    return true;
 }
 
-bool TourSearch::TryOrOpt(std::size_t s, std::size_t e, std::size_t q) {
+bool TourSearch::TryOrOpt(std::size_t s, std::size_t e, std::size_t gap, bool reversed,
+                          double removed) {
+    if (gap + 1 >= s && gap <= e) return false;  // next to the string: no move
     const std::uint32_t before = tour_[s - 1];
     const std::uint32_t after = tour_[e + 1];
     const std::uint32_t first = tour_[s];
     const std::uint32_t last = tour_[e];
-    const double removed = Leg(before, first) + Leg(last, after) - Leg(before, after);
-    // The string goes just before or just after v, whichever way round is cheaper.
-    double best = kImprovement;
-    std::size_t best_gap = 0;
-    bool best_reversed = false;
-    for (std::size_t gap = q - 1; gap <= q; ++gap) {
-        if (gap + 1 >= s && gap <= e) continue;  // next to the string: no move
-        const std::uint32_t x = tour_[gap];
-        const std::uint32_t y = tour_[gap + 1];
-        const double joined = Leg(x, y);
-        const double forward = removed - (Leg(x, first) + Leg(last, y) - joined);
-        if (forward > best && std::isfinite(forward)) {
-            best = forward;
-            best_gap = gap;
-            best_reversed = false;
-        }
-        if (s == e) continue;
-        const double backward = removed - (Leg(x, last) + Leg(first, y) - joined);
-        if (backward > best && std::isfinite(backward)) {
-            best = backward;
-            best_gap = gap;
-            best_reversed = true;
-        }
-    }
-    if (best == kImprovement) return false;
-    const std::uint32_t x = tour_[best_gap];
-    const std::uint32_t y = tour_[best_gap + 1];
-    MoveString(s, e, best_gap, best_reversed);
-    length_ -= best;
+    const std::uint32_t x = tour_[gap];
+    const std::uint32_t y = tour_[gap + 1];
+    const double added = reversed ? Leg(x, last) + Leg(first, y) : Leg(x, first) + Leg(last, y);
+    const double gain = removed - (added - Leg(x, y));
+    if (!(gain > kImprovement) || !std::isfinite(gain)) return false;
+    MoveString(s, e, gap, reversed);
+    length_ -= gain;
     for (const std::uint32_t w : {before, after, first, last, x, y}) {
         if (w != kEnd && w != tour_[0] && stamp_[w] == round_) Push(w);
     }
@@ -192,23 +170,57 @@ bool TourSearch::TryOrOpt(std::size_t s, std::size_t e, std::size_t q) {
 
 bool TourSearch::ImproveAround(std::uint32_t u) {
     const std::size_t k = tour_.size() - 2;
+    const std::size_t p = position_[u];
+    const double to_next = Leg(u, tour_[p + 1]);
+    const double from_previous = Leg(tour_[p - 1], u);
+    // What taking out each string of 1 to 3 visits that begins (forward) or ends
+    // (backward) at u saves; -inf where there is no such string.
+    constexpr double kNone = -std::numeric_limits<double>::infinity();
+    double forward[4] = {kNone, kNone, kNone, kNone};
+    double backward[4] = {kNone, kNone, kNone, kNone};
+    double largest = std::max(to_next, from_previous);
+    for (std::size_t length = 1; length <= 3; ++length) {
+        if (p + length - 1 <= k) {
+            const std::size_t e = p + length - 1;
+            forward[length] =
+                from_previous + Leg(tour_[e], tour_[e + 1]) - Leg(tour_[p - 1], tour_[e + 1]);
+            largest = std::max(largest, forward[length]);
+        }
+        if (length > 1 && p >= length) {
+            const std::size_t s = p + 1 - length;
+            backward[length] =
+                Leg(tour_[s - 1], tour_[s]) + to_next - Leg(tour_[s - 1], tour_[p + 1]);
+            largest = std::max(largest, backward[length]);
+        }
+    }
     const std::vector<std::uint32_t>& near = model_->Neighbours(u);
     const std::size_t count = std::min(granularity_, near.size());
     for (std::size_t n = 0; n < count; ++n) {
         const std::uint32_t v = near[n];
         if (stamp_[v] != round_) continue;
-        const std::size_t p = position_[u];
+        const double uv = Leg(u, v);
+        // Every move below makes u and v neighbours; it is tried only when its new leg at u
+        // is shorter than what it takes away there (the usual cut of neighbour-list
+        // searches: an improving move nearly always passes it at one of its ends).
+        if (!(uv < largest)) continue;
         const std::size_t q = position_[v];
-        if (TryTwoOpt(p, q)) return true;
-        // Strings of 1 to 3 visits that begin or end at u.
+        if (uv < to_next && TryTwoOpt(p, q, true, to_next - uv)) return true;
+        if (uv < from_previous && TryTwoOpt(p, q, false, from_previous - uv)) return true;
         for (std::size_t length = 1; length <= 3; ++length) {
-            if (p + length - 1 <= k && (q < p || q > p + length - 1) &&
-                TryOrOpt(p, p + length - 1, q)) {
-                return true;
+            // The string that begins at u goes after v (u next to v), or reversed before v.
+            const std::size_t e = p + length - 1;
+            if (uv < forward[length] && (q < p || q > e)) {
+                if (TryOrOpt(p, e, q, false, forward[length])) return true;
+                if (length > 1 && TryOrOpt(p, e, q - 1, true, forward[length])) return true;
+                if (length == 1 && TryOrOpt(p, e, q - 1, false, forward[length])) return true;
             }
-            if (length > 1 && p >= length && (q < p + 1 - length || q > p) &&
-                TryOrOpt(p + 1 - length, p, q)) {
-                return true;
+            // The string that ends at u goes before v, or reversed after v.
+            if (length > 1 && uv < backward[length]) {
+                const std::size_t s = p + 1 - length;
+                if (q < s || q > p) {
+                    if (TryOrOpt(s, p, q - 1, false, backward[length])) return true;
+                    if (TryOrOpt(s, p, q, true, backward[length])) return true;
+                }
             }
         }
     }

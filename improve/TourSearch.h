@@ -66,8 +66,12 @@ private:
     void PushPosition(std::size_t p);
     void Descend();
     bool ImproveAround(std::uint32_t u);
-    bool TryTwoOpt(std::size_t p, std::size_t q);
-    bool TryOrOpt(std::size_t s, std::size_t e, std::size_t q);
+    /// The 2-opt move that makes the visits at p and q neighbours, each keeping its
+    /// successor (`after`) or its predecessor; `gain_start` is what the move gains at p.
+    bool TryTwoOpt(std::size_t p, std::size_t q, bool after, double gain_start);
+    /// Moves the string at positions s .. e between positions gap and gap + 1, reversed or
+    /// not, when that gains; `removed` is what taking the string out saves.
+    bool TryOrOpt(std::size_t s, std::size_t e, std::size_t gap, bool reversed, double removed);
     void Kick(std::mt19937_64& rng);
     void Reverse(std::size_t first, std::size_t last);
     void MoveString(std::size_t s, std::size_t e, std::size_t gap, bool reversed);

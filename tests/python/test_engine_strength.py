@@ -107,8 +107,9 @@ KINDS = [
     {"objective": "min_sum", "return_to_end": False},
 ]
 EPOCHS = {"first_epoch": 2.0, "epoch_growth": 1.5}
-# Under min-max, the route bound and the moves that even out the routes, whatever the size.
-BOUNDED = {**EPOCHS, "cap_targets": 0, "balance_rounds": 30}
+# Under min-max, the route bound and the moves that even out the routes, whatever the size;
+# and a deep tour search at each restart.
+BOUNDED = {**EPOCHS, "cap_targets": 0, "balance_rounds": 30, "restart_kicks": 20}
 
 
 @pytest.mark.parametrize("kind", KINDS, ids=lambda k: "-".join(map(str, k.values())))
