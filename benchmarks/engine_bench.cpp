@@ -4,7 +4,7 @@
 // result, so that two builds compare on the same work.
 //
 //   engine_bench [--nodes N] [--agents M] [--iterations K] [--seed S] [--text]
-//                [--budget T] [--min-max]
+//                [--budget T] [--min-max] [--rules]
 //
 //   --nodes N       vertices, the depot included (default 1000)
 //   --agents M      agents, all of one type on one depot (default 10)
@@ -13,6 +13,8 @@
 //   --text          write the matrix into the instance text instead of handing it over
 //   --budget T      stop at T processor seconds instead of after K steps
 //   --min-max       balance the longest route instead of the summed cost
+//   --rules         also windows on a third of the targets, service, demands and
+//                   capacities (the engine's other pricing paths, for before/after checks)
 //
 // Prints one line: nodes, agents, steps, processor seconds, steps per second, peak RSS
 // in MB, the largest and summed route costs, the processor seconds from the call to its
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     bool text = false;
     double budget = 0.0;
     bool min_max = false;
+    bool rules = false;
     for (int i = 1; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
         if (std::strcmp(argv[i], "--nodes") == 0 && has_value) {
@@ -73,6 +76,8 @@ int main(int argc, char** argv) {
             budget = std::strtod(argv[++i], nullptr);
         } else if (std::strcmp(argv[i], "--min-max") == 0) {
             min_max = true;
+        } else if (std::strcmp(argv[i], "--rules") == 0) {
+            rules = true;
         } else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;
@@ -93,17 +98,38 @@ int main(int argc, char** argv) {
             matrix[u][v] = std::round(std::hypot(xs[u] - xs[v], ys[u] - ys[v]));
     }
     std::string json = "{\"nodes\":[";
+    std::string windows;
+    std::size_t total_demand = 0;
     for (std::size_t v = 0; v < n; ++v) {
         json += (v > 0 ? "," : "") + std::string("{\"id\":") + std::to_string(v) +
                 ",\"x\":" + std::to_string(xs[v]) + ",\"y\":" + std::to_string(ys[v]) +
-                ",\"z\":0,\"type\":\"" + (v == 0 ? "DEPOT" : "TARGET") + "\"}";
+                ",\"z\":0,\"type\":\"" + (v == 0 ? "DEPOT" : "TARGET") + "\"";
+        if (rules && v > 0) {
+            const std::size_t demand = 1 + rng() % 9;
+            total_demand += demand;
+            json += ",\"demand\":" + std::to_string(demand) + ",\"service\":5";
+            if (v % 3 == 0) {
+                const std::uint64_t start = rng() % 20000;
+                windows += std::string(windows.empty() ? "" : ",") +
+                           "{\"node\":" + std::to_string(v) +
+                           ",\"start\":" + std::to_string(start) +
+                           ",\"end\":" + std::to_string(start + 15000) + "}";
+            }
+        }
+        json += "}";
     }
     json += "],\"agents\":[";
     for (std::size_t a = 0; a < agents; ++a) {
         json += (a > 0 ? "," : "") + std::string("{\"id\":") + std::to_string(a) +
-                ",\"type\":\"car\",\"start_node\":0,\"end_node\":0}";
+                ",\"type\":\"car\",\"start_node\":0,\"end_node\":0";
+        if (rules) json += ",\"capacity\":" + std::to_string(total_demand * 13 / 10 / agents + 1);
+        json += "}";
     }
-    json += "],\"costs\":{";
+    json += "],";
+    if (rules) {
+        json += "\"constraints\":[{\"kind\":\"timewindow\",\"items\":[" + windows + "]}],";
+    }
+    json += "\"costs\":{";
     vornik::CostMatrices handed;
     if (text) {
         json += "\"car\":[";
