@@ -97,6 +97,9 @@ public:
                             several_.data() + window_offset_[v + 1], t, warp);
     }
     double Service(std::uint32_t v) const { return service_[v]; }
+    /// False when every service is 0: adding it then changes no clock (none is -0), and
+    /// the walks leave it out of their chains of additions.
+    bool AnyService() const { return any_service_; }
     /// Number of load dimensions; 0 when nothing has a demand or a capacity.
     std::size_t Dimensions() const { return dims_; }
     double Demand(std::uint32_t v, std::size_t d) const { return demand_[v * dims_ + d]; }

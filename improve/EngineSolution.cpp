@@ -132,8 +132,14 @@ void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept)
         }
     } else {
         // Costs are not negative, so a missing leg keeps the clock at +infinity.
-        for (std::size_t p = first; p <= k + 1; ++p)
-            route.clock[p] = route.clock[p - 1] + route.leg[p] + model_->Service(At(a, p));
+        // Without service one addition per position, not two, on the chain.
+        if (model_->AnyService()) {
+            for (std::size_t p = first; p <= k + 1; ++p)
+                route.clock[p] = route.clock[p - 1] + route.leg[p] + model_->Service(At(a, p));
+        } else {
+            for (std::size_t p = first; p <= k + 1; ++p)
+                route.clock[p] = route.clock[p - 1] + route.leg[p];
+        }
     }
     // Backward: the clock arithmetic of every suffix that starts at a new position or
     // before one.
@@ -471,7 +477,7 @@ double EngineSolution::SpliceRuns(std::size_t a, std::size_t i, const RouteRun* 
         const std::uint32_t head = route.visits[(run->reversed ? run->last : run->first) - 1];
         const std::uint32_t tail = route.visits[(run->reversed ? run->first : run->last) - 1];
         t += model_->Cost(a, u, head);
-        t += model_->Service(head);
+        if (model_->AnyService()) t += model_->Service(head);
         if (run->reversed) {
             if (route.backward_gaps[run->last] != route.backward_gaps[run->first]) {
                 return kInfeasible;

@@ -292,12 +292,13 @@ double EngineSolution::Splice(std::size_t a, std::size_t i, Iter begin, Iter end
     std::uint32_t u = At(a, i);
     // Without windows every arrival is on time and leaves the clock as it is.
     const bool windows = model_->HasWindows();
+    const bool service = model_->AnyService();
     for (Iter it = begin; it != end; ++it) {
         const std::uint32_t w = *it;
         if (!model_->CanServe(a, w)) return kInfeasible;
         t += model_->Cost(a, u, w);
         if ((windows && !model_->Arrive(w, t)) || t == kInfeasible) return kInfeasible;
-        t += model_->Service(w);
+        if (service) t += model_->Service(w);
         u = w;
     }
     t += j == route.visits.size() + 1 ? model_->ClosingCost(a, u) : model_->Cost(a, u, At(a, j));
