@@ -199,27 +199,31 @@ bool TourSearch::ImproveAround(std::uint32_t u) {
         const std::uint32_t v = near[n];
         if (stamp_[v] != round_) continue;
         const double uv = Leg(u, v);
-        // Every move below makes u and v neighbours; it is tried only when its new leg at u
-        // is shorter than what it takes away there (the usual cut of neighbour-list
-        // searches: an improving move nearly always passes it at one of its ends).
+        // Moves that bring u or its strings next to v are tried only when v is nearer to u
+        // than what the move takes away at u (the usual cut of neighbour-list searches: an
+        // improving move nearly always passes it at one of its ends).
         if (!(uv < largest)) continue;
         const std::size_t q = position_[v];
         if (uv < to_next && TryTwoOpt(p, q, true, to_next - uv)) return true;
         if (uv < from_previous && TryTwoOpt(p, q, false, from_previous - uv)) return true;
         for (std::size_t length = 1; length <= 3; ++length) {
-            // The string that begins at u goes after v (u next to v), or reversed before v.
+            // The string that begins at u goes after or before v, either way round (u beside
+            // v first).
             const std::size_t e = p + length - 1;
             if (uv < forward[length] && (q < p || q > e)) {
                 if (TryOrOpt(p, e, q, false, forward[length])) return true;
                 if (length > 1 && TryOrOpt(p, e, q - 1, true, forward[length])) return true;
-                if (length == 1 && TryOrOpt(p, e, q - 1, false, forward[length])) return true;
+                if (TryOrOpt(p, e, q - 1, false, forward[length])) return true;
+                if (length > 1 && TryOrOpt(p, e, q, true, forward[length])) return true;
             }
-            // The string that ends at u goes before v, or reversed after v.
+            // The string that ends at u goes before or after v, either way round.
             if (length > 1 && uv < backward[length]) {
                 const std::size_t s = p + 1 - length;
                 if (q < s || q > p) {
                     if (TryOrOpt(s, p, q - 1, false, backward[length])) return true;
                     if (TryOrOpt(s, p, q, true, backward[length])) return true;
+                    if (TryOrOpt(s, p, q, false, backward[length])) return true;
+                    if (TryOrOpt(s, p, q - 1, true, backward[length])) return true;
                 }
             }
         }
