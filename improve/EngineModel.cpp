@@ -35,8 +35,8 @@ void CheckAmounts(const ListView<double>& amounts, std::size_t dims, const std::
 constexpr std::size_t kGridTargets = 1000;
 
 // From kNearTableFewest to kNearTableMost vertices a dense table is also kept renumbered
-// (8 n^2 bytes more: 50 MB at 2,500 vertices). Below, the table stays in cache anyway and
-// the renumbering only adds work (4 % slower at 200 vertices).
+// (8 n^2 bytes more: 50 MB at 2,500 vertices), within the model's allowance for them. Below, the
+// table stays in cache anyway and the renumbering only adds work (4 % slower at 200 vertices).
 constexpr std::size_t kNearTableFewest = 500;
 constexpr std::size_t kNearTableMost = 2500;
 
@@ -45,7 +45,8 @@ constexpr std::size_t kNearTableMost = 2500;
 EngineModel::EngineModel(const Problem& problem, const CostTables& tables)
     : EngineModel(std::make_shared<const InstanceModel>(problem, tables), problem.options) {}
 
-EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Options& options)
+EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Options& options,
+                         std::size_t near_table_bytes)
     : n_(instance->NumVertices()),
       instance_(std::move(instance)),
       return_to_end_(options.return_to_end),
@@ -288,8 +289,14 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
                 v = *unranked;
             }
         }
+        std::size_t spent = 0;
+        const std::size_t table_bytes = n_ * n_ * sizeof(double);
         for (Table& table : tables_) {
             if (table.data == nullptr) continue;
+            // The copies are a speed-up only: past their memory allowance the rest of the
+            // tables are read as they are.
+            if (spent + table_bytes > near_table_bytes) break;
+            spent += table_bytes;
             auto copy = std::make_shared<std::vector<double>>(n_ * n_);
             for (std::size_t u = 0; u < n_; ++u) {
                 double* row = copy->data() + static_cast<std::size_t>(rank_[u]) * n_;

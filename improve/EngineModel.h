@@ -57,8 +57,15 @@ public:
     /// cost nothing to keep, whatever the node count.
     explicit EngineModel(const Problem& problem, const CostTables& tables = {});
     /// The same, reading `instance` (shared with whoever else reads it, such as the focal
-    /// search) under `options`' return_to_end and objective.
-    EngineModel(std::shared_ptr<const InstanceModel> instance, const Options& options);
+    /// search) under `options`' return_to_end and objective. `near_table_bytes` bounds the
+    /// memory of the renumbered copies of dense tables (below): tables past it are read as
+    /// they are, which costs time but no memory.
+    EngineModel(std::shared_ptr<const InstanceModel> instance, const Options& options,
+                std::size_t near_table_bytes = kNearTableBytes);
+
+    /// Memory the renumbered copies may take unless told otherwise: one table of 2,800
+    /// vertices, or several smaller ones.
+    static constexpr std::size_t kNearTableBytes = std::size_t{64} << 20;
 
     /// The instance model the costs are read from.
     const InstanceModel& Instance() const { return *instance_; }

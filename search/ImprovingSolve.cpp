@@ -75,7 +75,7 @@ ImproveReport SolveImproving(std::shared_ptr<const InstanceModel> instance, cons
                              const ImproveSettings& settings) {
     settings.engine_params.Validate();
     const BudgetClock clock(settings.wall_clock, settings.started);
-    const EngineModel model(std::move(instance), options);
+    const EngineModel model(std::move(instance), options, settings.near_table_bytes);
     const ObjectiveType objective = options.objective;
     ImproveReport report;
     bool user_stop = false;

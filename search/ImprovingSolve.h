@@ -33,6 +33,10 @@ struct ImproveSettings {
     /// together; under the wall clock, it is wall time per solve. The iteration limit
     /// holds for each walk.
     std::size_t threads = 1;
+    /// Memory the engine may spend on renumbered copies of its cost tables, which only
+    /// speed it up (EngineModel); the JSON and array solves lower it to what the memory
+    /// limit leaves.
+    std::size_t near_table_bytes = EngineModel::kNearTableBytes;
     /// When the call began on the budget's clock (BudgetNow), so that the budget covers
     /// reading the instance too; < 0: when SolveImproving begins.
     double started = -1.0;

@@ -90,6 +90,11 @@ JsonSolveOutcome SolveImprovingProblem(Problem& problem, const SolveHooks& hooks
             " nodes, more than the memory limit of " + Megabytes(memory_limit) +
             "; raise memory_limit_mb or use fewer agent types");
     }
+    // The engine's renumbered copies of its tables come out of what the limit leaves.
+    ImproveSettings engine_settings = settings;
+    const double spare = static_cast<double>(memory_limit) - engine_bytes;
+    engine_settings.near_table_bytes =
+        spare <= 0.0 ? 0 : std::min(settings.near_table_bytes, static_cast<std::size_t>(spare));
     // Tables still apart from the Problem (above 256 nodes) are for the engine alone.
     const bool warm_start = tables.Empty() && problem.nodes.size() <= kMaxVertices &&
                             problem.agents_ordered.size() <= kWarmStartAgents &&
@@ -104,10 +109,10 @@ JsonSolveOutcome SolveImprovingProblem(Problem& problem, const SolveHooks& hooks
     if (warm_start) {
         Solver solver(model, problem.options, memory_limit);
         report = SolveImproving(model, problem.options, &solver, problem.options.time_limit,
-                                improve_hooks, settings);
+                                improve_hooks, engine_settings);
     } else {
         report = SolveImproving(model, problem.options, nullptr, problem.options.time_limit,
-                                improve_hooks, settings);
+                                improve_hooks, engine_settings);
     }
     JsonSolveOutcome outcome;
     outcome.solve_time = SecondsSince(t0);

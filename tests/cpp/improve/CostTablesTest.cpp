@@ -217,6 +217,11 @@ TEST(EngineModelTables, RenumberedTablesReadEveryCostAsGiven) {
         const EngineModel copy = *model;
         model.reset();
         reads_as_given(copy);
+        // With room for one copy, or none, the tables left as they are read alike.
+        const auto instance = std::make_shared<const InstanceModel>(problem, tables);
+        for (const std::size_t room : {n * n * sizeof(double), std::size_t{0}}) {
+            reads_as_given(EngineModel(instance, problem.options, room));
+        }
     }
 }
 
