@@ -44,7 +44,8 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
 }
 
 bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
-    if (params_.tour_kicks <= 0 || !tour_search_.Applies() || !candidate.AllRoutesFeasible()) {
+    const double kicks_per_visit = capped_ ? params_.cap_tour_kicks : params_.tour_kicks;
+    if (kicks_per_visit <= 0 || !tour_search_.Applies() || !candidate.AllRoutesFeasible()) {
         return false;
     }
     // Only a new best: tour searches of every candidate near the best (measured on
@@ -58,7 +59,7 @@ bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
         // Under a bound, only routes above it decide the longest route: the others' tours
         // change the sum alone, and searching them costs as much.
         if (capped_ && candidate.Route(r).cost < weights_.cap) continue;
-        const double kicks = params_.tour_kicks * static_cast<double>(visits.size());
+        const double kicks = kicks_per_visit * static_cast<double>(visits.size());
         changed =
             tour_search_.Improve(candidate, r, static_cast<std::size_t>(kicks), rng_) || changed;
         searched_tours_[r] = candidate.Route(r).visits;

@@ -54,6 +54,7 @@ const Field kFields[] = {
     {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
     {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},
+    {"cap_tour_kicks", &EngineParams::cap_tour_kicks, nullptr, 0.0, 1e6},
     {"balance_rounds", nullptr, &EngineParams::balance_rounds, 0.0, 1e9},
 };
 

@@ -133,6 +133,13 @@ struct EngineParams {
     double cap_share = 0.005;
     double cap_weight = 2.0;
     std::size_t cap_targets = 150;
+    /// Kicks per visit of the tour search under that bound, in place of `tour_kicks`:
+    /// there a new best's routes are long, and the walk's own moves leave their tours
+    /// further from what they can be. Measured at 60 s against 1 (seeds 0 to 2): pcb1173
+    /// with 3 agents 0.8 % better on every seed, with 5 agents 0.3 % better (two seeds of
+    /// three), rat783 with 5 agents 0.1 % better, rat783 with 3 agents 0.4 % worse on
+    /// every seed; 0.2 % better over the twelve runs.
+    double cap_tour_kicks = 3.0;
     /// Under that bound, a polished candidate whose routes sum to less than the best's
     /// gets up to this many moves of a string from its longest route to another route,
     /// each lowering the longest route (improve/RouteBalance.h); 0 (the default) turns
