@@ -43,45 +43,38 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
     });
 }
 
-bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
-    const double kicks_per_visit = capped_ ? params_.cap_tour_kicks : params_.tour_kicks;
-    if (kicks_per_visit <= 0 || !tour_search_.Applies() || !candidate.AllRoutesFeasible()) {
+bool AnnealingWalk::SearchTours(EngineSolution& plan, double kicks_per_visit, bool above_cap_only,
+                                std::vector<std::vector<std::uint32_t>>& searched) {
+    if (kicks_per_visit <= 0 || !tour_search_.Applies() || !plan.AllRoutesFeasible()) {
         return false;
     }
-    // Only a new best: tour searches of every candidate near the best (measured on
-    // lin318, rat783 and pcb1173 with 3 agents) took too many steps from the walk.
-    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return false;
-    searched_tours_.resize(candidate.NumRoutes());
+    searched.resize(plan.NumRoutes());
     bool changed = false;
-    for (std::size_t r = 0; r < candidate.NumRoutes(); ++r) {
-        const std::vector<std::uint32_t>& visits = candidate.Route(r).visits;
-        if (visits == searched_tours_[r]) continue;
-        // Under a bound, only routes above it decide the longest route: the others' tours
-        // change the sum alone, and searching them costs as much.
-        if (capped_ && candidate.Route(r).cost < weights_.cap) continue;
+    for (std::size_t r = 0; r < plan.NumRoutes(); ++r) {
+        const std::vector<std::uint32_t>& visits = plan.Route(r).visits;
+        if (visits == searched[r]) continue;
+        if (above_cap_only && plan.Route(r).cost < weights_.cap) continue;
         const double kicks = kicks_per_visit * static_cast<double>(visits.size());
-        changed =
-            tour_search_.Improve(candidate, r, static_cast<std::size_t>(kicks), rng_) || changed;
-        searched_tours_[r] = candidate.Route(r).visits;
+        changed = tour_search_.Improve(plan, r, static_cast<std::size_t>(kicks), rng_) || changed;
+        searched[r] = plan.Route(r).visits;
     }
     return changed;
 }
 
+bool AnnealingWalk::PolishTours(EngineSolution& candidate) {
+    // Only a new best: tour searches of every candidate near the best (measured on
+    // lin318, rat783 and pcb1173 with 3 agents) took too many steps from the walk.
+    if (best_ && !Better(model_->Objective(), candidate.Score(), best_->Score())) return false;
+    // Under a bound, only routes above it decide the longest route: the others' tours
+    // change the sum alone, and searching them costs as much.
+    const double kicks_per_visit = capped_ ? params_.cap_tour_kicks : params_.tour_kicks;
+    return SearchTours(candidate, kicks_per_visit, capped_, searched_tours_);
+}
+
 void AnnealingWalk::DeepenTours() {
-    if (params_.restart_kicks <= 0 || !tour_search_.Applies() || !current_.AllRoutesFeasible()) {
-        return;
+    if (SearchTours(current_, params_.restart_kicks, false, deepened_tours_) && Offer(current_)) {
+        FollowBest(*best_);
     }
-    deepened_tours_.resize(current_.NumRoutes());
-    bool changed = false;
-    for (std::size_t r = 0; r < current_.NumRoutes(); ++r) {
-        const std::vector<std::uint32_t>& visits = current_.Route(r).visits;
-        if (visits == deepened_tours_[r]) continue;
-        const double kicks = params_.restart_kicks * static_cast<double>(visits.size());
-        changed =
-            tour_search_.Improve(current_, r, static_cast<std::size_t>(kicks), rng_) || changed;
-        deepened_tours_[r] = current_.Route(r).visits;
-    }
-    if (changed && Offer(current_)) FollowBest(*best_);
 }
 
 bool AnnealingWalk::Balance(EngineSolution& candidate) {

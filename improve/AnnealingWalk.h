@@ -49,8 +49,12 @@ public:
 private:
     /// True when `candidate` became the walk's best.
     bool Offer(const EngineSolution& candidate);
-    /// Runs the tour search on every route of `candidate` that changed since the search
-    /// last saw it, when the candidate beats the walk's best.
+    /// Runs the tour search with `kicks_per_visit` on every route of `plan` that changed
+    /// since `searched` recorded it (and only on those at or above the route bound, when
+    /// `above_cap_only`); true when a route got shorter.
+    bool SearchTours(EngineSolution& plan, double kicks_per_visit, bool above_cap_only,
+                     std::vector<std::vector<std::uint32_t>>& searched);
+    /// SearchTours on `candidate` when it beats the walk's best.
     bool PolishTours(EngineSolution& candidate);
     /// Runs the tour search with EngineParams::restart_kicks on every route of the plan a
     /// cooling epoch starts from, and offers the result when it beats the walk's best.

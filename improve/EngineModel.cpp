@@ -42,6 +42,13 @@ constexpr std::size_t kNearTableMost = 2500;
 
 }  // namespace
 
+void EngineModel::BindAgentTables() {
+    agent_tables_.clear();
+    for (const EngineAgent& agent : agents_) {
+        agent_tables_.push_back(tables_[table_of_slot_[agent.slot]]);
+    }
+}
+
 EngineModel::EngineModel(const Problem& problem, const CostTables& tables)
     : EngineModel(std::make_shared<const InstanceModel>(problem, tables), problem.options) {}
 
@@ -110,9 +117,7 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         table = no_arc_table_;
     }
 
-    for (const EngineAgent& agent : agents_) {
-        agent_tables_.push_back(tables_[table_of_slot_[agent.slot]]);
-    }
+    BindAgentTables();
 
     allowed_.assign(type_of_slot.size() * n_, 0);
     for (std::size_t v = 0; v < n_; ++v) {
@@ -307,10 +312,7 @@ EngineModel::EngineModel(std::shared_ptr<const InstanceModel> instance, const Op
         }
     }
 
-    agent_tables_.clear();  // again, with the renumbered copies
-    for (const EngineAgent& agent : agents_) {
-        agent_tables_.push_back(tables_[table_of_slot_[agent.slot]]);
-    }
+    BindAgentTables();  // again, with the renumbered copies
 
     // Targets that no route can serve are found once and left out of the search.
     servable_.assign(n_, 1);

@@ -179,6 +179,8 @@ private:
     /// tables_[table_of_slot_[agents_[a].slot]] by agent: one read instead of three
     /// chained ones before every cost.
     std::vector<Table> agent_tables_;
+    /// Fills agent_tables_ from tables_.
+    void BindAgentTables();
     /// Dense tables of 500 to 2,500 vertices are copied with the vertices
     /// renumbered so that near ones get near numbers (rank_[v]): the legs the search
     /// prices are between near vertices, and they then share cache lines instead of
