@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -48,17 +49,10 @@ bool AnnealingWalk::SearchTours(EngineSolution& plan, double kicks_per_visit, bo
     if (kicks_per_visit <= 0 || !tour_search_.Applies() || !plan.AllRoutesFeasible()) {
         return false;
     }
-    searched.resize(plan.NumRoutes());
-    bool changed = false;
-    for (std::size_t r = 0; r < plan.NumRoutes(); ++r) {
-        const std::vector<std::uint32_t>& visits = plan.Route(r).visits;
-        if (visits == searched[r]) continue;
-        if (above_cap_only && plan.Route(r).cost < weights_.cap) continue;
-        const double kicks = kicks_per_visit * static_cast<double>(visits.size());
-        changed = tour_search_.Improve(plan, r, static_cast<std::size_t>(kicks), rng_) || changed;
-        searched[r] = plan.Route(r).visits;
-    }
-    return changed;
+    const double cap = weights_.cap;
+    std::function<bool(const EngineRoute&)> wanted;
+    if (above_cap_only) wanted = [cap](const EngineRoute& route) { return route.cost >= cap; };
+    return tour_search_.ImproveChanged(plan, kicks_per_visit, searched, rng_, wanted);
 }
 
 bool AnnealingWalk::PolishTours(EngineSolution& candidate) {

@@ -112,6 +112,15 @@ struct EngineParams {
     // The tour search (improve/TourSearch.h) of each route of a new best solution.
     /// Kicks per visit of the route; 0 leaves tours to the local search alone.
     double tour_kicks = 1.0;
+    /// The same for each route of the population's new bests (strategy "population"), with
+    /// the deep tour search: 3-opt too, and kicks until this many per visit in a row found
+    /// nothing shorter. Under min-sum with routes free to stay empty, the best plans of
+    /// large instances are one or a few long tours, which the population's descent left
+    /// 2 % to 3 % above what the tour search reaches. Measured at 10 s on nine TSPLIB
+    /// cases of 51 to 1,002 nodes (one seed), against none: 30 gave 0.9935 on the
+    /// geometric mean (pr1002 with 10 agents 2.7 % better, rat783 2.4 %, lin318 0.5 %, the
+    /// mTSPLib files the same), 10 gave 0.9946, 1 gave 0.9960.
+    double population_tour_kicks = 30.0;
     /// Kicks per visit for every route of the plan each cooling epoch starts from (the best
     /// so far), where the walk has stalled long enough for a deeper tour search to pay;
     /// 0 turns it off.

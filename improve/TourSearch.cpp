@@ -1,8 +1,10 @@
 #include "improve/TourSearch.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace vornik {
 
@@ -14,6 +16,8 @@ constexpr double kImprovement = 1e-9;
 constexpr std::size_t kKickStretch = 30;
 // Visits below which kicks are not worth it (the descent alone is exhaustive enough).
 constexpr std::size_t kKickVisits = 8;
+// Near targets of t4 that a 3-opt move tries as t5 (t3 comes from all of t2's).
+constexpr std::size_t kThreeOptBreadth = 8;
 // Neighbour pairs per target sampled when looking for costs that differ both ways.
 constexpr std::size_t kSymmetrySample = 5;
 
@@ -24,9 +28,10 @@ bool SameBothWays(double x, double y) {
 
 }  // namespace
 
-TourSearch::TourSearch(const EngineModel* model, const EngineParams& params)
+TourSearch::TourSearch(const EngineModel* model, const EngineParams& params, TourDepth depth)
     : model_(model),
       granularity_(params.granularity),
+      depth_(depth),
       position_(model->NumVertices(), 0),
       stamp_(model->NumVertices(), 0),
       queued_(model->NumVertices(), 0) {
@@ -228,7 +233,102 @@ bool TourSearch::ImproveAround(std::uint32_t u) {
             }
         }
     }
+    return depth_ == TourDepth::kDeep && TryThreeOpt(p);
+}
+
+bool TourSearch::TryThreeOpt(std::size_t p) {
+    // The sequential search of neighbour-list 3-opt: u = t1 loses the leg to t2 (either
+    // tour neighbour), t2 gains one to a near t3, t3 loses the leg to t4 (either tour
+    // neighbour), t4 gains one to a near t5, t5 loses the leg to t6, and t6 closes to t1;
+    // every partial sum must still gain. The moves that only 2-opt and Or-opt make are
+    // found before this; these reconnect three stretches, which moves strings of any
+    // length, reversed or not.
+    const std::size_t end = tour_.size() - 1;
+    const std::uint32_t t1 = tour_[p];
+    for (const std::size_t p2 : {p + 1, p - 1}) {
+        if (p2 == 0 || p2 == end) continue;
+        const std::uint32_t t2 = tour_[p2];
+        const double g1 = Leg(t1, t2);
+        const std::vector<std::uint32_t>& near2 = model_->Neighbours(t2);
+        const std::size_t count2 = std::min(granularity_, near2.size());
+        for (std::size_t a = 0; a < count2; ++a) {
+            const std::uint32_t t3 = near2[a];
+            if (stamp_[t3] != round_ || t3 == t1) continue;
+            const double g2 = g1 - Leg(t2, t3);
+            if (!(g2 > kImprovement)) break;  // neighbours come nearest first
+            const std::size_t p3 = position_[t3];
+            for (const std::size_t p4 : {p3 + 1, p3 - 1}) {
+                if (p4 == 0 || p4 == end || p4 == p || p4 == p2) continue;
+                const std::uint32_t t4 = tour_[p4];
+                const double g3 = g2 + Leg(t3, t4);
+                const std::vector<std::uint32_t>& near4 = model_->Neighbours(t4);
+                const std::size_t count4 = std::min(kThreeOptBreadth, near4.size());
+                for (std::size_t b = 0; b < count4; ++b) {
+                    const std::uint32_t t5 = near4[b];
+                    if (stamp_[t5] != round_ || t5 == t3) continue;
+                    const double g4 = g3 - Leg(t4, t5);
+                    if (!(g4 > kImprovement)) break;
+                    const std::size_t p5 = position_[t5];
+                    for (const std::size_t p6 : {p5 + 1, p5 - 1}) {
+                        if (p6 > end) continue;
+                        const std::uint32_t t6 = tour_[p6];
+                        const double gain = g4 + Leg(t5, t6) - Leg(t6, t1);
+                        if (!(gain > kImprovement) || !std::isfinite(gain)) continue;
+                        if (ApplyThreeOpt({p, p2, p3, p4, p5, p6}, gain)) return true;
+                    }
+                }
+            }
+        }
+    }
     return false;
+}
+
+bool TourSearch::ApplyThreeOpt(const std::array<std::size_t, 6>& t, double gain) {
+    // The removed legs, each named by its lower position, must be three different legs.
+    std::array<std::size_t, 3> cut = {std::min(t[0], t[1]), std::min(t[2], t[3]),
+                                      std::min(t[4], t[5])};
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (std::max(t[2 * k], t[2 * k + 1]) != cut[k] + 1) return false;
+    }
+    std::sort(cut.begin(), cut.end());
+    if (cut[0] == cut[1] || cut[1] == cut[2]) return false;
+    const std::size_t i = cut[0];
+    const std::size_t j = cut[1];
+    const std::size_t l = cut[2];
+    // The new legs as position pairs, lower first, in a fixed order to compare.
+    using Leg2 = std::pair<std::size_t, std::size_t>;
+    const auto pair = [](std::size_t x, std::size_t y) {
+        return Leg2(std::min(x, y), std::max(x, y));
+    };
+    std::array<Leg2, 3> added = {pair(t[1], t[2]), pair(t[3], t[4]), pair(t[5], t[0])};
+    std::sort(added.begin(), added.end());
+    // The four ways of joining A = [0, i], B = [i + 1, j], C = [j + 1, l], D = [l + 1, end]
+    // again that replace all three legs with A first and D last.
+    const std::array<std::array<Leg2, 3>, 4> ways = {{
+        {pair(i, j + 1), pair(l, i + 1), pair(j, l + 1)},  // A C B D
+        {pair(i, j + 1), pair(l, j), pair(i + 1, l + 1)},  // A C B' D
+        {pair(i, l), pair(j + 1, i + 1), pair(j, l + 1)},  // A C' B D
+        {pair(i, j), pair(i + 1, l), pair(j + 1, l + 1)},  // A B' C' D
+    }};
+    std::size_t way = ways.size();
+    for (std::size_t w = 0; w < ways.size(); ++w) {
+        std::array<Leg2, 3> legs = ways[w];
+        std::sort(legs.begin(), legs.end());
+        if (legs == added) way = w;
+    }
+    if (way == ways.size()) return false;  // the legs would close a loop apart
+    std::array<std::uint32_t, 6> touched{};
+    for (std::size_t k = 0; k < 6; ++k) touched[k] = tour_[t[k]];
+    const auto at = [&](std::size_t q) { return tour_.begin() + static_cast<std::ptrdiff_t>(q); };
+    if (way == 1 || way == 3) std::reverse(at(i + 1), at(j + 1));
+    if (way == 2 || way == 3) std::reverse(at(j + 1), at(l + 1));
+    if (way != 3) std::rotate(at(i + 1), at(j + 1), at(l + 1));
+    Renumber(i + 1, l);
+    length_ -= gain;
+    for (const std::uint32_t w : touched) {
+        if (w != kEnd && w != tour_[0] && stamp_[w] == round_) Push(w);
+    }
+    return true;
 }
 
 void TourSearch::Descend() {
@@ -282,6 +382,22 @@ bool TourSearch::Store(EngineSolution& solution, std::size_t a, double original)
     return false;
 }
 
+bool TourSearch::ImproveChanged(EngineSolution& plan, double kicks_per_visit,
+                                std::vector<std::vector<std::uint32_t>>& searched,
+                                std::mt19937_64& rng,
+                                const std::function<bool(const EngineRoute&)>& wanted) {
+    searched.resize(plan.NumRoutes());
+    bool changed = false;
+    for (std::size_t r = 0; r < plan.NumRoutes(); ++r) {
+        const EngineRoute& route = plan.Route(r);
+        if (route.visits == searched[r] || (wanted && !wanted(route))) continue;
+        const double kicks = kicks_per_visit * static_cast<double>(route.visits.size());
+        changed = Improve(plan, r, static_cast<std::size_t>(kicks), rng) || changed;
+        searched[r] = plan.Route(r).visits;
+    }
+    return changed;
+}
+
 bool TourSearch::Repair(EngineSolution& solution, std::size_t a,
                         const std::vector<std::uint32_t>& around) {
     if (!Load(solution, a)) return false;
@@ -305,8 +421,8 @@ bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t ki
     best_tour_ = tour_;
     best_length_ = length_;
     if (k >= kKickVisits) {
-        for (std::size_t kick = 0; kick < kicks; ++kick) {
-            if (stop_ && kick % 64 == 63 && stop_()) break;
+        for (std::size_t kick = 0, tried = 0; kick < kicks; ++kick, ++tried) {
+            if (stop_ && tried % 64 == 63 && stop_()) break;
             dirty_first_ = tour_.size();
             dirty_last_ = 0;
             Kick(rng);
@@ -317,6 +433,10 @@ bool TourSearch::Improve(EngineSolution& solution, std::size_t a, std::size_t ki
             const auto first = static_cast<std::ptrdiff_t>(dirty_first_);
             const auto end = static_cast<std::ptrdiff_t>(dirty_last_) + 1;
             if (length_ <= best_length_) {
+                // Deep: a shorter tour earns a full count of kicks again.
+                if (depth_ == TourDepth::kDeep && length_ < best_length_ - kImprovement) {
+                    kick = 0;
+                }
                 // Equal tours are taken too: they let the search drift across plateaus.
                 std::copy(tour_.begin() + first, tour_.begin() + end, best_tour_.begin() + first);
                 best_length_ = length_;

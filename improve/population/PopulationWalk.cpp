@@ -32,6 +32,7 @@ PopulationWalk::PopulationWalk(const EngineModel* model, const EngineParams& par
       rng_(std::move(rng)),
       ruin_recreate_(model, plan.weights, params),
       local_search_(model, plan.descent, params),
+      tour_search_(model, params, TourDepth::kDeep),
       start_(start),
       population_(model, ShapeOf(params)) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
@@ -40,6 +41,8 @@ PopulationWalk::PopulationWalk(const EngineModel* model, const EngineParams& par
     // with the time or a stop request, but never under an iteration limit, so that such
     // runs repeat exactly.
     local_search_.SetStop(
+        [this] { return hub_->Settings().iteration_limit < 0 && hub_->OutOfBudget(index_, 0); });
+    tour_search_.SetStop(
         [this] { return hub_->Settings().iteration_limit < 0 && hub_->OutOfBudget(index_, 0); });
 }
 
@@ -158,6 +161,13 @@ bool PopulationWalk::Keep(EngineSolution child) {
     bool improved = false;
     if (child.AllRoutesFeasible() &&
         (!best_ || Better(model_->Objective(), child.Score(), best_->Score()))) {
+        // Under min-sum with routes allowed to stay empty, large instances end in one or
+        // a few long routes, where the descent's moves leave tours percents above what
+        // the tour search reaches in a fraction of a second.
+        if (params_.population_tour_kicks > 0 && tour_search_.Applies()) {
+            tour_search_.ImproveChanged(child, params_.population_tour_kicks, searched_tours_,
+                                        rng_);
+        }
         if (best_) {
             *best_ = child;
         } else {

@@ -13,6 +13,7 @@
 #include "improve/LocalSearch.h"
 #include "improve/RuinRecreate.h"
 #include "improve/SearchWalk.h"
+#include "improve/TourSearch.h"
 #include "improve/WalkHub.h"
 #include "improve/population/Population.h"
 
@@ -48,6 +49,7 @@ private:
     std::vector<std::uint32_t> RandomTour();
     std::vector<std::uint32_t> Shaken(const EngineSolution& from);
     /// Offers `child` as a best and adds it to the population; true when it is a new best.
+    /// A new best first gets the tour search on each route that changed since the last.
     bool Keep(EngineSolution child);
     /// A fresh population: `from` and children of random tours (this share) or of
     /// `from`'s tour with stretches moved.
@@ -61,6 +63,9 @@ private:
     std::mt19937_64 rng_;
     RuinRecreate ruin_recreate_;
     LocalSearch local_search_;
+    TourSearch tour_search_;
+    /// Each route as the tour search last left it, so that unchanged routes are skipped.
+    std::vector<std::vector<std::uint32_t>> searched_tours_;
     EngineSolution start_;
     Population population_;
     std::unique_ptr<EngineSolution> best_;

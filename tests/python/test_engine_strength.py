@@ -80,6 +80,7 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "infeasible_search": trial % 2,
             "feasible_share": 0.08 * trial,
             "tour_kicks": (0.5, 20, 0)[trial // 3 % 3],
+            "population_tour_kicks": (30, 0.5, 0)[trial % 3],
             # The route bound of min-max on half the trials, whatever the size.
             "cap_targets": (0, 100)[trial % 2],
             "cap_share": 0.002 * (trial % 4),
@@ -92,7 +93,9 @@ def test_random_engine_params_give_checked_solutions() -> None:
         kind = [{"objective": "min_max"}, {"objective": "min_sum", "windows": True},
                 {"objective": "min_max", "limits": True, "two_types": True}][trial % 3]  # fmt: skip
         instance = random_instance(rng, rng.randint(5, 45), rng.randint(1, 5), **kind)
-        result = _solve(instance, seed=trial, iteration_limit=60, engine_params=params)
+        # The population (with its deep tour search) on every other pair of trials.
+        strategy = {"strategy": ("auto", "population")[trial // 2 % 2]}
+        result = _solve(instance, seed=trial, iteration_limit=60, engine_params={**params, **strategy})
         assert result["status"] == "success"
         check_solution(instance, result)
 

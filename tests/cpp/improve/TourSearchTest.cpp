@@ -57,7 +57,8 @@ TEST(TourSearchTest, ShortensRoutesKeepingTheirTargetsAndPricesEveryMoveExactly)
         SCOPED_TRACE(kind.name);
         for (int round = 0; round < 12; ++round) {
             const EngineModel model(PlaneProblem(rng, kind, 10 + rng() % 50, 2 + rng() % 2));
-            TourSearch search(&model, EngineParams{});
+            TourSearch search(&model, EngineParams{},
+                              round % 2 == 0 ? TourDepth::kQuick : TourDepth::kDeep);
             ASSERT_TRUE(search.Applies());
             EngineSolution solution = RandomSolution(model, rng);
             for (std::size_t a = 0; a < solution.NumRoutes(); ++a) {
@@ -134,13 +135,66 @@ TEST(TourSearchTest, FindsTheBestTourOfSmallRoutes) {
         do {
             best = std::min(best, EngineSolution::WalkRoute(model, 0, order));
         } while (std::next_permutation(order.begin(), order.end()));
-        TourSearch search(&model, EngineParams{});
+        TourSearch search(&model, EngineParams{},
+                          round % 3 == 0 ? TourDepth::kDeep : TourDepth::kQuick);
         search.Improve(solution, 0, 100, rng);
         ++trials;
         EXPECT_GE(solution.Route(0).cost, best - 1e-9);
         if (solution.Route(0).cost <= best + 1e-9) ++optimal;
     }
     EXPECT_GE(optimal, trials * 9 / 10);
+}
+
+TEST(TourSearchTest, DescentLeavesNoImprovingThreeOptMove) {
+    // Up to 8 targets: every other target is on each neighbour list, so the deep
+    // sequential search sees every 3-opt move whose legs lie between visits (by the gain criterion,
+    // one of its starting points keeps every partial sum positive). After the descent
+    // alone, none of them may still gain: all three legs replaced, A = [0, i],
+    // B = [i + 1, j], C = [j + 1, l] joined again in each of the four ways.
+    std::mt19937_64 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        const Kind& kind = kKinds[round % 2 == 0 ? 0 : 4];
+        const EngineModel model(PlaneProblem(rng, kind, 2 + 5 + rng() % 4, 2));
+        std::vector<std::uint32_t> order = model.Targets();
+        std::shuffle(order.begin(), order.end(), rng);
+        EngineSolution solution(&model);
+        solution.MutableUnassigned().clear();
+        solution.SetVisits(0, order);
+        TourSearch search(&model, EngineParams{}, TourDepth::kDeep);
+        search.Improve(solution, 0, 0, rng);
+        std::vector<std::uint32_t> tour = solution.Route(0).visits;
+        const double length = Travel(model, 0, tour);
+        const std::size_t k = tour.size();
+        const auto reconnect = [&](std::size_t i, std::size_t j, std::size_t l, int way) {
+            // Positions 0 .. k - 1 of the visits; the stretches B = (i, j], C = (j, l].
+            std::vector<std::uint32_t> b(tour.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                         tour.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+            std::vector<std::uint32_t> c(tour.begin() + static_cast<std::ptrdiff_t>(j) + 1,
+                                         tour.begin() + static_cast<std::ptrdiff_t>(l) + 1);
+            if (way == 1 || way == 3) std::reverse(b.begin(), b.end());
+            if (way == 2 || way == 3) std::reverse(c.begin(), c.end());
+            if (way != 3) std::swap(b, c);
+            std::vector<std::uint32_t> moved(tour.begin(),
+                                             tour.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            moved.insert(moved.end(), b.begin(), b.end());
+            moved.insert(moved.end(), c.begin(), c.end());
+            moved.insert(moved.end(), tour.begin() + static_cast<std::ptrdiff_t>(l) + 1,
+                         tour.end());
+            return moved;
+        };
+        for (std::size_t i = 0; i + 3 < k; ++i) {
+            for (std::size_t j = i + 1; j + 2 < k; ++j) {
+                for (std::size_t l = j + 1; l + 1 < k; ++l) {
+                    for (int way = 0; way < 4; ++way) {
+                        const std::vector<std::uint32_t> moved = reconnect(i, j, l, way);
+                        EXPECT_GE(Travel(model, 0, moved), length - 1e-9 * length)
+                            << "round " << round << " i " << i << " j " << j << " l " << l
+                            << " way " << way;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(TourSearchTest, LeavesRoutesAloneWhereTheirCostIsNotTheirTravel) {
