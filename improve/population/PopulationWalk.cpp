@@ -235,7 +235,17 @@ void PopulationWalk::Run() {
         if (Keep(FromTour(tour, &first, &second))) last_gain = iteration_;
         if (params_.population_restart > 0 &&
             iteration_ - last_gain >= static_cast<std::int64_t>(params_.population_restart)) {
-            // A fresh population beside the best this walk has found.
+            // A fresh population beside the best this walk has found, whose tours first
+            // get another deep search from new kicks (the last one ended where many kicks
+            // in a row found nothing, not at the best tour).
+            if (best_ && params_.population_tour_kicks > 0) {
+                EngineSolution deeper = *best_;
+                std::vector<std::vector<std::uint32_t>> unsearched;
+                if (tour_search_.ImproveChanged(deeper, params_.population_tour_kicks, unsearched,
+                                                rng_)) {
+                    Keep(std::move(deeper));
+                }
+            }
             Seed(best_ ? *best_ : start_, params_.restart_random_individuals);
             last_gain = iteration_;
         }
