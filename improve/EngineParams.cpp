@@ -52,6 +52,7 @@ const Field kFields[] = {
     {"tour_kicks", &EngineParams::tour_kicks, nullptr, 0.0, 1e6},
     {"restart_kicks", &EngineParams::restart_kicks, nullptr, 0.0, 1e6},
     {"population_tour_kicks", &EngineParams::population_tour_kicks, nullptr, 0.0, 1e6},
+    {"population_tour_visits", nullptr, &EngineParams::population_tour_visits, 0.0, 1e9},
     {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
     {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},

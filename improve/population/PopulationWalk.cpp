@@ -44,6 +44,8 @@ PopulationWalk::PopulationWalk(const EngineModel* model, const EngineParams& par
         [this] { return hub_->Settings().iteration_limit < 0 && hub_->OutOfBudget(index_, 0); });
     tour_search_.SetStop(
         [this] { return hub_->Settings().iteration_limit < 0 && hub_->OutOfBudget(index_, 0); });
+    const std::size_t shortest = params_.population_tour_visits;
+    long_route_ = [shortest](const EngineRoute& route) { return route.visits.size() >= shortest; };
 }
 
 std::vector<std::uint32_t> PopulationWalk::RandomTour() {
@@ -165,8 +167,8 @@ bool PopulationWalk::Keep(EngineSolution child) {
         // a few long routes, where the descent's moves leave tours percents above what
         // the tour search reaches in a fraction of a second.
         if (params_.population_tour_kicks > 0 && tour_search_.Applies()) {
-            tour_search_.ImproveChanged(child, params_.population_tour_kicks, searched_tours_,
-                                        rng_);
+            tour_search_.ImproveChanged(child, params_.population_tour_kicks, searched_tours_, rng_,
+                                        long_route_);
         }
         if (best_) {
             *best_ = child;
@@ -242,7 +244,7 @@ void PopulationWalk::Run() {
                 EngineSolution deeper = *best_;
                 std::vector<std::vector<std::uint32_t>> unsearched;
                 if (tour_search_.ImproveChanged(deeper, params_.population_tour_kicks, unsearched,
-                                                rng_)) {
+                                                rng_, long_route_)) {
                     Keep(std::move(deeper));
                 }
             }

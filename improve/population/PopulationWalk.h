@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -66,6 +67,8 @@ private:
     TourSearch tour_search_;
     /// Each route as the tour search last left it, so that unchanged routes are skipped.
     std::vector<std::vector<std::uint32_t>> searched_tours_;
+    /// The routes the deep tour search takes: EngineParams::population_tour_visits or more.
+    std::function<bool(const EngineRoute&)> long_route_;
     EngineSolution start_;
     Population population_;
     std::unique_ptr<EngineSolution> best_;

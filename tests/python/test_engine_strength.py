@@ -81,6 +81,7 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "feasible_share": 0.08 * trial,
             "tour_kicks": (0.5, 20, 0)[trial // 3 % 3],
             "population_tour_kicks": (30, 0.5, 0)[trial % 3],
+            "population_tour_visits": (0, 20)[trial // 2 % 2],
             # The route bound of min-max on half the trials, whatever the size.
             "cap_targets": (0, 100)[trial % 2],
             "cap_share": 0.002 * (trial % 4),

@@ -52,8 +52,9 @@ def test_schedules_equal_the_checkers_walk_on_random_instances() -> None:
         model = check._Model.read(instance, euclidean=True)
         for route, agent, path in zip(from_result(result, given).routes, agents, paths):
             want = check._walk(model, agent, path) if path else check._Walk(0.0, [], (), None)
-            got = [(s.arrival, s.waiting, s.start, s.departure) for s in route.stops]
-            assert got == pytest.approx(want.stops, rel=1e-9), (instance, path)
+            got = [x for s in route.stops for x in (s.arrival, s.waiting, s.start, s.departure)]
+            flat = [x for stop in want.stops for x in stop]
+            assert got == pytest.approx(flat, rel=1e-9), (instance, path)
             # Dimensions nothing fills may be left out on either side.
             width = max(len(route.load), len(want.load))
             loads = [(*load, *[0.0] * (width - len(load))) for load in (route.load, want.load)]
