@@ -329,8 +329,9 @@ def solve(
         ``"strategy"`` chooses the search: ``"anneal"`` (ruin and recreate under
         simulated annealing), ``"population"`` (a population of local optima bred by
         order crossover, each child's tour cut optimally into routes) or ``"auto"``
-        (the default: the population under min-sum on instances without loads,
-        windows, service or optional targets, the annealing otherwise, as measured).
+        (the default: the population under min-sum, or with a single agent, on
+        instances without loads, windows, service or optional targets, the annealing
+        otherwise, as measured).
     threads
         With ``improve``: the engine runs this many walks side by side, one per thread,
         sharing the best solution (0: one per core). Under ``clock="process"`` the budget

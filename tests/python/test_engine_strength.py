@@ -178,18 +178,21 @@ def test_the_population_is_checked_repeats_and_a_longer_bound_goes_on(kind: dict
 
 
 @pytest.mark.parametrize(
-    ("kind", "chosen"),
-    [({"objective": "min_sum"}, "population"),
-     ({"objective": "min_sum", "return_to_end": False}, "population"),
-     ({"objective": "min_sum", "windows": True}, "anneal"),
-     ({"objective": "min_max"}, "anneal")],
+    ("kind", "agents", "chosen"),
+    [({"objective": "min_sum"}, 3, "population"),
+     ({"objective": "min_sum", "return_to_end": False}, 3, "population"),
+     ({"objective": "min_sum", "windows": True}, 3, "anneal"),
+     ({"objective": "min_max"}, 3, "anneal"),
+     ({"objective": "min_max"}, 1, "population"),
+     ({"objective": "min_max", "windows": True}, 1, "anneal")],
 )  # fmt: skip
 def test_auto_runs_the_strategy_measured_better_for_the_instance(
-    kind: dict[str, Any], chosen: str
+    kind: dict[str, Any], agents: int, chosen: str
 ) -> None:
-    """The population under min-sum on plain instances; the annealing with windows (any
-    fleet field) and under min-max. The other strategy walks differently in 200 steps."""
-    instance = random_instance(random.Random(5), 150, 3, **kind)
+    """The population under min-sum, or with one agent, on plain instances; the annealing
+    with windows (any fleet field) and under min-max with several agents. The other
+    strategy walks differently in 200 steps."""
+    instance = random_instance(random.Random(5), 150, agents, **kind)
     trails = {}
     for name in ("auto", "anneal", "population"):
         result = _solve(instance, seed=2, iteration_limit=200, engine_params={"strategy": name})
