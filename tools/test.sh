@@ -17,7 +17,7 @@ if [ ! -f /usr/include/gtest/gtest.h ] || ! command -v clang-format-14 >/dev/nul
 fi
 
 python3 -m pip install -q "scikit-build-core>=0.10" "pybind11>=3.0,<4" "nlohmann-json==3.12.0" \
-    "pytest>=8" "hypothesis>=6" numpy matplotlib "dask[distributed]" "vrplib>=1.4" \
+    "pytest>=8" "pytest-xdist>=3.6" "hypothesis>=6" numpy matplotlib "dask[distributed]" "vrplib>=1.4" \
     "ruff==0.17.6" "mypy==2.4.1"
 
 # Formatting, lint and types first: they take seconds and fail the run on any finding.
@@ -53,4 +53,7 @@ build-fuzz/tests/fuzz/json_instance_fuzzer -runs=2000 -seed=1 -close_fd_mask=3 \
 rm -rf "$fuzz_out"
 
 python3 -m pip install -q .
-python3 -m pytest tests/python -q
+# One test process per core; the tests that bound time (marked "timing") run alone after,
+# so that no other test competes with them for the processor.
+python3 -m pytest tests/python -q -n "$jobs" -m "not timing"
+python3 -m pytest tests/python -q -m timing

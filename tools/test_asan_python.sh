@@ -19,6 +19,8 @@
 # its way out (this runtime takes no lock around fork, as glibc's malloc does): the
 # worker then waits on that lock for ever. Seen in about one run in four.
 #
+# The tests run in one process per core (none of them bounds time here, see above).
+#
 # A test that runs longer than 10 minutes has its stacks printed, and the whole pass
 # is cut at 50 minutes, so that a hang fails with a trace instead of stalling the run.
 #
@@ -27,7 +29,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-python3 -m pip install -q "pybind11>=3.0,<4" "nlohmann-json==3.12.0" "pytest>=8" "hypothesis>=6"
+python3 -m pip install -q "pybind11>=3.0,<4" "nlohmann-json==3.12.0" "pytest>=8" \
+    "pytest-xdist>=3.6" "hypothesis>=6"
 
 cmake -S . -B build-asan-py -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=ON \
     -DZELK_PYTHON=ON -DZELK_TESTS=OFF -DZELK_WERROR=ON \
@@ -55,7 +58,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path="$log_dir/ubsan" \
 PYTHONMALLOC=malloc \
 ZELK_TEST_START_METHOD=forkserver \
 PYTHONPATH="$PWD/build-asan-py:$PWD/python${PYTHONPATH:+:$PYTHONPATH}" \
-    timeout --signal=ABRT 3000 python3 -m pytest tests/python -q -p no:cacheprovider \
+    timeout --signal=ABRT 3000 python3 -m pytest tests/python -q -p no:cacheprovider -n "$(nproc)" \
     -o faulthandler_timeout=600 -k "not plot" -m "not timing" \
     --ignore=tests/python/test_static_checks.py "$@" \
     || status=$?
