@@ -30,6 +30,7 @@ const Field kFields[] = {
     {"removed_share", &EngineParams::removed_share, nullptr, 0.0, 1.0},
     {"max_removed", &EngineParams::max_removed, nullptr, 1.0, kHuge},
     {"longest_bias", &EngineParams::longest_bias, nullptr, 0.0, 1.0},
+    {"boundary_bias", &EngineParams::boundary_bias, nullptr, 0.0, 1.0},
     {"max_string", &EngineParams::max_string, nullptr, 1.0, kHuge},
     {"blink", &EngineParams::blink, nullptr, 0.0, 0.99},
     {"exhaustive_targets", nullptr, &EngineParams::exhaustive_targets, 0.0, 1e9},

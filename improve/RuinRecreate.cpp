@@ -5,6 +5,15 @@
 
 namespace vornik {
 
+namespace {
+
+// A target is on the border when one of its nearest few is another route's; a seed is
+// drawn this many times at most to find one.
+constexpr std::size_t kBorderNeighbours = 5;
+constexpr std::size_t kBorderDraws = 50;
+
+}  // namespace
+
 double ScoreWeights::Of(const EngineSolution& solution) const {
     const EngineScore score = solution.Score();
     // Penalties of optional targets count at full weight under both objectives: the
@@ -52,7 +61,7 @@ RuinRecreate::RuinRecreate(const EngineModel* model, const ScoreWeights* weights
 }
 
 void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double longest_bias,
-                        std::mt19937_64& rng) const {
+                        std::mt19937_64& rng, double boundary_bias) const {
     const std::size_t num_routes = solution.NumRoutes();
     std::vector<std::uint32_t> routed;
     std::size_t longest = 0;
@@ -74,11 +83,31 @@ void RuinRecreate::Ruin(EngineSolution& solution, double average_removed, double
     const double max_strings = std::max(1.0, 4.0 * average_removed / (1.0 + max_length) - 1.0);
     const auto strings = static_cast<std::size_t>(std::floor(unit(rng) * max_strings)) + 1;
 
+    const std::vector<std::uint32_t>* pool = &routed;
     std::uint32_t seed = routed[rng() % routed.size()];
     const EngineRoute& longest_route = solution.Route(longest);
     if (model_->Objective() == ObjectiveType::MinMax && !longest_route.visits.empty() &&
         unit(rng) < longest_bias) {
+        pool = &longest_route.visits;
         seed = longest_route.visits[rng() % longest_route.visits.size()];
+    }
+    // A seed on the border between routes: when each route's tour is already good, a
+    // ruin inside one route only redraws that tour, and the plan gains only where
+    // targets change hands.
+    if (boundary_bias > 0 && used_routes > 1 && unit(rng) < boundary_bias) {
+        const auto on_border = [&](std::uint32_t v) {
+            const std::int64_t own = solution.RouteOf(v);
+            const std::vector<std::uint32_t>& near = model_->Neighbours(v);
+            for (std::size_t k = 0; k < std::min<std::size_t>(kBorderNeighbours, near.size());
+                 ++k) {
+                const std::int64_t other = solution.RouteOf(near[k]);
+                if (other >= 0 && other != own) return true;
+            }
+            return false;
+        };
+        for (std::size_t draw = 0; draw < kBorderDraws && !on_border(seed); ++draw) {
+            seed = (*pool)[rng() % pool->size()];
+        }
     }
 
     // Walk outwards from the seed; each route met for the first time loses one string

@@ -42,9 +42,10 @@ public:
                  const EngineParams& params = EngineParams{});
 
     /// Removes about `average_removed` targets around a random seed target; with
-    /// probability `longest_bias` the seed is taken from the longest route.
+    /// probability `longest_bias` the seed is taken from the longest route, and with
+    /// probability `boundary_bias` it is one with a near neighbour in another route.
     void Ruin(EngineSolution& solution, double average_removed, double longest_bias,
-              std::mt19937_64& rng) const;
+              std::mt19937_64& rng, double boundary_bias = 0.0) const;
     /// Inserts every unassigned target where it raises the score least, in an order
     /// drawn at random among a few sortings; skips each position with probability
     /// `blink`. Targets that fit nowhere stay unassigned, and so do optional targets

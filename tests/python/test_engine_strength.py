@@ -87,6 +87,7 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "cap_share": 0.002 * (trial % 4),
             "cap_weight": 0.5 * trial,
             "cap_tour_kicks": (3, 0, 0.5)[trial % 3],
+            "boundary_bias": (0, 0.5, 1)[trial // 2 % 3],
             # Moves that even out the routes, under the bound (trials 2, 6, 10).
             "balance_rounds": (1, 30)[trial // 4 % 2],
         }
