@@ -56,11 +56,12 @@ struct EngineParams {
     /// Under the route bound below, chance the ruin starts at a target with a near
     /// neighbour in another route. There each route's tour is soon as good as the tour
     /// search makes it, and a ruin inside one route only redraws that tour: what is left
-    /// is which route serves the targets between them. At 60 s against 0 (same seeds):
-    /// pcb1173 with 5 agents 0.4 % to 0.8 % better on three seeds of three, with 3 agents
-    /// better on two of three (mean 1.0084 of LKH-3 against 1.0115), rat783 with 5 agents
-    /// better on both seeds tried, with 3 agents level. 1 was far worse on pcb1173 with 3
-    /// agents (1.018 and 1.021), 0.25 between the two.
+    /// is which route serves the targets between them. At 60 s against 0, seeds 0 to 3:
+    /// pcb1173 with 5 agents 1.0035 of LKH-3 on the mean against 1.0061 (better on three
+    /// seeds of four), with 3 agents 1.0085 against 1.0096 (two of four); rat783 with 5
+    /// agents better on two seeds of three, with 3 agents 0.1 % worse. Over the eight large
+    /// cases of benchmarks/strength_bench.py, within the noise between runs. 1 was far worse
+    /// on pcb1173 with 3 agents (1.018 and 1.021), 0.25 between the two.
     double boundary_bias = 0.5;
     /// From this many targets on (0: never), a first solution is cut from a nearest-
     /// neighbour tour before the insertion runs, and stands in for it when the budget ends
