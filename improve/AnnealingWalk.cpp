@@ -151,8 +151,8 @@ void AnnealingWalk::Run() {
         ++iteration_;
 
         candidate = current_;
-        ruin_recreate_.Ruin(candidate, plan.average_removed, params_.longest_bias, rng_,
-                            capped_ ? params_.boundary_bias : 0.0);
+        ruin_recreate_.Ruin(candidate, capped_ ? plan.capped_removed : plan.average_removed,
+                            params_.longest_bias, rng_, capped_ ? params_.boundary_bias : 0.0);
         // Local search looks only around what moved: the removed targets and their
         // nearest neighbours.
         focus = candidate.Unassigned();

@@ -25,6 +25,7 @@ struct WalkPlan {
     double hot = 1.0;                       ///< start temperature, in cost units
     double cold = 0.01;                     ///< end temperature
     double average_removed = 1.0;           ///< targets a ruin removes on average
+    double capped_removed = 1.0;            ///< the same under a route bound
 };
 
 /// One thread's search: ruin and recreate under simulated annealing, with local search

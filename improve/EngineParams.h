@@ -164,6 +164,14 @@ struct EngineParams {
     /// three), rat783 with 5 agents 0.1 % better, rat783 with 3 agents 0.4 % worse on
     /// every seed; 0.2 % better over the twelve runs.
     double cap_tour_kicks = 3.0;
+    /// Under that bound, `max_removed` in place of its own: a ruin there takes strings from
+    /// more of the routes near its seed (three or more on two ruins of three, where 10
+    /// allows it on one of four), so targets between routes change hands in one step. At
+    /// 60 s against 10 (seeds 0 to 2): pcb1173 with 3 agents 1.0091 -> 1.0041 of LKH-3 on
+    /// the mean and better on every seed, rat783 with 3 agents 0.1 % better and with 5 the
+    /// same, pcb1173 with 5 agents 0.2 % worse. 30 and 45 did worse than 10 on pcb1173 with
+    /// 3 agents (mean of seeds 0 and 1).
+    double cap_max_removed = 20.0;
     /// Under that bound, a polished candidate whose routes sum to less than the best's
     /// gets up to this many moves of a string from its longest route to another route,
     /// each lowering the longest route (improve/RouteBalance.h); 0 (the default) turns

@@ -177,9 +177,12 @@ EngineOutcome ImprovementEngine::Run(const std::vector<std::vector<std::uint32_t
     // above what starting at 2 legs reached, under both objectives.
     plan.hot = params.start_temperature * scale;
     plan.cold = params.end_temperature * scale;
-    plan.average_removed =
-        std::min(params.max_removed,
-                 std::max(1.0, params.removed_share * static_cast<double>(model.Targets().size())));
+    const auto removed = [&](double most) {
+        return std::min(most, std::max(1.0, params.removed_share *
+                                                static_cast<double>(model.Targets().size())));
+    };
+    plan.average_removed = removed(params.max_removed);
+    plan.capped_removed = removed(params.cap_max_removed);
 
     // Nothing to improve when no target can be served.
     bool nothing_to_do = true;

@@ -59,6 +59,14 @@ def test_engine_params_defaults_repeat_the_default_run_and_changes_take_effect()
         assert _solve(instance, seed=4, engine_params=change)["routes"] != plain["routes"]
 
 
+def test_the_route_bounds_ruin_size_applies_under_the_bound_only() -> None:
+    instance = random_instance(random.Random(5), 60, 3, objective="min_max")
+    for bound, differ in (({"cap_share": 0.0}, False), ({"cap_targets": 0}, True)):
+        trails = [_trail(_solve(instance, seed=2, engine_params={**bound, "cap_max_removed": most}))
+                  for most in (1, 60)]  # fmt: skip
+        assert (trails[0] != trails[1]) == differ, bound
+
+
 def test_random_engine_params_give_checked_solutions() -> None:
     """Any setting in range changes how well the engine does, never what it may return."""
     rng = random.Random(3)
@@ -88,6 +96,7 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "cap_weight": 0.5 * trial,
             "cap_tour_kicks": (3, 0, 0.5)[trial % 3],
             "boundary_bias": (0, 0.5, 1)[trial // 2 % 3],
+            "cap_max_removed": (20, 1, 60)[trial % 3],
             # Moves that even out the routes, under the bound (trials 2, 6, 10).
             "balance_rounds": (1, 30)[trial // 4 % 2],
         }
