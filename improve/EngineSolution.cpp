@@ -44,6 +44,9 @@ EngineSolution::EngineSolution(const EngineModel* model) : model_(model) {
     route_of_.assign(model_->NumVertices(), -1);
     position_of_.assign(model_->NumVertices(), 0);
     unassigned_ = model_->Targets();
+    stale_from_.assign(routes_.size(), 0);
+    stale_kept_.assign(routes_.size(), 0);
+    deferred_load_.assign(routes_.size() * model_->Dimensions(), 0.0);
     for (std::size_t a = 0; a < routes_.size(); ++a) Refresh(a, 1, 0);
 }
 
@@ -79,19 +82,80 @@ void EngineSolution::RemoveVisits(std::size_t a, std::size_t first, std::size_t 
     Refresh(a, first, kept);
 }
 
-void EngineSolution::Insert(std::size_t a, std::uint32_t v, std::size_t i) {
+void EngineSolution::TakeOffUnassigned(std::uint32_t v) {
     const auto found = std::find(unassigned_.begin(), unassigned_.end(), v);
     if (found != unassigned_.end()) {
         *found = unassigned_.back();
         unassigned_.pop_back();
     }
+}
+
+void EngineSolution::Insert(std::size_t a, std::uint32_t v, std::size_t i) {
+    TakeOffUnassigned(v);
     std::vector<std::uint32_t>& visits = routes_[a].visits;
     const std::size_t kept = visits.size() - i + 1;
     visits.insert(visits.begin() + static_cast<std::ptrdiff_t>(i), v);
     Refresh(a, i + 1, kept);
 }
 
+double EngineSolution::DeferredInsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const {
+    assert(DefersInsertions());
+    const EngineRoute& route = routes_[a];
+    if (route.cost == kInfeasible || !model_->CanServe(a, v)) return kInfeasible;
+    const std::size_t k = route.visits.size();
+    const std::uint32_t u = At(a, i);
+    // The arc from x into position i + 1; finite from u, whose route is feasible.
+    const auto into_next = [&](std::uint32_t x) {
+        return i == k ? model_->ClosingCost(a, x) : model_->Cost(a, x, route.visits[i]);
+    };
+    const double cost =
+        route.cost + (model_->Cost(a, u, v) + model_->Service(v) + into_next(v) - into_next(u));
+    if (cost == kInfeasible || !WithinLimit(cost, model_->Agent(a).limit)) return kInfeasible;
+    const std::size_t dims = model_->Dimensions();
+    const double* load = stale_from_[a] == 0 ? route.Load() : deferred_load_.data() + a * dims;
+    for (std::size_t d = 0; d < dims; ++d) {
+        if (!WithinCapacity(load[d] + model_->Demand(v, d), model_->Capacity(a, d))) {
+            return kInfeasible;
+        }
+    }
+    return cost;
+}
+
+void EngineSolution::InsertDeferred(std::size_t a, std::uint32_t v, std::size_t i) {
+    const double cost = DeferredInsertionCost(a, v, i);
+    EngineRoute& route = routes_[a];
+    const std::size_t k = route.visits.size();
+    const std::size_t dims = model_->Dimensions();
+    // The caches hold the route as it was before its first deferred insertion: positions
+    // from the lowest insertion on are new, and the tail behind the last one is as it was.
+    if (stale_from_[a] == 0) {
+        deferred_routes_.push_back(a);
+        stale_from_[a] = i + 1;
+        stale_kept_[a] = k + 1 - i;
+        std::copy(route.Load(), route.Load() + dims, deferred_load_.begin() + a * dims);
+    } else {
+        stale_from_[a] = std::min(stale_from_[a], i + 1);
+        stale_kept_[a] = std::min(stale_kept_[a], k + 1 - i);
+    }
+    for (std::size_t d = 0; d < dims; ++d) deferred_load_[a * dims + d] += model_->Demand(v, d);
+    TakeOffUnassigned(v);
+    route.visits.insert(route.visits.begin() + static_cast<std::ptrdiff_t>(i), v);
+    route_of_[v] = static_cast<std::int64_t>(a);
+    for (std::size_t p = i + 1; p <= k + 1; ++p) position_of_[route.visits[p - 1]] = p;
+    route.cost = cost;
+}
+
+void EngineSolution::FinishInsertions() {
+    for (const std::size_t a : deferred_routes_) {
+        const std::size_t first = stale_from_[a];
+        stale_from_[a] = 0;
+        Refresh(a, first, stale_kept_[a]);
+    }
+    deferred_routes_.clear();
+}
+
 void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept) {
+    assert(stale_from_[a] == 0 && "deferred insertions finished before the route changes");
     EngineRoute& route = routes_[a];
     const std::size_t k = route.visits.size();
     const std::size_t old_k = route.clock.empty() ? k : route.clock.size() - 2;

@@ -163,6 +163,21 @@ public:
     double TimeWarp(std::size_t a) const;
     double ExcessLoad(std::size_t a) const;
 
+    /// Insertions in bulk, as a recreate makes them. Without windows or penalties a
+    /// route's cost is its travel and service, so an insertion is priced from the route's
+    /// cost and three arcs, and FinishInsertions rebuilds the caches of each route once,
+    /// however many targets went in: rebuilding them at every insertion was a third of a
+    /// large min-max solve. Until then only Route(a).visits, Route(a).cost, RouteOf,
+    /// PositionOf, Unassigned and the two calls below may be used.
+    bool DefersInsertions() const { return penalties_ == nullptr && !model_->HasWindows(); }
+    /// Cost of route a with `v` inserted after position i; only where DefersInsertions().
+    /// Equal to InsertionCost up to rounding.
+    double DeferredInsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const;
+    /// Inserts `v` after position i of route a, leaving its caches for FinishInsertions.
+    void InsertDeferred(std::size_t a, std::uint32_t v, std::size_t i);
+    /// Brings the caches of every route with deferred insertions up to date.
+    void FinishInsertions();
+
     /// Cost of route a with `v` inserted after position i.
     double InsertionCost(std::size_t a, std::uint32_t v, std::size_t i) const {
         return Splice(a, i, &v, &v + 1, i + 1);
@@ -269,6 +284,7 @@ private:
     template <typename Iter>
     bool LoadFits(std::size_t a, std::size_t i, Iter begin, Iter end, std::size_t j) const;
 
+    void TakeOffUnassigned(std::uint32_t v);
     /// Brings route a's caches up to date after a change that left its first
     /// `first` - 1 visits and its last `kept` positions (the end's included; 0 for none)
     /// as they were.
@@ -280,6 +296,13 @@ private:
     std::vector<std::int64_t> route_of_;
     std::vector<std::size_t> position_of_;
     const PenaltyWeights* penalties_ = nullptr;
+    /// Per route while insertions are deferred: the first position whose caches are stale
+    /// (0: none), how many positions at the end (the end's included) the caches still
+    /// hold as they were, and the route's load per dimension.
+    std::vector<std::size_t> stale_from_;
+    std::vector<std::size_t> stale_kept_;
+    std::vector<double> deferred_load_;
+    std::vector<std::size_t> deferred_routes_;
 };
 
 template <typename Iter>

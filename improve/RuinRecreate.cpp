@@ -172,10 +172,14 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // empty routes) are tried, so an insertion costs the same whatever the size; every
     // place is tried when none of those fits.
     const bool granular = model_->Targets().size() > exhaustive_targets_;
+    const bool deferred = solution.DefersInsertions();
     std::vector<std::size_t> tried(twin_.size(), 0);
     std::size_t stamp = 0;
     for (const std::uint32_t v : pending) {
-        if (stop && stop()) return false;
+        if (stop && stop()) {
+            if (deferred) solution.FinishInsertions();
+            return false;
+        }
         if (!model_->Servable(v)) continue;
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
@@ -183,7 +187,8 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         const auto consider = [&](std::size_t a, std::size_t i) {
             if (blink > 0 && unit(rng) < blink) return;
             const EngineRoute& route = solution.Route(a);
-            const double cost = solution.InsertionCost(a, v, i);
+            const double cost = deferred ? solution.DeferredInsertionCost(a, v, i)
+                                         : solution.InsertionCost(a, v, i);
             if (cost == EngineSolution::kInfeasible) return;
             double delta = weights_->sum_weight * (cost - route.cost);
             if (min_max) delta += weights_->max_weight * (std::max(cost, largest) - largest);
@@ -226,9 +231,14 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         if (best_delta == EngineSolution::kInfeasible) continue;
         // An optional target goes in only where serving it costs less than leaving it out.
         if (!model_->Required(v) && !(best_delta < model_->Penalty(v))) continue;
-        solution.Insert(best_route, v, best_position);
+        if (deferred) {
+            solution.InsertDeferred(best_route, v, best_position);
+        } else {
+            solution.Insert(best_route, v, best_position);
+        }
         largest = std::max(largest, solution.Route(best_route).cost);
     }
+    if (deferred) solution.FinishInsertions();
     return true;
 }
 
