@@ -175,6 +175,14 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     const bool deferred = solution.DefersInsertions();
     std::vector<std::size_t> tried(twin_.size(), 0);
     std::size_t stamp = 0;
+    // A place is named by the target it follows (or, first in a route, by the route):
+    // neighbours side by side in one route share places, which are priced once per target.
+    std::vector<std::size_t> after_target(granular ? model_->NumVertices() : 0, 0);
+    std::vector<std::size_t> after_start(granular ? num_routes : 0, 0);
+    // Each place is skipped with probability `blink`: the gaps between skips are drawn,
+    // not one number per place.
+    std::geometric_distribution<long> gap(blink > 0 ? blink : 0.5);
+    long until_blink = blink > 0 ? gap(rng) : -1;
     for (const std::uint32_t v : pending) {
         if (stop && stop()) {
             if (deferred) solution.FinishInsertions();
@@ -185,7 +193,11 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         std::size_t best_route = 0;
         std::size_t best_position = 0;
         const auto consider = [&](std::size_t a, std::size_t i) {
-            if (blink > 0 && unit(rng) < blink) return;
+            if (until_blink == 0) {
+                until_blink = gap(rng);
+                return;
+            }
+            if (until_blink > 0) --until_blink;
             const EngineRoute& route = solution.Route(a);
             const double cost = deferred ? solution.DeferredInsertionCost(a, v, i)
                                          : solution.InsertionCost(a, v, i);
@@ -203,14 +215,24 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
             return model_->CanServe(a, v) && solution.Route(a).cost != EngineSolution::kInfeasible;
         };
         if (granular) {
+            ++stamp;
             for (const std::uint32_t w : model_->Neighbours(v)) {
                 const std::int64_t route = solution.RouteOf(w);
                 if (route < 0 || !usable(static_cast<std::size_t>(route))) continue;
+                const auto a = static_cast<std::size_t>(route);
                 const std::size_t position = solution.PositionOf(w);
-                consider(static_cast<std::size_t>(route), position - 1);
-                consider(static_cast<std::size_t>(route), position);
+                std::size_t& before = position == 1
+                                          ? after_start[a]
+                                          : after_target[solution.Route(a).visits[position - 2]];
+                if (before != stamp) {
+                    before = stamp;
+                    consider(a, position - 1);
+                }
+                if (after_target[w] != stamp) {
+                    after_target[w] = stamp;
+                    consider(a, position);
+                }
             }
-            ++stamp;
             for (std::size_t a = 0; a < num_routes; ++a) {
                 if (!solution.Route(a).visits.empty() || !usable(a)) continue;
                 // Without blinks an empty twin of a route already tried cannot do better
