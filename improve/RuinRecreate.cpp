@@ -175,12 +175,20 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     const bool deferred = solution.DefersInsertions();
     std::vector<std::size_t> tried(twin_.size(), 0);
     std::size_t stamp = 0;
-    // A place is named by the target it follows (or, first in a route, by the route):
-    // neighbours side by side in one route share places, which are priced once per target.
-    std::vector<std::size_t> after_target(granular ? model_->NumVertices() : 0, 0);
-    std::vector<std::size_t> after_start(granular ? num_routes : 0, 0);
-    // Each place is skipped with probability `blink`: the gaps between skips are drawn,
-    // not one number per place.
+    // A place is named by the target it follows (or, first in a route, by the route).
+    // Neighbours side by side in one route share places: each is priced once per target,
+    // and skipped only when every one of its `times` meetings blinks, as if priced each time.
+    struct Place {
+        std::size_t route;
+        std::size_t position;
+        int times;
+    };
+    std::vector<Place> places;
+    std::vector<std::size_t> target_mark(granular ? model_->NumVertices() : 0, 0);
+    std::vector<std::size_t> target_place(target_mark.size(), 0);
+    std::vector<std::size_t> start_mark(granular ? num_routes : 0, 0);
+    std::vector<std::size_t> start_place(start_mark.size(), 0);
+    // Blinks come at gaps drawn once per blink, not one number per place.
     std::geometric_distribution<long> gap(blink > 0 ? blink : 0.5);
     long until_blink = blink > 0 ? gap(rng) : -1;
     for (const std::uint32_t v : pending) {
@@ -192,12 +200,13 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         double best_delta = EngineSolution::kInfeasible;
         std::size_t best_route = 0;
         std::size_t best_position = 0;
-        const auto consider = [&](std::size_t a, std::size_t i) {
+        const auto consider = [&](std::size_t a, std::size_t i, int times = 1) {
             if (until_blink == 0) {
                 until_blink = gap(rng);
-                return;
+                if (times == 1 || unit(rng) < std::pow(blink, times - 1)) return;
+            } else if (until_blink > 0) {
+                --until_blink;
             }
-            if (until_blink > 0) --until_blink;
             const EngineRoute& route = solution.Route(a);
             const double cost = deferred ? solution.DeferredInsertionCost(a, v, i)
                                          : solution.InsertionCost(a, v, i);
@@ -216,23 +225,31 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
         };
         if (granular) {
             ++stamp;
+            places.clear();
+            const auto meet = [&](std::size_t a, std::size_t i, std::size_t& mark,
+                                  std::size_t& place) {
+                if (mark == stamp) {
+                    ++places[place].times;
+                    return;
+                }
+                mark = stamp;
+                place = places.size();
+                places.push_back(Place{a, i, 1});
+            };
             for (const std::uint32_t w : model_->Neighbours(v)) {
                 const std::int64_t route = solution.RouteOf(w);
                 if (route < 0 || !usable(static_cast<std::size_t>(route))) continue;
                 const auto a = static_cast<std::size_t>(route);
                 const std::size_t position = solution.PositionOf(w);
-                std::size_t& before = position == 1
-                                          ? after_start[a]
-                                          : after_target[solution.Route(a).visits[position - 2]];
-                if (before != stamp) {
-                    before = stamp;
-                    consider(a, position - 1);
+                if (position == 1) {
+                    meet(a, 0, start_mark[a], start_place[a]);
+                } else {
+                    const std::uint32_t u = solution.Route(a).visits[position - 2];
+                    meet(a, position - 1, target_mark[u], target_place[u]);
                 }
-                if (after_target[w] != stamp) {
-                    after_target[w] = stamp;
-                    consider(a, position);
-                }
+                meet(a, position, target_mark[w], target_place[w]);
             }
+            for (const Place& place : places) consider(place.route, place.position, place.times);
             for (std::size_t a = 0; a < num_routes; ++a) {
                 if (!solution.Route(a).visits.empty() || !usable(a)) continue;
                 // Without blinks an empty twin of a route already tried cannot do better

@@ -492,7 +492,9 @@ TEST(EngineSolutionTest, PartialRefreshEqualsRebuilding) {
                 }
             }
         }
-        if (!model.HasWindows()) EXPECT_GT(deferred, 30);
+        if (!model.HasWindows()) {
+            EXPECT_GT(deferred, 30);
+        }
     }
 }
 
