@@ -157,6 +157,7 @@ void EngineSolution::FinishInsertions() {
 void EngineSolution::Refresh(std::size_t a, std::size_t first, std::size_t kept) {
     assert(stale_from_[a] == 0 && "deferred insertions finished before the route changes");
     EngineRoute& route = routes_[a];
+    route.changed_at = ++changes_;
     const std::size_t k = route.visits.size();
     const std::size_t old_k = route.clock.empty() ? k : route.clock.size() - 2;
     // New vertices stand at positions first .. last_new; the last `kept` positions (the

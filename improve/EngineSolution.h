@@ -66,6 +66,9 @@ struct EngineRoute {
     std::vector<std::uint32_t> warp_barrier;
     bool warp_fresh = false;
 
+    /// When the route last changed, by EngineSolution::Changes.
+    std::uint64_t changed_at = 0;
+
     /// The route's load, one entry per dimension (none when the instance has none).
     const double* Load() const { return load_prefix.data() + visits.size() * Dimensions(); }
     std::size_t Dimensions() const { return load_prefix.size() / (visits.size() + 1); }
@@ -226,6 +229,10 @@ public:
     template <typename Iter>
     double Tail(std::size_t a, std::size_t i, Iter begin, Iter end) const;
 
+    /// How many route changes the solution has seen: a route whose changed_at is at most
+    /// a value read earlier is as it was then.
+    std::uint64_t Changes() const { return changes_; }
+
     EngineScore Score() const;
     bool Complete() const { return unassigned_.empty(); }
     /// Required targets that no route serves.
@@ -296,6 +303,7 @@ private:
     std::vector<std::int64_t> route_of_;
     std::vector<std::size_t> position_of_;
     const PenaltyWeights* penalties_ = nullptr;
+    std::uint64_t changes_ = 0;
     /// Per route while insertions are deferred: the first position whose caches are stale
     /// (0: none), how many positions at the end (the end's included) the caches still
     /// hold as they were, and the route's load per dimension.

@@ -106,14 +106,46 @@ void LocalSearch::Adapt(bool no_warp, bool no_excess) {
 }
 
 void LocalSearch::RefreshLargest(const EngineSolution& solution) {
+    Ranked before[3];
+    std::copy(std::begin(largest_), std::end(largest_), std::begin(before));
     for (Ranked& entry : largest_) entry = Ranked{};
+    bool emptiness = false;
     for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
         Ranked entry{solution.PricedCost(r), r};
         for (Ranked& slot : largest_) {
             if (slot.route == kNone || entry.cost > slot.cost) std::swap(slot, entry);
             if (entry.route == kNone) break;
         }
+        const std::uint8_t empty = solution.Route(r).visits.empty() ? 1 : 0;
+        if (r < empty_.size() && empty_[r] != empty) {
+            empty_[r] = empty;
+            emptiness = true;
+        }
     }
+    // Under min-max every move's price reads the longest routes.
+    bool longest = false;
+    if (weights_->max_weight > 0) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            longest = longest || before[k].route != largest_[k].route ||
+                      !(before[k].cost == largest_[k].cost);
+        }
+    }
+    if (emptiness || longest) shared_at_ = solution.Changes();
+}
+
+bool LocalSearch::Settled(const EngineSolution& solution, std::uint32_t u) const {
+    if (tested_in_[u] != descent_) return false;
+    const std::uint64_t at = tested_at_[u];
+    if (shared_at_ > at) return false;
+    const auto changed = [&](std::int64_t route) {
+        return route >= 0 && solution.Route(static_cast<std::size_t>(route)).changed_at > at;
+    };
+    if (changed(solution.RouteOf(u))) return false;
+    const std::vector<std::uint32_t>& near = model_->Neighbours(u);
+    for (std::size_t k = 0; k < std::min(granularity_, near.size()); ++k) {
+        if (changed(solution.RouteOf(near[k]))) return false;
+    }
+    return true;
 }
 
 double LocalSearch::Delta(const EngineSolution& solution, std::size_t a, double cost_a,
@@ -212,7 +244,18 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
                                  const std::vector<std::uint32_t>* focus) {
     std::vector<std::uint32_t> order = focus != nullptr ? *focus : model_->Targets();
     std::shuffle(order.begin(), order.end(), rng);
+    tested_in_.resize(model_->NumVertices(), 0);
+    tested_at_.resize(model_->NumVertices(), 0);
+    if (++descent_ == 0) {
+        std::fill(tested_in_.begin(), tested_in_.end(), 0);
+        descent_ = 1;
+    }
+    empty_.resize(solution.NumRoutes());
+    for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
+        empty_[r] = solution.Route(r).visits.empty() ? 1 : 0;
+    }
     RefreshLargest(solution);
+    shared_at_ = 0;
     // Through infeasible space, a focused descent also takes up the targets of every
     // route it makes late or overloaded: the move that mends such a route is seldom
     // next to the one that broke it.
@@ -257,47 +300,55 @@ std::size_t LocalSearch::Descend(EngineSolution& solution, std::mt19937_64& rng,
                 }
                 continue;
             }
-            const std::vector<std::uint32_t>& near = model_->Neighbours(u);
-            const std::size_t count = std::min(granularity_, near.size());
-            for (std::size_t k = 0; k < count; ++k) {
-                const std::uint32_t v = near[k];
-                if (solution.RouteOf(v) < 0) continue;
-                if (TryRelocate(solution, u, v) || TrySwap(solution, u, v) ||
-                    TryTwoOpt(solution, u, v) || TryTwoOptStar(solution, u, v)) {
-                    improved = true;
-                    ++applied;
-                    take_up(solution.RouteOf(u));
-                    take_up(solution.RouteOf(v));
-                    if (solution.RouteOf(u) < 0) break;
+            if (Settled(solution, u)) continue;
+            const std::size_t applied_before = applied;
+            do {
+                const std::vector<std::uint32_t>& near = model_->Neighbours(u);
+                const std::size_t count = std::min(granularity_, near.size());
+                for (std::size_t k = 0; k < count; ++k) {
+                    const std::uint32_t v = near[k];
+                    if (solution.RouteOf(v) < 0) continue;
+                    if (TryRelocate(solution, u, v) || TrySwap(solution, u, v) ||
+                        TryTwoOpt(solution, u, v) || TryTwoOptStar(solution, u, v)) {
+                        improved = true;
+                        ++applied;
+                        take_up(solution.RouteOf(u));
+                        take_up(solution.RouteOf(v));
+                        if (solution.RouteOf(u) < 0) break;
+                    }
                 }
-            }
-            if (solution.RouteOf(u) < 0) continue;
-            if (!model_->Required(u) && TryDropOptional(solution, u)) {
-                improved = true;
-                ++applied;
-                continue;
-            }
-            // A target may also open an empty route, which no neighbour list reaches.
-            const auto a = static_cast<std::size_t>(solution.RouteOf(u));
-            if (solution.Route(a).visits.size() < 2) continue;
-            const std::size_t pu = solution.PositionOf(u);
-            const double removed = solution.RemovalCost(a, pu - 1, pu + 1);
-            for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
-                if (r == a || !solution.Route(r).visits.empty() || !model_->CanServe(r, u)) {
-                    continue;
-                }
-                const double delta =
-                    Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
-                if (delta < -kImprovement) {
-                    std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
-                    visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
-                    Touch(solution, a);
-                    Touch(solution, r);
-                    Apply(solution, a, std::move(visits_a), r, {u});
+                if (solution.RouteOf(u) < 0) break;
+                if (!model_->Required(u) && TryDropOptional(solution, u)) {
                     improved = true;
                     ++applied;
                     break;
                 }
+                // A target may also open an empty route, which no neighbour list reaches.
+                const auto a = static_cast<std::size_t>(solution.RouteOf(u));
+                if (solution.Route(a).visits.size() < 2) break;
+                const std::size_t pu = solution.PositionOf(u);
+                const double removed = solution.RemovalCost(a, pu - 1, pu + 1);
+                for (std::size_t r = 0; r < solution.NumRoutes(); ++r) {
+                    if (r == a || !solution.Route(r).visits.empty() || !model_->CanServe(r, u)) {
+                        continue;
+                    }
+                    const double delta =
+                        Delta(solution, a, removed, r, solution.InsertionCost(r, u, 0));
+                    if (delta < -kImprovement) {
+                        std::vector<std::uint32_t> visits_a = solution.Route(a).visits;
+                        visits_a.erase(visits_a.begin() + static_cast<std::ptrdiff_t>(pu - 1));
+                        Touch(solution, a);
+                        Touch(solution, r);
+                        Apply(solution, a, std::move(visits_a), r, {u});
+                        improved = true;
+                        ++applied;
+                        break;
+                    }
+                }
+            } while (false);
+            if (applied == applied_before) {
+                tested_in_[u] = descent_;
+                tested_at_[u] = solution.Changes();
             }
         }
     }

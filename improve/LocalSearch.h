@@ -114,6 +114,17 @@ private:
     std::vector<std::uint32_t> touched_stamp_;
     std::uint32_t route_stamp_ = 0;
     std::vector<std::uint32_t> start_unassigned_;
+    /// Within one descent (descent_): tested_in_[u] == descent_ when the moves around u
+    /// last found nothing, at tested_at_[u] (EngineSolution::Changes). Until u's route, a
+    /// neighbour's route or a state every move reads (the longest routes under min-max,
+    /// which routes are empty: shared_at_) changes after that, they would find nothing
+    /// again, and later passes skip u. empty_: which routes were empty.
+    bool Settled(const EngineSolution& solution, std::uint32_t u) const;
+    std::vector<std::uint32_t> tested_in_;
+    std::vector<std::uint64_t> tested_at_;
+    std::uint32_t descent_ = 0;
+    std::uint64_t shared_at_ = 0;
+    std::vector<std::uint8_t> empty_;
     /// listed_[v] == stamp_: v is in the current descent's order.
     std::vector<std::uint32_t> listed_;
     std::uint32_t stamp_ = 0;
