@@ -173,21 +173,25 @@ bool RuinRecreate::Recreate(EngineSolution& solution, double blink, std::mt19937
     // place is tried when none of those fits.
     const bool granular = model_->Targets().size() > exhaustive_targets_;
     const bool deferred = solution.DefersInsertions();
-    std::vector<std::size_t> tried(twin_.size(), 0);
-    std::size_t stamp = 0;
     // A place is named by the target it follows (or, first in a route, by the route).
     // Neighbours side by side in one route share places: each is priced once per target,
     // and skipped only when every one of its `times` meetings blinks, as if priced each time.
-    struct Place {
-        std::size_t route;
-        std::size_t position;
-        int times;
-    };
-    std::vector<Place> places;
-    std::vector<std::size_t> target_mark(granular ? model_->NumVertices() : 0, 0);
-    std::vector<std::size_t> target_place(target_mark.size(), 0);
-    std::vector<std::size_t> start_mark(granular ? num_routes : 0, 0);
-    std::vector<std::size_t> start_place(start_mark.size(), 0);
+    // The marks live across calls (a stamp is never reused), so a step does not allocate
+    // and clear arrays the size of the instance.
+    scratch_.tried.resize(twin_.size(), 0);
+    if (granular) {
+        scratch_.target_mark.resize(model_->NumVertices(), 0);
+        scratch_.target_place.resize(model_->NumVertices(), 0);
+        scratch_.start_mark.resize(std::max(scratch_.start_mark.size(), num_routes), 0);
+        scratch_.start_place.resize(scratch_.start_mark.size(), 0);
+    }
+    std::vector<std::size_t>& tried = scratch_.tried;
+    std::size_t& stamp = scratch_.stamp;
+    std::vector<Place>& places = scratch_.places;
+    std::vector<std::size_t>& target_mark = scratch_.target_mark;
+    std::vector<std::size_t>& target_place = scratch_.target_place;
+    std::vector<std::size_t>& start_mark = scratch_.start_mark;
+    std::vector<std::size_t>& start_place = scratch_.start_place;
     // Blinks come at gaps drawn once per blink, not one number per place.
     std::geometric_distribution<long> gap(blink > 0 ? blink : 0.5);
     long until_blink = blink > 0 ? gap(rng) : -1;

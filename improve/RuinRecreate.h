@@ -67,6 +67,23 @@ private:
     /// limit and capacities, so that an empty route of either prices every insertion
     /// alike. A construction tries one empty route of each kind, not a thousand.
     std::vector<std::size_t> twin_;
+
+    /// Where Recreate prices an insertion: a route and the position after which it goes,
+    /// met `times` times among the target's neighbours.
+    struct Place {
+        std::size_t route;
+        std::size_t position;
+        int times;
+    };
+    /// Recreate's working arrays, kept between calls (one RuinRecreate per walk).
+    struct Scratch {
+        std::size_t stamp = 0;
+        std::vector<std::size_t> tried;  ///< per twin of an empty route
+        std::vector<std::size_t> target_mark, target_place;
+        std::vector<std::size_t> start_mark, start_place;
+        std::vector<Place> places;
+    };
+    mutable Scratch scratch_;
 };
 
 }  // namespace vornik
