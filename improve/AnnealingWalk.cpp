@@ -19,6 +19,7 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
       descent_(*plan.descent),
       capped_(params.cap_share > 0 && plan.weights->max_weight > 0 &&
               model->Targets().size() >= params.cap_targets * model->NumAgents()),
+      polish_window_(capped_ ? params.cap_polish_window : params.polish_window),
       hub_(hub),
       index_(index),
       rng_(std::move(rng)),
@@ -169,7 +170,7 @@ void AnnealingWalk::Run() {
         const double best_score =
             best_ && best_->MissingRequired() == 0 ? weights.Of(*best_) : current_score;
         bool polished = false;
-        if (candidate_score < best_score + params_.polish_window * temperature) {
+        if (candidate_score < best_score + polish_window_ * temperature) {
             polished = true;
             if (local_search_.Run(candidate, rng_, &focus) > 0) {
                 candidate_score = weights.Of(candidate);

@@ -75,6 +75,8 @@ private:
     ScoreWeights weights_;
     ScoreWeights descent_;
     bool capped_ = false;
+    /// params.polish_window, or params.cap_polish_window under the route bound.
+    double polish_window_;
     WalkHub* hub_;
     std::size_t index_;
     std::mt19937_64 rng_;

@@ -56,6 +56,7 @@ const Field kFields[] = {
     {"population_tour_visits", nullptr, &EngineParams::population_tour_visits, 0.0, 1e9},
     {"cap_share", &EngineParams::cap_share, nullptr, 0.0, 0.5},
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
+    {"cap_polish_window", &EngineParams::cap_polish_window, nullptr, 0.0, kHuge},
     {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},
     {"cap_tour_kicks", &EngineParams::cap_tour_kicks, nullptr, 0.0, 1e6},
     {"cap_max_removed", &EngineParams::cap_max_removed, nullptr, 1.0, kHuge},

@@ -157,6 +157,14 @@ struct EngineParams {
     double cap_share = 0.005;
     double cap_weight = 2.0;
     std::size_t cap_targets = 150;
+    /// Under that bound, `polish_window` in place of its own. Each cooling epoch there
+    /// starts from the best plan and heats far above it, and with 2 the walk polished no
+    /// candidate until it had cooled to a fifth or a tenth of its start. At 60 s against
+    /// 2 (pcb1173, seeds 0 to 8): with 5 agents 1.0015 of LKH-3 on the mean against
+    /// 1.0050, with 3 agents 1.0069 against 1.0066, runs above 1.01 one of 18 against
+    /// three; rat783 (seeds 0 to 4) with 3 agents 0.9967 against 0.9999, with 5 0.9920
+    /// against 0.9899.
+    double cap_polish_window = 4.0;
     /// Kicks per visit of the tour search under that bound, in place of `tour_kicks`:
     /// there a new best's routes are long, and the walk's own moves leave their tours
     /// further from what they can be. Measured at 60 s against 1 (seeds 0 to 2): pcb1173

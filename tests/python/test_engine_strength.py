@@ -95,6 +95,7 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "cap_share": 0.002 * (trial % 4),
             "cap_weight": 0.5 * trial,
             "cap_tour_kicks": (3, 0, 0.5)[trial % 3],
+            "cap_polish_window": (4, 0, 1)[trial // 2 % 3],
             "boundary_bias": (0, 0.5, 1)[trial // 2 % 3],
             "cap_max_removed": (20, 1, 60)[trial % 3],
             # Moves that even out the routes, under the bound (trials 2, 6, 10).
