@@ -17,9 +17,9 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
       plan_(plan),
       weights_(*plan.weights),
       descent_(*plan.descent),
-      capped_(params.cap_share > 0 && plan.weights->max_weight > 0 &&
-              model->Targets().size() >= params.cap_targets * model->NumAgents()),
-      polish_window_(capped_ ? params.cap_polish_window : params.polish_window),
+      bounded_(params.cap_share > 0 && plan.weights->max_weight > 0 &&
+               model->Targets().size() >= params.cap_targets * model->NumAgents()),
+      polish_window_(params.polish_window),
       hub_(hub),
       index_(index),
       rng_(std::move(rng)),
@@ -30,13 +30,7 @@ AnnealingWalk::AnnealingWalk(const EngineModel* model, const EngineParams& param
       current_(start) {
     if (best != nullptr) best_ = std::make_unique<EngineSolution>(*best);
     hub_->Register(index_, &best_);
-    if (capped_) {
-        weights_.sum_weight = 1.0;
-        weights_.max_weight = 0.0;
-        weights_.over_weight = params.cap_weight;
-        descent_ = weights_;
-        if (best_) FollowBest(*best_);
-    }
+    if (bounded_ && (params.cap_from_epoch == 0 || params.first_epoch <= 0)) StartBound();
     // A long tour search must not outlast the budget (never cut under an iteration
     // bound, so that such runs repeat).
     tour_search_.SetStop([this] {
@@ -87,6 +81,16 @@ bool AnnealingWalk::Balance(EngineSolution& candidate) {
     return true;
 }
 
+void AnnealingWalk::StartBound() {
+    capped_ = true;
+    polish_window_ = params_.cap_polish_window;
+    weights_.sum_weight = 1.0;
+    weights_.max_weight = 0.0;
+    weights_.over_weight = params_.cap_weight;
+    descent_ = weights_;
+    if (best_) FollowBest(*best_);
+}
+
 void AnnealingWalk::FollowBest(const EngineSolution& best) {
     if (!capped_ || best.MissingRequired() != 0 || !best.AllRoutesFeasible()) return;
     const double cap = std::min(weights_.cap, (1.0 - params_.cap_share) * best.Score().max_cost);
@@ -129,6 +133,7 @@ void AnnealingWalk::Run() {
         std::max(1.0, params_.first_epoch * static_cast<double>(model_->Targets().size()));
     std::vector<std::uint32_t> focus;
     double hot = plan.hot;
+    std::size_t epochs = 0;
     // One candidate for the whole walk: assigning the current solution to it reuses its
     // buffers, where a fresh copy allocated every route's anew at every step.
     EngineSolution candidate = current_;
@@ -136,6 +141,8 @@ void AnnealingWalk::Run() {
     while (!hub_->OutOfBudget(index_, iteration_)) {
         if (params_.first_epoch > 0 &&
             static_cast<double>(iteration_ - epoch_start) >= epoch_length) {
+            ++epochs;
+            if (bounded_ && !capped_ && epochs >= params_.cap_from_epoch) StartBound();
             // The next, longer epoch starts warm again from the best of all walks.
             if (const EngineSolution* restart = hub_->Meet()) {
                 current_ = *restart;

@@ -67,6 +67,8 @@ private:
 
     /// Under a route bound (EngineParams::cap_share), lowers it to follow `best`.
     void FollowBest(const EngineSolution& best);
+    /// Turns the route bound on: the walk's scores, polish window and ruins from now on.
+    void StartBound();
 
     const EngineModel* model_;
     const EngineParams& params_;
@@ -74,8 +76,11 @@ private:
     /// The walk's own scores (the plan's, or a route bound's that follows its best).
     ScoreWeights weights_;
     ScoreWeights descent_;
+    /// The instance takes the route bound (EngineParams::cap_share); capped_ once it is on
+    /// (EngineParams::cap_from_epoch).
+    bool bounded_ = false;
     bool capped_ = false;
-    /// params.polish_window, or params.cap_polish_window under the route bound.
+    /// params.polish_window, or params.cap_polish_window once the route bound is on.
     double polish_window_;
     WalkHub* hub_;
     std::size_t index_;

@@ -58,6 +58,7 @@ const Field kFields[] = {
     {"cap_weight", &EngineParams::cap_weight, nullptr, 0.0, kHuge},
     {"cap_polish_window", &EngineParams::cap_polish_window, nullptr, 0.0, kHuge},
     {"cap_targets", nullptr, &EngineParams::cap_targets, 0.0, 1e9},
+    {"cap_from_epoch", nullptr, &EngineParams::cap_from_epoch, 0.0, 1e9},
     {"cap_tour_kicks", &EngineParams::cap_tour_kicks, nullptr, 0.0, 1e6},
     {"cap_max_removed", &EngineParams::cap_max_removed, nullptr, 1.0, kHuge},
     {"balance_rounds", nullptr, &EngineParams::balance_rounds, 0.0, 1e9},

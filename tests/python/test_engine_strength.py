@@ -61,10 +61,21 @@ def test_engine_params_defaults_repeat_the_default_run_and_changes_take_effect()
 
 def test_the_route_bounds_ruin_size_applies_under_the_bound_only() -> None:
     instance = random_instance(random.Random(5), 60, 3, objective="min_max")
-    for bound, differ in (({"cap_share": 0.0}, False), ({"cap_targets": 0}, True)):
+    for bound, differ in (({"cap_share": 0.0}, False), ({"cap_targets": 0, "cap_from_epoch": 0}, True)):
         trails = [_trail(_solve(instance, seed=2, engine_params={**bound, "cap_max_removed": most}))
                   for most in (1, 60)]  # fmt: skip
         assert (trails[0] != trails[1]) == differ, bound
+
+
+def test_the_route_bound_starts_after_its_epochs() -> None:
+    """Until the bound's epochs end the walk is the one without the bound, step for step."""
+    instance = random_instance(random.Random(8), 60, 3, objective="min_max")
+    epochs = {"first_epoch": 1.0, "epoch_growth": 1.0, "cap_targets": 0}  # epochs of 60 steps
+    for limit, start, same in ((60, 1, True), (119, 2, True), (60, 0, False), (400, 1, False)):
+        unbounded, bounded = (
+            _trail(_solve(instance, seed=3, iteration_limit=limit, engine_params={**epochs, **change}))
+            for change in ({"cap_share": 0.0}, {"cap_from_epoch": start}))  # fmt: skip
+        assert (unbounded == bounded) == same, (limit, start)
 
 
 def test_random_engine_params_give_checked_solutions() -> None:
@@ -96,6 +107,9 @@ def test_random_engine_params_give_checked_solutions() -> None:
             "cap_weight": 0.5 * trial,
             "cap_tour_kicks": (3, 0, 0.5)[trial % 3],
             "cap_polish_window": (4, 0, 1)[trial // 2 % 3],
+            # Short epochs where the bound applies, so that it starts after 0 to 2 of them.
+            "first_epoch": (0.5, 60.0)[trial % 2],
+            "cap_from_epoch": (1, 0, 2)[trial // 2 % 3],
             "boundary_bias": (0, 0.5, 1)[trial // 2 % 3],
             "cap_max_removed": (20, 1, 60)[trial % 3],
             # Moves that even out the routes, under the bound (trials 2, 6, 10).

@@ -214,6 +214,7 @@ TEST_P(BruteForceOracleTest, EngineReachesTheOptimumOfSmallFleetInstances) {
             settings.iteration_limit = 600;
             settings.params.strategy = GetParam().strategy;
             settings.params.cap_targets = GetParam().cap_targets;
+            settings.params.cap_from_epoch = 0;
             settings.clock = [] { return 0.0; };
             EngineOutcome run = ImprovementEngine(&model, settings).Run({});
             if (seed == 0 || Better(s.objective, run.score, outcome.score)) outcome = run;
