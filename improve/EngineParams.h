@@ -171,11 +171,11 @@ struct EngineParams {
     /// every route soon ends above it, where only the summed cost counts, and that split
     /// came out at random: pcb1173 with 3 agents ended above 1.01 of LKH-3's value at 60 s
     /// on seeds 6 and 11 of 18, seed 6 having left its first epoch 2.3 % above it. The
-    /// longest-route score shares the regions out evenly first. At 60 s against 0 (seeds 0
-    /// to 8, and 11): pcb1173 with 3 agents 1.0054 of LKH-3 on the geometric mean against 1.0069
-    /// (seed 6 1.0066 against 1.0154, seed 11 1.0007 against 1.0149), with 5 agents
-    /// 1.0019 against 1.0015, rat783 with 3 agents 0.9985 against 0.9973, with 5 0.9902
-    /// against 0.9911; 0.99894 over the 36 runs against 0.99919, none above 1.01.
+    /// longest-route score shares the regions out evenly first. At 60 s against 0 (seeds
+    /// 0 to 8, and 11): pcb1173 with 3 agents 1.0054 of LKH-3 on the geometric mean
+    /// against 1.0069 (seed 6 1.0066 against 1.0154, seed 11 1.0007 against 1.0149), with
+    /// 5 agents 1.0019 against 1.0015, rat783 with 3 agents 0.9985 against 0.9973, with 5
+    /// 0.9902 against 0.9911; 0.99894 over the 36 runs against 0.99919, none above 1.01.
     std::size_t cap_from_epoch = 1;
     /// Kicks per visit of the tour search under that bound, in place of `tour_kicks`:
     /// there a new best's routes are long, and the walk's own moves leave their tours

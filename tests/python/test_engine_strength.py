@@ -61,7 +61,8 @@ def test_engine_params_defaults_repeat_the_default_run_and_changes_take_effect()
 
 def test_the_route_bounds_ruin_size_applies_under_the_bound_only() -> None:
     instance = random_instance(random.Random(5), 60, 3, objective="min_max")
-    for bound, differ in (({"cap_share": 0.0}, False), ({"cap_targets": 0, "cap_from_epoch": 0}, True)):
+    bounded = {"cap_targets": 0, "cap_from_epoch": 0}
+    for bound, differ in (({"cap_share": 0.0}, False), (bounded, True)):
         trails = [_trail(_solve(instance, seed=2, engine_params={**bound, "cap_max_removed": most}))
                   for most in (1, 60)]  # fmt: skip
         assert (trails[0] != trails[1]) == differ, bound
@@ -73,8 +74,9 @@ def test_the_route_bound_starts_after_its_epochs() -> None:
     epochs = {"first_epoch": 1.0, "epoch_growth": 1.0, "cap_targets": 0}  # epochs of 60 steps
     for limit, start, same in ((60, 1, True), (119, 2, True), (60, 0, False), (400, 1, False)):
         unbounded, bounded = (
-            _trail(_solve(instance, seed=3, iteration_limit=limit, engine_params={**epochs, **change}))
-            for change in ({"cap_share": 0.0}, {"cap_from_epoch": start}))  # fmt: skip
+            _trail(_solve(instance, seed=3, iteration_limit=limit, engine_params=epochs | change))
+            for change in ({"cap_share": 0.0}, {"cap_from_epoch": start})
+        )
         assert (unbounded == bounded) == same, (limit, start)
 
 
