@@ -141,11 +141,12 @@ struct EngineParams {
     /// 0 turns it off.
     double restart_kicks = 0.0;
 
-    /// Under min-max with at least `cap_targets` targets per agent, the annealing scores
-    /// plans by their summed cost, each route's cost above a bound counting `cap_weight`
-    /// times more on top, the bound `cap_share` below the walk's best longest route (and
-    /// following it down). Any plan within the bound has a shorter longest route than the
-    /// best, and below it the walk shortens routes as a min-sum search does: with few
+    /// Under min-max with at least `cap_targets` targets per agent, the annealing (after
+    /// `cap_from_epoch` cooling epochs) scores plans by their summed cost, each route's
+    /// cost above a bound counting `cap_weight` times more on top, the bound `cap_share`
+    /// below the walk's best longest route (and following it down). Any plan within the
+    /// bound has a shorter longest route than the best, and below it the walk shortens
+    /// routes as a min-sum search does: with few
     /// agents every route ends near the longest, and the longest-route score sees no gain
     /// until all of them are shorter at once (rat783 with 3 agents stalled at 1.1 % above
     /// LKH-3's value from 5 s on). Measured on lin318, rat783 and pcb1173 with 3, 5 and 10
